@@ -1,0 +1,53 @@
+// The process-wide binding to the main log.
+//
+// Every module writes its log lines through LogLine(). The line is formatted
+// here and handed to the bound printfdeb entry point as "%s", so the logger
+// library receives exactly the text of the format and nothing else. Until a
+// logger is bound, lines are dropped.
+#pragma once
+
+#include <cstdarg>
+
+namespace morvane {
+
+// Signature of the logger library's printfdeb_Int export.
+using PrintfDebFn = int (*)(void* handle, bool enable, const char* format, ...);
+
+// The other three exports of the logger library, for modules that open a
+// logger instance of their own (the value-name log of empty data files).
+using CreateLoggerFn = void* (*)();
+using InitLoggerFn = bool (*)(void* handle, const char* path, int mode);
+using DeleteLoggerFn = void (*)(void* handle);
+
+struct LoggerApi {
+    CreateLoggerFn createLogger = nullptr;
+    DeleteLoggerFn deleteLogger = nullptr;
+    InitLoggerFn initLogger = nullptr;
+    PrintfDebFn printfdeb = nullptr;
+};
+
+// Publishes the entry points of the loaded logger library; all four are
+// non-null once the configuration has bound the logger.
+void BindLoggerApi(const LoggerApi& api);
+const LoggerApi& GetLoggerApi();
+
+// Binds the main log. handle and fn stay valid for the rest of the process
+// (the logger is never released); fn may be null to drop every line. trace
+// is the trace flag: true exactly when LogFlag is nonzero.
+void BindLog(void* handle, PrintfDebFn fn, bool trace);
+
+// The trace flag published by BindLog(); false before any binding.
+bool TraceEnabled();
+
+void* LogHandle();
+PrintfDebFn LogFunction();
+
+// Writes one formatted line when enable is true. The format carries its own
+// line end. Safe to call from several threads once the binding is published.
+void LogLine(bool enable, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogLineV(bool enable, const char* format, va_list args);
+
+// A trace line: written only when the trace flag is set.
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace morvane
