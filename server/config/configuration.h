@@ -1,0 +1,58 @@
+// The settings of Morvane.ini and the binding of the logger library, one
+// object per process, shared by Morvane and MorvaneBuilder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "logging/log.h"
+
+namespace morvane {
+
+class Configuration {
+  public:
+    // The process's configuration, created on first use. It lives until the
+    // process ends and is never freed.
+    static Configuration& Get();
+
+    // Computes the program directory from programPath, binds the logger
+    // library (libquillog.so in the program directory) unless a logger is
+    // bound already, reads Morvane.ini and checks the directories. Returns
+    // true when the configuration is usable; every failure is logged (or,
+    // when the logger cannot be loaded, printed) before it returns false.
+    // Sets loggerMissing when the logger library could not be loaded.
+    bool ReadConfiguration();
+
+    // True when libquillog.so can be loaded from the program directory.
+    static bool LoggerLibraryPresent(const std::string& programDirectory);
+
+    // Publishes the trace flag and the logger handle to the modules.
+    void PublishLogBinding() const;
+
+    std::string programPath;  // first command-line word; set before reading
+    std::string programDirectory;
+    std::string archiveDirectory;
+    std::string schemasDirectory = "Schemas";
+    std::string resultsIncludeDirectory = "ResultsInclude";
+    std::string resultsEmptyXmlDirectory = "ResultsEmptyXml";
+    std::string xmlDataDirectory = "XML_Data";
+    int32_t port = 25000;
+    int32_t logFlag = 1;
+    std::string printDataDll;  // at most kPrintDataDllLength characters
+    int32_t createFilesFlag = 1;
+
+    void* loggerHandle = nullptr;
+    LoggerApi logger;
+    bool loggerMissing = false;
+
+    static constexpr size_t kPrintDataDllLength = 99;
+
+  private:
+    bool BindLogger();
+};
+
+// The program directory for a program path: the path up to its last '/',
+// or the current directory when it holds none.
+std::string ProgramDirectoryOf(const std::string& programPath);
+
+}  // namespace morvane
