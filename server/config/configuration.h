@@ -18,9 +18,9 @@ class Configuration {
     // Computes the program directory from programPath, binds the logger
     // library (libquillog.so in the program directory) unless a logger is
     // bound already, reads Morvane.ini and checks the directories. Returns
-    // true when the configuration is usable; every failure is logged (or,
-    // when the logger cannot be loaded, printed) before it returns false.
-    // Sets loggerMissing when the logger library could not be loaded.
+    // true when the configuration is usable. Every failure but one is logged
+    // before it returns false; when the logger library cannot be loaded
+    // nothing can be logged, loggerMissing is set and the caller reports it.
     bool ReadConfiguration();
 
     // True when libquillog.so can be loaded from the program directory.

@@ -1,0 +1,82 @@
+// libquillog.so: the logger library. One file per handle; every enabled
+// printfdeb_Int call becomes exactly one write(2) of its formatted text, so
+// calls from several threads (or processes appending to the same file)
+// never interleave within a line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#define QUILLOG_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Logger {
+    std::mutex mutex;
+    int fd = -1;
+};
+
+void WriteAll(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, text, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        text += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+QUILLOG_EXPORT void* CreateLogger_Int() { return new Logger; }
+
+// mode 1 appends to an existing file; any other mode starts it afresh.
+QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
+    auto* logger = static_cast<Logger*>(handle);
+    if (logger == nullptr || path == nullptr) return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == 1 ? O_APPEND : O_TRUNC);
+    int fd = open(path, flags, 0644);
+    if (fd < 0) return false;
+    std::lock_guard<std::mutex> lock(logger->mutex);
+    if (logger->fd >= 0) close(logger->fd);
+    logger->fd = fd;
+    return true;
+}
+
+QUILLOG_EXPORT int printfdeb_Int(void* handle, bool enable, const char* format, ...) {
+    auto* logger = static_cast<Logger*>(handle);
+    if (!enable || logger == nullptr || format == nullptr) return 0;
+    char small[1024];
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int n = vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    char* text = small;
+    if (n >= static_cast<int>(sizeof small)) {
+        text = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
+        if (text != nullptr) vsnprintf(text, static_cast<size_t>(n) + 1, format, args);
+    }
+    va_end(args);
+    if (n < 0 || text == nullptr) return -1;
+    {
+        std::lock_guard<std::mutex> lock(logger->mutex);
+        if (logger->fd >= 0) WriteAll(logger->fd, text, static_cast<size_t>(n));
+    }
+    if (text != small) free(text);
+    return n;
+}
+
+QUILLOG_EXPORT void DeleteLogger_Int(void* handle) {
+    auto* logger = static_cast<Logger*>(handle);
+    if (logger == nullptr) return;
+    if (logger->fd >= 0) close(logger->fd);
+    delete logger;
+}

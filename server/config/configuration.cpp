@@ -1,0 +1,138 @@
+#include "server/config/configuration.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "server/config/ini_file.h"
+
+namespace morvane {
+namespace {
+
+constexpr const char* kLoggerLibrary = "libquillog.so";
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void* OpenLoggerLibrary(const std::string& programDirectory) {
+    std::string path = programDirectory + "/" + kLoggerLibrary;
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+}  // namespace
+
+Configuration& Configuration::Get() {
+    // Lives for the whole process and is never freed.
+    static Configuration* configuration = new Configuration;
+    return *configuration;
+}
+
+std::string ProgramDirectoryOf(const std::string& programPath) {
+    size_t slash = programPath.rfind('/');
+    if (slash != std::string::npos) return programPath.substr(0, slash);
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return ".";
+    return cwd;
+}
+
+bool Configuration::LoggerLibraryPresent(const std::string& programDirectory) {
+    // The handle stays open: the library is used for the rest of the process.
+    return OpenLoggerLibrary(programDirectory) != nullptr;
+}
+
+bool Configuration::BindLogger() {
+    void* lib = OpenLoggerLibrary(programDirectory);
+    if (lib == nullptr) {
+        loggerMissing = true;
+        return false;
+    }
+    LoggerApi api;
+    api.createLogger = reinterpret_cast<CreateLoggerFn>(dlsym(lib, "CreateLogger_Int"));
+    api.deleteLogger = reinterpret_cast<DeleteLoggerFn>(dlsym(lib, "DeleteLogger_Int"));
+    api.initLogger = reinterpret_cast<InitLoggerFn>(dlsym(lib, "InitLogger_Int"));
+    api.printfdeb = reinterpret_cast<PrintfDebFn>(dlsym(lib, "printfdeb_Int"));
+    if (!api.createLogger || !api.deleteLogger || !api.initLogger || !api.printfdeb) {
+        // A library without the exports is as good as none.
+        loggerMissing = true;
+        return false;
+    }
+    logger = api;
+    BindLoggerApi(api);
+    // The main logger is never deleted: it serves until the process ends.
+    loggerHandle = api.createLogger();
+    std::string logPath = programDirectory + "/Morvane.log";
+    if (!api.initLogger(loggerHandle, logPath.c_str(), 1)) return false;
+    // Trace lines stay off until the whole configuration is read.
+    BindLog(loggerHandle, api.printfdeb, false);
+    return true;
+}
+
+bool Configuration::ReadConfiguration() {
+    programDirectory = ProgramDirectoryOf(programPath);
+    archiveDirectory = programDirectory;
+    if (loggerHandle == nullptr && !BindLogger()) return false;
+
+    IniFile ini;
+    ini.Load(programDirectory + "/Morvane.ini");
+    archiveDirectory = ini.GetString("Directory", "Archive", programDirectory);
+    schemasDirectory = ini.GetString("Directory", "Schemas", "Schemas");
+    resultsIncludeDirectory = ini.GetString("Directory", "ResultsInclude", "ResultsInclude");
+    resultsEmptyXmlDirectory = ini.GetString("Directory", "ResultsEmptyXml", "ResultsEmptyXml");
+    xmlDataDirectory = ini.GetString("Directory", "XML_Data", "XML_Data");
+    port = ini.GetInt("General", "Port", 25000);
+    printDataDll = ini.GetString("General", "PrintDataDll", "");
+    createFilesFlag = ini.GetInt("General", "CreateFilesFlag", 1);
+    logFlag = ini.GetInt("General", "LogFlag", 1);
+
+    schemasDirectory = archiveDirectory + "/" + schemasDirectory;
+    resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
+    resultsEmptyXmlDirectory = archiveDirectory + "/" + resultsEmptyXmlDirectory;
+    xmlDataDirectory = archiveDirectory + "/" + xmlDataDirectory;
+
+    LogLine(true, "-----Configuration-----\n");
+    LogLine(true, "archive_dir=%s\n", archiveDirectory.c_str());
+    LogLine(true, "Schemas_dir=%s\n", schemasDirectory.c_str());
+    LogLine(true, "ResultsInclude_dir=%s\n", resultsIncludeDirectory.c_str());
+    LogLine(true, "ResultsEmptyXml_dir=%s\n", resultsEmptyXmlDirectory.c_str());
+    LogLine(true, "XML_Data_dir=%s\n", xmlDataDirectory.c_str());
+    LogLine(true, "Port=%d\n", port);
+    LogLine(true, "LogFlag=%d\n", logFlag);
+    LogLine(true, "PrintDataDll=%s\n", printDataDll.c_str());
+    LogLine(true, "CreateFilesFlag=%d\n", createFilesFlag);
+    LogLine(true, "-----------------------\n\n");
+
+    if (!PathExists(archiveDirectory)) {
+        LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());
+        return false;
+    }
+    bool ok = true;
+    struct Check {
+        const std::string& path;
+        const char* message;
+    };
+    const Check checks[] = {
+        {schemasDirectory, "Error! Schemas_dir=%s is not exist\n"},
+        {resultsIncludeDirectory, "Error! ResultsInclude_dir=%s is not exist\n"},
+        {resultsEmptyXmlDirectory, "Error! ResultsEmptyXml_dir=%s is not exist\n"},
+        {xmlDataDirectory, "Error! XML_Data_dir=%s is not exist\n"},
+    };
+    for (const Check& c : checks) {
+        if (PathExists(c.path)) continue;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        LogLine(true, c.message, c.path.c_str());
+#pragma GCC diagnostic pop
+        ok = false;
+    }
+    return ok;
+}
+
+void Configuration::PublishLogBinding() const {
+    BindLog(loggerHandle, logger.printfdeb, logFlag != 0);
+}
+
+}  // namespace morvane

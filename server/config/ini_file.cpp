@@ -1,0 +1,102 @@
+#include "server/config/ini_file.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace morvane {
+namespace {
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::string Unquote(const std::string& v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2);
+    return v;
+}
+
+}  // namespace
+
+bool IniFile::Load(const std::string& path) {
+    sections_.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    LoadText(text.str());
+    return true;
+}
+
+void IniFile::LoadText(const std::string& text) {
+    sections_.clear();
+    std::istringstream lines(text);
+    std::string raw;
+    Section* current = nullptr;
+    while (std::getline(lines, raw)) {
+        std::string line = Trim(raw);
+        if (line.empty() || line[0] == ';') continue;
+        if (line[0] == '[') {
+            size_t close = line.find(']');
+            std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos
+                                                                               : close - 1));
+            sections_.push_back({name, {}});
+            current = &sections_.back();
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (current == nullptr || eq == std::string::npos) continue;
+        current->entries.push_back({Trim(line.substr(0, eq)), Unquote(Trim(line.substr(eq + 1)))});
+    }
+}
+
+const std::string* IniFile::Find(const std::string& section, const std::string& key) const {
+    for (const Section& s : sections_) {
+        if (!SameName(s.name, section)) continue;
+        // Only the first section of that name is searched.
+        for (const Entry& e : s.entries)
+            if (SameName(e.key, key)) return &e.value;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+std::string IniFile::GetString(const std::string& section, const std::string& key,
+                               const std::string& fallback) const {
+    const std::string* v = Find(section, key);
+    return v != nullptr ? *v : fallback;
+}
+
+int32_t IniFile::GetInt(const std::string& section, const std::string& key,
+                        int32_t fallback) const {
+    const std::string* v = Find(section, key);
+    return v != nullptr ? ProfileInt(*v) : fallback;
+}
+
+int32_t ProfileInt(const std::string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    int64_t value = 0;
+    const int64_t limit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) value = limit;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace morvane

@@ -1,0 +1,51 @@
+// SchemaRegistry: the loaded schemas and the session writer, one object per
+// process.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "generate/xml_writer.h"
+#include "schema/schema.h"
+
+namespace morvane {
+
+class SchemaRegistry {
+  public:
+    explicit SchemaRegistry(std::string programDirectory);
+
+    // Appends a schema. The registry keeps the pointer for the rest of the
+    // process; schemas are never freed.
+    void AddSchema(Schema* schema);
+    // The first schema of the list with that id, or null.
+    Schema* FindSchema(int32_t id) const;
+    // In load order until the schema enumeration header sorts it by id.
+    std::vector<Schema*>& Schemas() { return schemas_; }
+
+    // Opens a session or data file and its "Root" element. False, with no
+    // file open, when the file cannot be created.
+    bool OpenDataFile(const char* path);
+    // Closes the "Root" element and the file. False when no file is open.
+    bool CloseDataFile();
+    bool DataFileOpen() const { return writer_.IsOpen(); }
+
+    // The session writer. Whoever uses it holds WriterMutex(): the receive
+    // thread while it writes, the signal handling path while it finishes the
+    // file at shutdown.
+    CXmlWriter& Writer() { return writer_; }
+    std::mutex& WriterMutex() { return writerMutex_; }
+
+    const std::string& ProgramDirectory() const { return programDirectory_; }
+    const std::string& LogPath() const { return logPath_; }
+
+  private:
+    CXmlWriter writer_;
+    std::mutex writerMutex_;
+    std::vector<Schema*> schemas_;
+    std::string programDirectory_;
+    std::string logPath_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,177 @@
+#include "server/startup.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "generate/generators.h"
+#include "logging/log.h"
+#include "schema/schema.h"
+#include "server/config/configuration.h"
+#include "server/registry.h"
+
+namespace morvane {
+namespace {
+
+// Blocks the signals that end the program in every thread created from
+// here on, so that only the main thread's sigwait() receives them.
+sigset_t BlockStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return set;
+}
+
+void PrepareConsole() {
+    // Messages must reach a pipe or a log file at once: the program runs
+    // until it is stopped and never reaches an exit-time flush.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stderr, nullptr, _IOLBF, 0);
+    if (isatty(STDOUT_FILENO)) std::fputs("\033]0;Morvane\007", stdout);
+}
+
+[[noreturn]] void Fail(const char* message) {
+    std::fputs(message, stdout);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// Loads every schema of the schema directory into the registry; ends the
+// process on the first schema that cannot be read or laid out.
+void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
+    for (const std::string& file : ListSchemaFiles(config.schemasDirectory)) {
+        std::string path = config.schemasDirectory + "/" + file;
+        pugi::xml_document doc;
+        std::string error;
+        if (!LoadXmlDocument(path.c_str(), doc, error)) {
+            LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), error.c_str());
+            std::exit(1);
+        }
+        // Schemas live until the process ends and are never freed.
+        auto* schema = new Schema(printData);
+        if (!LoadSchema(*schema, doc)) std::exit(1);
+        registry.AddSchema(schema);
+        if (config.createFilesFlag != 0) {
+            GenerateSchemaFiles(*schema, config.resultsEmptyXmlDirectory.c_str(),
+                                config.resultsIncludeDirectory.c_str());
+        }
+    }
+}
+
+// Sleeps until SIGINT or SIGTERM, then finishes an open session file.
+int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&stopSignals, &sig) != 0) continue;
+        std::lock_guard<std::mutex> lock(registry.WriterMutex());
+        if (registry.DataFileOpen()) registry.CloseDataFile();
+        return 0;
+    }
+}
+
+}  // namespace
+
+void DebugOutput(const char* format, ...) {
+    static const bool enabled = [] {
+        const char* v = std::getenv("MORVANE_DEBUG");
+        return v != nullptr && *v != '\0';
+    }();
+    if (!enabled) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+std::vector<std::string> ListSchemaFiles(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) {
+        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", errno);
+        return names;
+    }
+    bool anyEntry = false;
+    errno = 0;
+    while (dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        size_t len = std::strlen(name);
+        // The case-insensitive pattern match of the listing lets "X.XSD"
+        // through; only an exact lower-case extension is kept.
+        if (len < 4 || strcasecmp(name + len - 4, ".xsd") != 0) continue;
+        anyEntry = true;
+        if (std::strcmp(name + len - 4, ".xsd") == 0) {
+            DebugOutput("%s\n", name);
+            names.emplace_back(name);
+        } else {
+            DebugOutput("---%s\n", name);
+        }
+    }
+    int error = errno;
+    closedir(dir);
+    if (!anyEntry) {
+        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", ENOENT);
+    } else if (error != 0) {
+        DebugOutput("GetLastError = %d\n", error);
+    } else {
+        DebugOutput("End of files\n");
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string FixedXmlDataDirectory(const std::string& programDirectory) {
+    std::string found = "Xml_Data";
+    if (DIR* dir = opendir(programDirectory.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (strcasecmp(entry->d_name, "Xml_Data") == 0) {
+                found = entry->d_name;
+                break;
+            }
+        }
+        closedir(dir);
+    }
+    return programDirectory + "/" + found;
+}
+
+int ServerMain(int argc, char** argv) {
+    PrepareConsole();
+    std::fputs("See results in Morvane.log\n", stdout);
+
+    sigset_t stopSignals = BlockStopSignals();
+    Configuration& config = Configuration::Get();
+    config.programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane";
+    config.programDirectory = ProgramDirectoryOf(config.programPath);
+    // Lives for the whole process and is never freed.
+    auto* registry = new SchemaRegistry(config.programDirectory);
+    if (!Configuration::LoggerLibraryPresent(config.programDirectory))
+        Fail("Error! Quillog is absent\n");
+
+    if (!config.ReadConfiguration()) {
+        if (config.loggerMissing) Fail("Error! Quillog is absent\n");
+        Fail("Errors in configuration file, see Morvane.log\n");
+    }
+    config.PublishLogBinding();
+
+    void* printData = nullptr;
+    LoadSchemas(config, *registry, printData);
+
+    if (config.createFilesFlag != 0 &&
+        !CreateSchemaEnumIncludeFile(registry->Schemas(), config.resultsIncludeDirectory.c_str()))
+        std::exit(1);
+
+    return WaitForStop(stopSignals, *registry);
+}
+
+}  // namespace morvane

@@ -1,0 +1,27 @@
+// Start-up of the Morvane program and its run modes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class SchemaRegistry;
+
+// Runs Morvane with its command line; returns the process exit code (it
+// returns only on a fatal start-up error or after SIGINT/SIGTERM).
+int ServerMain(int argc, char** argv);
+
+// The "*.xsd" files of a directory (names ending exactly in ".xsd"), sorted
+// byte-wise. Each examined entry is reported on the debug channel.
+std::vector<std::string> ListSchemaFiles(const std::string& directory);
+
+// The fixed data directory under the program directory: the entry whose
+// name equals "Xml_Data" ignoring case, else "Xml_Data" itself.
+std::string FixedXmlDataDirectory(const std::string& programDirectory);
+
+// Writes a line to the debug channel (standard error, only when the
+// environment variable MORVANE_DEBUG is set and not empty).
+void DebugOutput(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace morvane
