@@ -11,8 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <memory>
+#include <thread>
 
+#include "convert/data_reader.h"
+#include "convert/data_writer.h"
+#include "convert/print_data.h"
 #include "generate/generators.h"
 #include "logging/log.h"
 #include "schema/schema.h"
@@ -67,6 +72,31 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
                                 config.resultsIncludeDirectory.c_str());
         }
     }
+}
+
+// The conversion self-test: every schema's sample record is read from its
+// data file and written three times into a data file of its own.
+void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
+    const std::string readDirectory = FixedXmlDataDirectory(config.programDirectory);
+    for (Schema* schema : registry.Schemas()) {
+        const int32_t size = schema->Size();
+        std::vector<uint8_t> buffer(static_cast<size_t>(size) + 1, 0);
+        LogLine(true, "\n=========ReadXmlFile========================\n");
+        std::string readPath = readDirectory + "/" + schema->name + "_dataR.xml";
+        ReadXmlFile(*schema, true, readPath.c_str(), buffer.data(), size);
+
+        LogLine(true, "\n=========WriteXmlFile========================\n");
+        std::string writePath = config.xmlDataDirectory + "/" + schema->name + "_dataW.xml";
+        std::lock_guard<std::mutex> lock(registry.WriterMutex());
+        if (!registry.OpenDataFile(writePath.c_str())) {
+            LogLine(true, "Error! data file %s cannot be created\n", writePath.c_str());
+            continue;
+        }
+        for (int32_t number = 1; number <= 3; ++number)
+            WriteXmlFile(*schema, registry.Writer(), number, buffer.data(), size);
+        registry.CloseDataFile();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
 // Sleeps until SIGINT or SIGTERM, then finishes an open session file.
@@ -165,11 +195,16 @@ int ServerMain(int argc, char** argv) {
     config.PublishLogBinding();
 
     void* printData = nullptr;
+    if (!config.printDataDll.empty())
+        printData = BindPrintData(config.printDataDll, config.programDirectory,
+                                  config.xmlDataDirectory);
     LoadSchemas(config, *registry, printData);
 
     if (config.createFilesFlag != 0 &&
         !CreateSchemaEnumIncludeFile(registry->Schemas(), config.resultsIncludeDirectory.c_str()))
         std::exit(1);
+
+    if (argc == 2 && std::strcmp(argv[1], "test") == 0) RunSelfTest(config, *registry);
 
     return WaitForStop(stopSignals, *registry);
 }

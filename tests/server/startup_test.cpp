@@ -1,0 +1,177 @@
+// Morvane started as a user starts it: in a program directory of its own.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using test::BackgroundProgram;
+using test::ReadFile;
+using test::RunProgram;
+using test::TempDir;
+using test::WaitFor;
+using test::WriteFile;
+
+constexpr const char* kPosRec =
+    "<?xml version=\"1.0\"?>\n"
+    "<Schema name=\"PosRec\" id=\"7\">\n"
+    "   <Item name=\"count\" type=\"int\"/>\n"
+    "</Schema>\n";
+
+class StartupTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::MakeProgramDir(dir_.path(), {"Morvane"}, false); }
+
+    std::string Exe() const { return dir_ / "Morvane"; }
+    std::string Log() const { return ReadFile(dir_ / "Morvane.log"); }
+    // Runs Morvane where a failing start-up is expected to end by itself.
+    test::ProgramResult RunToEnd(const std::vector<std::string>& args = {}) {
+        return RunProgram(Exe(), args, dir_.path(), std::chrono::seconds(20));
+    }
+    // Starts Morvane and waits until its start-up is over (the log holds
+    // the last configuration line), then checks it keeps running.
+    void StartAndSettle(BackgroundProgram& p) {
+        ASSERT_TRUE(WaitFor([&] { return Log().find("CreateFilesFlag=") != std::string::npos; }));
+        test::SleepMs(300);
+        ASSERT_TRUE(p.Running()) << p.Stdout() << p.Stderr();
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(StartupTest, DefaultsWithoutIniLoadTheSchemasAndKeepRunning) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    BackgroundProgram p(Exe(), {}, dir_.path());
+    StartAndSettle(p);
+    std::string log = Log();
+    const std::string d = dir_.path();
+    std::string block = "-----Configuration-----\narchive_dir=" + d + "\nSchemas_dir=" + d +
+                        "/Schemas\nResultsInclude_dir=" + d + "/ResultsInclude\nResultsEmptyXml_dir=" +
+                        d + "/ResultsEmptyXml\nXML_Data_dir=" + d +
+                        "/XML_Data\nPort=25000\nLogFlag=1\nPrintDataDll=\nCreateFilesFlag=1\n"
+                        "-----------------------\n\n";
+    EXPECT_NE(log.find(block), std::string::npos) << log;
+    EXPECT_NE(log.find("\n=========PrintUnits===============================\n"), std::string::npos);
+    EXPECT_NE(log.find("\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(p.Stdout().rfind("See results in Morvane.log\n", 0), 0u);
+    EXPECT_EQ(p.Stop(SIGTERM), 0);
+}
+
+TEST_F(StartupTest, MissingLoggerLibrary) {
+    std::remove((dir_ / "libquillog.so").c_str());
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "See results in Morvane.log\nError! Quillog is absent\n");
+}
+
+TEST_F(StartupTest, LoggerThatCannotOpenItsFile) {
+    test::MakeDirs(dir_ / "Morvane.log");  // a directory where the log belongs
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "See results in Morvane.log\nErrors in configuration file, see Morvane.log\n");
+}
+
+TEST_F(StartupTest, MissingArchiveIsTheOnlyCheck) {
+    WriteFile(dir_ / "Morvane.ini", "[Directory]\nArchive=" + dir_ / "nowhere" + "\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "See results in Morvane.log\nErrors in configuration file, see Morvane.log\n");
+    std::string log = Log();
+    EXPECT_NE(log.find("Error! archive_dir=" + dir_ / "nowhere" + " is not exist\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("Schemas_dir=" + dir_ / "nowhere/Schemas is not exist"), std::string::npos);
+}
+
+TEST_F(StartupTest, EveryMissingDirectoryIsReported) {
+    WriteFile(dir_ / "Morvane.ini",
+              "[directory]\nschemas=S2\nXML_Data=X2\n[General]\nCreateFilesFlag=0\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    std::string log = Log();
+    EXPECT_NE(log.find("Error! Schemas_dir=" + dir_ / "S2 is not exist\n"), std::string::npos);
+    EXPECT_NE(log.find("Error! XML_Data_dir=" + dir_ / "X2 is not exist\n"), std::string::npos);
+    EXPECT_EQ(log.find("ResultsInclude_dir=" + dir_ / "ResultsInclude is not exist"),
+              std::string::npos);
+}
+
+TEST_F(StartupTest, MalformedSchemaEndsStartupAfterEarlierFilesAreGenerated) {
+    WriteFile(dir_ / "Schemas/a_good.xsd", kPosRec);
+    WriteFile(dir_ / "Schemas/b_bad.xsd", "<Schema name=\"X\"><Item name=\"a\"></Schema>\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    std::string log = Log();
+    std::string prefix = "Error  during reading  " + dir_ / "Schemas/b_bad.xsd" + "[";
+    EXPECT_NE(log.find(prefix), std::string::npos) << log;
+    EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
+}
+
+TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
+    WriteFile(dir_ / "Schemas/x.xsd",
+              "<Schema name=\"X\"><Structure name=\"s\" type=\"Nowhere\"/></Schema>\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(Log().find("Error!!! Type name [Nowhere] is wrong\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, OnlyLowerCaseExtensionsAreLoaded) {
+    WriteFile(dir_ / "Schemas/Upper.XSD",
+              "<Schema name=\"Upper\" id=\"2\"><Item name=\"u\"/></Schema>\n");
+    WriteFile(dir_ / "Schemas/Lower.xsd",
+              "<Schema name=\"Lower\" id=\"3\"><Item name=\"l\"/></Schema>\n");
+    BackgroundProgram p(Exe(), {}, dir_.path(), {"MORVANE_DEBUG=1"});
+    StartAndSettle(p);
+    ASSERT_TRUE(WaitFor([&] { return p.Stderr().find("End of files\n") != std::string::npos; }));
+    std::string log = Log();
+    EXPECT_NE(log.find("name=Lower id=3"), std::string::npos);
+    EXPECT_EQ(log.find("name=Upper"), std::string::npos);
+    EXPECT_NE(p.Stderr().find("---Upper.XSD\n"), std::string::npos);
+    EXPECT_NE(p.Stderr().find("Lower.xsd\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, CreateFilesFlagZeroWritesNothingButTraces) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    WriteFile(dir_ / "Morvane.ini", "[General]\nCreateFilesFlag=0\nLogFlag=1\n");
+    BackgroundProgram p(Exe(), {}, dir_.path());
+    StartAndSettle(p);
+    ASSERT_TRUE(WaitFor([&] { return Log().find("name=PosRec id=7") != std::string::npos; }));
+    EXPECT_EQ(Log().find("PrintUnits"), std::string::npos);
+    EXPECT_FALSE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
+    EXPECT_FALSE(test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"));
+    EXPECT_FALSE(test::FileExists(dir_ / "ResultsEmptyXml/posrec.xml"));
+}
+
+TEST_F(StartupTest, LogFlagZeroKeepsTracesOut) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    WriteFile(dir_ / "Morvane.ini", "[General]\nLogFlag=0\n");
+    BackgroundProgram p(Exe(), {}, dir_.path());
+    StartAndSettle(p);
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"); }));
+    EXPECT_EQ(Log().find("name=PosRec"), std::string::npos);
+    EXPECT_NE(Log().find("LogFlag=0\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, StopSignalsEndWithStatusZero) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        BackgroundProgram p(Exe(), {}, dir_.path());
+        StartAndSettle(p);
+        EXPECT_EQ(p.Stop(sig), 0) << "signal " << sig;
+    }
+}
+
+TEST_F(StartupTest, ShippedExamplesLoad) {
+    test::MakeProgramDir(dir_.path(), {}, true);
+    BackgroundProgram p(Exe(), {}, dir_.path());
+    StartAndSettle(p);
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"); }));
+    EXPECT_EQ(Log().find("Error"), std::string::npos) << Log();
+    EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
+    EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/telemetry.h"));
+}
+
+}  // namespace
+}  // namespace morvane
