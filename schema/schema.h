@@ -31,10 +31,18 @@ class Schema {
     void* printData = nullptr;
 };
 
+// Limits that keep a hostile schema from exhausting the stack or memory: a
+// load fails when structures would nest more than kMaxNestingDepth levels
+// (the top structure is level 1; expanded templates count) or when the tree
+// would hold more than kMaxSchemaUnits units once templates are expanded.
+// Walks over a loaded tree may therefore recurse once per level.
+constexpr int kMaxNestingDepth = 256;
+constexpr int32_t kMaxSchemaUnits = 1 << 21;
+
 // Builds schema.root from doc (templates expanded, enumerations resolved,
 // comments attached) and lays it out. Returns false when any error was
 // found; every error has then been logged as a trace line. doc only has to
-// live for the call.
+// live for the call. On failure schema.root is null (Top() gives null).
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc);
 
 // Parses an XML file for LoadSchema() or the data reader: comments kept,

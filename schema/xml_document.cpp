@@ -1,0 +1,57 @@
+// Reading an XML file into a document for the parsers.
+#include <cstdio>
+#include <string>
+
+#include "schema/schema.h"
+
+namespace morvane {
+namespace {
+
+// The deepest element nesting of doc, the document element being level 1.
+// Walks without recursion, so any nesting pugixml accepted can be measured;
+// stops as soon as limit is passed.
+int ElementDepth(const pugi::xml_document& doc, int limit) {
+    int deepest = 0;
+    int depth = 1;
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && depth > deepest) {
+            deepest = depth;
+            if (deepest > limit) break;
+        }
+        if (pugi::xml_node child = node.first_child()) {
+            node = child;
+            ++depth;
+            continue;
+        }
+        while (node != doc && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node == doc) break;
+        node = node.next_sibling();
+    }
+    return deepest;
+}
+
+}  // namespace
+
+bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error) {
+    pugi::xml_parse_result result = doc.load_file(path, pugi::parse_default | pugi::parse_comments);
+    if (!result) {
+        error = result.description();
+        doc.reset();
+        return false;
+    }
+    if (ElementDepth(doc, kMaxXmlDepth) > kMaxXmlDepth) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Elements nested deeper than %d levels", kMaxXmlDepth);
+        error = text;
+        doc.reset();
+        return false;
+    }
+    error.clear();
+    return true;
+}
+
+}  // namespace morvane
