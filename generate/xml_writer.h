@@ -7,6 +7,7 @@
 // written as given, without escaping. One thread at a time per object.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,9 +21,17 @@ class CXmlWriter {
     CXmlWriter(const CXmlWriter&) = delete;
     CXmlWriter& operator=(const CXmlWriter&) = delete;
 
+    // Limits of the element-name stack and the indent. Opening an element
+    // whose name is longer than kMaxElementNameLength (or empty), or one
+    // level deeper than kMaxDepth (an indent of 999 characters), writes
+    // nothing and returns false: names are never cut.
+    static constexpr size_t kMaxElementNameLength = 49;
+    static constexpr int32_t kMaxDepth = 333;
+
     // Creates or truncates path and writes the XML declaration line. Resets
-    // depth and indent; an open file is closed first. False, with nothing
-    // open, when the file cannot be created (nothing logged).
+    // depth, indent and the element-name stack; an open file is closed
+    // first. False, with nothing open, when the file cannot be created
+    // (nothing logged).
     bool OpenFile(const char* path);
     // Writes what is pending and closes. False when no file is open or the
     // final write failed (the file is closed all the same).
@@ -56,10 +65,14 @@ class CXmlWriter {
     // caller logs); the records before it stay intact.
     void BeginRecord();
     bool EndRecord();
-    // Drops a record begun with BeginRecord() without writing it.
+    // Drops a record begun with BeginRecord() without writing it. CloseFile()
+    // inside a record does this too: an unfinished record never reaches the
+    // disk. BeginRecord() inside a record keeps the earlier mark.
     void AbortRecord();
 
-    // Writes every pending line to the disk. False on an I/O error.
+    // Writes every pending line to the disk (inside a record, the lines
+    // before BeginRecord() only). False on an I/O error; the file then ends
+    // where the last successful write ended and the lines stay pending.
     bool Flush();
 
   protected:
@@ -67,10 +80,20 @@ class CXmlWriter {
     // own line forms).
     void Append(const char* text, size_t length);
     void AppendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void Push(const char* element);  // after writing an opening line
+    // Whether an element of that name may be opened (name and depth limits).
+    bool CanPush(const char* element) const;
+    void Push(const char* element);  // after writing an opening line; check CanPush() first
+    // Writes the pending text when it has grown large and no record is in
+    // progress; false on an I/O error.
+    bool AutoFlush();
     const std::string& Indent() const { return indent_; }
 
   private:
+    bool CanOpen(const char* element) const;
+    void RestoreRecordStack();
+    // Writes the first count bytes of the pending text; see Flush().
+    bool WriteOut(size_t count);
+
     int fd_ = -1;
     int32_t depth_ = 0;
     std::string indent_;
@@ -80,7 +103,7 @@ class CXmlWriter {
     int64_t written_ = 0;  // bytes on disk
     bool inRecord_ = false;
     int64_t recordStart_ = 0;
-    size_t recordDepth_ = 0;
+    std::vector<std::string> recordStack_;  // element stack at BeginRecord()
 };
 
 }  // namespace morvane

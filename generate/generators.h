@@ -1,0 +1,61 @@
+// The files generated from laid-out schemas: the C header of a record, the
+// empty XML data file with its value-name log, and the schema enumeration
+// header of all loaded schemas.
+//
+// Generated file names are the schema's name in lower case ("PosRec" gives
+// posrec.h and posrec.xml); the directory is used as given. A directory of
+// null or "" means the current directory. A schema whose name cannot be a
+// file name (empty, ".", "..", or holding a '/') is refused, so nothing is
+// ever written outside the directory.
+//
+// The generators keep the state of one run (the open file) process-wide and
+// reset it at the end of every run, aborted ones included; they are used by
+// one thread at a time (start-up's main thread, the editor's interface
+// thread).
+#pragma once
+
+#include <vector>
+
+namespace morvane {
+
+class Schema;
+
+// Writes <directory>/<name>.h: a typedef struct per template, a typedef enum
+// per enumeration and the record's typedef struct, wrapped in
+// "#pragma pack(push, 1)" / "#pragma pack(pop)" so that a C compiler lays
+// the structures out exactly as the packed record.
+// False when
+// - the schema has no Root members (nothing written);
+// - the file cannot be created or written (an error line naming the path has
+//   been logged);
+// - the run was aborted by an enumeration inside a template (trace line
+//   "error! ENUM inside TEMPLATE\n") or a member whose type has no C
+//   declaration: the file stays on disk cut off where the abort happened,
+//   without its closing lines.
+bool CreateIncludeFile(const Schema& schema, const char* directory);
+
+// Writes <directory>/<name>.xml, the empty XML data file of the record, and,
+// through a second instance of the bound logger library (GetLoggerApi()),
+// the value-name log <directory>/<Name>.log whose name keeps the schema's
+// case. Without a bound logger API the value-name log is skipped.
+// False when the file cannot be created or written, or the structures nest
+// deeper than the writer allows (an error line naming the path has been
+// logged).
+bool CreateEmptyXmlFile(const Schema& schema, const char* directory);
+
+// Sorts schemas in place by ascending id (not stable) and writes
+// <includeDirectory>/Schema_Enum.h, one enumerator per schema. False when the
+// file cannot be created ("CreateSchemaEnumIncludeFile [%s] [%s] is not
+// opened\n" has been logged) or cannot be written (an error line naming the
+// path has been logged); the caller then ends the process.
+bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* includeDirectory);
+
+// The generation for one loaded schema, shared by Morvane and the editor:
+// the layout report, then the empty XML data file, then the C header; a
+// missing output directory is created first. Stops with false when the
+// empty data file fails (no header is written then); otherwise the result
+// is CreateIncludeFile()'s. Everything that failed has been logged.
+bool GenerateSchemaFiles(const Schema& schema, const char* emptyXmlDirectory,
+                         const char* includeDirectory);
+
+}  // namespace morvane

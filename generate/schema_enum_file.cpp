@@ -1,0 +1,58 @@
+// CreateSchemaEnumIncludeFile: Schema_Enum.h, one enumerator per loaded
+// schema, valued with its id, with the record size in a comment.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "generate/file_names.h"
+#include "generate/generators.h"
+#include "logging/log.h"
+#include "schema/schema.h"
+
+namespace morvane {
+namespace {
+
+constexpr char kFileStem[] = "Schema_Enum";
+constexpr char kEnumWord[] = "E_SCHEMA_ENUM";
+
+}  // namespace
+
+bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* includeDirectory) {
+    LogLine(true, "\n=========Create SchemaEnumIncludeFile=======================\n");
+    std::string path;
+    GeneratedFilePath("CreateSchemaEnumIncludeFile", includeDirectory, kFileStem, ".h", false,
+                      path);
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
+        return false;
+    }
+    std::fprintf(file, "#ifndef __%s__\n", kEnumWord);
+    std::fprintf(file, "#define __%s__\n\n", kEnumWord);
+    std::fprintf(file, "typedef enum\n");
+    std::fprintf(file, "{\n");
+
+    // Not stable on purpose: schemas of equal id keep no defined order, and
+    // lookups by id walk this order from now on.
+    std::sort(schemas.begin(), schemas.end(),
+              [](const Schema* a, const Schema* b) { return a->id < b->id; });
+    for (size_t i = 0; i < schemas.size(); ++i) {
+        const Schema& s = *schemas[i];
+        std::fprintf(file,
+                     i + 1 < schemas.size() ? "   /*size=%2d*/ %s_%s=%2d,\n"
+                                            : "   /*size=%2d*/ %s_%s=%2d\n",
+                     s.Size(), kEnumWord, ToUpper(s.name).c_str(), s.id);
+    }
+
+    std::fprintf(file, "} %s;\n\n", kEnumWord);
+    std::fprintf(file, "#endif //__%s__\n", kEnumWord);
+    bool ok = std::ferror(file) == 0;
+    if (std::fclose(file) != 0) ok = false;
+    if (!ok) {
+        LogLine(true, "Error! CreateSchemaEnumIncludeFile [%s] is not written\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace morvane

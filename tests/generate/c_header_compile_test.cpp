@@ -1,0 +1,124 @@
+// The generated headers compiled by the system C compiler: every typedef
+// struct must have the size, and every member the offset and size, that the
+// layout computed for the packed record.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "generate/generators.h"
+#include "schema/schema.h"
+#include "support/test_support.h"
+#include "test_schemas.h"
+
+namespace morvane {
+namespace {
+
+using test::LoadTestSchema;
+using test::TempDir;
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// _Static_assert lines for one typedef struct and its layout members.
+void AssertStruct(const CStructure& s, std::string& out) {
+    const std::string type = Upper(s.name);
+    out += "_Static_assert(sizeof(" + type + ") == " + std::to_string(s.size) + ", \"sizeof " +
+           type + "\");\n";
+    for (const auto& m : s.units) {
+        if (!m->IsLayoutMember()) continue;
+        const std::string where = type + "." + m->name;
+        out += "_Static_assert(offsetof(" + type + ", " + m->name + ") == " +
+               std::to_string(m->offset) + ", \"offset " + where + "\");\n";
+        out += "_Static_assert(sizeof(((" + type + "*)0)->" + m->name + ") == " +
+               std::to_string(static_cast<long long>(m->size) * m->nrepetitions) + ", \"size " +
+               where + "\");\n";
+    }
+}
+
+// Assertions for every template, enumeration and the record of a schema.
+std::string Assertions(const Schema& schema) {
+    std::string out;
+    const CStructure& top = *schema.Top();
+    for (const auto& m : top.units) {
+        if (m->type == kTypeTemplate)
+            AssertStruct(*m->AsStructure(), out);
+        else if (m->type == kTypeEnum)
+            out += "_Static_assert(sizeof(" + Upper(m->name) + ") == 4, \"enum\");\n";
+    }
+    AssertStruct(top, out);
+    return out;
+}
+
+class CHeaderCompileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::access(kCompiler, X_OK) != 0) GTEST_SKIP() << "no C compiler at " << kCompiler;
+    }
+
+    // Compiles source (with the generated headers on the include path);
+    // true when the compiler accepted it.
+    bool Compiles(const std::string& source, std::string& diagnostics) {
+        test::WriteFile(tmp_ / "check.c", source);
+        auto result = test::RunProgram(
+            kCompiler, {"-std=c11", "-Wall", "-Wextra", "-Werror", "-pedantic-errors", "-c",
+                        "check.c", "-o", "check.o"},
+            tmp_.path(), std::chrono::seconds(60));
+        diagnostics = result.out + result.err;
+        return result.exitCode == 0;
+    }
+
+    static constexpr const char* kCompiler = "/usr/bin/cc";
+    TempDir tmp_;
+    test::LogRecorder log_{true};
+};
+
+TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
+    const char* files[] = {"Layout.xsd", "PosRec.xsd", "Alarm.xsd"};
+    std::vector<std::unique_ptr<Schema>> schemas;
+    std::vector<Schema*> list;
+    std::string source = "#include <stddef.h>\n#include \"Schema_Enum.h\"\n";
+    for (const char* f : files) {
+        schemas.push_back(LoadTestSchema(f));
+        ASSERT_NE(schemas.back(), nullptr) << f;
+        ASSERT_TRUE(CreateIncludeFile(*schemas.back(), tmp_.path().c_str())) << f;
+        list.push_back(schemas.back().get());
+        source += "#include \"" + Lower(schemas.back()->name) + ".h\"\n";
+    }
+    ASSERT_TRUE(CreateSchemaEnumIncludeFile(list, tmp_.path().c_str()));
+    for (const auto& s : schemas) source += Assertions(*s);
+    source += "_Static_assert(E_SCHEMA_ENUM_LAYOUT == 21, \"enum value\");\n";
+    // The layout's own figures, so that a wrong layout cannot agree with
+    // itself: Vec 13, Body 78, Wrapper 182, the record 500.
+    source += "_Static_assert(sizeof(VEC) == 13 && sizeof(BODY) == 78, \"fixed\");\n";
+    source += "_Static_assert(sizeof(WRAPPER) == 182 && sizeof(LAYOUT) == 500, \"fixed\");\n";
+    source += "_Static_assert(offsetof(LAYOUT, w) == 81 && offsetof(BODY, mass) == 57, \"fixed\");\n";
+
+    std::string diagnostics;
+    EXPECT_TRUE(Compiles(source, diagnostics)) << diagnostics << "\n" << source;
+}
+
+// The check itself must be able to fail: a wrong offset is caught.
+TEST_F(CHeaderCompileTest, AWrongOffsetIsCaughtByTheCompiler) {
+    auto schema = LoadTestSchema("Layout.xsd");
+    ASSERT_NE(schema, nullptr);
+    ASSERT_TRUE(CreateIncludeFile(*schema, tmp_.path().c_str()));
+    std::string diagnostics;
+    EXPECT_FALSE(Compiles("#include <stddef.h>\n#include \"layout.h\"\n"
+                          "_Static_assert(offsetof(LAYOUT, i) == 4, \"natural alignment\");\n",
+                          diagnostics));
+    EXPECT_NE(diagnostics.find("natural alignment"), std::string::npos) << diagnostics;
+}
+
+}  // namespace
+}  // namespace morvane
