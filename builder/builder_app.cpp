@@ -1,0 +1,19 @@
+#include "builder/builder_app.h"
+
+#include <QCoreApplication>
+
+#include "builder/builder_dlg.h"
+#include "builder/qt_dialogs.h"
+#include "server/config/configuration.h"
+
+namespace morvane {
+
+int CMorvaneBuilderApp::Run(int argc, char** argv) {
+    // The editor keeps no settings; the key only names where they would be.
+    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+    CQtDialogs dialogs;
+    CMorvaneBuilderDlg dialog(Configuration::Get(), dialogs);
+    return dialog.Run(argc > 0 && argv[0] != nullptr ? argv[0] : "MorvaneBuilder");
+}
+
+}  // namespace morvane

@@ -1,0 +1,49 @@
+// The texts MorvaneBuilder shows in its message boxes, in one place so the
+// pages, the loader, the save and the tests use the very same words.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace morvane::msg {
+
+// Start-up.
+inline constexpr const char* kConfigurationErrors = "Errors in configuration file, see Morvane.log\n";
+inline constexpr const char* kLoggerAbsent = "Error! Quillog is absent\n";
+
+// Field checks shared by the pages.
+inline constexpr const char* kEmptyField = "Error! Empty field";
+inline constexpr const char* kSizeOfField = "Error! Size of field > max[%d]";
+
+// General page.
+inline constexpr const char* kNotSchema = "Selected file is not schema";
+inline constexpr const char* kAlreadyLoaded = "Selected file exists in the list of loaded xsd files";
+inline constexpr const char* kRootAttributesAbsent = "Error!  Root Element struct_name is absent";
+inline constexpr const char* kReadError = "Error  during reading  %s[%s]";
+inline constexpr const char* kReadErrorLog = "Error  during reading  %s[%s]\n";
+
+// Schema page and element editor.
+inline constexpr const char* kTypeEmpty = "Error! Type is empty";
+inline constexpr const char* kNameEmpty = "Error! name is empty";
+inline constexpr const char* kDeleteItem = "Are you sure that you want to delete item?";
+inline constexpr const char* kSaveQuestion = "Do you want to save schema?";
+
+// Save.
+inline constexpr const char* kNoSchema = "Schema is not created!";
+inline constexpr const char* kSchemaNameEmpty = "Error! name of schema is empty!";
+inline constexpr const char* kFileExists = "File with this name exists.Do you want to change it?";
+inline constexpr const char* kSaved = "Schema created successfully!";
+
+// "Error! Size of field > max[%d]" for a field of the given width (the
+// width counts the terminating zero, as the record fields do).
+std::string SizeOfField(size_t width);
+
+// "Error! Empty field", "Error! Size of field > max[%d]" or, when text is
+// neither empty nor too long for a field of that width, an empty string.
+std::string FieldCheck(std::string_view text, size_t width);
+
+// printf into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace morvane::msg

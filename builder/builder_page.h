@@ -1,0 +1,43 @@
+// CBuilderPage: what the four pages of the property sheet share. A page
+// works on the editor's one CEditModel and opens dialogs only through
+// CUserDialogs. Enter and Escape are swallowed in all its controls.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+namespace morvane {
+
+class CEditModel;
+class CUserDialogs;
+
+class CBuilderPage : public QWidget {
+    Q_OBJECT
+
+  public:
+    // model and dialogs must outlive the page.
+    CBuilderPage(const QString& title, CEditModel& model, CUserDialogs& dialogs,
+                 QWidget* parent = nullptr);
+
+    const QString& Title() const { return title_; }
+
+    // Called each time the page becomes the active page: initialises the
+    // page the first time, then refreshes it from the model.
+    void Activate();
+    // Called when the user leaves the page for another or closes the sheet
+    // with "Close".
+    virtual void OnLeave() {}
+
+  protected:
+    virtual void OnInitialise() {}
+    virtual void OnActivate() {}
+
+    CEditModel& model_;
+    CUserDialogs& dialogs_;
+
+  private:
+    QString title_;
+    bool initialised_ = false;
+};
+
+}  // namespace morvane

@@ -1,0 +1,116 @@
+#include "builder/edit_model.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "builder/builder_messages.h"
+
+namespace morvane {
+namespace {
+
+template <size_t N>
+bool AssignField(FixedText<N>& field, std::string_view text, std::string& message) {
+    if (field.Assign(text)) return true;
+    message = msg::SizeOfField(N);
+    return false;
+}
+
+template <class T>
+int IndexOfName(const std::vector<std::unique_ptr<T>>& list, std::string_view name) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i]->name == name) return static_cast<int>(i);
+    return -1;
+}
+
+template <class T>
+bool Contains(const std::vector<std::unique_ptr<T>>& list, const T* entry) {
+    return std::any_of(list.begin(), list.end(), [entry](const auto& p) { return p.get() == entry; });
+}
+
+}  // namespace
+
+bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name,
+                   std::string_view type, std::string_view nrepetitions, bool collapsed,
+                   std::string comment, std::string& message) {
+    if (!AssignField(e.kind, kind, message) || !AssignField(e.name, name, message) ||
+        !AssignField(e.type, type, message) ||
+        !AssignField(e.nrepetitions, nrepetitions, message))
+        return false;
+    e.collapsed = collapsed;
+    e.comment = std::move(comment);
+    return true;
+}
+
+size_t InsertElement(std::vector<CEditElement>& elements, int position, CEditElement e) {
+    size_t at = elements.size();
+    if (position >= 0 && static_cast<size_t>(position) < elements.size())
+        at = static_cast<size_t>(position);
+    elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(at), std::move(e));
+    return at;
+}
+
+CEditModel::CEditModel(Configuration* configuration) : configuration_(configuration) {}
+
+CEditEnum& CEditModel::AppendEnum(std::unique_ptr<CEditEnum> e) {
+    enums_.push_back(std::move(e));
+    return *enums_.back();
+}
+
+void CEditModel::RemoveEnum(size_t index) {
+    if (index >= enums_.size()) return;
+    if (enums_[index].get() == currentEnum_) currentEnum_ = nullptr;
+    enums_.erase(enums_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void CEditModel::ClearEnums() {
+    currentEnum_ = nullptr;
+    enums_.clear();
+}
+
+int CEditModel::FindEnum(std::string_view name) const { return IndexOfName(enums_, name); }
+
+void CEditModel::SetCurrentEnum(CEditEnum* e) {
+    assert(e == nullptr || Contains(enums_, static_cast<const CEditEnum*>(e)));
+    currentEnum_ = e;
+}
+
+CEditTemplate& CEditModel::AppendTemplate(std::unique_ptr<CEditTemplate> t) {
+    templates_.push_back(std::move(t));
+    return *templates_.back();
+}
+
+void CEditModel::RemoveTemplate(size_t index) {
+    if (index >= templates_.size()) return;
+    if (templates_[index].get() == currentTemplate_) currentTemplate_ = nullptr;
+    templates_.erase(templates_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void CEditModel::ClearTemplates() {
+    currentTemplate_ = nullptr;
+    templates_.clear();
+}
+
+int CEditModel::FindTemplate(std::string_view name) const { return IndexOfName(templates_, name); }
+
+void CEditModel::SetCurrentTemplate(CEditTemplate* t) {
+    assert(t == nullptr || Contains(templates_, static_cast<const CEditTemplate*>(t)));
+    currentTemplate_ = t;
+}
+
+CEditSchema& CEditModel::EnsureSchema() {
+    if (!schema_) schema_ = std::make_unique<CEditSchema>();
+    return *schema_;
+}
+
+void CEditModel::DropSchema() {
+    schema_.reset();
+    newSchema = false;
+}
+
+void CEditModel::Clear() {
+    ClearEnums();
+    ClearTemplates();
+    DropSchema();
+}
+
+}  // namespace morvane

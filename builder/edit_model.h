@@ -1,0 +1,141 @@
+// CEditModel: everything the schema editor edits, shared by its four pages.
+//
+// The model owns all its records. Pages read and change it on the GUI
+// thread only, so nothing is locked. Text fields have the fixed widths of
+// the records below (the width counts the terminating zero); texts that do
+// not fit are refused by FixedText and reported by the caller.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "builder/fixed_text.h"
+
+namespace morvane {
+
+class Configuration;
+
+constexpr size_t kNameWidth = 50;         // names of members, templates, enumerations, items
+constexpr size_t kRepetitionsWidth = 10;  // repetition count as text
+constexpr size_t kKindWidth = 20;         // "Item", "Item_enum", "Structure"
+constexpr size_t kEnumItemIdWidth = 10;   // enumeration item id as typed
+constexpr size_t kSchemaIdWidth = 20;     // schema id as typed
+constexpr size_t kPathWidth = 260;        // paths
+
+// The three element kinds, in the order the editors offer them.
+inline constexpr const char* kKindItem = "Item";
+inline constexpr const char* kKindItemEnum = "Item_enum";
+inline constexpr const char* kKindStructure = "Structure";
+
+// One member line of the schema or of a template.
+struct CEditElement {
+    FixedText<kNameWidth> name;
+    FixedText<kRepetitionsWidth> nrepetitions{"1"};
+    // The element name in the schema file. An element read from a file keeps
+    // whatever element name the file has.
+    FixedText<kKindWidth> kind;
+    // For "Item" a primitive type, for "Item_enum" an enumeration, for
+    // "Structure" a template.
+    FixedText<kNameWidth> type;
+    bool collapsed = false;  // meaningful for "Item" of type "char" only
+    std::string comment;     // written on its own line before the element
+};
+
+// Fills e from texts typed on a page or read from a file. False, with
+// message set to "Error! Size of field > max[%d]" for the first text that
+// does not fit its field, and e partly filled.
+bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name,
+                   std::string_view type, std::string_view nrepetitions, bool collapsed,
+                   std::string comment, std::string& message);
+
+struct CEditTemplate {
+    FixedText<kNameWidth> name;
+    std::string comment;
+    std::vector<CEditElement> elements;
+};
+
+struct CEditEnumItem {
+    FixedText<kEnumItemIdWidth> id;  // as typed, not checked to be a number
+    FixedText<kNameWidth> name;
+};
+
+struct CEditEnum {
+    FixedText<kNameWidth> name;
+    std::vector<CEditEnumItem> items;
+};
+
+struct CEditSchema {
+    FixedText<kNameWidth> name;
+    FixedText<kSchemaIdWidth> id;
+    std::vector<CEditElement> elements;
+};
+
+// Inserts e before position (the first selected row of a list) or at the
+// end when position is negative or past the end. Returns its index.
+size_t InsertElement(std::vector<CEditElement>& elements, int position, CEditElement e);
+
+class CEditModel {
+  public:
+    // configuration: the process's configuration (directories for the save,
+    // trace flag and logger binding); may be null in tests that do not save.
+    // It must outlive the model.
+    explicit CEditModel(Configuration* configuration = nullptr);
+    CEditModel(const CEditModel&) = delete;
+    CEditModel& operator=(const CEditModel&) = delete;
+
+    Configuration* configuration() const { return configuration_; }
+
+    // Enumerations, in order of loading or creation. The entries can be
+    // changed through the pointers; adding and removing go through the
+    // operations below so that the current enumeration stays valid.
+    const std::vector<std::unique_ptr<CEditEnum>>& Enumerations() const { return enums_; }
+    CEditEnum& AppendEnum(std::unique_ptr<CEditEnum> e);
+    // Frees the entry at index; the current enumeration becomes none when it
+    // was that entry.
+    void RemoveEnum(size_t index);
+    void ClearEnums();
+    // Index of the first enumeration named exactly name, or -1.
+    int FindEnum(std::string_view name) const;
+    CEditEnum* CurrentEnum() const { return currentEnum_; }
+    // e must be an entry of Enumerations() or null.
+    void SetCurrentEnum(CEditEnum* e);
+
+    // Templates: the same operations.
+    const std::vector<std::unique_ptr<CEditTemplate>>& Templates() const { return templates_; }
+    CEditTemplate& AppendTemplate(std::unique_ptr<CEditTemplate> t);
+    void RemoveTemplate(size_t index);
+    void ClearTemplates();
+    int FindTemplate(std::string_view name) const;
+    CEditTemplate* CurrentTemplate() const { return currentTemplate_; }
+    void SetCurrentTemplate(CEditTemplate* t);
+
+    // The current schema: at most one, or null.
+    CEditSchema* CurrentSchema() const { return schema_.get(); }
+    // Makes an empty current schema when there is none; returns it.
+    CEditSchema& EnsureSchema();
+    // Frees the current schema with its elements; clears newSchema.
+    void DropSchema();
+
+    // "New Schema": frees every enumeration, template and the schema; the
+    // current references become none. The working directory stays.
+    void Clear();
+
+    // The directory whose schema files the General page lists.
+    FixedText<kPathWidth> workingDirectory;
+    // True while the current schema was made by "Add" on the Schema page and
+    // has not been saved since.
+    bool newSchema = false;
+
+  private:
+    Configuration* configuration_;
+    std::vector<std::unique_ptr<CEditEnum>> enums_;
+    std::vector<std::unique_ptr<CEditTemplate>> templates_;
+    std::unique_ptr<CEditSchema> schema_;
+    CEditEnum* currentEnum_ = nullptr;
+    CEditTemplate* currentTemplate_ = nullptr;
+};
+
+}  // namespace morvane

@@ -1,0 +1,62 @@
+// CMyPropertySheet: the modal property sheet that is the editor's window.
+// It owns the edit model and the four pages (General, Enumerations,
+// Templates, Schema) and shows a single "Close" button under them.
+//
+// "Close" runs the active page's leave step and closes the sheet; closing
+// it by the window frame cancels without any leave step. Escape never
+// closes it.
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+#include "builder/edit_model.h"
+
+class QPushButton;
+class QTabWidget;
+
+namespace morvane {
+
+class CBuilderPage;
+class CGeneral;
+class CSchemaPage;
+class CUserDialogs;
+
+class CMyPropertySheet : public QDialog {
+    Q_OBJECT
+
+  public:
+    enum PageIndex { kGeneralPage = 0, kEnumerationsPage, kTemplatesPage, kSchemaPage };
+
+    // configuration may be null (then the save cannot run); it and dialogs
+    // must outlive the sheet. workingDirectory: the model's first working
+    // directory (refused, leaving it empty, when it does not fit).
+    CMyPropertySheet(const QString& caption, Configuration* configuration,
+                     const std::string& workingDirectory, CUserDialogs& dialogs,
+                     QWidget* owner = nullptr, int startPage = kGeneralPage);
+    ~CMyPropertySheet() override;
+
+    CEditModel& Model() { return model_; }
+    QTabWidget* Tabs() const { return tabs_; }
+    QPushButton* CloseButton() const { return close_; }
+    CBuilderPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
+    CGeneral* General() const;
+    CSchemaPage* Schema() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void PageChanged(int index);
+    void CloseWithLeave();
+
+    CEditModel model_;
+    QTabWidget* tabs_;
+    QPushButton* close_;
+    std::vector<CBuilderPage*> pages_;
+    int active_ = -1;
+};
+
+}  // namespace morvane

@@ -1,0 +1,48 @@
+#include "builder/qt_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "builder/about_dlg.h"
+#include "builder/change_name_dlg.h"
+
+namespace morvane {
+namespace {
+
+const QString kTitle = QStringLiteral("MorvaneBuilder");
+
+}  // namespace
+
+void CQtDialogs::Message(const std::string& text) {
+    QMessageBox::information(nullptr, kTitle, QString::fromStdString(text), QMessageBox::Ok);
+}
+
+bool CQtDialogs::AskYesNo(const std::string& question) {
+    return QMessageBox::question(nullptr, kTitle, QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::string CQtDialogs::ChangeFileName(const std::string& path) {
+    CChangeNameDlg dialog;
+    dialog.SetPath(path);
+    dialog.exec();
+    return dialog.Path();
+}
+
+bool CQtDialogs::BrowseForFolder(const std::string& title, const std::string& startDirectory,
+                                 std::string& chosen) {
+    QString picked = QFileDialog::getExistingDirectory(
+        nullptr, QString::fromStdString(title), QString::fromStdString(startDirectory),
+        QFileDialog::ShowDirsOnly);
+    if (picked.isEmpty()) return false;
+    chosen = picked.toStdString();
+    return true;
+}
+
+void CQtDialogs::About() {
+    CAboutDlg dialog;
+    dialog.exec();
+}
+
+}  // namespace morvane

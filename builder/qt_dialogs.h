@@ -1,0 +1,20 @@
+// CQtDialogs: CUserDialogs answered by the user through real Qt dialogs.
+// Message boxes belong to the application (no owner window) and carry the
+// program's name as their title.
+#pragma once
+
+#include "builder/user_dialogs.h"
+
+namespace morvane {
+
+class CQtDialogs : public CUserDialogs {
+  public:
+    void Message(const std::string& text) override;
+    bool AskYesNo(const std::string& question) override;
+    std::string ChangeFileName(const std::string& path) override;
+    bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
+                         std::string& chosen) override;
+    void About() override;
+};
+
+}  // namespace morvane

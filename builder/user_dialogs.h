@@ -1,0 +1,31 @@
+// CUserDialogs: every modal dialog the editor opens, behind one small
+// interface. The program answers through real Qt dialogs (CQtDialogs);
+// tests answer through a scripted stand-in and never block in a nested
+// event loop.
+#pragma once
+
+#include <string>
+
+namespace morvane {
+
+class CUserDialogs {
+  public:
+    virtual ~CUserDialogs() = default;
+
+    // A message box with an OK button.
+    virtual void Message(const std::string& text) = 0;
+    // A Yes/No question; true only when the answer is Yes.
+    virtual bool AskYesNo(const std::string& question) = 0;
+    // The Change File Name dialog opened on path; returns the path it ends
+    // with (path itself when the user dismisses it).
+    virtual std::string ChangeFileName(const std::string& path) = 0;
+    // The folder browser: title, the directory it opens in (may be empty).
+    // True with chosen set when the user picked a folder; false on cancel.
+    // Confinement to a root directory is checked by the caller (CDirDialog).
+    virtual bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
+                                 std::string& chosen) = 0;
+    // The About box.
+    virtual void About() = 0;
+};
+
+}  // namespace morvane
