@@ -1,0 +1,29 @@
+// Writing a packed binary record as a record element of an XML data file.
+#pragma once
+
+#include <cstdint>
+
+namespace morvane {
+
+class CXmlWriter;
+class Schema;
+
+// Appends the record in buffer (length bytes, owned by the caller) to the
+// open file of writer as one "Schema" record element numbered number, and
+// hands every value to the print-data plug-in of the schema (see
+// print_data.h). Values are read at a running offset in schema order, so
+// the schema's layout alone decides where each value lies.
+//
+// The record is written whole or not at all: it is a record transaction of
+// the writer, which reaches the disk when the record element is complete.
+// Returns false, with nothing of the record left in the file,
+//  - when the schema has no top structure or length is below its record
+//    size (nothing logged, no plug-in call),
+//  - when the writer has no open file (an error line has been logged),
+//  - when writing the record failed, e.g. on a full disk (an error line has
+//    been logged; the file ends with the records before this one).
+// One record at a time per writer.
+bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, const uint8_t* buffer,
+                  int32_t length);
+
+}  // namespace morvane

@@ -1,0 +1,56 @@
+// Conversions between the value texts of XML data files and the packed bytes
+// of a record.
+//
+// A record is a run of fields laid end to end, without alignment or padding,
+// each in the machine's (little-endian) byte order. Repetitions follow each
+// other directly. For the PosRec example (28 bytes):
+//
+//   offset  0       4   5   6   7   8       12      16      20      24     28
+//          +-------+---+---+---+---+-------+-------+-------+-------+-------+
+//          | count |flags[0..3]    | mode  | pos[0].x pos[0].y pos[1].x ...|
+//          | int   |char x 4       | enum  | int   | int   | int   | int   |
+//          +-------+---+---+---+---+-------+-------+-------+-------+-------+
+//
+// One value of a kind occupies TypeSize(kind) bytes: char 1; int16 and
+// unsigned16 2; int, unsigned, float, bool and item_enum 4; int64,
+// unsigned64 and double 8; text, structure, template, enum and undefined
+// none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "schema/unit_type.h"
+
+namespace morvane {
+
+// Room for the longest value text FormatValue() writes, terminator
+// included: "%f" of -DBL_MAX is 317 characters.
+constexpr size_t kValueTextSize = 320;
+
+// Converts text by the rules of kind and stores TypeSize(kind) bytes at
+// dest; kinds without bytes store nothing. Text that does not parse stores
+// the kind's zero. dest must hold TypeSize(kind) bytes.
+void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
+
+// Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
+// terminated, and returns the text's length. Kinds without bytes give the
+// empty text.
+size_t FormatValue(UnitType kind, const uint8_t* src, char* out);
+
+// Decimal text the way the C library reads it: leading blanks, an optional
+// sign, digits up to the first other character; no digits give 0.
+// ParseInt64 saturates like strtoll; ParseUnsigned64 behaves like strtoull
+// (a minus sign negates modulo 2^64, overflow gives the maximum);
+// ParseInt32 keeps the low 32 bits of ParseInt64, like atoi on a 64-bit
+// system.
+int64_t ParseInt64(const char* text);
+uint64_t ParseUnsigned64(const char* text);
+int32_t ParseInt32(const char* text);
+
+// The char rule: "0x" followed by hexadecimal digits of either case; a value
+// above 255 (read as a signed 32-bit number) and any text not starting with
+// "0x" give 0.
+uint8_t CharFromText(const char* text);
+
+}  // namespace morvane

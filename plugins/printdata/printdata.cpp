@@ -1,0 +1,47 @@
+// libprintdata.so: the sample print-data plug-in. Each instance writes to
+// the file it was created on one line per call: the label alone for a
+// record header (null value), "label = value" for a value. A line is
+// written and flushed under the instance's mutex, so calls may come from any
+// thread, lines never interleave, and the file is complete whenever the
+// process stops.
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#define PRINTDATA_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct PrintData {
+    std::mutex mutex;
+    FILE* file = nullptr;
+};
+
+}  // namespace
+
+// flag 1 appends to an existing file (Morvane passes 1, so the output of
+// earlier runs stays); any other flag starts the file afresh. Null when the
+// file cannot be opened. The instance is never released.
+PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
+    if (path == nullptr) return nullptr;
+    FILE* file = std::fopen(path, flag == 1 ? "ae" : "we");
+    if (file == nullptr) return nullptr;
+    auto* p = new PrintData;
+    p->file = file;
+    return p;
+}
+
+// Returns 0, or -1 for a null handle; Morvane ignores the result.
+PRINTDATA_EXPORT int32_t RunMyPrintData_Int(void* handle, const char* label, const char* value) {
+    auto* p = static_cast<PrintData*>(handle);
+    if (p == nullptr) return -1;
+    std::lock_guard<std::mutex> lock(p->mutex);
+    std::fputs(label != nullptr ? label : "", p->file);
+    if (value != nullptr) {
+        std::fputs(" = ", p->file);
+        std::fputs(value, p->file);
+    }
+    std::fputc('\n', p->file);
+    std::fflush(p->file);
+    return 0;
+}

@@ -1,0 +1,290 @@
+// WriteXmlFile: record elements, member forms, refusals, failing writes and
+// round trips through ReadXmlFile.
+#include "convert/data_writer.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "convert/data_reader.h"
+#include "convert_test_util.h"
+#include "generate/xml_writer.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+std::string Golden(const std::string& name) {
+    return test::ReadFile(test::TestDataDir() + "/convert/golden/" + name);
+}
+
+const char kAllTypesXsd[] = R"(<Schema name="AllTypes" id="2">
+   <Enum name="E"><Item name="A" id="0"/></Enum>
+   <Item name="c" type="char"/>
+   <Item name="i" type="int"/>
+   <Item name="s" type="int16"/>
+   <Item name="l" type="int64"/>
+   <Item name="u" type="unsigned"/>
+   <Item name="us" type="unsigned16"/>
+   <Item name="ul" type="unsigned64"/>
+   <Item name="f" type="float"/>
+   <Item name="d" type="double"/>
+   <Item name="t" type="text"/>
+   <Item name="b" type="bool"/>
+   <Item_enum name="e" type="E"/>
+</Schema>)";
+
+// Every member form: visible repetitions, collapsed ones, zero repetitions
+// either way, a single hidden member, text, repeated enumeration values and
+// structures inside structures.
+const char kFormsXsd[] = R"(<Schema name="Forms" id="9">
+   <Template name="Inner"><Item name="v" type="int16"/></Template>
+   <Template name="Outer">
+      <Item name="a" type="char"/>
+      <Structure name="in" type="Inner" nrepetitions="2"/>
+   </Template>
+   <Enum name="E"><Item name="ZERO" id="0"/><Item name="NINE" id="9"/></Enum>
+   <Item name="rep" type="char" nrepetitions="3"/>
+   <Item name="hid" type="int16" nrepetitions="2" visibility="0"/>
+   <Item name="none" type="int" nrepetitions="0"/>
+   <Item name="nonehid" type="int" nrepetitions="0" visibility="0"/>
+   <Item name="one" type="char" visibility="0"/>
+   <Item name="t" type="text"/>
+   <Item_enum name="es" type="E" nrepetitions="2"/>
+   <Structure name="out" type="Outer"/>
+   <Structure name="gone" type="Inner" nrepetitions="0"/>
+</Schema>)";
+
+std::vector<uint8_t> FormsRecord() {
+    return {0x01, 0x02, 0x03,                          // rep
+            0x11, 0x11, 0x22, 0x22,                    // hid (collapsed)
+            0x7F,                                      // one
+            0x09, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // es: NINE, unknown 5
+            0xAB, 0xFF, 0xFF, 0x02, 0x01};             // out: a, in[0].v, in[1].v
+}
+
+class WriteXmlFileTest : public testing::Test {
+  protected:
+    // Writes one record into a file of its own (record element at level 0).
+    std::string WriteOne(const Schema& schema, int32_t number, const std::vector<uint8_t>& record) {
+        CXmlWriter writer;
+        EXPECT_TRUE(writer.OpenFile(path_.c_str()));
+        EXPECT_TRUE(WriteXmlFile(schema, writer, number, record.data(),
+                                 static_cast<int32_t>(record.size())));
+        EXPECT_TRUE(writer.CloseFile());
+        return test::ReadFile(path_);
+    }
+
+    // Writes the worked example's record as records 1 to count of a
+    // session file, as the server does between opening and closing it.
+    std::string WriteSession(int32_t count) {
+        auto schema = test::PosRecSchema();
+        std::vector<uint8_t> record = test::PosRecRecord();
+        CXmlWriter writer;
+        EXPECT_TRUE(schema && writer.OpenFile(path_.c_str()) && writer.OpenBareElement("Root"));
+        for (int32_t n = 1; schema && n <= count; ++n)
+            EXPECT_TRUE(WriteXmlFile(*schema, writer, n, record.data(), 28));
+        EXPECT_TRUE(writer.CloseElement() && writer.CloseFile());
+        return test::ReadFile(path_);
+    }
+
+    test::TempDir dir_;
+    std::string path_ = dir_ / "out.xml";
+};
+
+// The worked example: one PosRec record in a fresh session file.
+TEST_F(WriteXmlFileTest, SessionFileOfTheWorkedExample) {
+    EXPECT_EQ(WriteSession(1), Golden("posrec_session.xml"));
+}
+
+TEST_F(WriteXmlFileTest, ZeroRecordGivesZeroOfEveryType) {
+    auto schema = test::SchemaFromText(kAllTypesXsd);
+    ASSERT_TRUE(schema);
+    EXPECT_EQ(WriteOne(*schema, 1, std::vector<uint8_t>(49, 0)), Golden("zero_record.xml"));
+}
+
+TEST_F(WriteXmlFileTest, EveryMemberForm) {
+    auto schema = test::SchemaFromText(kFormsXsd);
+    ASSERT_TRUE(schema);
+    ASSERT_EQ(schema->Size(), 21);
+    EXPECT_EQ(WriteOne(*schema, 4, FormsRecord()), Golden("forms_record.xml"));
+}
+
+TEST_F(WriteXmlFileTest, SixtyFourBitValuesAreWrittenInFull) {
+    auto schema = test::SchemaFromText(R"(<Schema name="W" id="1">
+   <Item name="l" type="int64"/><Item name="ul" type="unsigned64"/><Item name="u" type="unsigned"/>
+</Schema>)");
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record(20, 0xFF);
+    int64_t l = 1234567890123;
+    std::memcpy(record.data(), &l, 8);
+    std::string text = WriteOne(*schema, 1, record);
+    EXPECT_NE(text.find("<Item name=\"l\" type=\"int64\">1234567890123</Item>"), std::string::npos);
+    EXPECT_NE(text.find("<Item name=\"ul\" type=\"unsigned64\">18446744073709551615</Item>"),
+              std::string::npos);
+    EXPECT_NE(text.find("<Item name=\"u\" type=\"unsigned\">-1</Item>"), std::string::npos);
+}
+
+TEST_F(WriteXmlFileTest, LongFloatingPointTextsAreWrittenWhole) {
+    auto schema = test::SchemaFromText(
+        R"(<Schema name="W" id="1"><Item name="d" type="double"/><Item name="f" type="float"/></Schema>)");
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record(12);
+    double d = -1.5e300;
+    float f = 3e38f;
+    std::memcpy(record.data(), &d, 8);
+    std::memcpy(record.data() + 8, &f, 4);
+    char dText[400], fText[100];
+    std::snprintf(dText, sizeof dText, "%f", d);
+    std::snprintf(fText, sizeof fText, "%f", static_cast<double>(f));
+    ASSERT_GT(std::strlen(dText), 300u);
+    std::string text = WriteOne(*schema, 1, record);
+    EXPECT_NE(text.find(std::string(">") + dText + "</Item>"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(">") + fText + "</Item>"), std::string::npos) << text;
+}
+
+TEST_F(WriteXmlFileTest, RecordNumbersAreTheOnlyDifference) {
+    std::string three = WriteSession(3);
+    std::string one = Golden("posrec_session.xml");
+    std::string body = one.substr(one.find("   <Schema"));
+    body.resize(body.find("</Root>"));
+    std::string expected = "<?xml version=\"1.0\"?>\n<Root>\n";
+    for (const char* n : {"1", "2", "3"}) {
+        std::string record = body;
+        record.replace(record.find("number=\"1\""), 10, std::string("number=\"") + n + "\"");
+        expected += record;
+    }
+    expected += "</Root>\n";
+    EXPECT_EQ(three, expected);
+}
+
+TEST_F(WriteXmlFileTest, RefusedRecordsLeaveTheFileAsItWas) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = test::PosRecRecord();
+    CXmlWriter writer;
+    {
+        test::LogRecorder log;
+        EXPECT_FALSE(WriteXmlFile(*schema, writer, 1, record.data(), 28));
+        EXPECT_EQ(log.Text(), "Error! WriteXmlFile: no data file is open for record 1 of PosRec\n");
+    }
+    ASSERT_TRUE(writer.OpenFile(path_.c_str()));
+    ASSERT_TRUE(writer.OpenBareElement("Root"));
+    {
+        test::LogRecorder log;
+        EXPECT_FALSE(WriteXmlFile(*schema, writer, 2, record.data(), 27));  // short buffer
+        Schema unloaded;
+        EXPECT_FALSE(WriteXmlFile(unloaded, writer, 3, record.data(), 28));  // no members
+        EXPECT_EQ(log.Text(), "");
+    }
+    ASSERT_TRUE(writer.CloseElement());
+    ASSERT_TRUE(writer.CloseFile());
+    EXPECT_EQ(test::ReadFile(path_), "<?xml version=\"1.0\"?>\n<Root>\n</Root>\n");
+}
+
+TEST_F(WriteXmlFileTest, AFullDeviceFailsTheRecord) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = test::PosRecRecord();
+    CXmlWriter writer;
+    if (!writer.OpenFile("/dev/full")) GTEST_SKIP() << "/dev/full cannot be opened here";
+    test::LogRecorder log;
+    EXPECT_FALSE(WriteXmlFile(*schema, writer, 1, record.data(), 28));
+    EXPECT_EQ(log.Text(),
+              "Error! WriteXmlFile: writing record 1 of PosRec failed; the data file is cut back to "
+              "the record before it\n");
+    writer.CloseFile();
+}
+
+// A write-size limit that the second record crosses: that record fails and
+// vanishes whole, the first stays, and the session can still be closed.
+TEST_F(WriteXmlFileTest, AWriteFailingMidRecordCutsTheFileBack) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = test::PosRecRecord();
+
+    std::string reference = dir_ / "reference.xml";
+    {
+        CXmlWriter writer;
+        ASSERT_TRUE(writer.OpenFile(reference.c_str()));
+        ASSERT_TRUE(writer.OpenBareElement("Root"));
+        ASSERT_TRUE(WriteXmlFile(*schema, writer, 1, record.data(), 28));
+        ASSERT_TRUE(writer.Flush());
+    }
+    std::string firstRecord = test::ReadFile(reference);
+    ASSERT_NE(firstRecord.find("</Schema>"), std::string::npos);
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The child reports by exit code: 0 when every step went as expected.
+        signal(SIGXFSZ, SIG_IGN);
+        rlim_t limit = firstRecord.size() + 100;  // a record is about 600 bytes
+        rlimit rl{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(10);
+        CXmlWriter writer;
+        if (!writer.OpenFile(path_.c_str()) || !writer.OpenBareElement("Root")) _exit(11);
+        if (!WriteXmlFile(*schema, writer, 1, record.data(), 28)) _exit(12);
+        test::LogRecorder log;
+        if (WriteXmlFile(*schema, writer, 2, record.data(), 28)) _exit(13);
+        if (log.lines().size() != 1 || log.lines()[0].find("record 2 of PosRec failed") == std::string::npos)
+            _exit(14);
+        if (!writer.CloseElement() || !writer.CloseFile()) _exit(15);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::ReadFile(path_), firstRecord + "</Root>\n");
+}
+
+TEST_F(WriteXmlFileTest, PosRecRoundTrip) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = test::PosRecRecord();
+    record[4] = 0x66;  // flags are collapsed: written as a count, never read back
+    WriteOne(*schema, 1, record);
+    std::vector<uint8_t> back(28, 0);
+    ASSERT_TRUE(ReadXmlFile(*schema, true, path_.c_str(), back.data(), 28));
+    record[4] = 0;
+    EXPECT_EQ(test::Hex(back), test::Hex(record));
+}
+
+TEST_F(WriteXmlFileTest, FormsRoundTrip) {
+    auto schema = test::SchemaFromText(kFormsXsd);
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = FormsRecord();
+    WriteOne(*schema, 1, record);
+    std::vector<uint8_t> back(21, 0);
+    ASSERT_TRUE(ReadXmlFile(*schema, true, path_.c_str(), back.data(), 21));
+    std::fill(record.begin() + 3, record.begin() + 7, 0);  // hid is collapsed
+    EXPECT_EQ(test::Hex(back), test::Hex(record));
+}
+
+// XML to binary to XML to binary on the Telemetry example: the records
+// agree, and writing the second record gives the same text again.
+TEST_F(WriteXmlFileTest, TelemetryRoundTrip) {
+    auto schema = test::SchemaFromFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd");
+    ASSERT_TRUE(schema);
+    std::string data = test::SourceDir() + "/examples/XML_Data/Telemetry_dataR.xml";
+    std::vector<uint8_t> first(82, 0), second(82, 0);
+    ASSERT_TRUE(ReadXmlFile(*schema, true, data.c_str(), first.data(), 82));
+    std::string text = WriteOne(*schema, 1, first);
+    ASSERT_TRUE(ReadXmlFile(*schema, true, path_.c_str(), second.data(), 82));
+    EXPECT_EQ(test::Hex(second), test::Hex(first));
+    EXPECT_EQ(WriteOne(*schema, 1, second), text);
+    EXPECT_NE(text.find("<Item name=\"total\" type=\"unsigned64\">18446744073709551615</Item>"),
+              std::string::npos);
+    EXPECT_NE(text.find("<Item name=\"stamp\" type=\"int64\">1234567890123</Item>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvane

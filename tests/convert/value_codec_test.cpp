@@ -1,0 +1,243 @@
+// The conversion tables of value texts to packed bytes and back.
+#include "convert/value_codec.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "convert_test_util.h"
+
+namespace morvane {
+namespace {
+
+using test::Hex;
+
+struct StoreCase {
+    UnitType kind;
+    const char* text;
+    const char* bytes;  // the TypeSize(kind) bytes stored, as hex
+};
+
+const StoreCase kStoreCases[] = {
+    // char: "0x" and hexadecimal digits; above 255 or without "0x" gives 0
+    {kTypeChar, "0x41", "41"},
+    {kTypeChar, "0xff", "ff"},
+    {kTypeChar, "0xFF", "ff"},
+    {kTypeChar, "0x5", "05"},
+    {kTypeChar, "0x100", "00"},
+    {kTypeChar, "65", "00"},
+    {kTypeChar, "A", "00"},
+    {kTypeChar, "0X41", "00"},
+    {kTypeChar, " 0x41", "00"},
+    {kTypeChar, "0x", "00"},
+    {kTypeChar, "0xzz", "00"},
+    {kTypeChar, "0x41zz", "41"},
+    {kTypeChar, "0xFFFFFFFF", "ff"},  // -1 as a signed number: not above 255
+    {kTypeChar, "0x80000041", "41"},  // negative as well: the low byte
+    {kTypeChar, "0x1FFFFFFFFFFFFFFFF", "ff"},
+    // int: blanks, sign, digits up to the first other character
+    {kTypeInt, "42", "2a 00 00 00"},
+    {kTypeInt, "  -17", "ef ff ff ff"},
+    {kTypeInt, "+5", "05 00 00 00"},
+    {kTypeInt, "12abc", "0c 00 00 00"},
+    {kTypeInt, "abc", "00 00 00 00"},
+    {kTypeInt, "- 5", "00 00 00 00"},
+    {kTypeInt, "2147483647", "ff ff ff 7f"},
+    {kTypeInt, "-2147483648", "00 00 00 80"},
+    {kTypeInt, "4294967295", "ff ff ff ff"},  // the low 32 bits
+    // int16 and unsigned16: the low 16 bits
+    {kTypeInt16, "-7", "f9 ff"},
+    {kTypeInt16, "70000", "70 11"},
+    {kTypeUnsigned16, "65535", "ff ff"},
+    {kTypeUnsigned16, "65536", "00 00"},
+    {kTypeUnsigned16, "-1", "ff ff"},
+    // unsigned: the 32-bit pattern
+    {kTypeUnsigned, "-1", "ff ff ff ff"},
+    {kTypeUnsigned, "4294967295", "ff ff ff ff"},
+    {kTypeUnsigned, "1", "01 00 00 00"},
+    // int64 and unsigned64: all 64 bits
+    {kTypeInt64, "1234567890123", "cb 04 fb 71 1f 01 00 00"},
+    {kTypeInt64, "-1", "ff ff ff ff ff ff ff ff"},
+    {kTypeInt64, "-2", "fe ff ff ff ff ff ff ff"},
+    {kTypeInt64, "9223372036854775807", "ff ff ff ff ff ff ff 7f"},
+    {kTypeInt64, "-9223372036854775808", "00 00 00 00 00 00 00 80"},
+    {kTypeInt64, "99999999999999999999", "ff ff ff ff ff ff ff 7f"},
+    {kTypeInt64, "-99999999999999999999", "00 00 00 00 00 00 00 80"},
+    {kTypeUnsigned64, "-1", "ff ff ff ff ff ff ff ff"},
+    {kTypeUnsigned64, "-5", "fb ff ff ff ff ff ff ff"},
+    {kTypeUnsigned64, "18446744073709551615", "ff ff ff ff ff ff ff ff"},
+    {kTypeUnsigned64, "18446744073709551616", "ff ff ff ff ff ff ff ff"},
+    {kTypeUnsigned64, "4294967296", "00 00 00 00 01 00 00 00"},
+    {kTypeUnsigned64, "x", "00 00 00 00 00 00 00 00"},
+    // float and double
+    {kTypeFloat, "1.5", "00 00 c0 3f"},
+    {kTypeFloat, "-3.250000", "00 00 50 c0"},
+    {kTypeFloat, "0.1", "cd cc cc 3d"},
+    {kTypeFloat, "1.5e0", "00 00 c0 3f"},
+    {kTypeFloat, "abc", "00 00 00 00"},
+    {kTypeDouble, "2.5", "00 00 00 00 00 00 04 40"},
+    {kTypeDouble, " -1e-3", "fc a9 f1 d2 4d 62 50 bf"},
+    // bool: nonzero stores 1, as a 4-byte value
+    {kTypeBool, "2", "01 00 00 00"},
+    {kTypeBool, "-1", "01 00 00 00"},
+    {kTypeBool, "0", "00 00 00 00"},
+    {kTypeBool, "yes", "00 00 00 00"},
+    // item_enum: the enumerator's id, not its name
+    {kTypeItemEnum, "7", "07 00 00 00"},
+    {kTypeItemEnum, "ON", "00 00 00 00"},
+};
+
+class StoreValueTextTest : public testing::TestWithParam<StoreCase> {};
+
+TEST_P(StoreValueTextTest, StoresTheKindsBytesOnly) {
+    const StoreCase& c = GetParam();
+    uint8_t bytes[16];
+    std::memset(bytes, 0xEE, sizeof bytes);
+    StoreValueText(c.kind, c.text, bytes);
+    size_t size = static_cast<size_t>(TypeSize(c.kind));
+    EXPECT_EQ(Hex(bytes, size), c.bytes) << SchemaTypeName(c.kind) << " \"" << c.text << "\"";
+    for (size_t i = size; i < sizeof bytes; ++i) ASSERT_EQ(bytes[i], 0xEE) << "byte " << i;
+}
+
+template <class Case>
+std::string KindAndIndex(const testing::TestParamInfo<Case>& info) {
+    return std::string(SchemaTypeName(info.param.kind)) + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoreValueTextTest, testing::ValuesIn(kStoreCases),
+                         KindAndIndex<StoreCase>);
+
+TEST(StoreValueText, KindsWithoutBytesStoreNothing) {
+    for (UnitType kind : {kTypeText, kTypeStructure, kTypeTemplate, kTypeEnum, kTypeUndefined}) {
+        uint8_t bytes[8];
+        std::memset(bytes, 0xEE, sizeof bytes);
+        StoreValueText(kind, "123", bytes);
+        EXPECT_EQ(Hex(bytes, sizeof bytes), "ee ee ee ee ee ee ee ee") << SchemaTypeName(kind);
+    }
+}
+
+struct FormatCase {
+    UnitType kind;
+    std::vector<uint8_t> bytes;
+    const char* text;
+};
+
+const FormatCase kFormatCases[] = {
+    {kTypeChar, {0x00}, "0x0"},
+    {kTypeChar, {0x05}, "0x5"},
+    {kTypeChar, {0x41}, "0x41"},
+    {kTypeChar, {0xAB}, "0xAB"},
+    {kTypeChar, {0xFF}, "0xFF"},
+    {kTypeInt, {0xEF, 0xFF, 0xFF, 0xFF}, "-17"},
+    {kTypeInt, {0x00, 0x00, 0x00, 0x80}, "-2147483648"},
+    {kTypeInt16, {0xF9, 0xFF}, "-7"},
+    {kTypeUnsigned16, {0xFF, 0xFF}, "65535"},
+    {kTypeUnsigned, {0xFF, 0xFF, 0xFF, 0xFF}, "-1"},  // the pattern as a signed number
+    {kTypeUnsigned, {0x2A, 0x00, 0x00, 0x00}, "42"},
+    {kTypeInt64, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "-1"},
+    {kTypeInt64, {0x05, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}, "4294967301"},
+    {kTypeInt64, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}, "-9223372036854775808"},
+    {kTypeUnsigned64, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "18446744073709551615"},
+    {kTypeUnsigned64, {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}, "4294967296"},
+    {kTypeFloat, {0x00, 0x00, 0xC0, 0x3F}, "1.500000"},
+    {kTypeFloat, {0x00, 0x00, 0x00, 0x00}, "0.000000"},
+    {kTypeDouble, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x40}, "2.500000"},
+    {kTypeBool, {0x01, 0x00, 0x00, 0x00}, "1"},
+    {kTypeBool, {0x00, 0x01, 0x00, 0x00}, "0"},  // the first byte only
+    {kTypeBool, {0xFF, 0xFF, 0x00, 0x00}, "255"},
+    {kTypeItemEnum, {0x09, 0x00, 0x00, 0x00}, "9"},
+    {kTypeText, {}, ""},
+};
+
+class FormatValueTest : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatValueTest, WritesTheTableText) {
+    const FormatCase& c = GetParam();
+    ASSERT_EQ(c.bytes.size(), static_cast<size_t>(TypeSize(c.kind)));
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, c.bytes.data(), c.bytes.size());
+    char text[kValueTextSize];
+    std::memset(text, 'Z', sizeof text);
+    size_t n = FormatValue(c.kind, bytes, text);
+    EXPECT_STREQ(text, c.text) << SchemaTypeName(c.kind);
+    EXPECT_EQ(n, std::strlen(c.text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FormatValueTest, testing::ValuesIn(kFormatCases),
+                         KindAndIndex<FormatCase>);
+
+// Floating-point values are written exactly as printf's "%f" writes them,
+// also where the text is far longer than 51 characters.
+TEST(FormatValue, FloatingPointMatchesPrintfInFull) {
+    const double doubles[] = {0.1,      -0.0,      1e43,    -1e43,  1e300,
+                              DBL_MAX,  -DBL_MAX,  DBL_MIN, 5e-324, 123456.0000005,
+                              HUGE_VAL, -HUGE_VAL, NAN,     -NAN,   0.5e-6};
+    for (double d : doubles) {
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%f", d);
+        uint8_t bytes[8];
+        std::memcpy(bytes, &d, sizeof d);
+        char text[kValueTextSize];
+        size_t n = FormatValue(kTypeDouble, bytes, text);
+        EXPECT_STREQ(text, expected);
+        EXPECT_EQ(n, std::strlen(expected));
+    }
+    const float floats[] = {FLT_MAX, -FLT_MAX, 1e-45f, 3.14159265f, -2.5e38f};
+    for (float f : floats) {
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%f", static_cast<double>(f));
+        uint8_t bytes[4];
+        std::memcpy(bytes, &f, sizeof f);
+        char text[kValueTextSize];
+        FormatValue(kTypeFloat, bytes, text);
+        EXPECT_STREQ(text, expected);
+    }
+    // The longest text of all fits the value text.
+    char text[kValueTextSize];
+    uint8_t bytes[8];
+    double lowest = -DBL_MAX;
+    std::memcpy(bytes, &lowest, sizeof lowest);
+    EXPECT_EQ(FormatValue(kTypeDouble, bytes, text), kValueTextSize - 3);
+}
+
+// Every integral pattern reads back as the bytes it was written from.
+TEST(ValueCodec, IntegralValuesRoundTrip) {
+    std::mt19937_64 random(20240611);
+    for (UnitType kind : {kTypeChar, kTypeInt, kTypeInt16, kTypeInt64, kTypeUnsigned,
+                          kTypeUnsigned16, kTypeUnsigned64, kTypeItemEnum}) {
+        size_t size = static_cast<size_t>(TypeSize(kind));
+        for (int i = 0; i < 2000; ++i) {
+            uint64_t value = random();
+            if (i < 3) value = i == 0 ? 0 : (i == 1 ? ~0ull : 1ull << 63);
+            uint8_t in[8], out[8] = {};
+            std::memcpy(in, &value, sizeof in);
+            char text[kValueTextSize];
+            FormatValue(kind, in, text);
+            StoreValueText(kind, text, out);
+            ASSERT_EQ(Hex(out, size), Hex(in, size)) << SchemaTypeName(kind) << " " << text;
+        }
+    }
+}
+
+TEST(ValueCodec, DecimalParsingFollowsTheCLibrary) {
+    const char* texts[] = {"0",     "  12",  "\t-34x", "+",    "-",    "",
+                           "1e5",   "007",   "\n9",    "--1",  "+-1",  "2147483648",
+                           "-2147483649", "9223372036854775807", "9223372036854775808",
+                           "-9223372036854775809", "18446744073709551615", "36893488147419103232",
+                           "-18446744073709551615"};
+    for (const char* t : texts) {
+        EXPECT_EQ(ParseInt64(t), std::strtoll(t, nullptr, 10)) << '"' << t << '"';
+        EXPECT_EQ(ParseUnsigned64(t), std::strtoull(t, nullptr, 10)) << '"' << t << '"';
+        EXPECT_EQ(ParseInt32(t), static_cast<int32_t>(std::strtol(t, nullptr, 10))) << t;
+    }
+}
+
+}  // namespace
+}  // namespace morvane
