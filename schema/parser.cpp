@@ -29,7 +29,7 @@ unsigned Identity(const pugi::xml_node& node) { return Identity(node.internal_ob
 // to the first other character; no digits read as 0. Huge values saturate
 // (far outside the 32-bit range) instead of wrapping, so range checks see them.
 int64_t ReadInteger(const char* text) {
-    constexpr int64_t kSaturated = 1000000000000000000;
+    constexpr int64_t kSaturated = 100000000000000000;  // 10^17: times 10 still fits
     while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' ||
            *text == '\f') {
         ++text;
