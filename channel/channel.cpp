@@ -1,0 +1,453 @@
+#include "channel/channel.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "channel/ccp.h"
+#include "channel/msg_queue.h"
+
+namespace morvane {
+
+namespace {
+
+class StdConsole : public ChannelConsole {
+  public:
+    void Write(ChannelStream stream, const char* line) override {
+        std::fputs(line, stream == ChannelStream::kOut ? stdout : stderr);
+    }
+};
+
+StdConsole g_stdConsole;
+
+// True when fd ended up connected to itself: a client that retries a port in
+// the ephemeral range on this machine can meet its own SYN.
+bool SelfConnected(int fd) {
+    sockaddr_in local{}, remote{};
+    socklen_t localLen = sizeof local, remoteLen = sizeof remote;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0) return false;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteLen) != 0) return false;
+    return local.sin_port == remote.sin_port && local.sin_addr.s_addr == remote.sin_addr.s_addr;
+}
+
+}  // namespace
+
+CChannel::CChannel() : console_(&g_stdConsole) {}
+
+CChannel::~CChannel() { Stop(); }
+
+bool CChannel::Init(const char* name, const char* localName, const CHANNEL_PARAMS& params) {
+    return Init(nullptr, name, localName, params);
+}
+
+bool CChannel::Init(CCP* dispatcher, const char* name, const char* localName,
+                    const CHANNEL_PARAMS& params) {
+    if (initialised_) return false;
+    initialised_ = true;
+    std::snprintf(name_, sizeof name_, "%s", name != nullptr ? name : "");
+    std::snprintf(localName_, sizeof localName_, "%s", localName != nullptr ? localName : "");
+
+    dispatcher_ = dispatcher;
+    protocol_ = params.protocol != kProtocolTcp ? 1 : 0;
+    role_ = params.role;
+    socketBufferSize_ = params.socketBufferSize;
+    port_ = params.port;
+    configuredBufferSize_ = params.frameBufferSize;
+    queueDepth_ = params.queueDepth;
+    // The field may fill all its bytes without a terminating zero.
+    std::snprintf(address_, sizeof address_, "%.*s",
+                  static_cast<int>(strnlen(params.address, sizeof params.address)), params.address);
+
+    frameBufferSize_ = std::max(configuredBufferSize_, 0);
+    frameBuffer_ = std::make_unique<uint8_t[]>(static_cast<size_t>(frameBufferSize_));
+    if (protocol_ != 0)
+        datagram_ = std::make_unique<uint8_t[]>(static_cast<size_t>(frameBufferSize_));
+
+    if (dispatcher_ != nullptr) {
+        queue_ = std::make_unique<CMsgQueue>(configuredBufferSize_, queueDepth_);
+        messageEvent_ = std::make_unique<AutoResetEvent>();
+        deliveryBuffer_ = std::make_unique<uint8_t[]>(static_cast<size_t>(frameBufferSize_));
+        dispatcher_->Register(this);
+    }
+    if (role_ == kRoleClient) connectionEvent_ = std::make_unique<AutoResetEvent>();
+
+    connectThread_ = std::thread(&CChannel::ConnectThread, this);
+    return true;
+}
+
+void CChannel::ConnectThread() {
+    Connect();
+    if (!Stopping()) Run();
+    std::unique_lock<std::mutex> lock(stopMutex_);
+    stopCv_.wait(lock, [this] { return stopping_; });
+}
+
+void CChannel::ReceiveThread() {
+    while (!Stopping()) OnReceive();
+}
+
+bool CChannel::Connect() {
+    if (protocol_ == 0) {
+        if (role_ == kRoleClient)
+            ConnectTcpClient();
+        else
+            ConnectTcpServer();
+    } else {
+        if (role_ == kRoleClient)
+            ConnectUdpClient();
+        else
+            ConnectUdpServer();
+    }
+    if (Stopping()) return true;
+    OnConnection();
+    if (!reconnecting_.load()) {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        if (!stopping_ && !receiveThread_.joinable())
+            receiveThread_ = std::thread(&CChannel::ReceiveThread, this);
+    }
+    return true;
+}
+
+bool CChannel::ConnectTcpServer() {
+    if (!NewSocket(listenSocket_, SOCK_STREAM)) return false;
+    const int listener = listenSocket_.load();
+    SetBufferSizes(listener);
+    // Lets a reconnection bind the port again while earlier connections
+    // linger in TIME_WAIT.
+    int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+
+    peer_ = PeerFromParams(true);
+    if (bind(listener, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
+        Print(ChannelStream::kErr, "bind() failed with error %d\n", errno);
+        CloseSocket(listenSocket_);
+        OnError(kErrorBind);
+        return false;
+    }
+    if (listen(listener, 1) != 0) {
+        CloseSocket(listenSocket_);
+        OnError(kErrorListen);
+        return false;
+    }
+    Print(ChannelStream::kErr, "TCP Server is listening...\n");
+    {
+        // Stop() shuts the socket down to wake accept(); that only works on a
+        // socket that is already listening, so a stop that came earlier is
+        // seen here.
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        if (stopping_) return false;
+    }
+
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    int accepted;
+    do {
+        accepted = accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    } while (accepted < 0 && errno == EINTR && !Stopping());
+    if (accepted < 0) {
+        CloseSocket(listenSocket_);
+        if (!Stopping()) OnError(kErrorAccept);
+        return false;
+    }
+    peer_ = from;
+    Print(ChannelStream::kErr, "TCP Server after accept\n");
+    if (!SetBlocking(listener)) {
+        close(accepted);
+        OnError(kErrorBlocking);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    if (stopping_) {
+        close(accepted);
+        return false;
+    }
+    dataSocket_.store(accepted);
+    return true;
+}
+
+bool CChannel::ConnectTcpClient() {
+    if (!NewSocket(dataSocket_, SOCK_STREAM)) return false;
+    SetBufferSizes(dataSocket_.load());
+    peer_ = PeerFromParams(false);
+    if (!SetBlocking(dataSocket_.load())) {
+        OnError(kErrorBlocking);
+        return false;
+    }
+    for (;;) {
+        int err;
+        if (connect(dataSocket_.load(), reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) ==
+            0) {
+            if (!SelfConnected(dataSocket_.load())) break;
+            // No server listens; a new socket gets a new local port.
+            err = ECONNREFUSED;
+            CloseSocket(dataSocket_);
+            if (!NewSocket(dataSocket_, SOCK_STREAM)) return false;
+            SetBufferSizes(dataSocket_.load());
+        } else {
+            err = errno;
+        }
+        if (Stopping()) return false;
+        OnError(kErrorConnectTry);
+        if (err == EISCONN) break;
+        Print(ChannelStream::kErr, "TCP Client waits for connection...\n");
+        if (!Pause(500)) return false;
+    }
+    Print(ChannelStream::kErr, "TCP Client is connected successfully!\n");
+    connectionEvent_->Set();
+    return true;
+}
+
+bool CChannel::ConnectUdpServer() {
+    if (!NewSocket(listenSocket_, SOCK_DGRAM)) return false;
+    const int fd = listenSocket_.load();
+    SetBufferSizes(fd);
+    peer_ = PeerFromParams(true);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
+        OnError(kErrorBlocking);
+        CloseSocket(listenSocket_);
+        return false;
+    }
+    if (!SetBlocking(fd)) {
+        OnError(kErrorBlocking);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    if (stopping_) return false;
+    dataSocket_.store(fd);
+    return true;
+}
+
+bool CChannel::ConnectUdpClient() {
+    if (!NewSocket(dataSocket_, SOCK_DGRAM)) return false;
+    const int fd = dataSocket_.load();
+    SetBufferSizes(fd);
+    peer_ = PeerFromParams(false);
+    if (!SetBlocking(fd)) {
+        OnError(kErrorBlocking);
+        return false;
+    }
+    // connect() only fixes the default peer of a datagram socket.
+    while (connect(fd, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
+        if (Stopping()) return false;
+        Print(ChannelStream::kErr, "UDP Client waits for connection...\n");
+        if (!Pause(1000)) return false;
+    }
+    Print(ChannelStream::kErr, "UDP Client is connected successfully!\n");
+    // Signalled like the TCP client, so that WaitConnection() works for both.
+    connectionEvent_->Set();
+    return true;
+}
+
+bool CChannel::ReceiveData(void* dest, int32_t count) {
+    if (count < 0) {
+        Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", -1, EINVAL);
+        return false;
+    }
+    auto* out = static_cast<uint8_t*>(dest);
+    if (protocol_ != 0) return ReceiveUdp(out, count);
+    int32_t remaining = count;
+    do {
+        errno = 0;
+        ssize_t n = recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0);
+        int err = errno;
+        if (n < 0 && err == EINTR && !Stopping()) continue;
+        if (n <= 0) {
+            Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n",
+                  static_cast<int>(n), err);
+            return false;
+        }
+        out += n;
+        remaining -= static_cast<int32_t>(n);
+    } while (remaining > 0);
+    return true;
+}
+
+bool CChannel::ReceiveUdp(uint8_t* dest, int32_t count) {
+    if (count == 0) {
+        Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", 0, 0);
+        return false;
+    }
+    while (count > 0) {
+        if (datagramPos_ >= datagramLength_) {
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            errno = 0;
+            // MSG_TRUNC reports the full length of a datagram too large for
+            // the buffer, so that it is refused instead of read in part.
+            ssize_t n =
+                recvfrom(dataSocket_.load(), datagram_.get(), static_cast<size_t>(frameBufferSize_),
+                         MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            int err = errno;
+            if (n < 0 && err == EINTR && !Stopping()) continue;
+            if (n > frameBufferSize_) err = EMSGSIZE;
+            if (n <= 0 || n > frameBufferSize_) {
+                Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n",
+                      static_cast<int>(n), err);
+                return false;
+            }
+            peer_ = from;
+            datagramLength_ = static_cast<int32_t>(n);
+            datagramPos_ = 0;
+        }
+        int32_t piece = std::min(count, datagramLength_ - datagramPos_);
+        std::memcpy(dest, datagram_.get() + datagramPos_, static_cast<size_t>(piece));
+        dest += piece;
+        count -= piece;
+        datagramPos_ += piece;
+    }
+    return true;
+}
+
+int32_t CChannel::SendData(const void* data, int32_t count) {
+    if (count < 0) {
+        if (protocol_ == 0) Print(ChannelStream::kErr, "CChannel::SendData  err = %d\n", EINVAL);
+        return -1;
+    }
+    if (protocol_ != 0) {
+        return static_cast<int32_t>(sendto(dataSocket_.load(), data, static_cast<size_t>(count),
+                                           MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer_),
+                                           sizeof peer_));
+    }
+    // A blocking send hands over everything unless a signal cuts it short;
+    // the rest is sent then, so that no frame is left half-written.
+    const auto* in = static_cast<const uint8_t*>(data);
+    int32_t sent = 0;
+    do {
+        ssize_t n =
+            send(dataSocket_.load(), in + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL);
+        if (n < 0) {
+            int err = errno;
+            if (err == EINTR) continue;
+            Print(ChannelStream::kErr, "CChannel::SendData  err = %d\n", err);
+            return -1;
+        }
+        sent += static_cast<int32_t>(n);
+    } while (sent < count);
+    return sent;
+}
+
+bool CChannel::Reconnect() {
+    CloseSockets();
+    if (!Pause(1000)) return true;
+    reconnecting_.store(true);
+    Connect();
+    return true;
+}
+
+uint32_t CChannel::WaitConnection(uint32_t timeoutMs) {
+    if (!connectionEvent_) return kWaitFailed;
+    return connectionEvent_->Wait(timeoutMs);
+}
+
+bool CChannel::PutMessage(const void* data, int32_t count) {
+    if (!queue_) return true;
+    if (!queue_->Put(data, count)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    messageEvent_->Set();
+    return true;
+}
+
+void CChannel::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        if (!stopping_) {
+            stopping_ = true;
+            // Wakes a blocked accept() or recv(); the owning thread closes.
+            for (int fd : {listenSocket_.load(), dataSocket_.load()})
+                if (fd >= 0) shutdown(fd, SHUT_RDWR);
+        }
+    }
+    stopCv_.notify_all();
+    if (connectionEvent_) connectionEvent_->Close();
+    for (std::thread* t : {&connectThread_, &receiveThread_}) {
+        if (!t->joinable()) continue;
+        if (t->get_id() == std::this_thread::get_id())
+            t->detach();
+        else
+            t->join();
+    }
+    CloseSockets();
+    if (dispatcher_ != nullptr) {
+        dispatcher_->Unregister(this);
+        dispatcher_ = nullptr;
+    }
+}
+
+bool CChannel::Stopping() const {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    return stopping_;
+}
+
+void CChannel::OnError(int32_t) {}
+
+void CChannel::Print(ChannelStream stream, const char* format, ...) const {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    console_->Write(stream, line);
+}
+
+bool CChannel::NewSocket(std::atomic<int>& field, int type) {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    if (stopping_) return false;
+    field.store(socket(AF_INET, type, 0));
+    return true;
+}
+
+void CChannel::SetBufferSizes(int fd) const {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &socketBufferSize_, sizeof socketBufferSize_);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &socketBufferSize_, sizeof socketBufferSize_);
+}
+
+void CChannel::CloseSocket(std::atomic<int>& field) {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    int fd = field.exchange(-1);
+    if (fd >= 0) close(fd);
+}
+
+void CChannel::CloseSockets() {
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        int listener = listenSocket_.exchange(-1);
+        int data = dataSocket_.exchange(-1);
+        if (listener >= 0) close(listener);
+        // A UDP server reads and sends on its listening socket.
+        if (data >= 0 && data != listener) close(data);
+    }
+    datagramLength_ = 0;
+    datagramPos_ = 0;
+}
+
+bool CChannel::SetBlocking(int fd) const {
+    int flags = fcntl(fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+bool CChannel::Pause(int ms) {
+    std::unique_lock<std::mutex> lock(stopMutex_);
+    return !stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+sockaddr_in CChannel::PeerFromParams(bool anyAddress) const {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
+    if (anyAddress) {
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else if (inet_pton(AF_INET, address_, &addr.sin_addr) != 1) {
+        // Not a dotted address: no name lookup, every attempt fails.
+        addr.sin_addr.s_addr = htonl(INADDR_NONE);
+    }
+    return addr;
+}
+
+}  // namespace morvane
