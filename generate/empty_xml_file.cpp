@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "generate/file_names.h"
+#include "generate/output_files.h"
 #include "generate/generators.h"
 #include "generate/value_path.h"
 #include "generate/xml_writer.h"
@@ -115,7 +115,7 @@ bool CreateEmptyXmlFile(const Schema& schema, const char* directory) {
 
     EmptyXmlRunScope scope;
     g_run.writer = std::make_unique<CXmlWriter>();
-    if (!g_run.writer->OpenFile(path.c_str())) {
+    if (!g_run.writer->OpenFileForReplace(path.c_str())) {
         LogLine(true, "Error! CreateEmptyXmlFile [%s] [%s] is not opened\n", path.c_str(),
                 std::strerror(errno));
         return false;

@@ -1,42 +1,12 @@
 #include "generate/generators.h"
 
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
-#include "generate/file_names.h"
 #include "logging/log.h"
 #include "schema/schema.h"
 
 namespace morvane {
-
-std::string ToLower(const std::string& text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string ToUpper(const std::string& text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool GeneratedFilePath(const char* who, const char* directory, const std::string& stem,
-                       const char* extension, bool lowerStem, std::string& path) {
-    if (stem.empty() || stem.find('/') != std::string::npos) {
-        LogLine(true, "Error! %s: schema name [%s] cannot be a file name\n", who, stem.c_str());
-        return false;
-    }
-    path.clear();
-    if (directory != nullptr && directory[0] != '\0') {
-        path = directory;
-        path += '/';
-    }
-    path += lowerStem ? ToLower(stem) : stem;
-    path += extension;
-    return true;
-}
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "generate/file_names.h"
+#include "generate/output_files.h"
 #include "generate/generators.h"
 #include "logging/log.h"
 #include "schema/schema.h"
@@ -33,7 +33,7 @@ class IncludeRunScope {
   public:
     IncludeRunScope() = default;
     ~IncludeRunScope() {
-        if (g_run.file != nullptr) std::fclose(g_run.file);
+        if (g_run.file != nullptr) CloseReplaced(g_run.file);
         g_run = IncludeRun{};
     }
     IncludeRunScope(const IncludeRunScope&) = delete;
@@ -170,7 +170,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     if (!GeneratedFilePath("CreateIncludeFile", directory, name, ".h", true, path)) return false;
 
     IncludeRunScope scope;
-    g_run.file = std::fopen(path.c_str(), "w");
+    g_run.file = OpenReplaced(path);
     if (g_run.file == nullptr) {
         LogLine(true, "Error! CreateIncludeFile [%s] [%s] is not opened\n", path.c_str(),
                 std::strerror(errno));
@@ -188,8 +188,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
 
     Out("#pragma pack(pop)\n\n");
     Out("#endif //__%s__\n", g_run.guard.c_str());
-    bool ok = std::ferror(g_run.file) == 0;
-    if (std::fclose(g_run.file) != 0) ok = false;
+    const bool ok = CloseReplaced(g_run.file);
     g_run.file = nullptr;
     if (!ok) {
         LogLine(true, "Error! CreateIncludeFile [%s] is not written\n", path.c_str());

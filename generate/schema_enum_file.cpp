@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "generate/file_names.h"
+#include "generate/output_files.h"
 #include "generate/generators.h"
 #include "logging/log.h"
 #include "schema/schema.h"
@@ -22,7 +22,7 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
     std::string path;
     GeneratedFilePath("CreateSchemaEnumIncludeFile", includeDirectory, kFileStem, ".h", false,
                       path);
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = OpenReplaced(path);
     if (file == nullptr) {
         LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
         return false;
@@ -46,9 +46,7 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
 
     std::fprintf(file, "} %s;\n\n", kEnumWord);
     std::fprintf(file, "#endif //__%s__\n", kEnumWord);
-    bool ok = std::ferror(file) == 0;
-    if (std::fclose(file) != 0) ok = false;
-    if (!ok) {
+    if (!CloseReplaced(file)) {
         LogLine(true, "Error! CreateSchemaEnumIncludeFile [%s] is not written\n", path.c_str());
         return false;
     }

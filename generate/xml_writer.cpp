@@ -27,7 +27,11 @@ CXmlWriter::~CXmlWriter() {
     if (IsOpen()) CloseFile();
 }
 
-bool CXmlWriter::OpenFile(const char* path) {
+bool CXmlWriter::OpenFile(const char* path) { return Open(path, O_TRUNC); }
+
+bool CXmlWriter::OpenFileForReplace(const char* path) { return Open(path, 0); }
+
+bool CXmlWriter::Open(const char* path, int flags) {
     if (IsOpen()) CloseFile();
     depth_ = 0;
     indent_.clear();
@@ -38,8 +42,9 @@ bool CXmlWriter::OpenFile(const char* path) {
     pending_.clear();
     written_ = 0;
     inRecord_ = false;
+    cutAtClose_ = (flags & O_TRUNC) == 0;
     if (path == nullptr) return false;
-    fd_ = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC | flags, 0666);
     if (fd_ < 0) return false;
     static const char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
     Append(kDeclaration, sizeof kDeclaration - 1);
@@ -50,6 +55,7 @@ bool CXmlWriter::CloseFile() {
     if (!IsOpen()) return false;
     if (inRecord_) AbortRecord();
     bool ok = WriteOut(pending_.size());
+    if (cutAtClose_ && ::ftruncate(fd_, written_) != 0) ok = false;
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     pending_.clear();

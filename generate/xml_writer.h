@@ -33,6 +33,12 @@ class CXmlWriter {
     // first. False, with nothing open, when the file cannot be created
     // (nothing logged).
     bool OpenFile(const char* path);
+    // Like OpenFile(), but an existing file is overwritten from its start
+    // and cut to its new length by CloseFile() rather than truncated at
+    // once (ext4 forces a write-back of files truncated to zero and written
+    // again, which is slow for many small generated files). Until
+    // CloseFile() the old content's tail may remain; not for session files.
+    bool OpenFileForReplace(const char* path);
     // Writes what is pending and closes. False when no file is open or the
     // final write failed (the file is closed all the same).
     bool CloseFile();
@@ -89,6 +95,7 @@ class CXmlWriter {
     const std::string& Indent() const { return indent_; }
 
   private:
+    bool Open(const char* path, int flags);
     bool CanOpen(const char* element) const;
     void RestoreRecordStack();
     // Writes the first count bytes of the pending text; see Flush().
@@ -102,6 +109,7 @@ class CXmlWriter {
     std::string pending_;
     int64_t written_ = 0;  // bytes on disk
     bool inRecord_ = false;
+    bool cutAtClose_ = false;  // opened by OpenFileForReplace()
     int64_t recordStart_ = 0;
     std::vector<std::string> recordStack_;  // element stack at BeginRecord()
 };

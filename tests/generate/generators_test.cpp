@@ -116,9 +116,17 @@ TEST_F(GeneratorsTest, OnlyTheFileNameIsLowerCasedAndOldFilesAreReplaced) {
     ASSERT_TRUE(CreateIncludeFile(*schema, include.c_str()));
     EXPECT_EQ(ReadFile(include + "/posrec.h"), Golden("posrec.h"));
     EXPECT_FALSE(FileExists(tmp_ / "mixed"));
+    test::WriteFile(include + "/posrec.xml", std::string(10000, '<'));
     ASSERT_TRUE(CreateEmptyXmlFile(*schema, include.c_str()));
-    EXPECT_TRUE(FileExists(include + "/posrec.xml"));
+    EXPECT_EQ(ReadFile(include + "/posrec.xml"), Golden("posrec.xml"));
     EXPECT_TRUE(FileExists(include + "/PosRec.log"));
+    test::WriteFile(include + "/Schema_Enum.h", std::string(10000, '/'));
+    std::vector<Schema*> list{schema.get()};
+    ASSERT_TRUE(CreateSchemaEnumIncludeFile(list, include.c_str()));
+    EXPECT_EQ(ReadFile(include + "/Schema_Enum.h"),
+              "#ifndef __E_SCHEMA_ENUM__\n#define __E_SCHEMA_ENUM__\n\ntypedef enum\n{\n"
+              "   /*size=28*/ E_SCHEMA_ENUM_POSREC= 7\n"
+              "} E_SCHEMA_ENUM;\n\n#endif //__E_SCHEMA_ENUM__\n");
 }
 
 TEST_F(GeneratorsTest, NoLoggerLibraryMeansNoValueNameLog) {
@@ -136,6 +144,9 @@ TEST_F(GeneratorsTest, EnumInsideTemplateCutsTheHeaderOffAndTheNextSchemaIsWhole
     auto next = LoadTestSchema("PosRec.xsd");
     ASSERT_NE(broken, nullptr);
     ASSERT_NE(next, nullptr);
+    // A longer header from an earlier start must not show through.
+    test::MakeDirs(Include());
+    test::WriteFile(Include() + "/broken.h", std::string(10000, '#'));
     log_.Clear();
     EXPECT_FALSE(Generate(*broken));
     EXPECT_TRUE(log_.Contains("error! ENUM inside TEMPLATE\n"));

@@ -168,6 +168,20 @@ TEST_F(XmlWriterTest, OpenFileTruncatesAnExistingFile) {
     EXPECT_EQ(Content(), kDecl);
 }
 
+TEST_F(XmlWriterTest, OpenFileForReplaceCutsTheOldTailAtClose) {
+    test::WriteFile(Path(), std::string(5000, 'x'));
+    ASSERT_TRUE(w_.OpenFileForReplace(Path().c_str()));
+    ASSERT_TRUE(w_.OpenBareElement("Root"));
+    ASSERT_TRUE(w_.CloseElement());
+    ASSERT_TRUE(w_.CloseFile());
+    EXPECT_EQ(Content(), kDecl + "<Root>\n</Root>\n");
+    // A new file is created as with OpenFile().
+    const std::string fresh = dir_ / "fresh.xml";
+    ASSERT_TRUE(w_.OpenFileForReplace(fresh.c_str()));
+    ASSERT_TRUE(w_.CloseFile());
+    EXPECT_EQ(ReadFile(fresh), kDecl);
+}
+
 TEST_F(XmlWriterTest, ElementNamesLongerThanTheLimitAreRefusedNotCut) {
     const std::string fits(CXmlWriter::kMaxElementNameLength, 'e');
     const std::string tooLong(CXmlWriter::kMaxElementNameLength + 1, 'e');
