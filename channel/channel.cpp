@@ -248,6 +248,7 @@ bool CChannel::ConnectUdpClient() {
 
 bool CChannel::ReceiveData(void* dest, int32_t count) {
     if (count < 0) {
+        lastError_.store(EINVAL);
         Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", -1, EINVAL);
         return false;
     }
@@ -260,6 +261,7 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
         int err = errno;
         if (n < 0 && err == EINTR && !Stopping()) continue;
         if (n <= 0) {
+            lastError_.store(err);
             Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n",
                   static_cast<int>(n), err);
             return false;
@@ -272,6 +274,7 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
 
 bool CChannel::ReceiveUdp(uint8_t* dest, int32_t count) {
     if (count == 0) {
+        lastError_.store(0);
         Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", 0, 0);
         return false;
     }
@@ -289,11 +292,14 @@ bool CChannel::ReceiveUdp(uint8_t* dest, int32_t count) {
             if (n < 0 && err == EINTR && !Stopping()) continue;
             if (n > frameBufferSize_) err = EMSGSIZE;
             if (n <= 0 || n > frameBufferSize_) {
+                lastError_.store(err);
                 Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n",
                       static_cast<int>(n), err);
                 return false;
             }
-            peer_ = from;
+            // A server answers whoever sent last; a client keeps the peer it
+            // connected to, so that any thread may send meanwhile.
+            if (role_ != kRoleClient) peer_ = from;
             datagramLength_ = static_cast<int32_t>(n);
             datagramPos_ = 0;
         }
@@ -308,13 +314,16 @@ bool CChannel::ReceiveUdp(uint8_t* dest, int32_t count) {
 
 int32_t CChannel::SendData(const void* data, int32_t count) {
     if (count < 0) {
+        lastError_.store(EINVAL);
         if (protocol_ == 0) Print(ChannelStream::kErr, "CChannel::SendData  err = %d\n", EINVAL);
         return -1;
     }
     if (protocol_ != 0) {
-        return static_cast<int32_t>(sendto(dataSocket_.load(), data, static_cast<size_t>(count),
-                                           MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer_),
-                                           sizeof peer_));
+        auto n = static_cast<int32_t>(
+            sendto(dataSocket_.load(), data, static_cast<size_t>(count), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_));
+        if (n < 0) lastError_.store(errno);
+        return n;
     }
     // A blocking send hands over everything unless a signal cuts it short;
     // the rest is sent then, so that no frame is left half-written.
@@ -326,6 +335,7 @@ int32_t CChannel::SendData(const void* data, int32_t count) {
         if (n < 0) {
             int err = errno;
             if (err == EINTR) continue;
+            lastError_.store(err);
             Print(ChannelStream::kErr, "CChannel::SendData  err = %d\n", err);
             return -1;
         }

@@ -114,7 +114,9 @@ class CChannel : public CEventElement {
     // Reads exactly count bytes into dest. false when a receive call failed
     // or found the connection closed (printed then); a count of 0 or below
     // always fails. Over UDP, each datagram is one piece of the byte stream:
-    // a frame sent as one datagram is read in as many calls as over TCP.
+    // a frame sent as one datagram is read in as many calls as over TCP; a
+    // datagram longer than the frame buffer is refused (the read fails), and a
+    // UDP server takes each sender as the peer that SendData() answers.
     bool ReceiveData(void* dest, int32_t count);
     // Sends count bytes; returns count, or -1 (printed for TCP) when the
     // send failed. A peer that has gone never raises a signal.
@@ -143,6 +145,9 @@ class CChannel : public CEventElement {
     uint8_t* FrameBuffer() { return frameBuffer_.get(); }
     int32_t FrameBufferSize() const { return frameBufferSize_; }
     bool Reconnecting() const { return reconnecting_.load(); }
+    // The socket error (errno) of the last failed receive or send call; 0
+    // when that call found the connection closed.
+    int LastSocketError() const { return lastError_.load(); }
     bool Stopping() const;
     const char* Name() const { return name_; }
     const char* LocalName() const { return localName_; }
@@ -199,6 +204,7 @@ class CChannel : public CEventElement {
     std::thread receiveThread_;
     std::atomic<int> listenSocket_{-1};  // TCP and UDP server only
     std::atomic<int> dataSocket_{-1};
+    std::atomic<int> lastError_{0};
     sockaddr_in peer_{};
     // UDP: the datagram being read, handed out over several ReceiveData() calls.
     std::unique_ptr<uint8_t[]> datagram_;

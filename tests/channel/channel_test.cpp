@@ -417,17 +417,20 @@ TEST_F(ChannelTest, SendToAClosedPeerFailsWithoutEndingTheProcess) {
         printed |= l == "CChannel::SendData  err = " + std::to_string(EPIPE) + "\n" ||
                    l == "CChannel::SendData  err = " + std::to_string(ECONNRESET) + "\n";
     EXPECT_TRUE(printed);
+    EXPECT_TRUE(client->LastSocketError() == EPIPE || client->LastSocketError() == ECONNRESET);
 }
 
 TEST_F(ChannelTest, ReceiveDataRefusesCountsOfZeroAndBelow) {
     struct Case {
         int32_t count;
+        int error;
         std::string line;
     };
     const std::vector<Case> cases = {
-        {0, "CChannel::ReceiveData  numrecv=0  err=0\n"},
-        {-1, "CChannel::ReceiveData  numrecv=-1  err=" + std::to_string(EINVAL) + "\n"},
-        {-100000, "CChannel::ReceiveData  numrecv=-1  err=" + std::to_string(EINVAL) + "\n"},
+        {0, 0, "CChannel::ReceiveData  numrecv=0  err=0\n"},
+        {-1, EINVAL, "CChannel::ReceiveData  numrecv=-1  err=" + std::to_string(EINVAL) + "\n"},
+        {-100000, EINVAL,
+         "CChannel::ReceiveData  numrecv=-1  err=" + std::to_string(EINVAL) + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
@@ -448,6 +451,7 @@ TEST_F(ChannelTest, ReceiveDataRefusesCountsOfZeroAndBelow) {
         ASSERT_TRUE(WaitFor([&] { return result.load() != -1; }));
         EXPECT_EQ(result.load(), 0);
         EXPECT_EQ(local.Lines(kOut), std::vector<std::string>{c.line});
+        EXPECT_EQ(server->LastSocketError(), c.error);
         server.reset();
     }
 }
