@@ -1,7 +1,6 @@
 // CMsgQueue: bounded slots, arrival order, refusals and waiting.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "channel/msg_queue.h"
@@ -124,44 +123,6 @@ TEST(MsgQueueTest, WaitAndTakeDoesNotWakeForMessagesAlreadyTaken) {
     EXPECT_FALSE(queue.WaitAndTake(out, 3, &count, milliseconds(1000)));
     EXPECT_TRUE(queue.WaitAndTake(out, 4, &count, milliseconds(1000)));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "efgh");
-}
-
-TEST(MsgQueueTest, SeveralProducersNeverShareASlot) {
-    constexpr int kPerProducer = 2000;
-    CMsgQueue queue(8, 4);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> producers;
-    for (int32_t p = 0; p < 3; ++p) {
-        producers.emplace_back([&queue, &stop, p] {
-            for (int32_t i = 0; i < kPerProducer; ++i) {
-                uint8_t msg[8];
-                PutInt32(msg, p);
-                PutInt32(msg + 4, i);
-                while (!queue.Put(msg, 8)) {
-                    if (stop.load()) return;
-                    std::this_thread::yield();
-                }
-            }
-        });
-    }
-    std::vector<int32_t> next(3, 0);
-    int taken = 0;
-    bool inOrder = true;
-    auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (inOrder && taken < 3 * kPerProducer && Clock::now() < deadline) {
-        uint8_t out[8];
-        int32_t count = 0;
-        if (!queue.WaitAndTake(out, sizeof out, &count, milliseconds(1000))) continue;
-        int32_t p = GetInt32(out), i = GetInt32(out + 4);
-        // Each producer's messages come out in its own order, none lost.
-        inOrder = count == 8 && p >= 0 && p < 3 && i == next[p];
-        if (inOrder) ++next[p];
-        ++taken;
-    }
-    stop = true;
-    for (auto& t : producers) t.join();
-    EXPECT_TRUE(inOrder);
-    EXPECT_EQ(taken, 3 * kPerProducer);
 }
 
 }  // namespace
