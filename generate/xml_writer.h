@@ -2,8 +2,10 @@
 // writes (empty data files, data and session files, schema files).
 //
 // Lines are collected in memory and reach the disk in one write: at the end
-// of each record element (EndRecord), on Flush() and on CloseFile(). A file
-// on disk therefore always ends on a record boundary. Names and values are
+// of each record element (EndRecord), on Flush() and on CloseFile(); outside
+// a record also once 64 KiB are pending, so that a large empty data file is
+// not held whole. Nothing of a record is written before EndRecord(), so a
+// file on disk always ends on a record boundary. Names and values are
 // written as given, without escaping. One thread at a time per object.
 #pragma once
 
