@@ -38,7 +38,12 @@ const char* TextOf(pugi::xml_node element) {
     return nullptr;
 }
 
-bool TagIs(const char* tag, UnitType kind) { return strcasecmp(tag, SchemaTypeName(kind)) == 0; }
+// Compares a tag with a type's name ignoring case; the first letter decides
+// most tags cheaply.
+bool TagIs(const char* tag, UnitType kind) {
+    const char* name = SchemaTypeName(kind);
+    return (tag[0] | 0x20) == name[0] && strcasecmp(tag, name) == 0;
+}
 
 // The attributes a value element is read by, found in one pass.
 struct ValueAttributes {
@@ -47,19 +52,35 @@ struct ValueAttributes {
     const char* nrepetitions = nullptr;
 };
 
+// Attribute names are told apart by their first letters before any full
+// comparison: most attributes of a value element are neither of the three.
 ValueAttributes AttributesOf(pugi::xml_node element) {
     ValueAttributes a;
     for (pugi::xml_attribute attr = element.first_attribute(); attr; attr = attr.next_attribute()) {
         const char* n = attr.name();
-        if (std::strcmp(n, "name") == 0) {
-            if (a.name == nullptr) a.name = attr.value();
-        } else if (std::strcmp(n, "type") == 0) {
-            if (a.type == nullptr) a.type = attr.value();
-        } else if (std::strcmp(n, "nrepetitions") == 0) {
-            if (a.nrepetitions == nullptr) a.nrepetitions = attr.value();
+        const char** slot = nullptr;
+        if (n[0] == 'n') {
+            if (n[1] == 'a' && std::strcmp(n + 2, "me") == 0)
+                slot = &a.name;
+            else if (n[1] == 'r' && std::strcmp(n + 2, "epetitions") == 0)
+                slot = &a.nrepetitions;
+        } else if (n[0] == 't' && std::strcmp(n + 1, "ype") == 0) {
+            slot = &a.type;
         }
+        if (slot != nullptr && *slot == nullptr) *slot = attr.value();
     }
     return a;
+}
+
+// The kind a type attribute names. Data files spell the names as the type
+// table does, so an exact match settles almost every element cheaply; other
+// spellings go through the case-insensitive look-up.
+UnitType KindOfTypeName(const char* name) {
+    for (int code = 0; code < kUnitTypeCount; ++code) {
+        const char* known = SchemaTypeName(static_cast<UnitType>(code));
+        if (known[0] == name[0] && std::strcmp(known, name) == 0) return static_cast<UnitType>(code);
+    }
+    return TypeFromName(name);
 }
 
 class DataReader {
@@ -120,7 +141,7 @@ bool DataReader::ReadRecord(pugi::xml_node record) {
 bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
     ValueAttributes a = AttributesOf(element);
     UnitType kind = std::strcmp(tag, "Item_enum") == 0 ? kTypeItemEnum
-                    : a.type != nullptr                ? TypeFromName(a.type)
+                    : a.type != nullptr                ? KindOfTypeName(a.type)
                                                        : kTypeUndefined;
     const char* text = TextOf(element);
     if (trace_) {

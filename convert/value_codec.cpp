@@ -32,16 +32,29 @@ Scanned Scan(const char* p, int base) {
     while (IsBlank(*p)) ++p;
     if (*p == '+' || *p == '-') s.negative = *p++ == '-';
     if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
-    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
     for (int d; (d = HexDigit(*p)) >= 0 && d < base; ++p) {
-        if (s.magnitude > (kMax - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+        if (s.overflow) continue;
+        if (__builtin_mul_overflow(s.magnitude, static_cast<uint64_t>(base), &s.magnitude) ||
+            __builtin_add_overflow(s.magnitude, static_cast<uint64_t>(d), &s.magnitude)) {
             s.overflow = true;
-            s.magnitude = kMax;
-        } else if (!s.overflow) {
-            s.magnitude = s.magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+            s.magnitude = std::numeric_limits<uint64_t>::max();
         }
     }
     return s;
+}
+
+// strtod, with from_chars's faster conversion wherever it reads exactly
+// what strtod would: not after blanks or '+', not for hexadecimal or
+// out-of-range texts.
+double ParseDouble(const char* text) {
+    const char* p = text + (text[0] == '-');
+    if ((*p >= '0' && *p <= '9') || *p == '.') {
+        double value;
+        const char* end = text + std::strlen(text);
+        auto r = std::from_chars(text, end, value);
+        if (r.ec == std::errc() && *r.ptr != 'x' && *r.ptr != 'X') return value;
+    }
+    return std::strtod(text, nullptr);
 }
 
 // strtoull's result for a scanned number.
@@ -125,10 +138,10 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest) {
             Put(dest, ParseUnsigned64(text));
             break;
         case kTypeFloat:
-            Put(dest, static_cast<float>(std::strtod(text, nullptr)));
+            Put(dest, static_cast<float>(ParseDouble(text)));
             break;
         case kTypeDouble:
-            Put(dest, std::strtod(text, nullptr));
+            Put(dest, ParseDouble(text));
             break;
         case kTypeBool:
             Put(dest, static_cast<int32_t>(ParseInt32(text) != 0 ? 1 : 0));

@@ -239,5 +239,23 @@ TEST(ValueCodec, DecimalParsingFollowsTheCLibrary) {
     }
 }
 
+// Floating-point texts read as strtod reads them, bit for bit.
+TEST(ValueCodec, FloatingPointParsingFollowsStrtod) {
+    const char* texts[] = {"3.141593",  "-0.0",    "1e308",     "1e309",   "-1e-400", "4.9e-324",
+                           "  2.5",     "+2.5",    "0x1p4",     "0X10",    ".5",      "-.5e1",
+                           "5.",        "1e",      "1.5e+",     "inf",     "-nan",    "Infinity",
+                           "0.1f",      "12,5",    "",          "-",       ".",       "0x",
+                           "123456789012345678901234567890", "2.2250738585072011e-308"};
+    for (const char* t : texts) {
+        double expected = std::strtod(t, nullptr);
+        uint8_t bytes[8];
+        StoreValueText(kTypeDouble, t, bytes);
+        EXPECT_EQ(Hex(bytes, 8), Hex(reinterpret_cast<const uint8_t*>(&expected), 8)) << t;
+        float expectedFloat = static_cast<float>(expected);
+        StoreValueText(kTypeFloat, t, bytes);
+        EXPECT_EQ(Hex(bytes, 4), Hex(reinterpret_cast<const uint8_t*>(&expectedFloat), 4)) << t;
+    }
+}
+
 }  // namespace
 }  // namespace morvane
