@@ -18,7 +18,20 @@ namespace {
 struct Logger {
     std::mutex mutex;
     int fd = -1;
+    bool cutAtClose = false;  // mode 0: the file ends where our writes end
 };
+
+void CloseLogger(Logger* logger) {
+    if (logger->fd < 0) return;
+    if (logger->cutAtClose) {
+        off_t end = lseek(logger->fd, 0, SEEK_CUR);
+        if (end >= 0 && ftruncate(logger->fd, end) != 0) {
+            // The old tail stays; nothing better can be done at close.
+        }
+    }
+    close(logger->fd);
+    logger->fd = -1;
+}
 
 void WriteAll(int fd, const char* text, size_t length) {
     while (length > 0) {
@@ -36,16 +49,21 @@ void WriteAll(int fd, const char* text, size_t length) {
 
 QUILLOG_EXPORT void* CreateLogger_Int() { return new Logger; }
 
-// mode 1 appends to an existing file; any other mode starts it afresh.
+// mode 1 appends to an existing file; any other mode starts it afresh. A
+// fresh file is overwritten from its start and cut to length when the
+// logger is deleted, rather than truncated at open: ext4 forces a disk
+// write-back of every file truncated and written again, which made the
+// start-up of a large archive wait on the disk.
 QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
     auto* logger = static_cast<Logger*>(handle);
     if (logger == nullptr || path == nullptr) return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == 1 ? O_APPEND : O_TRUNC);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == 1 ? O_APPEND : 0);
     int fd = open(path, flags, 0644);
     if (fd < 0) return false;
     std::lock_guard<std::mutex> lock(logger->mutex);
-    if (logger->fd >= 0) close(logger->fd);
+    CloseLogger(logger);
     logger->fd = fd;
+    logger->cutAtClose = mode != 1;
     return true;
 }
 
@@ -77,6 +95,6 @@ QUILLOG_EXPORT int printfdeb_Int(void* handle, bool enable, const char* format, 
 QUILLOG_EXPORT void DeleteLogger_Int(void* handle) {
     auto* logger = static_cast<Logger*>(handle);
     if (logger == nullptr) return;
-    if (logger->fd >= 0) close(logger->fd);
+    CloseLogger(logger);
     delete logger;
 }

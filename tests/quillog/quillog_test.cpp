@@ -51,6 +51,7 @@ TEST_F(QuillogTest, ModeOneAppendsModeZeroTruncates) {
     delete_(h);
     EXPECT_EQ(test::ReadFile(path), "old\nnew\n");
 
+    test::WriteFile(path, std::string(100, 'z'));
     h = create_();
     ASSERT_TRUE(init_(h, path.c_str(), 0));
     print_(h, true, "fresh\n");
