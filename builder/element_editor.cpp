@@ -116,7 +116,7 @@ CElementEditor::CElementEditor(QWidget* parent) : QGroupBox(tr("Element:"), pare
     grid->addWidget(Label("NRepetitions:", repetitions_, this), 2, 0);
     grid->addWidget(repetitions_, 2, 1);
     grid->addWidget(Label("Collapsed:", collapsed_, this), 2, 2);
-    grid->addWidget(collapsed_, 2, 3);
+    grid->addWidget(collapsed_, 2, 3, Qt::AlignLeft);
     grid->addWidget(Label("Commentary:", comment_, this), 3, 0, Qt::AlignTop);
     grid->addWidget(comment_, 3, 1, 1, 3);
     grid->addWidget(list_, 4, 0, 1, 4);

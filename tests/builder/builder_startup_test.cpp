@@ -1,0 +1,80 @@
+// Start-up of MorvaneBuilder: the configuration read through the code
+// Morvane uses, and the two ways start-up ends the program.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "builder/builder_dlg.h"
+#include "builder/builder_messages.h"
+#include "scripted_dialogs.h"
+#include "server/config/configuration.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using test::ScriptedDialogs;
+using test::TempDir;
+
+const std::vector<std::string> kOffscreen = {"QT_QPA_PLATFORM=offscreen"};
+
+TEST(BuilderStartupTest, MissingLoggerLibraryEndsWithStatusOne) {
+    TempDir dir;
+    test::CopyFromBin(dir.path(), {"MorvaneBuilder"});
+    test::ProgramResult r = test::RunProgram(dir / "MorvaneBuilder", {}, dir.path(),
+                                             std::chrono::seconds(20), kOffscreen);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Error! Quillog is absent\n");
+}
+
+TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
+    TempDir dir;
+    test::MakeProgramDir(dir.path(), {"MorvaneBuilder"}, false);
+    test::BackgroundProgram program(dir / "MorvaneBuilder", {}, dir.path(), kOffscreen);
+    EXPECT_TRUE(test::WaitFor(
+        [&] { return test::ReadFile(dir / "Morvane.log").find("CreateFilesFlag=1") != std::string::npos; },
+        std::chrono::seconds(20)));
+    test::SleepMs(300);
+    EXPECT_TRUE(program.Running()) << program.Stdout() << program.Stderr();
+    program.Stop(SIGKILL, std::chrono::seconds(5));
+}
+
+class BuilderConfigurationTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::MakeProgramDir(dir.path(), {}, false); }
+
+    TempDir dir;
+    Configuration config;
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(BuilderConfigurationTest, MissingDirectoryIsShownAndEndsWithStatusOne) {
+    std::filesystem::remove(dir / "XML_Data");
+    EXPECT_EQ(ReadBuilderConfiguration(config, dir / "MorvaneBuilder", dialogs), 1);
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Errors in configuration file, see Morvane.log\n"});
+    EXPECT_NE(test::ReadFile(dir / "Morvane.log")
+                  .find("Error! XML_Data_dir=" + (dir / "XML_Data") + " is not exist\n"),
+              std::string::npos);
+}
+
+TEST_F(BuilderConfigurationTest, PathWithoutSlashUsesTheCurrentDirectory) {
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    int status = ReadBuilderConfiguration(config, "MorvaneBuilder", dialogs);
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(std::filesystem::canonical(config.programDirectory),
+              std::filesystem::canonical(dir.path()));
+    EXPECT_EQ(config.schemasDirectory, config.programDirectory + "/Schemas");
+}
+
+}  // namespace
+}  // namespace morvane

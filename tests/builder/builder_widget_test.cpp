@@ -1,0 +1,743 @@
+// The pages of MorvaneBuilder driven as a user drives them, offscreen.
+//
+// With MORVANE_SCREENSHOTS set to a directory, every page a test visits is
+// saved there as a PNG.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "builder/builder_page.h"
+#include "builder/change_name_dlg.h"
+#include "builder/edit_model.h"
+#include "builder/element_editor.h"
+#include "builder/general_page.h"
+#include "builder/property_sheet.h"
+#include "builder/report_view.h"
+#include "builder/schema_page.h"
+#include "builder/spin_edit.h"
+#include "builder_test_util.h"
+#include "scripted_dialogs.h"
+#include "server/config/configuration.h"
+#include "support/test_support.h"
+
+using namespace morvane;
+
+namespace {
+
+const char* const kPosRec = R"(<?xml version="1.0"?>
+<Schema name="PosRec" id="7">
+   <Template name="Point"><Item name="x"/><Item name="y"/></Template>
+   <Enum name="Mode"><Item name="OFF" id="0"/><Item name="ON" id="1"/></Enum>
+   <Item name="count" type="int"/>
+   <!-- reserved -->
+   <Item name="flags" type="char" nrepetitions="4" visibility="0"/>
+   <Item_enum name="mode" type="Mode"/>
+   <Structure name="pos" type="Point" nrepetitions="2"/>
+</Schema>
+)";
+
+const char* const kSecond = R"(<Schema name="Second" id="9"><Item name="extra" type="double"/></Schema>)";
+
+// The pages with controls of their own, as rows of a data-driven test.
+void PageRows() {
+    QTest::addColumn<int>("page");
+    QTest::newRow("General") << int(CMyPropertySheet::kGeneralPage);
+    QTest::newRow("Schema") << int(CMyPropertySheet::kSchemaPage);
+}
+
+QStringList Texts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+    return texts;
+}
+
+QStringList RowCells(const CReportView* view, int row) {
+    QStringList cells;
+    for (int c = 0; c < view->columnCount(); ++c) cells << view->CellText(row, c);
+    return cells;
+}
+
+}  // namespace
+
+class BuilderWidgetTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void sheetHasFourPagesAndOneCloseButton();
+    void generalListsOnlyExactXsdNames();
+    void generalLoadsTwoFilesIntoTheSchemaPage();
+    void generalRefusesAFileAlreadyLoaded();
+    void generalShowsAnUnparsableFileAndGoesOn();
+    void generalRootWithoutIdIsListedButDoesNotEnableNewSchema();
+    void generalNewSchemaEmptiesTheModel();
+    void generalBrowse_data();
+    void generalBrowse();
+    void generalHelpOpensTheAboutBox();
+    void schemaAddCreatesTheSchema();
+    void schemaAddInsertsBeforeTheSelectedRow();
+    void schemaAddRefusals_data();
+    void schemaAddRefusals();
+    void schemaKindChoosesTheTypeList();
+    void schemaCollapsedOnlyForChar();
+    void schemaEditChangesTheSelectedRow();
+    void schemaDeleteAsks();
+    void schemaDoubleClickLoadsTheRow();
+    void schemaSaveUsesTheNameAndIdFields();
+    void leaveQuestion_data();
+    void leaveQuestion();
+    void leaveAfterLoadingNeverAsks();
+    void closeRunsTheLeaveStepButTheFrameDoesNot();
+    void enterAndEscapeAreSwallowed_data();
+    void enterAndEscapeAreSwallowed();
+    void tabOrderFollowsTheLayout_data();
+    void tabOrderFollowsTheLayout();
+    void columnsKeepTheirProportions();
+    void changeNameDialog();
+    void spinEditKeepsFreeText();
+
+  private:
+    void GoTo(int page);
+    void Shot(const QString& name);
+    void Write(const std::string& name, const char* text) { test::WriteFile(*dir_ / name, text); }
+    // Makes a fresh sheet on the working directory, General page first.
+    void MakeSheet();
+    static void DoubleClick(QWidget* viewport, QPoint at);
+    void DoubleClickFile(const QString& name);
+    void DoubleClickRow(int row);
+    void ClickRow(int row);
+    static void Choose(QComboBox* combo, int index);
+    // Types name into the editor and presses "Add"; kind and type are chosen
+    // first when not negative.
+    void AddElement(const QString& name, int kind = -1, int type = -1);
+
+    CGeneral* General() const { return sheet_->General(); }
+    CSchemaPage* SchemaPage() const { return sheet_->Schema(); }
+    CElementEditor* Editor() const { return SchemaPage()->Editor(); }
+    CEditModel& Model() const { return sheet_->Model(); }
+
+    std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<Configuration> config_;
+    std::unique_ptr<test::ScriptedDialogs> dialogs_;
+    std::unique_ptr<CMyPropertySheet> sheet_;
+};
+
+void BuilderWidgetTest::init() {
+    dir_ = std::make_unique<test::TempDir>();
+    config_ = std::make_unique<Configuration>();
+    config_->schemasDirectory = *dir_ / "Schemas";
+    config_->resultsIncludeDirectory = *dir_ / "ResultsInclude";
+    config_->resultsEmptyXmlDirectory = *dir_ / "ResultsEmptyXml";
+    dialogs_ = std::make_unique<test::ScriptedDialogs>();
+    Write("PosRec.xsd", kPosRec);
+    Write("Second.xsd", kSecond);
+    MakeSheet();
+}
+
+void BuilderWidgetTest::cleanup() {
+    const std::string unexpected = dialogs_->unexpected.empty() ? "" : dialogs_->unexpected.front();
+    QVERIFY2(unexpected.empty(), unexpected.c_str());
+    sheet_.reset();
+    dialogs_.reset();
+    config_.reset();
+    dir_.reset();
+}
+
+void BuilderWidgetTest::MakeSheet() {
+    sheet_.reset();
+    sheet_ = std::make_unique<CMyPropertySheet>("RivivarozeRivirov", config_.get(), dir_->path(),
+                                                *dialogs_);
+    sheet_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(sheet_.get(), 5000));
+}
+
+void BuilderWidgetTest::GoTo(int page) {
+    QTabBar* bar = sheet_->Tabs()->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
+    QCOMPARE(sheet_->Tabs()->currentIndex(), page);
+}
+
+void BuilderWidgetTest::Shot(const QString& name) {
+    const QByteArray dir = qgetenv("MORVANE_SCREENSHOTS");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(QString::fromLocal8Bit(dir));
+    QApplication::processEvents();
+    const QString file = QString::fromLocal8Bit(dir) + "/" + QTest::currentTestFunction() + "-" +
+                         name + ".png";
+    QVERIFY2(sheet_->grab().save(file), qPrintable(file));
+}
+
+void BuilderWidgetTest::DoubleClick(QWidget* viewport, QPoint at) {
+    // As a user does it: the first click, then the second one that makes the
+    // double click. (Qt Test's double click alone does not reach an item
+    // view that has seen no click yet.)
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+}
+
+void BuilderWidgetTest::DoubleClickFile(const QString& name) {
+    QListWidget* list = General()->FileList();
+    QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    DoubleClick(list->viewport(), list->visualItemRect(found[0]).center());
+}
+
+void BuilderWidgetTest::DoubleClickRow(int row) {
+    CReportView* list = Editor()->List();
+    DoubleClick(list->viewport(), list->visualRect(list->model()->index(row, 1)).center());
+}
+
+void BuilderWidgetTest::ClickRow(int row) {
+    CReportView* list = Editor()->List();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(row, 1)).center());
+    QCOMPARE(list->FirstSelectedRow(), row);
+}
+
+void BuilderWidgetTest::Choose(QComboBox* combo, int index) {
+    // What a pick in the drop-down does: select, then report the activation.
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+void BuilderWidgetTest::AddElement(const QString& name, int kind, int type) {
+    if (kind >= 0) Choose(Editor()->KindCombo(), kind);
+    if (type >= 0) Choose(Editor()->TypeCombo(), type);
+    Editor()->NameEdit()->clear();
+    QTest::keyClicks(Editor()->NameEdit(), name);
+    QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
+}
+
+void BuilderWidgetTest::sheetHasFourPagesAndOneCloseButton() {
+    QTabWidget* tabs = sheet_->Tabs();
+    QCOMPARE(tabs->count(), 4);
+    const QStringList titles = {"General", "Enumerations", "Templates", "Schema"};
+    for (int i = 0; i < 4; ++i) QCOMPARE(tabs->tabText(i), titles[i]);
+    QCOMPARE(tabs->currentIndex(), 0);
+    QVERIFY(sheet_->windowTitle().contains("RivivarozeRivirov"));
+
+    QStringList outsidePages;
+    for (QPushButton* b : sheet_->findChildren<QPushButton*>())
+        if (!tabs->isAncestorOf(b) && b->isVisible()) outsidePages << b->text();
+    QCOMPARE(outsidePages, QStringList{"Close"});
+    Shot("general");
+    for (int i = 1; i < 4; ++i) {
+        GoTo(i);
+        Shot(titles[i].toLower());
+    }
+}
+
+void BuilderWidgetTest::generalListsOnlyExactXsdNames() {
+    test::TempDir other;
+    for (const char* name : {"a.xsd", "b.XSD", "c.xsd.bak", "d.xsdx"}) test::WriteFile(other / name, "x");
+    test::MakeDirs(other / "dir.xsd.d");
+    test::MakeDirs(other / "sub");
+    const std::string working = dir_->path();
+    sheet_.reset();
+    std::filesystem::remove_all(working);
+    std::filesystem::copy(other.path(), working, std::filesystem::copy_options::recursive);
+    MakeSheet();
+    QCOMPARE(Texts(General()->FileList()), QStringList{"a.xsd"});
+    QCOMPARE(General()->DirectoryEdit()->text(), QString::fromStdString(working));
+    QVERIFY(Texts(General()->LoadedList()).isEmpty());
+    QVERIFY(!General()->NewSchemaButton()->isEnabled());
+}
+
+void BuilderWidgetTest::generalLoadsTwoFilesIntoTheSchemaPage() {
+    QCOMPARE(Texts(General()->FileList()), (QStringList{"PosRec.xsd", "Second.xsd"}));
+    DoubleClickFile("PosRec.xsd");
+    DoubleClickFile("Second.xsd");
+    QVERIFY(dialogs_->messages.empty());
+    QCOMPARE(Texts(General()->LoadedList()),
+             (QStringList{QString::fromStdString(*dir_ / "PosRec.xsd"),
+                          QString::fromStdString(*dir_ / "Second.xsd")}));
+    QVERIFY(General()->NewSchemaButton()->isEnabled());
+    Shot("loaded");
+
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QCOMPARE(SchemaPage()->NameEdit()->text(), QString("Second"));
+    QCOMPARE(SchemaPage()->IdEdit()->Text(), QString("9"));
+    QVERIFY(SchemaPage()->SaveButton()->isEnabled());
+    CReportView* list = Editor()->List();
+    QCOMPARE(list->rowCount(), 5);
+    QCOMPARE(RowCells(list, 0), (QStringList{"Item", "count", "int", "1", ""}));
+    QCOMPARE(RowCells(list, 1), (QStringList{"Item", "flags", "char", "4", "1"}));
+    QCOMPARE(RowCells(list, 2), (QStringList{"Item_enum", "mode", "Mode", "1", ""}));
+    QCOMPARE(RowCells(list, 3), (QStringList{"Structure", "pos", "Point", "2", ""}));
+    QCOMPARE(RowCells(list, 4), (QStringList{"Item", "extra", "double", "1", ""}));
+    Shot("schema");
+}
+
+void BuilderWidgetTest::generalRefusesAFileAlreadyLoaded() {
+    DoubleClickFile("PosRec.xsd");
+    const std::string before = test::Dump(Model());
+    DoubleClickFile("PosRec.xsd");
+    QCOMPARE(dialogs_->messages,
+             std::vector<std::string>{"Selected file exists in the list of loaded xsd files"});
+    QCOMPARE(General()->LoadedList()->count(), 1);
+    QCOMPARE(test::Dump(Model()), before);
+}
+
+void BuilderWidgetTest::generalShowsAnUnparsableFileAndGoesOn() {
+    Write("Broken.xsd", "<Schema name=\"B\" id=\"1\"><Item name=\"a\">");
+    sheet_.reset();
+    MakeSheet();
+    DoubleClickFile("PosRec.xsd");
+    const std::string before = test::Dump(Model());
+    DoubleClickFile("Broken.xsd");
+    QCOMPARE(dialogs_->messages.size(), size_t{1});
+    const std::string expectedStart = "Error  during reading  " + (*dir_ / "Broken.xsd") + "[";
+    QVERIFY2(dialogs_->messages[0].rfind(expectedStart, 0) == 0, dialogs_->messages[0].c_str());
+    QCOMPARE(General()->LoadedList()->count(), 1);
+    QCOMPARE(test::Dump(Model()), before);
+    QVERIFY(sheet_->isVisible());
+    DoubleClickFile("Second.xsd");  // the editor goes on
+    QCOMPARE(General()->LoadedList()->count(), 2);
+}
+
+void BuilderWidgetTest::generalRootWithoutIdIsListedButDoesNotEnableNewSchema() {
+    Write("NoId.xsd", R"(<Schema name="N"><Item name="a"/></Schema>)");
+    sheet_.reset();
+    MakeSheet();
+    DoubleClickFile("NoId.xsd");
+    QCOMPARE(dialogs_->messages, std::vector<std::string>{"Error!  Root Element struct_name is absent"});
+    QCOMPARE(General()->LoadedList()->count(), 1);
+    QVERIFY(!General()->NewSchemaButton()->isEnabled());
+    QCOMPARE(Model().CurrentSchema(), nullptr);
+}
+
+void BuilderWidgetTest::generalNewSchemaEmptiesTheModel() {
+    DoubleClickFile("PosRec.xsd");
+    QTest::mouseClick(General()->NewSchemaButton(), Qt::LeftButton);
+    QVERIFY(dialogs_->questions.empty());
+    QCOMPARE(test::Dump(Model()), std::string("no schema\n"));
+    QVERIFY(Texts(General()->LoadedList()).isEmpty());
+    QVERIFY(!General()->NewSchemaButton()->isEnabled());
+    QCOMPARE(General()->FileList()->count(), 2);
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QCOMPARE(Editor()->List()->rowCount(), 0);
+    QVERIFY(!SchemaPage()->SaveButton()->isEnabled());
+    // The same file can be loaded again.
+    GoTo(CMyPropertySheet::kGeneralPage);
+    DoubleClickFile("PosRec.xsd");
+    QCOMPARE(General()->LoadedList()->count(), 1);
+}
+
+void BuilderWidgetTest::generalBrowse_data() {
+    QTest::addColumn<int>("pick");  // 0 sub, 1 outside, 2 cancel
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<bool>("message");
+    QTest::newRow("subdirectory") << 0 << true << false;
+    QTest::newRow("outside the root") << 1 << false << true;
+    QTest::newRow("cancelled") << 2 << false << false;
+}
+
+void BuilderWidgetTest::generalBrowse() {
+    QFETCH(int, pick);
+    QFETCH(bool, changed);
+    QFETCH(bool, message);
+    test::MakeDirs(*dir_ / "sub");
+    test::WriteFile(*dir_ / "sub/Only.xsd", "x");
+    test::TempDir outside;
+    const std::string picks[] = {*dir_ / "sub", outside.path()};
+    dialogs_->folders = {pick < 2 ? std::optional<std::string>(picks[pick]) : std::nullopt};
+
+    QTest::mouseClick(General()->BrowseButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->browseTitles, std::vector<std::string>{"Select Directory:"});
+    QCOMPARE(dialogs_->browseStarts, std::vector<std::string>{dir_->path()});
+    QCOMPARE(!dialogs_->messages.empty(), message);
+    const std::string expected = changed ? std::filesystem::canonical(*dir_ / "sub").string()
+                                         : dir_->path();
+    QCOMPARE(General()->DirectoryEdit()->text(), QString::fromStdString(expected));
+    QCOMPARE(Model().workingDirectory.str(), expected);
+    QCOMPARE(Texts(General()->FileList()),
+             changed ? QStringList{"Only.xsd"} : (QStringList{"PosRec.xsd", "Second.xsd"}));
+}
+
+void BuilderWidgetTest::generalHelpOpensTheAboutBox() {
+    QTest::mouseClick(General()->HelpButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->aboutCount, 1);
+}
+
+void BuilderWidgetTest::schemaAddCreatesTheSchema() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QVERIFY(!SchemaPage()->SaveButton()->isEnabled());
+    QCOMPARE(Editor()->KindCombo()->currentText(), QString("Item"));
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
+    QCOMPARE(Editor()->RepetitionsEdit()->Text(), QString("1"));
+    QTest::keyClicks(Editor()->NameEdit(), "x");
+    QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
+    QVERIFY(dialogs_->messages.empty());
+    QVERIFY(SchemaPage()->SaveButton()->isEnabled());
+    QVERIFY(Model().newSchema);
+    QCOMPARE(Editor()->List()->rowCount(), 1);
+    QCOMPARE(RowCells(Editor()->List(), 0), (QStringList{"Item", "x", "int", "1", ""}));
+    QCOMPARE(Model().CurrentSchema()->elements.size(), size_t{1});
+    Shot("added");
+}
+
+void BuilderWidgetTest::schemaAddInsertsBeforeTheSelectedRow() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("a");
+    AddElement("b");
+    AddElement("c");
+    ClickRow(1);
+    AddElement("new", CElementEditor::kItem, 0);
+    CReportView* list = Editor()->List();
+    QCOMPARE(list->rowCount(), 4);
+    const QStringList order = {"a", "new", "b", "c"};
+    for (int r = 0; r < 4; ++r) {
+        QCOMPARE(list->CellText(r, 1), order[r]);
+        QCOMPARE(QString::fromUtf8(Model().CurrentSchema()->elements[size_t(r)].name.c_str()), order[r]);
+    }
+    QCOMPARE(list->CellText(1, 2), QString("char"));
+}
+
+void BuilderWidgetTest::schemaAddRefusals_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("repetitions");
+    QTest::addColumn<QString>("typed");  // text typed over "Type:"
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty name") << "" << "1" << "" << "Error! name is empty";
+    QTest::newRow("name of 50") << QString(50, 'n') << "1" << "" << "Error! Size of field > max[50]";
+    QTest::newRow("repetitions of 10") << "a" << "1234567890" << "" << "Error! Size of field > max[10]";
+    QTest::newRow("typed type") << "a" << "1" << "integer" << "Error! Type is empty";
+}
+
+void BuilderWidgetTest::schemaAddRefusals() {
+    QFETCH(QString, name);
+    QFETCH(QString, repetitions);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QTest::keyClicks(Editor()->NameEdit(), name);
+    Editor()->RepetitionsEdit()->SetText(repetitions);
+    if (!typed.isEmpty()) Editor()->TypeCombo()->setEditText(typed);
+    QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->messages, std::vector<std::string>{message.toStdString()});
+    QCOMPARE(Model().CurrentSchema(), nullptr);
+    QCOMPARE(Editor()->List()->rowCount(), 0);
+}
+
+void BuilderWidgetTest::schemaKindChoosesTheTypeList() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    Choose(Editor()->KindCombo(), CElementEditor::kStructure);
+    QCOMPARE(Editor()->TypeCombo()->count(), 0);
+    QTest::keyClicks(Editor()->NameEdit(), "s");
+    QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->messages, std::vector<std::string>{"Error! Type is empty"});
+
+    GoTo(CMyPropertySheet::kGeneralPage);
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    Choose(Editor()->KindCombo(), CElementEditor::kItemEnum);
+    QCOMPARE(Editor()->TypeCombo()->itemText(0), QString("Mode"));
+    QCOMPARE(Editor()->TypeCombo()->count(), 1);
+    QCOMPARE(Editor()->TypeCombo()->currentIndex(), 0);
+    Choose(Editor()->KindCombo(), CElementEditor::kStructure);
+    QCOMPARE(Editor()->TypeCombo()->itemText(0), QString("Point"));
+    Choose(Editor()->KindCombo(), CElementEditor::kItem);
+    QCOMPARE(Editor()->TypeCombo()->count(), 10);
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
+}
+
+void BuilderWidgetTest::schemaCollapsedOnlyForChar() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QCheckBox* collapsed = Editor()->CollapsedCheck();
+    QVERIFY(!collapsed->isEnabled());
+    Choose(Editor()->TypeCombo(), 0);  // char
+    QVERIFY(collapsed->isEnabled());
+    QTest::mouseClick(collapsed, Qt::LeftButton);
+    QVERIFY(collapsed->isChecked());
+    AddElement("c");
+    QCOMPARE(RowCells(Editor()->List(), 0), (QStringList{"Item", "c", "char", "1", "1"}));
+    Choose(Editor()->TypeCombo(), 1);  // int
+    QVERIFY(!collapsed->isEnabled());
+    QVERIFY(!collapsed->isChecked());
+}
+
+void BuilderWidgetTest::schemaEditChangesTheSelectedRow() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("a");
+    AddElement("b");
+    QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);  // no row: nothing
+    QVERIFY(dialogs_->messages.empty());
+
+    ClickRow(1);
+    Editor()->NameEdit()->setText("renamed");
+    Choose(Editor()->TypeCombo(), 8);  // double
+    Editor()->RepetitionsEdit()->SetText("3");
+    Editor()->CommentEdit()->setPlainText("why");
+    QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
+    QVERIFY(dialogs_->messages.empty());
+    QCOMPARE(RowCells(Editor()->List(), 1), (QStringList{"Item", "renamed", "double", "3", ""}));
+    const CEditElement& e = Model().CurrentSchema()->elements[1];
+    QCOMPARE(e.name.str(), std::string("renamed"));
+    QCOMPARE(e.comment, std::string("why"));
+
+    Editor()->NameEdit()->clear();
+    QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->LastMessage(), std::string("Error! Empty field"));
+    Editor()->NameEdit()->setText(QString(50, 'n'));
+    QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->LastMessage(), std::string("Error! Size of field > max[50]"));
+    QCOMPARE(Model().CurrentSchema()->elements[1].name.str(), std::string("renamed"));
+}
+
+void BuilderWidgetTest::schemaDeleteAsks() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("a");
+    AddElement("b");
+    QTest::mouseClick(Editor()->DeleteButton(), Qt::LeftButton);  // no row: not even asked
+    QVERIFY(dialogs_->questions.empty());
+
+    ClickRow(0);
+    dialogs_->answers = {false};
+    QTest::mouseClick(Editor()->DeleteButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions, std::vector<std::string>{"Are you sure that you want to delete item?"});
+    QCOMPARE(Editor()->List()->rowCount(), 2);
+
+    dialogs_->answers = {true};
+    QTest::mouseClick(Editor()->DeleteButton(), Qt::LeftButton);
+    QCOMPARE(Editor()->List()->rowCount(), 1);
+    QCOMPARE(Editor()->List()->CellText(0, 1), QString("b"));
+    QCOMPARE(Model().CurrentSchema()->elements.size(), size_t{1});
+    QCOMPARE(Model().CurrentSchema()->elements[0].name.str(), std::string("b"));
+}
+
+void BuilderWidgetTest::schemaDoubleClickLoadsTheRow() {
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QCheckBox* collapsed = Editor()->CollapsedCheck();
+
+    DoubleClickRow(1);  // flags: char, 4, collapsed, commented
+    QCOMPARE(Editor()->NameEdit()->text(), QString("flags"));
+    QCOMPARE(Editor()->KindCombo()->currentText(), QString("Item"));
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("char"));
+    QCOMPARE(Editor()->RepetitionsEdit()->Text(), QString("4"));
+    QVERIFY(collapsed->isEnabled());
+    QVERIFY(collapsed->isChecked());
+    QCOMPARE(Editor()->CommentEdit()->toPlainText(), QString("reserved"));
+    Shot("row-loaded");
+
+    DoubleClickRow(0);  // count: int
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
+    QVERIFY(!collapsed->isEnabled());
+    QVERIFY(!collapsed->isChecked());
+    QCOMPARE(Editor()->CommentEdit()->toPlainText(), QString());
+
+    DoubleClickRow(3);  // pos: Structure of Point
+    QCOMPARE(Editor()->KindCombo()->currentText(), QString("Structure"));
+    QCOMPARE(Editor()->TypeCombo()->count(), 1);
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Point"));
+    QCOMPARE(Editor()->RepetitionsEdit()->Text(), QString("2"));
+
+    DoubleClickRow(2);  // mode: Item_enum of Mode
+    QCOMPARE(Editor()->KindCombo()->currentText(), QString("Item_enum"));
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Mode"));
+}
+
+void BuilderWidgetTest::schemaSaveUsesTheNameAndIdFields() {
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    SchemaPage()->NameEdit()->setText("Typed");
+    SchemaPage()->IdEdit()->SetText("5");
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->messages, std::vector<std::string>{"Schema created successfully!"});
+    const std::string saved = test::ReadFile(config_->schemasDirectory + "/Typed.xsd");
+    QVERIFY2(saved.find("<Schema name=\"Typed\" id=\"5\">") != std::string::npos, saved.c_str());
+    QVERIFY(test::FileExists(config_->resultsIncludeDirectory + "/typed.h"));
+
+    dialogs_->answers = {false};
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions,
+             std::vector<std::string>{"File with this name exists.Do you want to change it?"});
+}
+
+void BuilderWidgetTest::leaveQuestion_data() {
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("no") << false;
+    QTest::newRow("yes") << true;
+}
+
+void BuilderWidgetTest::leaveQuestion() {
+    QFETCH(bool, answer);
+    GoTo(CMyPropertySheet::kSchemaPage);
+    SchemaPage()->NameEdit()->setText("Fresh");
+    AddElement("x");
+    dialogs_->answers = {answer};
+    GoTo(CMyPropertySheet::kGeneralPage);
+    QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
+    QCOMPARE(Model().CurrentSchema() != nullptr, answer);
+    QCOMPARE(test::FileExists(config_->schemasDirectory + "/Fresh.xsd"), answer);
+
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QCOMPARE(Editor()->List()->rowCount(), answer ? 1 : 0);
+    QCOMPARE(SchemaPage()->SaveButton()->isEnabled(), answer);
+    // Entering the page again clears the flag: no second question.
+    GoTo(CMyPropertySheet::kGeneralPage);
+    QCOMPARE(dialogs_->questions.size(), size_t{1});
+}
+
+void BuilderWidgetTest::leaveAfterLoadingNeverAsks() {
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("more");
+    GoTo(CMyPropertySheet::kTemplatesPage);
+    QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+    QVERIFY(dialogs_->questions.empty());
+}
+
+void BuilderWidgetTest::closeRunsTheLeaveStepButTheFrameDoesNot() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("x");
+    sheet_->close();  // the window frame: cancels, nothing asked
+    QVERIFY(dialogs_->questions.empty());
+    QCOMPARE(sheet_->result(), int(QDialog::Rejected));
+
+    MakeSheet();
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("x");
+    dialogs_->answers = {false};
+    QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
+    QCOMPARE(sheet_->result(), int(QDialog::Accepted));
+    QVERIFY(!sheet_->isVisible());
+}
+
+void BuilderWidgetTest::enterAndEscapeAreSwallowed_data() { PageRows(); }
+
+void BuilderWidgetTest::enterAndEscapeAreSwallowed() {
+    QFETCH(int, page);
+    DoubleClickFile("PosRec.xsd");
+    GoTo(page);
+    Editor()->CommentEdit()->setPlainText("one line");
+    const std::string before = test::Dump(Model());
+    const QList<QWidget*> widgets = sheet_->Page(page)->findChildren<QWidget*>();
+    int tried = 0;
+    for (QWidget* w : widgets) {
+        if (!w->isVisible() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus) continue;
+        w->setFocus();
+        for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QTest::keyClick(w, Qt::Key(key));
+            QVERIFY2(sheet_->isVisible(), qPrintable(w->objectName() + " " + w->metaObject()->className()));
+        }
+        ++tried;
+    }
+    QVERIFY(tried >= 6);
+    QTest::keyClick(sheet_.get(), Qt::Key_Escape);
+    QVERIFY(sheet_->isVisible());
+    QCOMPARE(test::Dump(Model()), before);
+    QCOMPARE(Editor()->CommentEdit()->toPlainText(), QString("one line"));
+    QVERIFY(dialogs_->messages.empty());
+    QVERIFY(dialogs_->questions.empty());
+    QCOMPARE(General()->LoadedList()->count(), 1);
+}
+
+void BuilderWidgetTest::tabOrderFollowsTheLayout_data() { PageRows(); }
+
+void BuilderWidgetTest::tabOrderFollowsTheLayout() {
+    QFETCH(int, page);
+    GoTo(page);
+    QList<QWidget*> expected;
+    if (page == CMyPropertySheet::kGeneralPage) {
+        expected = {General()->DirectoryEdit(), General()->BrowseButton(), General()->HelpButton(),
+                    General()->FileList(),      General()->LoadedList(),   General()->NewSchemaButton()};
+    } else {
+        CElementEditor* e = Editor();
+        expected = {SchemaPage()->NameEdit(), SchemaPage()->IdEdit(), SchemaPage()->SaveButton(),
+                    e->NameEdit(), e->KindCombo(), e->TypeCombo(), e->RepetitionsEdit(),
+                    e->CollapsedCheck(), e->CommentEdit(), e->List(), e->AddButton(),
+                    e->DeleteButton(), e->EditButton()};
+    }
+    // Walk the focus chain once round and keep the widgets of interest.
+    QList<QWidget*> seen;
+    QWidget* w = expected.first();
+    for (int steps = 0; steps < 500 && seen.size() < expected.size(); ++steps) {
+        if (expected.contains(w) && !seen.contains(w)) seen << w;
+        w = w->nextInFocusChain();
+    }
+    QCOMPARE(seen, expected);
+    // Reading order: each next control lies below, or on the same row to the right.
+    for (int i = 1; i < expected.size(); ++i) {
+        QPoint a = expected[i - 1]->mapTo(sheet_.get(), QPoint(0, 0));
+        QPoint b = expected[i]->mapTo(sheet_.get(), QPoint(0, 0));
+        bool sameRow = qAbs(a.y() - b.y()) < expected[i - 1]->height() / 2 + 4;
+        QVERIFY2(sameRow ? b.x() > a.x() : b.y() > a.y(),
+                 qPrintable(QString("%1 before %2").arg(i - 1).arg(i)));
+    }
+}
+
+void BuilderWidgetTest::columnsKeepTheirProportions() {
+    GoTo(CMyPropertySheet::kSchemaPage);
+    CReportView* list = Editor()->List();
+    const double fractions[] = {0.2, 0.35, 0.3, 0.1, 0.05};
+    int lastListHeight = 0;
+    for (QSize size : {QSize(700, 560), QSize(1100, 800)}) {
+        sheet_->resize(size);
+        QTest::qWait(50);
+        const int width = list->viewport()->width();
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(list->columnWidth(c), int(width * fractions[c]));
+        QVERIFY(list->height() > lastListHeight);
+        QVERIFY(Editor()->NameEdit()->width() > size.width() / 2);
+        lastListHeight = list->height();
+        Shot(QString("size-%1").arg(size.width()));
+    }
+}
+
+void BuilderWidgetTest::changeNameDialog() {
+    CChangeNameDlg dialog;
+    dialog.SetPath("/a/S.xsd");
+    QCOMPARE(dialog.windowTitle(), QString("Change File Name"));
+    QCOMPARE(dialog.PathEdit()->text(), QString("/a/S.xsd"));
+    dialog.show();
+    dialog.PathEdit()->setText("/a/T.xsd");
+    dialog.reject();  // Escape or the close box
+    QCOMPARE(dialog.Path(), std::string("/a/S.xsd"));
+    dialog.show();
+    QTest::mouseClick(dialog.CloseButton(), Qt::LeftButton);
+    QCOMPARE(dialog.Path(), std::string("/a/T.xsd"));
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void BuilderWidgetTest::spinEditKeepsFreeText() {
+    CSpinEdit spin;
+    spin.Bind(1, 10000, 1);
+    QCOMPARE(spin.Text(), QString("1"));
+    spin.stepBy(1);
+    QCOMPARE(spin.Text(), QString("2"));
+    struct Row {
+        QString text;
+        int steps;
+        QString after;
+    };
+    const Row rows[] = {{"abc", 1, "3"},     // no number: the last position steps
+                        {"", -1, "2"},       // no number: from 3, down
+                        {"0007", 1, "8"},    // the number the text holds
+                        {"10000", 1, "10000"}, {"1", -5, "1"}, {"-40", 1, "2"}};
+    spin.stepBy(0);
+    for (const Row& row : rows) {
+        spin.SetText(row.text);
+        QCOMPARE(spin.Text(), row.text);  // any text is kept as typed
+        spin.stepBy(row.steps);
+        QCOMPARE(spin.Text(), row.after);
+    }
+}
+
+QTEST_MAIN(BuilderWidgetTest)
+#include "builder_widget_test.moc"
