@@ -49,6 +49,10 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         return SaveOutcome::kRefused;
     }
 
+    if (model.configuration() == nullptr) {
+        dialogs.Message("Error! No configuration is read: the schema cannot be saved");
+        return SaveOutcome::kNotWritten;
+    }
     const Configuration& config = *model.configuration();
     const std::string& directory = config.schemasDirectory;
     if (!Exists(directory) && mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {

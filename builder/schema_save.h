@@ -27,9 +27,9 @@ enum class SaveOutcome {
 // Saves the model's current schema with the texts of the Schema page's Name
 // and Id fields. Every outcome the user must know of is shown through
 // dialogs; the model is never changed, except that a successful save clears
-// its new-schema flag. model.configuration() must be set: it gives the
-// schema directory (created when missing) and the output directories of the
-// generation.
+// its new-schema flag. model.configuration() gives the schema directory
+// (created when missing) and the output directories of the generation;
+// without one nothing is written (kNotWritten, shown).
 SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::string_view idField,
                        CUserDialogs& dialogs);
 

@@ -106,16 +106,6 @@ TEST_F(EditModelTest, RemovingTheCurrentTemplateMakesItNone) {
     EXPECT_EQ(model.CurrentTemplate(), nullptr);
 }
 
-TEST_F(EditModelTest, FindTakesTheFirstOfEqualNamesAndComparesExactly) {
-    AddEnum(model, "Mode", {});
-    AddEnum(model, "Mode", {});
-    AddTemplate(model, "Point", "", {});
-    EXPECT_EQ(model.FindEnum("Mode"), 0);
-    EXPECT_EQ(model.FindEnum("mode"), -1);
-    EXPECT_EQ(model.FindTemplate("Point"), 0);
-    EXPECT_EQ(model.FindTemplate("Poin"), -1);
-}
-
 TEST_F(EditModelTest, ClearEmptiesEverythingButTheWorkingDirectory) {
     ASSERT_TRUE(model.workingDirectory.Assign("/some/where"));
     CEditEnum& e = AddEnum(model, "E", {{"a", "1"}});
@@ -133,13 +123,6 @@ TEST_F(EditModelTest, ClearEmptiesEverythingButTheWorkingDirectory) {
     EXPECT_EQ(model.CurrentTemplate(), nullptr);
     EXPECT_FALSE(model.newSchema);
     EXPECT_EQ(model.workingDirectory, "/some/where");
-}
-
-TEST_F(EditModelTest, EnsureSchemaKeepsAnExistingSchema) {
-    CEditSchema& first = model.EnsureSchema();
-    first.elements.push_back(Element("Item", "a", "int"));
-    EXPECT_EQ(&model.EnsureSchema(), &first);
-    EXPECT_EQ(model.CurrentSchema()->elements.size(), 1u);
 }
 
 }  // namespace

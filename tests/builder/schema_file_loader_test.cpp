@@ -284,16 +284,5 @@ TEST_F(SchemaFileLoaderTest, PathLongerThanAPathFieldIsRefused) {
     EXPECT_TRUE(loaded.empty());
 }
 
-TEST_F(SchemaFileLoaderTest, DocumentNestedTooDeeplyIsRefusedAsUnreadable) {
-    std::string text = "<Schema name=\"S\" id=\"1\">";
-    for (int i = 0; i < 300; ++i) text += "<Structure name=\"s\" type=\"T\">";
-    for (int i = 0; i < 300; ++i) text += "</Structure>";
-    text += "</Schema>";
-    Write("deep.xsd", text);
-    LoadResult result = Load("deep.xsd");
-    EXPECT_EQ(result.outcome, LoadOutcome::kUnreadable);
-    EXPECT_EQ(Dump(model), "no schema\n");
-}
-
 }  // namespace
 }  // namespace morvane

@@ -157,14 +157,6 @@ TEST(CheckCommentsTest, NamesTheElementWhoseCommentCannotBeWritten) {
     }
 }
 
-TEST(SchemaXmlWriterTest, OperationsNeedAnOpenFile) {
-    CSchemaXmlWriter w;
-    EXPECT_FALSE(w.OpenSchemaElement("S", "1"));
-    EXPECT_FALSE(w.WriteEnumItem("a", "1"));
-    EXPECT_FALSE(w.WriteMemberElement("Item", "a", "int", "1", false));
-    EXPECT_FALSE(w.WriteComment("c"));
-}
-
 TEST_F(SchemaFileWriterTest, UnwritablePathIsReported) {
     std::string error;
     EXPECT_FALSE(WriteSchemaFile(model, "S", "1", dir / "missing/out.xsd", error));
