@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include <pugixml.hpp>
@@ -17,6 +16,15 @@ namespace morvane {
 namespace {
 
 const char* OrNull(const char* text) { return text != nullptr ? text : "(null)"; }
+
+// Exact comparison of short names, inlined: it stops at the first byte that
+// differs, the terminator included, and saves a library call per attribute.
+inline bool Same(const char* a, const char* b) {
+    for (; *a == *b; ++a, ++b) {
+        if (*a == '\0') return true;
+    }
+    return false;
+}
 
 pugi::xml_node FirstElement(pugi::xml_node parent) {
     pugi::xml_node n = parent.first_child();
@@ -52,21 +60,17 @@ struct ValueAttributes {
     const char* nrepetitions = nullptr;
 };
 
-// Attribute names are told apart by their first letters before any full
-// comparison: most attributes of a value element are neither of the three.
 ValueAttributes AttributesOf(pugi::xml_node element) {
     ValueAttributes a;
     for (pugi::xml_attribute attr = element.first_attribute(); attr; attr = attr.next_attribute()) {
         const char* n = attr.name();
         const char** slot = nullptr;
-        if (n[0] == 'n') {
-            if (n[1] == 'a' && std::strcmp(n + 2, "me") == 0)
-                slot = &a.name;
-            else if (n[1] == 'r' && std::strcmp(n + 2, "epetitions") == 0)
-                slot = &a.nrepetitions;
-        } else if (n[0] == 't' && std::strcmp(n + 1, "ype") == 0) {
+        if (Same(n, "name"))
+            slot = &a.name;
+        else if (Same(n, "type"))
             slot = &a.type;
-        }
+        else if (Same(n, "nrepetitions"))
+            slot = &a.nrepetitions;
         if (slot != nullptr && *slot == nullptr) *slot = attr.value();
     }
     return a;
@@ -78,7 +82,7 @@ ValueAttributes AttributesOf(pugi::xml_node element) {
 UnitType KindOfTypeName(const char* name) {
     for (int code = 0; code < kUnitTypeCount; ++code) {
         const char* known = SchemaTypeName(static_cast<UnitType>(code));
-        if (known[0] == name[0] && std::strcmp(known, name) == 0) return static_cast<UnitType>(code);
+        if (Same(known, name)) return static_cast<UnitType>(code);
     }
     return TypeFromName(name);
 }
@@ -140,7 +144,7 @@ bool DataReader::ReadRecord(pugi::xml_node record) {
 
 bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
     ValueAttributes a = AttributesOf(element);
-    UnitType kind = std::strcmp(tag, "Item_enum") == 0 ? kTypeItemEnum
+    UnitType kind = Same(tag, "Item_enum") ? kTypeItemEnum
                     : a.type != nullptr                ? KindOfTypeName(a.type)
                                                        : kTypeUndefined;
     const char* text = TextOf(element);
@@ -178,12 +182,13 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
                  int32_t length) {
     if (path == nullptr) return false;
-    struct stat st;
-    if (stat(path, &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
-
     pugi::xml_document doc;
     std::string error;
-    if (!LoadXmlDocument(path, doc, error)) return false;
+    if (!LoadXmlDocument(path, doc, error)) {
+        // A missing file is no failure: the record keeps what it holds.
+        struct stat st;
+        return stat(path, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    }
 
     pugi::xml_node record = FirstElement(doc);
     if (!record) {

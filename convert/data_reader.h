@@ -19,10 +19,10 @@ constexpr int kMaxDataStructureDepth = 200;
 //
 // Returns true when no file exists at path (buffer untouched) and when the
 // walk completes. Returns false
-//  - when the file is not well-formed XML (nothing logged: the caller
-//    reports the file),
-//  - when the document has no element or length is below the schema's
-//    record size (as a trace line, resp. nothing logged),
+//  - when the file is not well-formed XML, which includes a document
+//    without any element, or nests elements deeper than kMaxXmlDepth
+//    (nothing logged: the caller reports the file),
+//  - when length is below the schema's record size (nothing logged),
 //  - when its elements describe more bytes than the buffer holds, a
 //    repetition count is negative or Structure elements nest deeper than
 //    kMaxDataStructureDepth; an error line naming the file and the element

@@ -27,14 +27,24 @@ struct Scanned {
     bool overflow = false;
 };
 
-Scanned Scan(const char* p, int base) {
+template <int kBase>
+int DigitOf(char c) {
+    if constexpr (kBase == 10) {
+        return c >= '0' && c <= '9' ? c - '0' : -1;
+    } else {
+        return HexDigit(c);
+    }
+}
+
+template <int kBase>
+Scanned Scan(const char* p) {
     Scanned s;
     while (IsBlank(*p)) ++p;
     if (*p == '+' || *p == '-') s.negative = *p++ == '-';
-    if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
-    for (int d; (d = HexDigit(*p)) >= 0 && d < base; ++p) {
+    if (kBase == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
+    for (int d; (d = DigitOf<kBase>(*p)) >= 0; ++p) {
         if (s.overflow) continue;
-        if (__builtin_mul_overflow(s.magnitude, static_cast<uint64_t>(base), &s.magnitude) ||
+        if (__builtin_mul_overflow(s.magnitude, static_cast<uint64_t>(kBase), &s.magnitude) ||
             __builtin_add_overflow(s.magnitude, static_cast<uint64_t>(d), &s.magnitude)) {
             s.overflow = true;
             s.magnitude = std::numeric_limits<uint64_t>::max();
@@ -93,7 +103,7 @@ size_t Fixed(char* out, double value) {
 }  // namespace
 
 int64_t ParseInt64(const char* text) {
-    Scanned s = Scan(text, 10);
+    Scanned s = Scan<10>(text);
     constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     if (s.negative) {
         if (s.overflow || s.magnitude > kLimit + 1) return std::numeric_limits<int64_t>::min();
@@ -103,7 +113,7 @@ int64_t ParseInt64(const char* text) {
     return static_cast<int64_t>(s.magnitude);
 }
 
-uint64_t ParseUnsigned64(const char* text) { return AsUnsigned(Scan(text, 10)); }
+uint64_t ParseUnsigned64(const char* text) { return AsUnsigned(Scan<10>(text)); }
 
 int32_t ParseInt32(const char* text) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ParseInt64(text))));
@@ -113,7 +123,7 @@ uint8_t CharFromText(const char* text) {
     if (text[0] != '0' || text[1] != 'x') return 0;
     // What follows is read like scanf's %X: blanks, a sign and a second
     // "0x" are allowed, and the result is kept as an unsigned int.
-    auto value = static_cast<int32_t>(static_cast<uint32_t>(AsUnsigned(Scan(text + 2, 16))));
+    auto value = static_cast<int32_t>(static_cast<uint32_t>(AsUnsigned(Scan<16>(text + 2))));
     return value > 255 ? 0 : static_cast<uint8_t>(value);
 }
 
