@@ -267,13 +267,6 @@ TEST_F(ReadXmlFileTest, StoreFlagOffTracesTheWalkAndStoresNothing) {
                            }));
 }
 
-TEST_F(ReadXmlFileTest, TraceLinesNeedTheTraceFlag) {
-    test::LogRecorder log(false);
-    ASSERT_TRUE(Read(DataFile("<Structure name=\"s\"><Item type=\"int\">1</Item></Structure>")));
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_EQ(Record(), Filled("01 00 00 00"));
-}
-
 std::string Nested(int levels, const std::string& inner) {
     std::string body;
     for (int i = 0; i < levels; ++i) body += "<Structure name=\"s" + std::to_string(i + 1) + "\">";
@@ -292,13 +285,6 @@ TEST_F(ReadXmlFileTest, StructuresNestUpTo200Levels) {
     EXPECT_EQ(log.Text(), "Error! " + path_ +
                               ": element Structure name=\"s201\" is nested deeper than 200 structures\n");
     EXPECT_EQ(Record(), Filled("2a 2b"));
-}
-
-TEST_F(ReadXmlFileTest, DocumentsNestedBeyondTheParserLimitFail) {
-    std::string deep;
-    for (int i = 0; i < 300; ++i) deep += "<a>";
-    for (int i = 0; i < 300; ++i) deep += "</a>";
-    EXPECT_FALSE(Read(DataFile(deep)));
 }
 
 // The example data file of the Telemetry schema, at the offsets of its

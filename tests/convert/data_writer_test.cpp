@@ -117,21 +117,6 @@ TEST_F(WriteXmlFileTest, EveryMemberForm) {
     EXPECT_EQ(WriteOne(*schema, 4, FormsRecord()), Golden("forms_record.xml"));
 }
 
-TEST_F(WriteXmlFileTest, SixtyFourBitValuesAreWrittenInFull) {
-    auto schema = test::SchemaFromText(R"(<Schema name="W" id="1">
-   <Item name="l" type="int64"/><Item name="ul" type="unsigned64"/><Item name="u" type="unsigned"/>
-</Schema>)");
-    ASSERT_TRUE(schema);
-    std::vector<uint8_t> record(20, 0xFF);
-    int64_t l = 1234567890123;
-    std::memcpy(record.data(), &l, 8);
-    std::string text = WriteOne(*schema, 1, record);
-    EXPECT_NE(text.find("<Item name=\"l\" type=\"int64\">1234567890123</Item>"), std::string::npos);
-    EXPECT_NE(text.find("<Item name=\"ul\" type=\"unsigned64\">18446744073709551615</Item>"),
-              std::string::npos);
-    EXPECT_NE(text.find("<Item name=\"u\" type=\"unsigned\">-1</Item>"), std::string::npos);
-}
-
 TEST_F(WriteXmlFileTest, LongFloatingPointTextsAreWrittenWhole) {
     auto schema = test::SchemaFromText(
         R"(<Schema name="W" id="1"><Item name="d" type="double"/><Item name="f" type="float"/></Schema>)");

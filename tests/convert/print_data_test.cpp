@@ -129,13 +129,6 @@ TEST_F(PrintDataTest, RefusedRecordGivesNoCallAtAll) {
     EXPECT_EQ(Output(), "");
 }
 
-TEST_F(PrintDataTest, SchemaWithoutHandleGetsNoCalls) {
-    ASSERT_NE(BindPrintData(MORVANE_PRINTDATA_PLUGIN, "", dir_.path()), nullptr);
-    schema_->printData = nullptr;
-    EXPECT_EQ(WriteRecords(1), "");
-    EXPECT_EQ(Output(), "");
-}
-
 // Value paths of nested structures, indexes of visible repetitions, counts
 // of collapsed ones, enumeration names with unknown values, empty text.
 TEST_F(PrintDataTest, LabelsAndTextsOfEveryMemberForm) {
