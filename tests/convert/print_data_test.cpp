@@ -180,17 +180,14 @@ TEST_F(PrintDataTest, LabelsAndTextsOfEveryMemberForm) {
 class PrintDataPluginTest : public testing::Test {
   protected:
     void SetUp() override {
-        library_ = dlopen(MORVANE_PRINTDATA_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+        // Never unloaded: the instances the tests create stay valid.
+        library_ = dlopen(MORVANE_PRINTDATA_PLUGIN, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(library_, nullptr) << dlerror();
         create_ = reinterpret_cast<CreateMyPrintDataFn>(dlsym(library_, "CreateMyPrintData_Int"));
         run_ = reinterpret_cast<RunMyPrintDataFn>(dlsym(library_, "RunMyPrintData_Int"));
         ASSERT_NE(create_, nullptr);
         ASSERT_NE(run_, nullptr);
     }
-    void TearDown() override {
-        if (library_ != nullptr) dlclose(library_);
-    }
-
     void* library_ = nullptr;
     CreateMyPrintDataFn create_ = nullptr;
     RunMyPrintDataFn run_ = nullptr;

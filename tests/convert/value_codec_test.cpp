@@ -162,7 +162,7 @@ TEST_P(FormatValueTest, WritesTheTableText) {
     const FormatCase& c = GetParam();
     ASSERT_EQ(c.bytes.size(), static_cast<size_t>(TypeSize(c.kind)));
     uint8_t bytes[8] = {};
-    std::memcpy(bytes, c.bytes.data(), c.bytes.size());
+    if (!c.bytes.empty()) std::memcpy(bytes, c.bytes.data(), c.bytes.size());
     char text[kValueTextSize];
     std::memset(text, 'Z', sizeof text);
     size_t n = FormatValue(c.kind, bytes, text);
