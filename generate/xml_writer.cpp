@@ -1,6 +1,7 @@
 #include "generate/xml_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,11 +28,33 @@ CXmlWriter::~CXmlWriter() {
     if (IsOpen()) CloseFile();
 }
 
-bool CXmlWriter::OpenFile(const char* path) { return Open(path, O_TRUNC); }
+bool CXmlWriter::OpenFile(const char* path) { return Open(AT_FDCWD, path, O_RDWR | O_TRUNC); }
 
-bool CXmlWriter::OpenFileForReplace(const char* path) { return Open(path, 0); }
+bool CXmlWriter::OpenFileForReplace(const char* path) { return Open(AT_FDCWD, path, O_RDWR); }
 
-bool CXmlWriter::Open(const char* path, int flags) {
+bool CXmlWriter::OpenFileAt(int dirFd, const char* name) {
+    // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
+    // type check below then refuses it.
+    const bool plainName = name != nullptr && std::strchr(name, '/') == nullptr;
+    if (!Open(dirFd, plainName ? name : nullptr, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK)) {
+        if (!plainName) errno = EINVAL;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd_);
+        fd_ = -1;
+        pending_.clear();
+        errno = err;
+        return false;
+    }
+    int fl = ::fcntl(fd_, F_GETFL);
+    if (fl >= 0) ::fcntl(fd_, F_SETFL, fl & ~O_NONBLOCK);
+    return true;
+}
+
+bool CXmlWriter::Open(int dirFd, const char* path, int flags) {
     if (IsOpen()) CloseFile();
     depth_ = 0;
     indent_.clear();
@@ -44,7 +67,7 @@ bool CXmlWriter::Open(const char* path, int flags) {
     inRecord_ = false;
     cutAtClose_ = (flags & O_TRUNC) == 0;
     if (path == nullptr) return false;
-    fd_ = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC | flags, 0666);
+    fd_ = ::openat(dirFd, path, O_CREAT | O_CLOEXEC | flags, 0666);
     if (fd_ < 0) return false;
     static const char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
     Append(kDeclaration, sizeof kDeclaration - 1);

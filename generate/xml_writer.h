@@ -41,6 +41,12 @@ class CXmlWriter {
     // again, which is slow for many small generated files). Until
     // CloseFile() the old content's tail may remain; not for session files.
     bool OpenFileForReplace(const char* path);
+    // Like OpenFile(), for a plain file name (no '/') inside the directory
+    // open as dirFd: the file is created or truncated there and never
+    // reached through a symbolic link. Anything but a regular file (a
+    // directory, a FIFO) is refused without blocking. On false, nothing is
+    // open and errno tells why.
+    bool OpenFileAt(int dirFd, const char* name);
     // Writes what is pending and closes. False when no file is open or the
     // final write failed (the file is closed all the same).
     bool CloseFile();
@@ -97,7 +103,8 @@ class CXmlWriter {
     const std::string& Indent() const { return indent_; }
 
   private:
-    bool Open(const char* path, int flags);
+    // flags: the access mode and any open flags beyond O_CREAT|O_CLOEXEC.
+    bool Open(int dirFd, const char* path, int flags);
     bool CanOpen(const char* element) const;
     void RestoreRecordStack();
     // Writes the first count bytes of the pending text; see Flush().

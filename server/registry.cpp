@@ -18,6 +18,15 @@ Schema* SchemaRegistry::FindSchema(int32_t id) const {
 
 bool SchemaRegistry::OpenDataFile(const char* path) {
     if (!writer_.OpenFile(path)) return false;
+    return OpenRoot();
+}
+
+bool SchemaRegistry::OpenDataFileAt(int dirFd, const char* name) {
+    if (!writer_.OpenFileAt(dirFd, name)) return false;
+    return OpenRoot();
+}
+
+bool SchemaRegistry::OpenRoot() {
     writer_.OpenBareElement("Root");
     // The empty session reaches the disk at once, well before any record.
     writer_.Flush();

@@ -27,6 +27,10 @@ class SchemaRegistry {
     // Opens a session or data file and its "Root" element. False, with no
     // file open, when the file cannot be created.
     bool OpenDataFile(const char* path);
+    // The same for a plain file name inside the directory open as dirFd,
+    // never through a symbolic link (CXmlWriter::OpenFileAt); errno tells
+    // why it failed.
+    bool OpenDataFileAt(int dirFd, const char* name);
     // Closes the "Root" element and the file. False when no file is open.
     bool CloseDataFile();
     bool DataFileOpen() const { return writer_.IsOpen(); }
@@ -41,6 +45,8 @@ class SchemaRegistry {
     const std::string& LogPath() const { return logPath_; }
 
   private:
+    bool OpenRoot();
+
     CXmlWriter writer_;
     std::mutex writerMutex_;
     std::vector<Schema*> schemas_;

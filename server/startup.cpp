@@ -21,6 +21,7 @@
 #include "generate/generators.h"
 #include "logging/log.h"
 #include "schema/schema.h"
+#include "server/channel_xsd.h"
 #include "server/config/configuration.h"
 #include "server/registry.h"
 
@@ -104,7 +105,9 @@ int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
     for (;;) {
         int sig = 0;
         if (sigwait(&stopSignals, &sig) != 0) continue;
-        std::lock_guard<std::mutex> lock(registry.WriterMutex());
+        // Held until the process ends: the receive thread must not open or
+        // write a session file after it has been finished here.
+        registry.WriterMutex().lock();
         if (registry.DataFileOpen()) registry.CloseDataFile();
         return 0;
     }
@@ -180,6 +183,8 @@ int ServerMain(int argc, char** argv) {
     std::fputs("See results in Morvane.log\n", stdout);
 
     sigset_t stopSignals = BlockStopSignals();
+    // A client that goes while an answer is sent must not end the server.
+    signal(SIGPIPE, SIG_IGN);
     Configuration& config = Configuration::Get();
     config.programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane";
     config.programDirectory = ProgramDirectoryOf(config.programPath);
@@ -204,7 +209,10 @@ int ServerMain(int argc, char** argv) {
         !CreateSchemaEnumIncludeFile(registry->Schemas(), config.resultsIncludeDirectory.c_str()))
         std::exit(1);
 
-    if (argc == 2 && std::strcmp(argv[1], "test") == 0) RunSelfTest(config, *registry);
+    if (argc == 2 && std::strcmp(argv[1], "test") == 0)
+        RunSelfTest(config, *registry);
+    else
+        StartServerThread(*registry, config.port);
 
     return WaitForStop(stopSignals, *registry);
 }

@@ -1,0 +1,316 @@
+#include "server/channel_xsd.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "channel/messages.h"
+#include "convert/data_reader.h"
+#include "convert/data_writer.h"
+#include "logging/log.h"
+#include "schema/schema.h"
+#include "server/registry.h"
+#include "server/startup.h"
+
+namespace morvane {
+namespace {
+
+constexpr char kOnReceive[] = "CChannelXsd::OnReceive";
+constexpr char kSize[] = "CChannelXsd::Processsing_MsgCommSize";
+constexpr char kReadXml[] = "CChannelXsd::Processsing_MsgCommReadXml";
+constexpr char kOpenSession[] = "CChannelXsd::ProcessingOpenSession";
+constexpr char kCloseSession[] = "CChannelXsd::ProcessingCloseSession";
+constexpr char kWriteXml[] = "CChannelXsd::Processsing_MsgCommWriteXml";
+
+// Paths are held in fixed buffers of this width: at most 259 characters and
+// the terminating zero.
+constexpr size_t kPathWidth = 260;
+
+constexpr int32_t kSocketBufferSize = 500000;
+constexpr int32_t kQueueDepth = 5;
+
+// Why a session file name from the network is refused, or null when it may
+// be used. body holds the name and its terminating zero; directory is where
+// the file would be created.
+const char* RefuseSessionName(const uint8_t* body, int32_t bodyLength,
+                              const std::string& directory) {
+    const auto* end = static_cast<const uint8_t*>(std::memchr(body, 0, static_cast<size_t>(bodyLength)));
+    if (end == nullptr) return "it has no terminating zero";
+    if (end == body) return "it is empty";
+    if (body[0] == '.') return "it begins with '.'";
+    for (const uint8_t* p = body; p != end; ++p) {
+        if (*p == '/' || *p == '\\' || *p < 0x20 || *p == 0x7F)
+            return "it holds '/', '\\' or a control character";
+    }
+    // directory, a separator and the name.
+    if (directory.size() + 1 + static_cast<size_t>(end - body) >= kPathWidth)
+        return "the path would be longer than 259 characters";
+    return nullptr;
+}
+
+}  // namespace
+
+CChannelXsd::CChannelXsd(SchemaRegistry& registry, const std::string& programDirectory)
+    : registry_(registry),
+      trace_(TraceEnabled()),
+      dataDirectory_(FixedXmlDataDirectory(programDirectory)) {}
+
+CChannelXsd::~CChannelXsd() { Stop(); }
+
+bool CChannelXsd::Start(int32_t port) {
+    CHANNEL_PARAMS params{};
+    std::snprintf(params.channelName, sizeof params.channelName, "%s", "App-Xsd");
+    std::snprintf(params.serverName, sizeof params.serverName, "%s", "Xsd");
+    std::snprintf(params.clientName, sizeof params.clientName, "%s", "App");
+    std::snprintf(params.protocolText, sizeof params.protocolText, "%s", "TCP");
+    params.protocol = kProtocolTcp;
+    params.role = kRoleServer;
+    params.port = port;
+    params.socketBufferSize = kSocketBufferSize;
+    // The read answer must fit whole, header included.
+    params.frameBufferSize = kFrameBufferSize;
+    params.queueDepth = kQueueDepth;
+    return Init(params.channelName, "Xsd", params);
+}
+
+unsigned CChannelXsd::Address() const {
+    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(this));
+}
+
+void CChannelXsd::OnError(int32_t code) {
+    LogLine(trace_, "CChannelXsd::OnError  this=0x%X  err=%d\n", Address(), code);
+}
+
+void CChannelXsd::OnReceive() {
+    uint8_t* frame = FrameBuffer();
+    if (!ReceiveData(frame, kFrameHeaderSize)) {
+        LogLine(trace_, "CChannelXsd::OnReceive %s Reconnection err=%d\n", kOnReceive,
+                LastSocketError());
+        Reconnect();
+        return;
+    }
+    const MSG_COMM_HEADER header = ReadFrameHeader(frame);
+    LogLine(trace_, "CChannelXsd::OnReceive %s id=%d length=%d\n", kOnReceive, header.id,
+            header.length);
+    if (!FrameLengthFits(header.length, FrameBufferSize())) {
+        // Past a length that cannot be read the stream cannot be followed:
+        // drop this client and wait for the next.
+        LogLine(true,
+                "Error %s id=%d length=%d does not fit the frame buffer of %d bytes, "
+                "Reconnection\n",
+                kOnReceive, header.id, header.length, FrameBufferSize());
+        Reconnect();
+        return;
+    }
+    switch (header.id) {
+        case MSG_COMM_SIZE:
+            Processsing_MsgCommSize(header.length);
+            break;
+        case MSG_COMM_READ_XML:
+            Processsing_MsgCommReadXml(header.length);
+            break;
+        case MSG_COMM_OPEN_SESSION:
+            ProcessingOpenSession(header.length);
+            break;
+        case MSG_COMM_CLOSE_SESSION:
+            ProcessingCloseSession(header.length);
+            break;
+        case MSG_COMM_WRITE_XML:
+            Processsing_MsgCommWriteXml(header.length);
+            break;
+        default:
+            // Read past the body, so that the next header is read from the
+            // right place.
+            if (SkipBody(header.length))
+                LogLine(trace_, "Xsd Server %s id=%d has no handler, %d body bytes skipped\n",
+                        kOnReceive, header.id, header.length - kFrameHeaderSize);
+            break;
+    }
+}
+
+bool CChannelXsd::ReceiveBody(const char* handler, int32_t length) {
+    // A read that fails half-way has filled part of the body all the same.
+    dirtyEnd_ = std::max(dirtyEnd_, length);
+    // A request without the body it needs counts as a failed read. The read
+    // itself is not tried: a receive of 0 bytes would wait for the next
+    // bytes of the stream.
+    if (length == kFrameHeaderSize ||
+        !ReceiveData(FrameBuffer() + kFrameHeaderSize, length - kFrameHeaderSize)) {
+        LogLine(trace_, "Xsd Server %s Reconnection\n", handler);
+        Reconnect();
+        return false;
+    }
+    return true;
+}
+
+bool CChannelXsd::SkipBody(int32_t length) {
+    // A body of 0 bytes is no read at all (a read of 0 bytes fails).
+    return length == kFrameHeaderSize || ReceiveBody(kOnReceive, length);
+}
+
+Schema* CChannelXsd::ReceiveRequest(const char* handler, int32_t length, bool needsRecord) {
+    if (!ReceiveBody(handler, length)) return nullptr;
+    if (length < kSchemaIdOffset + 4) {
+        LogLine(true, "Error %s length=%d is too short for a schema id\n", handler, length);
+        return nullptr;
+    }
+    const int32_t id = GetInt32(FrameBuffer() + kSchemaIdOffset);
+    Schema* schema = registry_.FindSchema(id);
+    if (schema == nullptr) {
+        LogLine(trace_, "Xsd Server %s Schema_id=%d is absent\n", handler, id);
+        return nullptr;
+    }
+    const int32_t recordArea = FrameBufferSize() - kRecordOffset;
+    if (needsRecord && schema->Size() > recordArea) {
+        LogLine(true, "Error %s Schema_id=%d record size %d exceeds the record area of %d bytes\n",
+                handler, id, schema->Size(), recordArea);
+        return nullptr;
+    }
+    return schema;
+}
+
+void CChannelXsd::SendAnswer(const char* handler, int32_t length) {
+    // A client that has gone is noticed by the next header read.
+    if (SendData(FrameBuffer(), length) != length)
+        LogLine(true, "Error %s the answer was not sent err=%d\n", handler, LastSocketError());
+}
+
+void CChannelXsd::Processsing_MsgCommSize(int32_t length) {
+    const Schema* schema = ReceiveRequest(kSize, length, false);
+    if (schema == nullptr) return;
+    uint8_t* frame = FrameBuffer();
+    WriteFrameHeader(frame, MSG_COMM_ANSWER_SIZE, kAnswerSizeLength);
+    PutInt32(frame + kRecordSizeOffset, schema->Size());
+    SendAnswer(kSize, kAnswerSizeLength);
+    LogLine(trace_, "Xsd Server MSG_COMM_SIZE MSG_COMM_ANSWER_SIZE\n");
+}
+
+void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
+    const Schema* schema = ReceiveRequest(kReadXml, length, true);
+    if (schema == nullptr) return;
+
+    char path[PATH_MAX];
+    int n = std::snprintf(path, sizeof path, "%s/%s_dataR.xml", dataDirectory_.c_str(),
+                          schema->name.c_str());
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+        LogLine(true, "Error %s the data file path of %s is too long\n", kReadXml,
+                schema->name.c_str());
+        return;
+    }
+
+    // The record starts as the bytes the request carried; what it did not
+    // carry is zero, as is the rest of the record area.
+    uint8_t* frame = FrameBuffer();
+    const int32_t recordEnd = kRecordOffset + schema->Size();
+    const int32_t carriedEnd = std::max(length, recordEnd);
+    if (length < recordEnd)
+        std::memset(frame + length, 0, static_cast<size_t>(recordEnd - length));
+    if (dirtyEnd_ > carriedEnd)
+        std::memset(frame + carriedEnd, 0, static_cast<size_t>(dirtyEnd_ - carriedEnd));
+    dirtyEnd_ = carriedEnd;
+
+    if (!ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())) {
+        LogLine(true, "Error %s problems reading file %s\n", kReadXml, path);
+        return;
+    }
+    WriteFrameHeader(frame, MSG_COMM_ANSWER_READ_XML, kAnswerReadXmlLength);
+    SendAnswer(kReadXml, kAnswerReadXmlLength);
+    LogLine(trace_, "Xsd Server MSG_COMM_READ_XML MSG_COMM_ANSWER_READ_XML\n");
+}
+
+void CChannelXsd::ProcessingOpenSession(int32_t length) {
+    if (!ReceiveBody(kOpenSession, length)) return;
+    const uint8_t* body = FrameBuffer() + kSessionNameOffset;
+    if (const char* reason = RefuseSessionName(body, length - kSessionNameOffset, dataDirectory_)) {
+        // The name itself may hold anything; it is not written to the log.
+        LogLine(true, "Error %s session file name refused: %s\n", kOpenSession, reason);
+        return;
+    }
+    const char* name = reinterpret_cast<const char*>(body);
+    char path[kPathWidth];
+    std::snprintf(path, sizeof path, "%s/%s", dataDirectory_.c_str(), name);
+
+    {
+        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
+        if (registry_.DataFileOpen()) {
+            registry_.CloseDataFile();
+            LogLine(trace_, "Xsd Server %s the open session file is finished first\n",
+                    kOpenSession);
+        }
+        // Created by name inside the data directory only, never through a
+        // symbolic link.
+        int dirFd = ::open(dataDirectory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0) {
+            LogLine(true, "Error %s data directory %s cannot be opened err=%d\n", kOpenSession,
+                    dataDirectory_.c_str(), errno);
+        } else {
+            if (!registry_.OpenDataFileAt(dirFd, name))
+                LogLine(true, "Error %s session file %s cannot be created err=%d\n", kOpenSession,
+                        path, errno);
+            ::close(dirFd);
+        }
+    }
+    LogLine(trace_, "Xsd Server MSG_COMM_OPEN_SESSION [%s]\n", path);
+}
+
+void CChannelXsd::ProcessingCloseSession(int32_t length) {
+    // The request has no body; one sent all the same is read past.
+    if (!SkipBody(length)) return;
+    {
+        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
+        if (!registry_.DataFileOpen()) {
+            LogLine(true, "Error %s no session file is open\n", kCloseSession);
+            return;
+        }
+        registry_.CloseDataFile();
+    }
+    LogLine(trace_, "Xsd Server MSG_COMM_CLOSE_SESSION\n");
+}
+
+void CChannelXsd::Processsing_MsgCommWriteXml(int32_t length) {
+    const Schema* schema = ReceiveRequest(kWriteXml, length, true);
+    if (schema == nullptr) return;
+    if (length < kRecordOffset + schema->Size()) {
+        LogLine(true, "Error %s length=%d is too short for a record of %d bytes\n", kWriteXml,
+                length, schema->Size());
+        return;
+    }
+    int32_t number;
+    bool written;
+    {
+        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
+        if (!registry_.DataFileOpen()) {
+            LogLine(true, "Error %s no session file is open\n", kWriteXml);
+            return;
+        }
+        // Counted before the write, failed or not, so that a number is never
+        // given twice.
+        recordCounter_ = static_cast<int32_t>(static_cast<uint32_t>(recordCounter_) + 1u);
+        number = recordCounter_;
+        written = WriteXmlFile(*schema, registry_.Writer(), number,
+                               FrameBuffer() + kRecordOffset, schema->Size());
+    }
+    if (!written) LogLine(true, "Error Processsing_MsgCommWriteXml problems\n");
+    LogLine(trace_, "Xsd Server MSG_COMM_WRITE_XML %d\n", number);
+}
+
+int ServerThread(SchemaRegistry* registry, int32_t port) {
+    // Lives until the process ends and is never freed: its threads serve
+    // clients for the rest of the process.
+    auto* channel = new CChannelXsd(*registry, registry->ProgramDirectory());
+    channel->Start(port);
+    return 1;
+}
+
+void StartServerThread(SchemaRegistry& registry, int32_t port) {
+    std::thread(ServerThread, &registry, port).detach();
+}
+
+}  // namespace morvane

@@ -1,0 +1,84 @@
+// The real Morvane in a temporary program directory, for tests that talk to
+// it over loopback, and the session file text its example schemas produce.
+// Every wait has a time limit.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "channel_test_util.h"
+#include "support/test_support.h"
+
+namespace morvane::test {
+
+// A program directory with Morvane and the example archive. Start() runs
+// the server in it.
+class MorvaneServer {
+  public:
+    // port 0: no Port key, the default 25000. extraIni: more lines of the
+    // [General] section.
+    explicit MorvaneServer(int port, const std::string& extraIni = "");
+
+    const std::string& dir() const { return dir_.path(); }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+    int port() const { return port_; }
+
+    // Starts Morvane and waits until it listens; false when it did not
+    // within timeout.
+    bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    BackgroundProgram& program() { return *program_; }
+
+    std::string Log() const;
+    int LogCount(const std::string& line) const;
+    // Waits until line stands in the log at least n times.
+    bool WaitLog(const std::string& line, int n = 1,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // Times the server has started listening (a first time, then once per
+    // reconnection).
+    int ListenCount() const;
+    // Waits until the server listens for the (n)th time, then connects.
+    Socket ConnectWhenListening(int n);
+    // The next client: waits until the server listens again after its
+    // clients so far, then connects. The first call connects the first.
+    Socket NextClient();
+
+  private:
+    TempDir dir_;
+    int port_;
+    int clients_ = 0;
+    std::unique_ptr<BackgroundProgram> program_;
+};
+
+// Counts the non-overlapping occurrences of what in text.
+int CountOf(const std::string& text, const std::string& what);
+
+// Frames of the client protocol.
+std::vector<uint8_t> SizeRequest(int32_t schemaId);
+std::vector<uint8_t> ReadRequest(int32_t schemaId, const std::vector<uint8_t>& initial);
+std::vector<uint8_t> OpenSession(const std::string& name);  // name and its zero byte
+std::vector<uint8_t> CloseSession();
+std::vector<uint8_t> WriteRequest(int32_t schemaId, const std::vector<uint8_t>& record);
+
+// The example Telemetry schema (id 1, 82 bytes) and the record its data file
+// XML_Data/Telemetry_dataR.xml describes, written as session record number.
+constexpr int32_t kTelemetryId = 1;
+constexpr int32_t kTelemetrySize = 82;
+std::string TelemetryRecordText(int number);
+
+// The example PosRec schema (id 7, 28 bytes) with a record of our own.
+constexpr int32_t kPosRecId = 7;
+constexpr int32_t kPosRecSize = 28;
+struct PosRecValues {
+    int32_t count;
+    int32_t mode;
+    int32_t x0, y0, x1, y1;
+};
+std::vector<uint8_t> PosRecRecord(const PosRecValues& v);
+std::string PosRecRecordText(int number, const PosRecValues& v);
+
+// A whole session file holding the given record elements.
+std::string SessionText(const std::vector<std::string>& records);
+
+}  // namespace morvane::test
