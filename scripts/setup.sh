@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="cmake g++ make pkg-config libpugixml-dev qt6-base-dev fonts-dejavu-core \
-libgtest-dev libgmock-dev libbenchmark-dev"
+libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev"
 
 missing=""
 for p in $PACKAGES; do
