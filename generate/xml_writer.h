@@ -103,6 +103,10 @@ class CXmlWriter {
     const std::string& Indent() const { return indent_; }
 
   private:
+    void AppendText(const char* text);
+    void AppendInt(int32_t value);
+    void AppendStartTag(const char* element, const char* name, const char* type, int32_t index);
+    void AppendEndTag(const char* element);
     // flags: the access mode and any open flags beyond O_CREAT|O_CLOEXEC.
     bool Open(int dirFd, const char* path, int flags);
     bool CanOpen(const char* element) const;
