@@ -1,4 +1,6 @@
 // Reading an XML file into a document for the parsers.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -37,6 +39,14 @@ int ElementDepth(const pugi::xml_document& doc, int limit) {
 }  // namespace
 
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error) {
+    // pugixml sizes its buffer from the file's length, which a directory
+    // does not have: anything but a regular file is refused up front.
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = stat(path, &st) != 0 ? "File was not found" : "Not a regular file";
+        doc.reset();
+        return false;
+    }
     pugi::xml_parse_result result = doc.load_file(path, pugi::parse_default | pugi::parse_comments);
     if (!result) {
         error = result.description();

@@ -74,6 +74,17 @@ TEST(LoadXmlDocumentFileTest, MissingFile) {
     EXPECT_EQ(error, "File was not found");
 }
 
+// A directory named like a schema file once made pugixml ask for a buffer
+// sized from a length the directory does not have.
+TEST(LoadXmlDocumentFileTest, DirectoryIsRefused) {
+    TempDir dir;
+    test::MakeDirs(dir / "folder.xsd");
+    pugi::xml_document doc;
+    std::string error;
+    EXPECT_FALSE(LoadXmlDocument((dir / "folder.xsd").c_str(), doc, error));
+    EXPECT_EQ(error, "Not a regular file");
+}
+
 TEST(LoadXmlDocumentFileTest, CommentsReachTheParser) {
     TempDir dir;
     WriteFile(dir / "s.xsd", "<Schema name=\"S\">\n   <!--the a-->\n   <Item name=\"a\"/>\n</Schema>\n");
