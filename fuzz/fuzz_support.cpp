@@ -67,7 +67,7 @@ void ScratchDir::Clear() const {
         std::filesystem::remove_all(entry.path(), ec);
 }
 
-std::string ExampleSchemasDir() {
+std::string ExamplesDir() {
     const char* dir = std::getenv("MORVANE_FUZZ_EXAMPLES");
     if (dir != nullptr && *dir != '\0') return dir;
     return MORVANE_FUZZ_EXAMPLES_DIR;
@@ -76,7 +76,7 @@ std::string ExampleSchemasDir() {
 Schema& LoadExampleSchema(const std::string& name) {
     // The example schemas stay loaded for the whole fuzzing process.
     static std::vector<std::unique_ptr<Schema>> loaded;
-    std::string path = ExampleSchemasDir() + "/" + name;
+    std::string path = ExamplesDir() + "/Schemas/" + name;
     pugi::xml_document doc;
     std::string error;
     if (!LoadXmlDocument(path.c_str(), doc, error)) HarnessFailure(error.c_str(), path);

@@ -46,11 +46,11 @@ class ScratchDir {
 // The scratch directory of this process, made on first use.
 const ScratchDir& Scratch();
 
-// The directory of the example schemas: $MORVANE_FUZZ_EXAMPLES when set,
-// else the source tree's examples/Schemas the target was built from.
-std::string ExampleSchemasDir();
+// The example archive (Schemas/, XML_Data/): $MORVANE_FUZZ_EXAMPLES when
+// set, else the examples/ of the source tree the target was built from.
+std::string ExamplesDir();
 
-// Loads and lays out the example schema file name (e.g. "PosRec.xsd");
+// Loads and lays out the example schema file Schemas/name (e.g. "PosRec.xsd");
 // aborts when it does not load, since the target cannot run without it.
 // The schema lives until the process ends.
 Schema& LoadExampleSchema(const std::string& name);
