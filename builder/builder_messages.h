@@ -29,6 +29,19 @@ inline constexpr const char* kNameEmpty = "Error! name is empty";
 inline constexpr const char* kDeleteItem = "Are you sure that you want to delete item?";
 inline constexpr const char* kSaveQuestion = "Do you want to save schema?";
 
+// Enumerations and Templates pages. Both pages use the enumeration texts
+// for their name test and their two delete questions, word for word.
+inline constexpr const char* kNameExists = "Enumeration name exists";
+inline constexpr const char* kDeleteEnumeration = "Are you sure that you want to delete enumeration?";
+inline constexpr const char* kDeleteAllEnumerations =
+    "Are you sure that you want to delete all enumeration list?";
+inline constexpr const char* kEnumerationNotSelected =
+    "Enumeration element is not selected from the Enumeration list";
+inline constexpr const char* kTemplateNotSelected = "Template is not selected from the Template list";
+inline constexpr const char* kItemNotSelected = "Item is not selected from the Item list";
+inline constexpr const char* kItemNameExists = "Error! name already exists";
+inline constexpr const char* kItemIdExists = "Error! id already exists";
+
 // Save.
 inline constexpr const char* kNoSchema = "Schema is not created!";
 inline constexpr const char* kSchemaNameEmpty = "Error! name of schema is empty!";

@@ -1,6 +1,11 @@
 #include "builder/builder_page.h"
 
+#include <QLabel>
+
+#include "builder/builder_messages.h"
 #include "builder/key_swallower.h"
+#include "builder/report_view.h"
+#include "builder/user_dialogs.h"
 
 namespace morvane {
 
@@ -16,6 +21,18 @@ void CBuilderPage::Activate() {
         OnInitialise();
     }
     OnActivate();
+}
+
+QLabel* CBuilderPage::BuddyLabel(const QString& text, QWidget* buddy) {
+    auto* label = new QLabel(text, this);
+    label->setBuddy(buddy);
+    return label;
+}
+
+int CBuilderPage::ConfirmRowDelete(const CReportView* view, size_t count) {
+    const int row = view->FirstSelectedRow();
+    if (row < 0 || static_cast<size_t>(row) >= count) return -1;
+    return dialogs_.AskYesNo(msg::kDeleteItem) ? row : -1;
 }
 
 }  // namespace morvane

@@ -6,9 +6,14 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstddef>
+
+class QLabel;
+
 namespace morvane {
 
 class CEditModel;
+class CReportView;
 class CUserDialogs;
 
 class CBuilderPage : public QWidget {
@@ -31,6 +36,13 @@ class CBuilderPage : public QWidget {
   protected:
     virtual void OnInitialise() {}
     virtual void OnActivate() {}
+
+    // A label of the page whose mnemonic focuses buddy.
+    QLabel* BuddyLabel(const QString& text, QWidget* buddy);
+    // The first selected row of view, whose rows stand for count entries,
+    // once "Are you sure that you want to delete item?" is answered Yes;
+    // -1 without such a row (then nothing is asked) or on No.
+    int ConfirmRowDelete(const CReportView* view, size_t count);
 
     CEditModel& model_;
     CUserDialogs& dialogs_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
+#include <cstdlib>
 
 #include "builder/builder_messages.h"
 
@@ -41,12 +43,20 @@ bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name
     return true;
 }
 
-size_t InsertElement(std::vector<CEditElement>& elements, int position, CEditElement e) {
-    size_t at = elements.size();
-    if (position >= 0 && static_cast<size_t>(position) < elements.size())
-        at = static_cast<size_t>(position);
-    elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(at), std::move(e));
-    return at;
+bool HasItemNamed(const CEditEnum& e, std::string_view name) {
+    return std::any_of(e.items.begin(), e.items.end(),
+                       [name](const CEditEnumItem& i) { return i.name == name; });
+}
+
+bool HasItemWithId(const CEditEnum& e, std::string_view id) {
+    return std::any_of(e.items.begin(), e.items.end(),
+                       [id](const CEditEnumItem& i) { return i.id == id; });
+}
+
+long long NextEnumItemId(std::string_view id) {
+    const std::string text(id);  // strtoll needs the terminating zero
+    long long value = std::strtoll(text.c_str(), nullptr, 10);
+    return value == LLONG_MAX ? value : value + 1;  // saturated: no room for the step
 }
 
 CEditModel::CEditModel(Configuration* configuration) : configuration_(configuration) {}

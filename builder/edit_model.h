@@ -73,9 +73,29 @@ struct CEditSchema {
     std::vector<CEditElement> elements;
 };
 
-// Inserts e before position (the first selected row of a list) or at the
-// end when position is negative or past the end. Returns its index.
-size_t InsertElement(std::vector<CEditElement>& elements, int position, CEditElement e);
+// Inserts value before position (the first selected row of a list) or at
+// the end when position is negative or past the end. Returns its index.
+template <class T>
+size_t InsertAt(std::vector<T>& list, int position, T value) {
+    size_t at = list.size();
+    if (position >= 0 && static_cast<size_t>(position) < list.size()) at = static_cast<size_t>(position);
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), std::move(value));
+    return at;
+}
+
+inline size_t InsertElement(std::vector<CEditElement>& elements, int position, CEditElement e) {
+    return InsertAt(elements, position, std::move(e));
+}
+
+// Whether e has an item of exactly that name, or of exactly that id text
+// ("1" and "01" differ).
+bool HasItemNamed(const CEditEnum& e, std::string_view name);
+bool HasItemWithId(const CEditEnum& e, std::string_view id);
+
+// The id the Enumerations page proposes after an item with the id text id:
+// its integer value plus one, where the value is read as atoi reads it
+// (leading blanks, a sign, then digits; no number counts as 0).
+long long NextEnumItemId(std::string_view id);
 
 class CEditModel {
   public:

@@ -162,6 +162,14 @@ void CElementEditor::SetTypeChoices(const QStringList& choices, int select) {
     type_->setCurrentIndex(select >= 0 && select < choices.size() ? select : -1);
 }
 
+void CElementEditor::FillTypes(int kind, const CEditModel& model,
+                               const QString& excludedTemplate) {
+    if (kind < 0) return;
+    QStringList choices = TypeChoices(kind, model, excludedTemplate);
+    int select = kind == kItem ? choices.indexOf("int") : 0;
+    SetTypeChoices(choices, select);
+}
+
 void CElementEditor::SelectKind(int kind) {
     QSignalBlocker block(kind_);
     kind_->setCurrentIndex(kind);
@@ -209,6 +217,15 @@ std::string CElementEditor::ElementForEdit(CEditElement& out) const {
     if (!check.empty()) return check;
     if (SelectedKind() < 0 || SelectedIndex(type_) < 0) return msg::kTypeEmpty;
     return BuildElement(out);
+}
+
+std::string CElementEditor::EditRow(std::vector<CEditElement>& elements, int row) {
+    CEditElement element;
+    std::string message = ElementForEdit(element);
+    if (!message.empty()) return message;
+    elements[static_cast<size_t>(row)] = std::move(element);
+    ShowElementRow(row, elements[static_cast<size_t>(row)]);
+    return {};
 }
 
 void CElementEditor::LoadElement(const CEditElement& e) {

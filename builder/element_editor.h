@@ -65,6 +65,10 @@ class CElementEditor : public QGroupBox {
     void Reset();
     // Fills "Type:" and selects position select (none when out of range).
     void SetTypeChoices(const QStringList& choices, int select);
+    // Fills "Type:" with TypeChoices() of kind and selects "int" for "Item",
+    // the first choice for the other kinds. A kind of -1 (typed text that
+    // names no kind) leaves the types as they are.
+    void FillTypes(int kind, const CEditModel& model, const QString& excludedTemplate = QString());
     // Selects a kind in "Element:" without refilling "Type:".
     void SelectKind(int kind);
     void DisableCollapsed();
@@ -85,6 +89,10 @@ class CElementEditor : public QGroupBox {
     std::string ElementForAdd(CEditElement& out) const;
     // The same for "Edit", whose name check gives "Error! Empty field".
     std::string ElementForEdit(CEditElement& out) const;
+    // "Edit": overwrites elements[row] (row must be an index of elements)
+    // and its list row with the fields. Returns ElementForEdit()'s refusal,
+    // empty when the row was changed.
+    std::string EditRow(std::vector<CEditElement>& elements, int row);
     // Shows an element's fields as a double click on its row does, once the
     // page has selected its kind and refilled the types: name, type (by
     // name, the first entry when it is not offered), repetition text,

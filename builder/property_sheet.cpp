@@ -54,6 +54,14 @@ CGeneral* CMyPropertySheet::General() const {
     return static_cast<CGeneral*>(pages_[kGeneralPage]);
 }
 
+CEnumerations* CMyPropertySheet::Enumerations() const {
+    return static_cast<CEnumerations*>(pages_[kEnumerationsPage]);
+}
+
+CTemplateStructures* CMyPropertySheet::Templates() const {
+    return static_cast<CTemplateStructures*>(pages_[kTemplatesPage]);
+}
+
 CSchemaPage* CMyPropertySheet::Schema() const {
     return static_cast<CSchemaPage*>(pages_[kSchemaPage]);
 }

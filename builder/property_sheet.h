@@ -20,8 +20,10 @@ class QTabWidget;
 namespace morvane {
 
 class CBuilderPage;
+class CEnumerations;
 class CGeneral;
 class CSchemaPage;
+class CTemplateStructures;
 class CUserDialogs;
 
 class CMyPropertySheet : public QDialog {
@@ -43,6 +45,8 @@ class CMyPropertySheet : public QDialog {
     QPushButton* CloseButton() const { return close_; }
     CBuilderPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
     CGeneral* General() const;
+    CEnumerations* Enumerations() const;
+    CTemplateStructures* Templates() const;
     CSchemaPage* Schema() const;
 
   protected:

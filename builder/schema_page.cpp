@@ -103,9 +103,7 @@ void CSchemaPage::Save() {
 void CSchemaPage::KindChanged() {
     int kind = editor_->SelectedKind();
     if (kind < 0) return;  // typed text that names no kind: the types stay
-    QStringList choices = CElementEditor::TypeChoices(kind, model_);
-    int select = kind == CElementEditor::kItem ? choices.indexOf("int") : 0;
-    editor_->SetTypeChoices(choices, select);
+    editor_->FillTypes(kind, model_);
     editor_->DisableCollapsed();
 }
 
@@ -128,9 +126,8 @@ void CSchemaPage::Add() {
 
 void CSchemaPage::Delete() {
     CEditSchema* schema = model_.CurrentSchema();
-    int row = editor_->SelectedRow();
-    if (schema == nullptr || row < 0 || static_cast<size_t>(row) >= schema->elements.size()) return;
-    if (!dialogs_.AskYesNo(msg::kDeleteItem)) return;
+    const int row = ConfirmRowDelete(editor_->List(), schema ? schema->elements.size() : 0);
+    if (row < 0) return;
     schema->elements.erase(schema->elements.begin() + row);
     editor_->List()->removeRow(row);
 }
@@ -139,14 +136,8 @@ void CSchemaPage::Edit() {
     CEditSchema* schema = model_.CurrentSchema();
     int row = editor_->SelectedRow();
     if (schema == nullptr || row < 0 || static_cast<size_t>(row) >= schema->elements.size()) return;
-    CEditElement element;
-    std::string message = editor_->ElementForEdit(element);
-    if (!message.empty()) {
-        dialogs_.Message(message);
-        return;
-    }
-    schema->elements[static_cast<size_t>(row)] = std::move(element);
-    editor_->ShowElementRow(row, schema->elements[static_cast<size_t>(row)]);
+    std::string message = editor_->EditRow(schema->elements, row);
+    if (!message.empty()) dialogs_.Message(message);
 }
 
 void CSchemaPage::RowDoubleClicked(int row) {

@@ -1,4 +1,5 @@
-// The pages of MorvaneBuilder driven as a user drives them, offscreen.
+// The General and Schema pages of MorvaneBuilder and the sheet around
+// them, driven as a user drives them, offscreen.
 //
 // With MORVANE_SCREENSHOTS set to a directory, every page a test visits is
 // saved there as a PNG.
@@ -22,15 +23,16 @@
 #include "builder/change_name_dlg.h"
 #include "builder/edit_model.h"
 #include "builder/element_editor.h"
+#include "builder/enumerations_page.h"
 #include "builder/general_page.h"
+#include "builder/name_list.h"
 #include "builder/property_sheet.h"
 #include "builder/report_view.h"
 #include "builder/schema_page.h"
 #include "builder/spin_edit.h"
+#include "builder/templates_page.h"
 #include "builder_test_util.h"
-#include "scripted_dialogs.h"
-#include "server/config/configuration.h"
-#include "support/test_support.h"
+#include "sheet_fixture.h"
 
 using namespace morvane;
 
@@ -50,10 +52,12 @@ const char* const kPosRec = R"(<?xml version="1.0"?>
 
 const char* const kSecond = R"(<Schema name="Second" id="9"><Item name="extra" type="double"/></Schema>)";
 
-// The pages with controls of their own, as rows of a data-driven test.
+// The four pages, as rows of a data-driven test.
 void PageRows() {
     QTest::addColumn<int>("page");
     QTest::newRow("General") << int(CMyPropertySheet::kGeneralPage);
+    QTest::newRow("Enumerations") << int(CMyPropertySheet::kEnumerationsPage);
+    QTest::newRow("Templates") << int(CMyPropertySheet::kTemplatesPage);
     QTest::newRow("Schema") << int(CMyPropertySheet::kSchemaPage);
 }
 
@@ -63,15 +67,9 @@ QStringList Texts(const QListWidget* list) {
     return texts;
 }
 
-QStringList RowCells(const CReportView* view, int row) {
-    QStringList cells;
-    for (int c = 0; c < view->columnCount(); ++c) cells << view->CellText(row, c);
-    return cells;
-}
-
 }  // namespace
 
-class BuilderWidgetTest : public QObject {
+class BuilderWidgetTest : public QObject, public test::SheetFixture {
     Q_OBJECT
 
   private slots:
@@ -111,115 +109,34 @@ class BuilderWidgetTest : public QObject {
     void spinEditKeepsFreeText();
 
   private:
-    void GoTo(int page);
-    void Shot(const QString& name);
     void Write(const std::string& name, const char* text) { test::WriteFile(*dir_ / name, text); }
-    // Makes a fresh sheet on the working directory, General page first.
-    void MakeSheet();
-    static void DoubleClick(QWidget* viewport, QPoint at);
     void DoubleClickFile(const QString& name);
-    void DoubleClickRow(int row);
-    void ClickRow(int row);
-    static void Choose(QComboBox* combo, int index);
-    // Types name into the editor and presses "Add"; kind and type are chosen
-    // first when not negative.
-    void AddElement(const QString& name, int kind = -1, int type = -1);
+    void DoubleClickRow(int row) { DoubleClickViewRow(Editor()->List(), row); }
+    void ClickRow(int row) { ClickViewRow(Editor()->List(), row); }
+    void AddElement(const QString& name, int kind = -1, int type = -1) {
+        AddElementIn(Editor(), name, kind, type);
+    }
 
     CGeneral* General() const { return sheet_->General(); }
     CSchemaPage* SchemaPage() const { return sheet_->Schema(); }
     CElementEditor* Editor() const { return SchemaPage()->Editor(); }
     CEditModel& Model() const { return sheet_->Model(); }
-
-    std::unique_ptr<test::TempDir> dir_;
-    std::unique_ptr<Configuration> config_;
-    std::unique_ptr<test::ScriptedDialogs> dialogs_;
-    std::unique_ptr<CMyPropertySheet> sheet_;
 };
 
 void BuilderWidgetTest::init() {
-    dir_ = std::make_unique<test::TempDir>();
-    config_ = std::make_unique<Configuration>();
-    config_->schemasDirectory = *dir_ / "Schemas";
-    config_->resultsIncludeDirectory = *dir_ / "ResultsInclude";
-    config_->resultsEmptyXmlDirectory = *dir_ / "ResultsEmptyXml";
-    dialogs_ = std::make_unique<test::ScriptedDialogs>();
+    SetUpFixture();
     Write("PosRec.xsd", kPosRec);
     Write("Second.xsd", kSecond);
     MakeSheet();
 }
 
-void BuilderWidgetTest::cleanup() {
-    const std::string unexpected = dialogs_->unexpected.empty() ? "" : dialogs_->unexpected.front();
-    QVERIFY2(unexpected.empty(), unexpected.c_str());
-    sheet_.reset();
-    dialogs_.reset();
-    config_.reset();
-    dir_.reset();
-}
-
-void BuilderWidgetTest::MakeSheet() {
-    sheet_.reset();
-    sheet_ = std::make_unique<CMyPropertySheet>("RivivarozeRivirov", config_.get(), dir_->path(),
-                                                *dialogs_);
-    sheet_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(sheet_.get(), 5000));
-}
-
-void BuilderWidgetTest::GoTo(int page) {
-    QTabBar* bar = sheet_->Tabs()->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
-    QCOMPARE(sheet_->Tabs()->currentIndex(), page);
-}
-
-void BuilderWidgetTest::Shot(const QString& name) {
-    const QByteArray dir = qgetenv("MORVANE_SCREENSHOTS");
-    if (dir.isEmpty()) return;
-    QDir().mkpath(QString::fromLocal8Bit(dir));
-    QApplication::processEvents();
-    const QString file = QString::fromLocal8Bit(dir) + "/" + QTest::currentTestFunction() + "-" +
-                         name + ".png";
-    QVERIFY2(sheet_->grab().save(file), qPrintable(file));
-}
-
-void BuilderWidgetTest::DoubleClick(QWidget* viewport, QPoint at) {
-    // As a user does it: the first click, then the second one that makes the
-    // double click. (Qt Test's double click alone does not reach an item
-    // view that has seen no click yet.)
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
-    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
-}
+void BuilderWidgetTest::cleanup() { TearDownFixture(); }
 
 void BuilderWidgetTest::DoubleClickFile(const QString& name) {
     QListWidget* list = General()->FileList();
     QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
     QCOMPARE(found.size(), 1);
     DoubleClick(list->viewport(), list->visualItemRect(found[0]).center());
-}
-
-void BuilderWidgetTest::DoubleClickRow(int row) {
-    CReportView* list = Editor()->List();
-    DoubleClick(list->viewport(), list->visualRect(list->model()->index(row, 1)).center());
-}
-
-void BuilderWidgetTest::ClickRow(int row) {
-    CReportView* list = Editor()->List();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualRect(list->model()->index(row, 1)).center());
-    QCOMPARE(list->FirstSelectedRow(), row);
-}
-
-void BuilderWidgetTest::Choose(QComboBox* combo, int index) {
-    // What a pick in the drop-down does: select, then report the activation.
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
-
-void BuilderWidgetTest::AddElement(const QString& name, int kind, int type) {
-    if (kind >= 0) Choose(Editor()->KindCombo(), kind);
-    if (type >= 0) Choose(Editor()->TypeCombo(), type);
-    Editor()->NameEdit()->clear();
-    QTest::keyClicks(Editor()->NameEdit(), name);
-    QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
 }
 
 void BuilderWidgetTest::sheetHasFourPagesAndOneCloseButton() {
@@ -653,16 +570,35 @@ void BuilderWidgetTest::tabOrderFollowsTheLayout_data() { PageRows(); }
 void BuilderWidgetTest::tabOrderFollowsTheLayout() {
     QFETCH(int, page);
     GoTo(page);
+    // The controls in tab order; a page of two columns starts its right
+    // column at columnStart.
     QList<QWidget*> expected;
+    int columnStart = -1;
+    auto editorOrder = [](const CElementEditor* e) {
+        return QList<QWidget*>{e->NameEdit(),  e->KindCombo(),   e->TypeCombo(),
+                               e->RepetitionsEdit(), e->CollapsedCheck(), e->CommentEdit(),
+                               e->List(),      e->AddButton(),   e->DeleteButton(),
+                               e->EditButton()};
+    };
     if (page == CMyPropertySheet::kGeneralPage) {
         expected = {General()->DirectoryEdit(), General()->BrowseButton(), General()->HelpButton(),
                     General()->FileList(),      General()->LoadedList(),   General()->NewSchemaButton()};
+    } else if (page == CMyPropertySheet::kEnumerationsPage) {
+        const CEnumerations* p = sheet_->Enumerations();
+        expected = {p->EnumList(),      p->EnumNameEdit(), p->CreateButton(), p->DeleteOneButton(),
+                    p->DeleteAllButton(), p->ItemNameEdit(), p->IdEdit(),       p->ItemList(),
+                    p->AddButton(),     p->DeleteButton(), p->EditButton()};
+        columnStart = 5;
+    } else if (page == CMyPropertySheet::kTemplatesPage) {
+        const CTemplateStructures* p = sheet_->Templates();
+        expected = {p->TemplateList(),   p->TemplateNameEdit(), p->TemplateCommentEdit(),
+                    p->ChangeCommentButton(), p->CreateButton(), p->DeleteOneButton(),
+                    p->DeleteAllButton()};
+        columnStart = expected.size();
+        expected += editorOrder(p->Editor());
     } else {
-        CElementEditor* e = Editor();
-        expected = {SchemaPage()->NameEdit(), SchemaPage()->IdEdit(), SchemaPage()->SaveButton(),
-                    e->NameEdit(), e->KindCombo(), e->TypeCombo(), e->RepetitionsEdit(),
-                    e->CollapsedCheck(), e->CommentEdit(), e->List(), e->AddButton(),
-                    e->DeleteButton(), e->EditButton()};
+        expected = {SchemaPage()->NameEdit(), SchemaPage()->IdEdit(), SchemaPage()->SaveButton()};
+        expected += editorOrder(Editor());
     }
     // Walk the focus chain once round and keep the widgets of interest.
     QList<QWidget*> seen;
@@ -672,13 +608,15 @@ void BuilderWidgetTest::tabOrderFollowsTheLayout() {
         w = w->nextInFocusChain();
     }
     QCOMPARE(seen, expected);
-    // Reading order: each next control lies below, or on the same row to the right.
+    // Reading order: each next control lies below, or on the same row to
+    // the right; the right column begins right of everything on the left.
     for (int i = 1; i < expected.size(); ++i) {
         QPoint a = expected[i - 1]->mapTo(sheet_.get(), QPoint(0, 0));
         QPoint b = expected[i]->mapTo(sheet_.get(), QPoint(0, 0));
         bool sameRow = qAbs(a.y() - b.y()) < expected[i - 1]->height() / 2 + 4;
-        QVERIFY2(sameRow ? b.x() > a.x() : b.y() > a.y(),
-                 qPrintable(QString("%1 before %2").arg(i - 1).arg(i)));
+        bool ordered = i == columnStart ? b.x() > a.x() + expected[i - 1]->width() / 2
+                                        : (sameRow ? b.x() > a.x() : b.y() > a.y());
+        QVERIFY2(ordered, qPrintable(QString("%1 before %2").arg(i - 1).arg(i)));
     }
 }
 
