@@ -465,6 +465,7 @@ void BuilderPagesTest::enumsDeleteAll() {
     QVERIFY(Model().Enumerations().empty());
     QCOMPARE(Model().CurrentEnum(), nullptr);
     QCOMPARE(page->EnumList()->count(), 0);
+    QCOMPARE(page->EnumList()->currentText(), QString());
     QCOMPARE(page->ItemList()->rowCount(), 0);
     QCOMPARE(page->ItemNameEdit()->text(), QString());
     QVERIFY(!page->DeleteOneButton()->isEnabled());
@@ -881,6 +882,7 @@ void BuilderPagesTest::templatesDeleteAll() {
     QVERIFY(Model().Templates().empty());
     QCOMPARE(Model().CurrentTemplate(), nullptr);
     QCOMPARE(page->TemplateList()->count(), 0);
+    QCOMPARE(page->TemplateList()->currentText(), QString());
     QCOMPARE(Editor()->List()->rowCount(), 0);
     QCOMPARE(Model().Enumerations().size(), size_t{2});
     // The delete buttons stay enabled; there is nothing to select now.
