@@ -216,7 +216,11 @@ void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
         std::memset(frame + carriedEnd, 0, static_cast<size_t>(dirtyEnd_ - carriedEnd));
     dirtyEnd_ = carriedEnd;
 
-    if (!ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())) {
+    // With the trace flag on, every read is traced by the reader, so the
+    // file is parsed every time.
+    const bool read = trace_ ? ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())
+                             : readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size());
+    if (!read) {
         LogLine(true, "Error %s problems reading file %s\n", kReadXml, path);
         return;
     }

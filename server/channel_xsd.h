@@ -16,6 +16,7 @@
 #include <string>
 
 #include "channel/channel.h"
+#include "server/data_file_cache.h"
 
 namespace morvane {
 
@@ -65,6 +66,7 @@ class CChannelXsd : public CChannel {
     SchemaRegistry& registry_;
     bool trace_;
     std::string dataDirectory_;
+    DataFileCache readCache_;
     // Records handed to the writer since the process started; never reset,
     // so record numbers run on across sessions and clients.
     int32_t recordCounter_ = 0;

@@ -19,6 +19,7 @@
 #include <set>
 
 #include "channel/messages.h"
+#include "server/data_file_cache.h"
 #include "server_test_util.h"
 
 namespace morvane::test {
@@ -133,6 +134,8 @@ TEST_F(ProtocolTest, SizeRequestsAnswerEveryLoadedSchema) {
         EXPECT_EQ(RecvExact(client_, 16), SizeAnswer(c.id, c.size));
     }
     EXPECT_EQ(server_.LogCount("CChannelXsd::OnReceive CChannelXsd::OnReceive id=0 length=12\n"), 4);
+    // Logged after the answer is sent.
+    EXPECT_TRUE(server_.WaitLog(kSizeAnswered, 4));
     EXPECT_EQ(server_.LogCount(kSizeAnswered), 4);
 }
 
@@ -568,6 +571,56 @@ TEST(ProtocolQuietTest, ErrorsReachTheLogWithoutTheTraceFlag) {
                            "it begins with '.'\n"),
               1);
     EXPECT_EQ(CountOf(log, kCloseNoSession), 1);
+}
+
+// Without the trace flag the server keeps what a data file sets while the
+// file stays the same; every change must show.
+TEST(ProtocolQuietTest, ReadsFollowTheDataFile) {
+    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\n");
+    ASSERT_TRUE(server.Start());
+    Socket client = server.NextClient();
+    ASSERT_TRUE(client.valid());
+    const std::string dataFile = server / "XML_Data/PosRec_dataR.xml";
+    auto fileSetting = [&](int count) {
+        WriteFile(dataFile, "<Schema name=\"PosRec\"><Item name=\"count\" type=\"int\">" +
+                                std::to_string(count) + "</Item></Schema>\n");
+    };
+    // The record of a read request that carries initial, and what it should be.
+    auto read = [&](const Bytes& initial) {
+        EXPECT_TRUE(SendAll(client, ReadRequest(kPosRecId, initial)));
+        auto a = RecvExact(client, kAnswerReadXmlLength);
+        EXPECT_TRUE(a.has_value());
+        if (!a) return Bytes();
+        return Bytes(a->begin() + kRecordOffset, a->begin() + kRecordOffset + kPosRecSize);
+    };
+    auto expected = [](const Bytes& initial, int count) {
+        Bytes b = initial;
+        PutInt32(b.data(), count);
+        return b;
+    };
+    const Bytes p1 = Pattern(kPosRecSize, 1), p2 = Pattern(kPosRecSize, 90);
+    const milliseconds settle(DataFileCache::kSettleSeconds * 1000 + 200);
+
+    fileSetting(5);
+    EXPECT_EQ(read(p1), expected(p1, 5));  // a fresh file is read each time
+    SleepMs(static_cast<int>(settle.count()));
+    EXPECT_EQ(read(p1), expected(p1, 5));
+    EXPECT_EQ(read(p2), expected(p2, 5));  // kept: the request's bytes still show
+    fileSetting(7);                        // the same size
+    EXPECT_EQ(read(p2), expected(p2, 7));
+    SleepMs(static_cast<int>(settle.count()));
+    EXPECT_EQ(read(p1), expected(p1, 7));
+    EXPECT_EQ(read(p1), expected(p1, 7));
+    std::remove(dataFile.c_str());
+    EXPECT_EQ(read(p2), p2);
+    WriteFile(dataFile, "<Schema name=\"PosRec\"><Item");
+    SleepMs(static_cast<int>(settle.count()));
+    for (int i = 1; i <= 2; ++i) {
+        ASSERT_TRUE(SendAll(client, ReadRequest(kPosRecId, p1)));
+        EXPECT_TRUE(server.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading "
+                                   "file " + server.dir() + "/XML_Data/PosRec_dataR.xml\n", i));
+        EXPECT_TRUE(Silent(client, milliseconds(100)));
+    }
 }
 
 // Each case runs a server of its own: the signal ends it.

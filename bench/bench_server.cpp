@@ -1,0 +1,447 @@
+// Load client for the real Morvane server on loopback.
+//
+// Sets up a program directory of its own (Morvane and libquillog.so from the
+// build, the example schemas and data file, and a generated schema "Wide" of
+// 200 fields with its data file), starts Morvane on a free port and measures:
+//
+//   floor      a bare exchange between two threads of this program: the same
+//              frame sizes, read the same way (header, then body), over
+//              loopback sockets with the server's buffer sizes;
+//   size       MSG_COMM_SIZE round trips: per second, p50 and p99 latency;
+//   read       MSG_COMM_READ_XML round trips for Telemetry (id 1, 82 bytes)
+//              and Wide (id 2, 200 fields);
+//   write      a stream of write requests of Wide into one session file:
+//              records per second and MB of XML per second;
+//   server     resident memory and open descriptors of the Morvane process
+//              after each phase and after clients that come and go.
+//
+// Usage: bench_server [--writes N] [--log] [bin-dir]
+//   --writes N  records in the write stream (default 100000)
+//   --log       run the server with LogFlag=1 (default LogFlag=0)
+//   bin-dir     where Morvane and libquillog.so are (default: this build)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/messages.h"
+
+namespace fs = std::filesystem;
+using namespace morvane;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int32_t kTelemetryId = 1;
+constexpr int32_t kWideId = 2;
+constexpr int kWideFields = 200;
+constexpr int kSocketBuffer = 500000;  // what the server's channel asks for
+
+[[noreturn]] void Die(const char* what) {
+    std::fprintf(stderr, "bench_server: %s (errno %d)\n", what, errno);
+    std::exit(1);
+}
+
+// ---------------------------------------------------------------------------
+// The generated schema: 200 items cycling through the value types.
+
+struct Kind {
+    const char* type;
+    const char* value;  // printf format of the i-th value
+};
+const Kind kKinds[] = {{"int", "%d"},          {"double", "%d.25"},   {"unsigned16", "%d"},
+                       {"float", "-%d.5"},     {"int64", "12345678%d"}, {"unsigned", "%d"},
+                       {"int16", "-%d"},       {"char", "0x%02X"},    {"unsigned64", "9%d"},
+                       {"bool", "%d"}};
+constexpr int kKindCount = sizeof kKinds / sizeof kKinds[0];
+
+void WriteWideSchema(const std::string& programDir) {
+    std::string schema = "<?xml version=\"1.0\"?>\n<Schema name=\"Wide\" id=\"2\">\n";
+    std::string data = "<?xml version=\"1.0\"?>\n<Schema name=\"Wide\" id=\"2\">\n";
+    for (int i = 0; i < kWideFields; ++i) {
+        const Kind& k = kKinds[i % kKindCount];
+        char line[160], value[40];
+        std::snprintf(line, sizeof line, "   <Item name=\"f%d\" type=\"%s\"/>\n", i, k.type);
+        schema += line;
+        int v = std::string(k.type) == "char" ? (i * 7) & 0x7F : std::string(k.type) == "bool" ? i & 1 : i * 37;
+        std::snprintf(value, sizeof value, k.value, v);
+        std::snprintf(line, sizeof line, "   <Item name=\"f%d\" type=\"%s\">%s</Item>\n", i, k.type,
+                      value);
+        data += line;
+    }
+    schema += "</Schema>\n";
+    data += "</Schema>\n";
+    std::ofstream(programDir + "/Schemas/Wide.xsd") << schema;
+    std::ofstream(programDir + "/XML_Data/Wide_dataR.xml") << data;
+}
+
+// ---------------------------------------------------------------------------
+// Sockets.
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Die("bind");
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+void Tune(int fd) {
+    // The same options the channel sets on its sockets; every wait is bounded.
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
+    timeval limit{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+int ConnectTo(int port, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (;;) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        Tune(fd);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+        close(fd);
+        if (Clock::now() > deadline) Die("no connection to the server");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void SendAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t k = send(fd, p, n, MSG_NOSIGNAL);
+        if (k <= 0) Die("send");
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+}
+
+void RecvAll(int fd, uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t k = recv(fd, p, n, 0);
+        if (k <= 0) Die("recv (timed out or closed)");
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+}
+
+// Reads one frame the way both sides of the protocol do: header, then body.
+int32_t RecvFrame(int fd, uint8_t* buffer) {
+    RecvAll(fd, buffer, kFrameHeaderSize);
+    MSG_COMM_HEADER h = ReadFrameHeader(buffer);
+    if (!FrameLengthFits(h.length, kFrameBufferSize)) Die("bad frame length");
+    if (h.length > kFrameHeaderSize) RecvAll(fd, buffer + kFrameHeaderSize, h.length - kFrameHeaderSize);
+    return h.id;
+}
+
+// ---------------------------------------------------------------------------
+// The server process.
+
+struct Server {
+    pid_t pid = -1;
+    int port = 0;
+    std::string dir;
+};
+
+Server StartServer(const std::string& binDir, bool log) {
+    Server s;
+    char tmpl[] = "/tmp/morvane-bench-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) Die("mkdtemp");
+    s.dir = tmpl;
+    s.port = FreePort();
+    for (const char* sub : {"Schemas", "ResultsInclude", "ResultsEmptyXml", "XML_Data"})
+        fs::create_directories(s.dir + "/" + sub);
+    for (const char* file : {"Morvane", "libquillog.so"})
+        fs::copy_file(binDir + "/" + file, s.dir + "/" + file);
+    const std::string source = MORVANE_SOURCE_DIR;
+    fs::copy(source + "/examples/Schemas", s.dir + "/Schemas");
+    fs::copy(source + "/examples/XML_Data", s.dir + "/XML_Data");
+    WriteWideSchema(s.dir);
+    std::ofstream(s.dir + "/Morvane.ini") << "[General]\nPort=" << s.port
+                                           << "\nCreateFilesFlag=0\nLogFlag=" << (log ? 1 : 0)
+                                           << "\n";
+    s.pid = fork();
+    if (s.pid == 0) {
+        if (chdir(s.dir.c_str()) != 0) _exit(126);
+        int out = open((s.dir + "/server.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::string exe = s.dir + "/Morvane";
+        execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return s;
+}
+
+long ServerRssKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+int ServerFds(pid_t pid) {
+    std::error_code ec;
+    int n = 0;
+    for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec))
+        ++n;
+    return n;
+}
+
+// Times the server has started listening: once at start, then once after
+// each client, when it waits for the next.
+int ListenCount(const Server& s) {
+    std::ifstream in(s.dir + "/server.out");
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line == "TCP Server is listening..." ? 1 : 0;
+    return n;
+}
+
+// A client that connects before the server listens again would be dropped
+// with the listening socket the server is about to close.
+int ConnectWhenListening(const Server& s, int n) {
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (ListenCount(s) < n) {
+        if (Clock::now() > deadline) Die("the server does not listen again");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ConnectTo(s.port, 10000);
+}
+
+void Sample(const Server& s, const char* phase) {
+    std::printf("  %-40s rss %6ld kB   fds %3d\n", phase, ServerRssKb(s.pid), ServerFds(s.pid));
+}
+
+// ---------------------------------------------------------------------------
+// Figures.
+
+struct Latencies {
+    std::vector<double> us;
+    double seconds = 0;
+};
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[i];
+}
+
+void Report(const char* name, const Latencies& l) {
+    std::printf("  %-40s %9.0f round trips/s   p50 %7.1f us   p99 %7.1f us\n", name,
+                static_cast<double>(l.us.size()) / l.seconds, Percentile(l.us, 0.5),
+                Percentile(l.us, 0.99));
+}
+
+// Sends request and reads the one answer frame, n times.
+Latencies RoundTrips(int fd, const std::vector<uint8_t>& request, int32_t answerId, int n) {
+    std::vector<uint8_t> buffer(kFrameBufferSize);
+    Latencies l;
+    l.us.reserve(static_cast<size_t>(n));
+    auto start = Clock::now();
+    for (int i = 0; i < n; ++i) {
+        auto t0 = Clock::now();
+        SendAll(fd, request.data(), request.size());
+        if (RecvFrame(fd, buffer.data()) != answerId) Die("unexpected answer");
+        l.us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    l.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return l;
+}
+
+std::vector<uint8_t> Request(int32_t id, int32_t schemaId, size_t extra) {
+    std::vector<uint8_t> f(kRecordOffset + extra, 0);
+    WriteFrameHeader(f.data(), id, static_cast<int32_t>(f.size()));
+    PutInt32(f.data() + kSchemaIdOffset, schemaId);
+    return f;
+}
+
+// The floor: a thread of this program answers every request with a frame of
+// answerLength bytes, reading requests as the server does.
+Latencies BareExchange(const std::vector<uint8_t>& request, int32_t answerLength, int n) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    Tune(listener);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0)
+        Die("bare listener");
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread peer([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        std::vector<uint8_t> buffer(kFrameBufferSize);
+        for (int i = 0; i < n; ++i) {
+            RecvFrame(fd, buffer.data());
+            WriteFrameHeader(buffer.data(), 1, answerLength);
+            SendAll(fd, buffer.data(), static_cast<size_t>(answerLength));
+        }
+        close(fd);
+    });
+    int fd = ConnectTo(ntohs(a.sin_port), 5000);
+    Latencies l = RoundTrips(fd, request, 1, n);
+    peer.join();
+    close(fd);
+    close(listener);
+    return l;
+}
+
+int32_t AskSize(int fd, int32_t schemaId) {
+    std::vector<uint8_t> buffer(kFrameBufferSize);
+    auto req = Request(MSG_COMM_SIZE, schemaId, 0);
+    SendAll(fd, req.data(), req.size());
+    if (RecvFrame(fd, buffer.data()) != MSG_COMM_ANSWER_SIZE) Die("no size answer");
+    return GetInt32(buffer.data() + kRecordSizeOffset);
+}
+
+std::vector<uint8_t> OpenSessionFrame(const char* name) {
+    std::vector<uint8_t> f(kSessionNameOffset + std::strlen(name) + 1, 0);
+    WriteFrameHeader(f.data(), MSG_COMM_OPEN_SESSION, static_cast<int32_t>(f.size()));
+    std::memcpy(f.data() + kSessionNameOffset, name, std::strlen(name));
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int writes = 100000;
+    bool log = false;
+    std::string binDir = MORVANE_BIN_DIR;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--writes") == 0 && i + 1 < argc)
+            writes = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--log") == 0)
+            log = true;
+        else
+            binDir = argv[i];
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    Server server = StartServer(binDir, log);
+    int fd = ConnectWhenListening(server, 1);
+    const int32_t telemetrySize = AskSize(fd, kTelemetryId);
+    const int32_t wideSize = AskSize(fd, kWideId);
+    std::printf("Morvane on loopback port %d, LogFlag=%d; Telemetry %d bytes, Wide %d fields %d bytes\n",
+                server.port, log ? 1 : 0, telemetrySize, kWideFields, wideSize);
+    std::printf("server:\n");
+    Sample(server, "after start-up");
+    // The server parses a data file afresh while it is younger than a second
+    // (a change inside the file system's timestamp granularity would not
+    // show); the files were just written.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+
+    const int kSizeTrips = 20000, kReadTrips = 3000;
+    std::printf("floor (bare loopback exchange between two threads):\n");
+    Latencies bareSize = BareExchange(Request(MSG_COMM_SIZE, 1, 0), kAnswerSizeLength, kSizeTrips);
+    Report("12-byte request, 16-byte answer", bareSize);
+    Latencies bareRead = BareExchange(Request(MSG_COMM_READ_XML, 1, static_cast<size_t>(wideSize)),
+                                      kAnswerReadXmlLength, kReadTrips);
+    Report("Wide request, 100012-byte answer", bareRead);
+
+    std::printf("server round trips:\n");
+    Latencies size = RoundTrips(fd, Request(MSG_COMM_SIZE, kTelemetryId, 0), MSG_COMM_ANSWER_SIZE,
+                                kSizeTrips);
+    Report("MSG_COMM_SIZE", size);
+    Latencies readT = RoundTrips(fd, Request(MSG_COMM_READ_XML, kTelemetryId, static_cast<size_t>(telemetrySize)),
+                                 MSG_COMM_ANSWER_READ_XML, kReadTrips);
+    Report("MSG_COMM_READ_XML Telemetry", readT);
+    Latencies readW = RoundTrips(fd, Request(MSG_COMM_READ_XML, kWideId, static_cast<size_t>(wideSize)),
+                                 MSG_COMM_ANSWER_READ_XML, kReadTrips);
+    Report("MSG_COMM_READ_XML Wide (200 fields)", readW);
+    std::printf("  size p50 / floor p50 %.2f; Wide read p50 / floor p50 %.2f\n",
+                Percentile(size.us, 0.5) / Percentile(bareSize.us, 0.5),
+                Percentile(readW.us, 0.5) / Percentile(bareRead.us, 0.5));
+    std::printf("server:\n");
+    Sample(server, "after round trips");
+
+    // The record of a read answer, written back as a stream.
+    std::vector<uint8_t> buffer(kFrameBufferSize);
+    auto readReq = Request(MSG_COMM_READ_XML, kWideId, static_cast<size_t>(wideSize));
+    SendAll(fd, readReq.data(), readReq.size());
+    RecvFrame(fd, buffer.data());
+    std::vector<uint8_t> write = Request(MSG_COMM_WRITE_XML, kWideId, static_cast<size_t>(wideSize));
+    std::memcpy(write.data() + kRecordOffset, buffer.data() + kRecordOffset, static_cast<size_t>(wideSize));
+
+    // Sent in batches of frames; a size request behind the close tells when
+    // the server has handled everything.
+    const int kBatch = 64;
+    std::vector<uint8_t> batch;
+    for (int i = 0; i < kBatch; ++i) batch.insert(batch.end(), write.begin(), write.end());
+    auto open = OpenSessionFrame("Bench.xml");
+    auto closeFrame = std::vector<uint8_t>(kCloseSessionLength);
+    WriteFrameHeader(closeFrame.data(), MSG_COMM_CLOSE_SESSION, kCloseSessionLength);
+    std::printf("write stream of %d records of Wide into one session file:\n", writes);
+    auto start = Clock::now();
+    SendAll(fd, open.data(), open.size());
+    int sent = 0, nextSample = writes / 4;
+    while (sent < writes) {
+        int n = std::min(kBatch, writes - sent);
+        SendAll(fd, batch.data(), write.size() * static_cast<size_t>(n));
+        sent += n;
+        if (sent >= nextSample && sent < writes) {
+            char phase[64];
+            std::snprintf(phase, sizeof phase, "%d records sent", sent);
+            Sample(server, phase);
+            nextSample += writes / 4;
+        }
+    }
+    SendAll(fd, closeFrame.data(), closeFrame.size());
+    AskSize(fd, kTelemetryId);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::error_code ec;
+    double mb = static_cast<double>(fs::file_size(server.dir + "/XML_Data/Bench.xml", ec)) / 1e6;
+    std::printf("  %d records in %.2f s: %.0f records/s, %.1f MB of XML (%.1f MB/s)\n", writes,
+                seconds, writes / seconds, mb, mb / seconds);
+    Sample(server, "after the write stream");
+    fs::remove(server.dir + "/XML_Data/Bench.xml", ec);
+
+    // Clients that come and go, each with a session of its own.
+    close(fd);
+    const int kClients = 5;
+    for (int c = 0; c < kClients; ++c) {
+        int client = ConnectWhenListening(server, 2 + c);
+        auto o = OpenSessionFrame("Again.xml");
+        SendAll(client, o.data(), o.size());
+        SendAll(client, write.data(), write.size());
+        AskSize(client, kWideId);
+        close(client);
+    }
+    int last = ConnectWhenListening(server, 2 + kClients);
+    SendAll(last, closeFrame.data(), closeFrame.size());
+    AskSize(last, kWideId);
+    char phase[64];
+    std::snprintf(phase, sizeof phase, "after %d more clients, session closed", kClients);
+    Sample(server, phase);
+    close(last);
+
+    kill(server.pid, SIGTERM);
+    int status = 0;
+    waitpid(server.pid, &status, 0);
+    fs::remove_all(server.dir, ec);
+    return 0;
+}
