@@ -65,9 +65,9 @@ struct Kind {
     const char* type;
     const char* value;  // printf format of the i-th value
 };
-const Kind kKinds[] = {{"int", "%d"},          {"double", "%d.25"},   {"unsigned16", "%d"},
-                       {"float", "-%d.5"},     {"int64", "12345678%d"}, {"unsigned", "%d"},
-                       {"int16", "-%d"},       {"char", "0x%02X"},    {"unsigned64", "9%d"},
+const Kind kKinds[] = {{"int", "%d"},      {"double", "%d.25"},     {"unsigned16", "%d"},
+                       {"float", "-%d.5"}, {"int64", "12345678%d"}, {"unsigned", "%d"},
+                       {"int16", "-%d"},   {"char", "0x%02X"},      {"unsigned64", "9%d"},
                        {"bool", "%d"}};
 constexpr int kKindCount = sizeof kKinds / sizeof kKinds[0];
 
@@ -79,7 +79,9 @@ void WriteWideSchema(const std::string& programDir) {
         char line[160], value[40];
         std::snprintf(line, sizeof line, "   <Item name=\"f%d\" type=\"%s\"/>\n", i, k.type);
         schema += line;
-        int v = std::string(k.type) == "char" ? (i * 7) & 0x7F : std::string(k.type) == "bool" ? i & 1 : i * 37;
+        int v = std::string(k.type) == "char"   ? (i * 7) & 0x7F
+                : std::string(k.type) == "bool" ? i & 1
+                                                : i * 37;
         std::snprintf(value, sizeof value, k.value, v);
         std::snprintf(line, sizeof line, "   <Item name=\"f%d\" type=\"%s\">%s</Item>\n", i, k.type,
                       value);
@@ -154,7 +156,8 @@ int32_t RecvFrame(int fd, uint8_t* buffer) {
     RecvAll(fd, buffer, kFrameHeaderSize);
     MSG_COMM_HEADER h = ReadFrameHeader(buffer);
     if (!FrameLengthFits(h.length, kFrameBufferSize)) Die("bad frame length");
-    if (h.length > kFrameHeaderSize) RecvAll(fd, buffer + kFrameHeaderSize, h.length - kFrameHeaderSize);
+    if (h.length > kFrameHeaderSize)
+        RecvAll(fd, buffer + kFrameHeaderSize, h.length - kFrameHeaderSize);
     return h.id;
 }
 
@@ -181,9 +184,8 @@ Server StartServer(const std::string& binDir, bool log) {
     fs::copy(source + "/examples/Schemas", s.dir + "/Schemas");
     fs::copy(source + "/examples/XML_Data", s.dir + "/XML_Data");
     WriteWideSchema(s.dir);
-    std::ofstream(s.dir + "/Morvane.ini") << "[General]\nPort=" << s.port
-                                           << "\nCreateFilesFlag=0\nLogFlag=" << (log ? 1 : 0)
-                                           << "\n";
+    std::ofstream(s.dir + "/Morvane.ini")
+        << "[General]\nPort=" << s.port << "\nCreateFilesFlag=0\nLogFlag=" << (log ? 1 : 0) << "\n";
     s.pid = fork();
     if (s.pid == 0) {
         if (chdir(s.dir.c_str()) != 0) _exit(126);
@@ -218,7 +220,8 @@ int ServerFds(pid_t pid) {
 int ListenCount(const Server& s) {
     std::ifstream in(s.dir + "/server.out");
     int n = 0;
-    for (std::string line; std::getline(in, line);) n += line == "TCP Server is listening..." ? 1 : 0;
+    for (std::string line; std::getline(in, line);)
+        n += line == "TCP Server is listening..." ? 1 : 0;
     return n;
 }
 
@@ -346,8 +349,9 @@ int main(int argc, char** argv) {
     int fd = ConnectWhenListening(server, 1);
     const int32_t telemetrySize = AskSize(fd, kTelemetryId);
     const int32_t wideSize = AskSize(fd, kWideId);
-    std::printf("Morvane on loopback port %d, LogFlag=%d; Telemetry %d bytes, Wide %d fields %d bytes\n",
-                server.port, log ? 1 : 0, telemetrySize, kWideFields, wideSize);
+    std::printf(
+        "Morvane on loopback port %d, LogFlag=%d; Telemetry %d bytes, Wide %d fields %d bytes\n",
+        server.port, log ? 1 : 0, telemetrySize, kWideFields, wideSize);
     std::printf("server:\n");
     Sample(server, "after start-up");
     // The server parses a data file afresh while it is younger than a second
@@ -364,14 +368,16 @@ int main(int argc, char** argv) {
     Report("Wide request, 100012-byte answer", bareRead);
 
     std::printf("server round trips:\n");
-    Latencies size = RoundTrips(fd, Request(MSG_COMM_SIZE, kTelemetryId, 0), MSG_COMM_ANSWER_SIZE,
-                                kSizeTrips);
+    Latencies size =
+        RoundTrips(fd, Request(MSG_COMM_SIZE, kTelemetryId, 0), MSG_COMM_ANSWER_SIZE, kSizeTrips);
     Report("MSG_COMM_SIZE", size);
-    Latencies readT = RoundTrips(fd, Request(MSG_COMM_READ_XML, kTelemetryId, static_cast<size_t>(telemetrySize)),
-                                 MSG_COMM_ANSWER_READ_XML, kReadTrips);
+    Latencies readT =
+        RoundTrips(fd, Request(MSG_COMM_READ_XML, kTelemetryId, static_cast<size_t>(telemetrySize)),
+                   MSG_COMM_ANSWER_READ_XML, kReadTrips);
     Report("MSG_COMM_READ_XML Telemetry", readT);
-    Latencies readW = RoundTrips(fd, Request(MSG_COMM_READ_XML, kWideId, static_cast<size_t>(wideSize)),
-                                 MSG_COMM_ANSWER_READ_XML, kReadTrips);
+    Latencies readW =
+        RoundTrips(fd, Request(MSG_COMM_READ_XML, kWideId, static_cast<size_t>(wideSize)),
+                   MSG_COMM_ANSWER_READ_XML, kReadTrips);
     Report("MSG_COMM_READ_XML Wide (200 fields)", readW);
     std::printf("  size p50 / floor p50 %.2f; Wide read p50 / floor p50 %.2f\n",
                 Percentile(size.us, 0.5) / Percentile(bareSize.us, 0.5),
@@ -384,8 +390,10 @@ int main(int argc, char** argv) {
     auto readReq = Request(MSG_COMM_READ_XML, kWideId, static_cast<size_t>(wideSize));
     SendAll(fd, readReq.data(), readReq.size());
     RecvFrame(fd, buffer.data());
-    std::vector<uint8_t> write = Request(MSG_COMM_WRITE_XML, kWideId, static_cast<size_t>(wideSize));
-    std::memcpy(write.data() + kRecordOffset, buffer.data() + kRecordOffset, static_cast<size_t>(wideSize));
+    std::vector<uint8_t> write =
+        Request(MSG_COMM_WRITE_XML, kWideId, static_cast<size_t>(wideSize));
+    std::memcpy(write.data() + kRecordOffset, buffer.data() + kRecordOffset,
+                static_cast<size_t>(wideSize));
 
     // Sent in batches of frames; a size request behind the close tells when
     // the server has handled everything.

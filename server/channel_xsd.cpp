@@ -41,7 +41,8 @@ constexpr int32_t kQueueDepth = 5;
 // the file would be created.
 const char* RefuseSessionName(const uint8_t* body, int32_t bodyLength,
                               const std::string& directory) {
-    const auto* end = static_cast<const uint8_t*>(std::memchr(body, 0, static_cast<size_t>(bodyLength)));
+    const auto* end =
+        static_cast<const uint8_t*>(std::memchr(body, 0, static_cast<size_t>(bodyLength)));
     if (end == nullptr) return "it has no terminating zero";
     if (end == body) return "it is empty";
     if (body[0] == '.') return "it begins with '.'";
@@ -151,7 +152,6 @@ bool CChannelXsd::ReceiveBody(const char* handler, int32_t length) {
 }
 
 bool CChannelXsd::SkipBody(int32_t length) {
-    // A body of 0 bytes is no read at all (a read of 0 bytes fails).
     return length == kFrameHeaderSize || ReceiveBody(kOnReceive, length);
 }
 
@@ -210,16 +210,16 @@ void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
     uint8_t* frame = FrameBuffer();
     const int32_t recordEnd = kRecordOffset + schema->Size();
     const int32_t carriedEnd = std::max(length, recordEnd);
-    if (length < recordEnd)
-        std::memset(frame + length, 0, static_cast<size_t>(recordEnd - length));
+    if (length < recordEnd) std::memset(frame + length, 0, static_cast<size_t>(recordEnd - length));
     if (dirtyEnd_ > carriedEnd)
         std::memset(frame + carriedEnd, 0, static_cast<size_t>(dirtyEnd_ - carriedEnd));
     dirtyEnd_ = carriedEnd;
 
     // With the trace flag on, every read is traced by the reader, so the
     // file is parsed every time.
-    const bool read = trace_ ? ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())
-                             : readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size());
+    const bool read = trace_
+                          ? ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())
+                          : readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size());
     if (!read) {
         LogLine(true, "Error %s problems reading file %s\n", kReadXml, path);
         return;
@@ -298,8 +298,8 @@ void CChannelXsd::Processsing_MsgCommWriteXml(int32_t length) {
         // given twice.
         recordCounter_ = static_cast<int32_t>(static_cast<uint32_t>(recordCounter_) + 1u);
         number = recordCounter_;
-        written = WriteXmlFile(*schema, registry_.Writer(), number,
-                               FrameBuffer() + kRecordOffset, schema->Size());
+        written = WriteXmlFile(*schema, registry_.Writer(), number, FrameBuffer() + kRecordOffset,
+                               schema->Size());
     }
     if (!written) LogLine(true, "Error Processsing_MsgCommWriteXml problems\n");
     LogLine(trace_, "Xsd Server MSG_COMM_WRITE_XML %d\n", number);

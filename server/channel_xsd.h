@@ -7,6 +7,18 @@
 // read fails, or a frame cannot be followed, the client is dropped and the
 // next one awaited; the session file stays open for it.
 //
+// The frame buffer (kFrameBufferSize bytes) as the handlers use it; frame
+// layouts in channel/messages.h:
+//
+//    0       4        8           12                                  100012
+//    +-------+--------+-----------+-------------------------------------+
+//    |  id   | length | schema id | record area: the record, then zeros |
+//    +-------+--------+-----------+-------------------------------------+
+//                     | open session: file name and its zero byte      |
+//
+// A request is read over the previous frame; the size and read answers are
+// built over the request.
+//
 // Session file: the registry's writer, one for the whole server. Every use of
 // it takes the registry's WriterMutex(), because the shutdown path finishes
 // the file from the main thread.

@@ -1,8 +1,7 @@
 // The whole session as a user runs it: Morvane on its default port 25000
 // and the demo program beside it, each in a program directory of its own.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <sstream>
 
@@ -61,7 +60,8 @@ TEST(DemoSessionTest, DemoLeavesThreeRecordsOfTheDataFile) {
         EXPECT_NE(demo.Stdout().find("   schema_id=1  schema_size=82\n"), std::string::npos);
         EXPECT_EQ(demo.Stop(SIGTERM), 0);
     }
-    ASSERT_TRUE(server.WaitLog("CChannelXsd::OnReceive CChannelXsd::OnReceive Reconnection err=0\n"));
+    ASSERT_TRUE(
+        server.WaitLog("CChannelXsd::OnReceive CChannelXsd::OnReceive Reconnection err=0\n"));
 
     // A second run writes the file afresh; the numbers run on.
     BackgroundProgram again(demoDir / "demo", {}, demoDir.path());

@@ -2,13 +2,12 @@
 // own with the example archive, a free port, hand-built frames over
 // loopback, and the log and session files it leaves.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
@@ -49,7 +48,8 @@ const PosRecValues kPosC{2147483647, 1, -2147483647 - 1, 0, 9, 9};
 const std::string kSizeAnswered = "Xsd Server MSG_COMM_SIZE MSG_COMM_ANSWER_SIZE\n";
 const std::string kReadAnswered = "Xsd Server MSG_COMM_READ_XML MSG_COMM_ANSWER_READ_XML\n";
 const std::string kCloseHandled = "Xsd Server MSG_COMM_CLOSE_SESSION\n";
-const std::string kClientGone = "CChannelXsd::OnReceive CChannelXsd::OnReceive Reconnection err=0\n";
+const std::string kClientGone =
+    "CChannelXsd::OnReceive CChannelXsd::OnReceive Reconnection err=0\n";
 const std::string kWriteNoSession =
     "Error CChannelXsd::Processsing_MsgCommWriteXml no session file is open\n";
 const std::string kCloseNoSession =
@@ -59,7 +59,9 @@ std::string WriteLine(int number) {
     return "Xsd Server MSG_COMM_WRITE_XML " + std::to_string(number) + "\n";
 }
 
-Bytes SizeAnswer(int32_t id, int32_t size) { return Frame(MSG_COMM_ANSWER_SIZE, Int32Body({id, size})); }
+Bytes SizeAnswer(int32_t id, int32_t size) {
+    return Frame(MSG_COMM_ANSWER_SIZE, Int32Body({id, size}));
+}
 
 int32_t Int32At(const Bytes& b, size_t at) { return GetInt32(b.data() + at); }
 
@@ -100,7 +102,9 @@ class ProtocolTest : public ::testing::Test {
     }
 
     std::string Data(const std::string& name) const { return server_ / ("XML_Data/" + name); }
-    std::string DataPath(const std::string& name) const { return server_.dir() + "/XML_Data/" + name; }
+    std::string DataPath(const std::string& name) const {
+        return server_.dir() + "/XML_Data/" + name;
+    }
 
     void Send(const Bytes& frame) { ASSERT_TRUE(SendAll(client_, frame)); }
     // Sends a size request and checks its answer: the stream is still in step.
@@ -126,14 +130,17 @@ TEST_F(ProtocolTest, SizeRequestsAnswerEveryLoadedSchema) {
     const struct {
         int32_t id;
         int32_t size;
-    } cases[] = {{kTelemetryId, kTelemetrySize}, {kPosRecId, kPosRecSize}, {kFullId, 100000},
+    } cases[] = {{kTelemetryId, kTelemetrySize},
+                 {kPosRecId, kPosRecSize},
+                 {kFullId, 100000},
                  {kHugeId, 100001}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
         Send(SizeRequest(c.id));
         EXPECT_EQ(RecvExact(client_, 16), SizeAnswer(c.id, c.size));
     }
-    EXPECT_EQ(server_.LogCount("CChannelXsd::OnReceive CChannelXsd::OnReceive id=0 length=12\n"), 4);
+    EXPECT_EQ(server_.LogCount("CChannelXsd::OnReceive CChannelXsd::OnReceive id=0 length=12\n"),
+              4);
     // Logged after the answer is sent.
     EXPECT_TRUE(server_.WaitLog(kSizeAnswered, 4));
     EXPECT_EQ(server_.LogCount(kSizeAnswered), 4);
@@ -246,8 +253,9 @@ TEST_F(ProtocolTest, ReadRecordsStartAsTheRequestBytes) {
 TEST_F(ProtocolTest, ReadRequestWithAMalformedDataFileIsRefused) {
     WriteFile(Data("Telemetry_dataR.xml"), "<Schema name=\"Telemetry\"><Item>");
     Send(ReadRequest(kTelemetryId, Bytes(kTelemetrySize, 0)));
-    EXPECT_TRUE(server_.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading file " +
-                                DataPath("Telemetry_dataR.xml") + "\n"))
+    EXPECT_TRUE(
+        server_.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading file " +
+                        DataPath("Telemetry_dataR.xml") + "\n"))
         << server_.Log();
     EXPECT_TRUE(Silent(client_, milliseconds(200)));
     ExpectInStep();
@@ -271,7 +279,8 @@ TEST_F(ProtocolTest, RecordsBeyondTheRecordAreaAreRefused) {
     // A record that fills the area exactly travels both ways.
     Bytes a = ReadAnswer(kFullId, Bytes(100000, 0x5A));
     EXPECT_EQ(Int32At(a, 8), kFullId);
-    EXPECT_TRUE(std::all_of(a.begin() + kRecordOffset, a.end(), [](uint8_t b) { return b == 0x5A; }));
+    EXPECT_TRUE(
+        std::all_of(a.begin() + kRecordOffset, a.end(), [](uint8_t b) { return b == 0x5A; }));
     Send(WriteRequest(kFullId, Bytes(100000, 0x5A)));
     Send(CloseSession());
     Settle();
@@ -384,7 +393,8 @@ TEST_F(ProtocolTest, SessionMisuseIsRefused) {
 }
 
 TEST_F(ProtocolTest, HostileSessionNamesAreRefused) {
-    const std::string prefix = "Error CChannelXsd::ProcessingOpenSession session file name refused: ";
+    const std::string prefix =
+        "Error CChannelXsd::ProcessingOpenSession session file name refused: ";
     // The longest name the 259-character path limit leaves.
     const size_t room = 259 - (server_.dir() + "/XML_Data/").size();
     const std::string longest(room, 'n');
@@ -440,13 +450,14 @@ TEST_F(ProtocolTest, SessionFilesAreOnlyRegularFilesInsideTheDataDirectory) {
     const struct {
         const char* name;
         int err;
-    } cases[] = {{"link.xml", ELOOP}, {"dangling.xml", ELOOP}, {"fifo.xml", ENXIO}, {"dir.xml", EISDIR}};
+    } cases[] = {
+        {"link.xml", ELOOP}, {"dangling.xml", ELOOP}, {"fifo.xml", ENXIO}, {"dir.xml", EISDIR}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Send(OpenSession(c.name));
         EXPECT_TRUE(server_.WaitLog("Error CChannelXsd::ProcessingOpenSession session file " +
-                                    DataPath(c.name) + " cannot be created err=" +
-                                    std::to_string(c.err) + "\n"))
+                                    DataPath(c.name) +
+                                    " cannot be created err=" + std::to_string(c.err) + "\n"))
             << server_.Log();
         Send(WriteRequest(kPosRecId, PosRecRecord(kPosA)));
         Settle();  // not stuck on the FIFO
@@ -463,8 +474,10 @@ TEST_F(ProtocolTest, LengthFieldsOutsideTheFrameBufferDropTheClient) {
     const struct {
         int32_t id;
         int32_t length;
-    } cases[] = {{MSG_COMM_SIZE, 0},         {MSG_COMM_WRITE_XML, 7},
-                 {MSG_COMM_READ_XML, -1},    {MSG_COMM_WRITE_XML, kFrameBufferSize + 1},
+    } cases[] = {{MSG_COMM_SIZE, 0},
+                 {MSG_COMM_WRITE_XML, 7},
+                 {MSG_COMM_READ_XML, -1},
+                 {MSG_COMM_WRITE_XML, kFrameBufferSize + 1},
                  {MSG_COMM_OPEN_SESSION, INT_MAX}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
@@ -544,8 +557,9 @@ TEST_F(ProtocolTest, AClientThatGoesDuringAnAnswerDoesNotEndTheServer) {
     SleepMs(200);
     Abort(slow);
     EXPECT_TRUE(WaitFor([&] {
-        return server_.Log().find("Error CChannelXsd::Processsing_MsgCommReadXml the answer was "
-                                  "not sent err=") != std::string::npos;
+        return server_.Log().find(
+                   "Error CChannelXsd::Processsing_MsgCommReadXml the answer was "
+                   "not sent err=") != std::string::npos;
     }));
     ASSERT_TRUE(WaitFor([&] { return server_.ListenCount() >= 3; }));
     EXPECT_TRUE(server_.program().Running());
@@ -567,8 +581,9 @@ TEST(ProtocolQuietTest, ErrorsReachTheLogWithoutTheTraceFlag) {
     std::string log = server.Log();
     EXPECT_EQ(CountOf(log, "Xsd Server"), 0) << log;
     EXPECT_EQ(CountOf(log, "CChannelXsd::OnReceive CChannelXsd::OnReceive"), 0);
-    EXPECT_EQ(CountOf(log, "Error CChannelXsd::ProcessingOpenSession session file name refused: "
-                           "it begins with '.'\n"),
+    EXPECT_EQ(CountOf(log,
+                      "Error CChannelXsd::ProcessingOpenSession session file name refused: "
+                      "it begins with '.'\n"),
               1);
     EXPECT_EQ(CountOf(log, kCloseNoSession), 1);
 }
@@ -617,8 +632,11 @@ TEST(ProtocolQuietTest, ReadsFollowTheDataFile) {
     SleepMs(static_cast<int>(settle.count()));
     for (int i = 1; i <= 2; ++i) {
         ASSERT_TRUE(SendAll(client, ReadRequest(kPosRecId, p1)));
-        EXPECT_TRUE(server.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading "
-                                   "file " + server.dir() + "/XML_Data/PosRec_dataR.xml\n", i));
+        EXPECT_TRUE(
+            server.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading "
+                           "file " +
+                               server.dir() + "/XML_Data/PosRec_dataR.xml\n",
+                           i));
         EXPECT_TRUE(Silent(client, milliseconds(100)));
     }
 }
@@ -635,7 +653,8 @@ TEST(ProtocolStopTest, StopSignalsFinishTheOpenSession) {
         ASSERT_TRUE(SendAll(client, WriteRequest(kPosRecId, PosRecRecord(kPosA))));
         ASSERT_TRUE(server.WaitLog(WriteLine(1)));
         EXPECT_EQ(server.program().Stop(sig), 0);
-        EXPECT_EQ(ReadFile(server / "XML_Data/Stopped.xml"), SessionText({PosRecRecordText(1, kPosA)}));
+        EXPECT_EQ(ReadFile(server / "XML_Data/Stopped.xml"),
+                  SessionText({PosRecRecordText(1, kPosA)}));
     }
 }
 

@@ -46,7 +46,8 @@ Socket MorvaneServer::NextClient() { return ConnectWhenListening(++clients_); }
 
 int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+    for (size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + what.size()))
         ++n;
     return n;
 }
