@@ -172,8 +172,8 @@ struct Server {
 
 Server StartServer(const std::string& binDir, bool log) {
     Server s;
-    char tmpl[] = "/tmp/morvane-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) Die("mkdtemp");
+    std::string tmpl = (fs::temp_directory_path() / "morvane-bench-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) Die("mkdtemp");
     s.dir = tmpl;
     s.port = FreePort();
     for (const char* sub : {"Schemas", "ResultsInclude", "ResultsEmptyXml", "XML_Data"})
