@@ -17,8 +17,7 @@
 
 namespace morvane {
 
-CTemplateStructures::CTemplateStructures(CEditModel& model, CUserDialogs& dialogs,
-                                         QWidget* parent)
+CTemplateStructures::CTemplateStructures(CEditModel& model, CUserDialogs& dialogs, QWidget* parent)
     : CBuilderPage(tr("Templates"), model, dialogs, parent) {
     templates_ = new CNameList(this);
     templates_->setObjectName("templateList");
@@ -32,7 +31,8 @@ CTemplateStructures::CTemplateStructures(CEditModel& model, CUserDialogs& dialog
     deleteOne_ = new QPushButton(tr("Delete 1 template from list"), this);
     deleteAll_ = new QPushButton(tr("Delete all templates from list"), this);
     editor_ = new CElementEditor(this);
-    for (QPushButton* b : {changeComment_, create_, deleteOne_, deleteAll_}) b->setAutoDefault(false);
+    for (QPushButton* b : {changeComment_, create_, deleteOne_, deleteAll_})
+        b->setAutoDefault(false);
 
     auto* left = new QVBoxLayout;
     left->addWidget(BuddyLabel(tr("Template List:"), templates_));
@@ -46,8 +46,8 @@ CTemplateStructures::CTemplateStructures(CEditModel& model, CUserDialogs& dialog
     page->addLayout(left, 1);
     page->addWidget(editor_, 3);
 
-    QWidget* order[] = {templates_, name_, comment_, changeComment_, create_, deleteOne_,
-                        deleteAll_, editor_->NameEdit()};
+    QWidget* order[] = {templates_, name_,      comment_,   changeComment_,
+                        create_,    deleteOne_, deleteAll_, editor_->NameEdit()};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(templates_, &CNameList::Picked, this, &CTemplateStructures::TemplatePicked);
@@ -130,7 +130,8 @@ void CTemplateStructures::TemplatePicked() {
 }
 
 void CTemplateStructures::ChangeComment() {
-    if (CEditTemplate* t = model_.CurrentTemplate()) t->comment = comment_->toPlainText().toStdString();
+    if (CEditTemplate* t = model_.CurrentTemplate())
+        t->comment = comment_->toPlainText().toStdString();
 }
 
 void CTemplateStructures::Create() {

@@ -97,7 +97,7 @@ void BuilderWholeSchemaTest::BuildEnumerations() {
     AddItem("RED");
     AddItem("BLUE");
     ClickViewRow(sheet_->Enumerations()->ItemList(), 1);
-    AddItem("GREEN");  // the proposed 3, before BLUE
+    AddItem("GREEN");      // the proposed 3, before BLUE
     CreateEnum("Unused");  // no items: offered, but not saved
     QCOMPARE(dialogs_->messages, std::vector<std::string>{});
     Shot("enumerations");
@@ -174,7 +174,8 @@ void BuilderWholeSchemaTest::schemaBuiltThroughThePagesCompilesAsMorvaneCompiles
     if (QTest::currentTestFailed()) return;
 
     const std::string saved = config_->schemasDirectory + "/Flight.xsd";
-    QCOMPARE(test::ReadFile(saved), test::ReadFile(test::TestDataDir() + "/builder/golden/flight.xsd"));
+    QCOMPARE(test::ReadFile(saved),
+             test::ReadFile(test::TestDataDir() + "/builder/golden/flight.xsd"));
     const std::string header = test::ReadFile(config_->resultsIncludeDirectory + "/flight.h");
     const std::string emptyXml = test::ReadFile(config_->resultsEmptyXmlDirectory + "/flight.xml");
     QVERIFY2(IsCompleteHeader(header, "FLIGHT"), header.c_str());
@@ -186,9 +187,9 @@ void BuilderWholeSchemaTest::schemaBuiltThroughThePagesCompilesAsMorvaneCompiles
                     "[General]\nPort=" + std::to_string(test::FreeTcpPort()) + "\n");
     test::CopyFile(saved, program / "Schemas/Flight.xsd");
     test::BackgroundProgram morvane(program / "Morvane", {}, program.path());
-    const bool generated = test::WaitFor(
-        [&] { return test::FileExists(program / "ResultsInclude/Schema_Enum.h"); },
-        std::chrono::seconds(20));
+    const bool generated =
+        test::WaitFor([&] { return test::FileExists(program / "ResultsInclude/Schema_Enum.h"); },
+                      std::chrono::seconds(20));
     const int status = morvane.Stop(SIGTERM);
     QVERIFY2(generated, (morvane.Stdout() + morvane.Stderr()).c_str());
     QCOMPARE(status, 0);

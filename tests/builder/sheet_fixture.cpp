@@ -57,8 +57,8 @@ void SheetFixture::Shot(const QString& name) {
     if (dir.isEmpty()) return;
     QDir().mkpath(QString::fromLocal8Bit(dir));
     QApplication::processEvents();
-    const QString file = QString::fromLocal8Bit(dir) + "/" + QTest::currentTestFunction() + "-" +
-                         name + ".png";
+    const QString file =
+        QString::fromLocal8Bit(dir) + "/" + QTest::currentTestFunction() + "-" + name + ".png";
     QVERIFY2(sheet_->grab().save(file), qPrintable(file));
 }
 

@@ -25,7 +25,7 @@ class QWidget;
 namespace morvane {
 class CElementEditor;
 class CReportView;
-}
+}  // namespace morvane
 
 namespace morvane::test {
 
