@@ -183,7 +183,9 @@ void CTemplateStructures::KindChanged() {
     // A template may not hold itself: the one named in the template "Name:"
     // field is left out of the "Structure" types.
     const QString named = name_->text();
-    editor_->CollapsedCheck()->setEnabled(false);  // its tick stays
+    // A tick left from a char would otherwise collapse the next element of
+    // another kind or type, with the box greyed out and no way to see why.
+    editor_->DisableCollapsed();
     CEditTemplate* t = SelectedTemplate();
     if (t == nullptr) return;
     if (t != model_.CurrentTemplate()) {

@@ -254,6 +254,13 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
     }
     auto* out = static_cast<uint8_t*>(dest);
     if (protocol_ != 0) return ReceiveUdp(out, count);
+    if (count == 0) {
+        // A receive of 0 bytes reports 0, which reads as a closed peer. It is
+        // not made: on Linux it would block until the next bytes arrive.
+        lastError_.store(0);
+        Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", 0, 0);
+        return false;
+    }
     int32_t remaining = count;
     do {
         errno = 0;

@@ -104,7 +104,7 @@ class BuilderPagesTest : public QObject, public test::SheetFixture {
     void templatesAddRefusals_data();
     void templatesAddRefusals();
     void templatesAddWithoutTemplateAddsNothing();
-    void templatesCollapsedTickStaysWhenTheKindChanges();
+    void templatesKindChangeClearsTheCollapsedTick();
     void templatesTypeChangeKeepsTheTemplateCommentary();
     void templatesEditElement();
     void templatesDeleteElement();
@@ -804,7 +804,7 @@ void BuilderPagesTest::templatesAddWithoutTemplateAddsNothing() {
     QCOMPARE(sheet_->Schema()->Editor()->TypeCombo()->count(), 0);
 }
 
-void BuilderPagesTest::templatesCollapsedTickStaysWhenTheKindChanges() {
+void BuilderPagesTest::templatesKindChangeClearsTheCollapsedTick() {
     LoadShapes();
     GoTo(CMyPropertySheet::kTemplatesPage);
     QCheckBox* collapsed = Editor()->CollapsedCheck();
@@ -818,13 +818,14 @@ void BuilderPagesTest::templatesCollapsedTickStaysWhenTheKindChanges() {
 
     Choose(Editor()->TypeCombo(), 0);
     QTest::mouseClick(collapsed, Qt::LeftButton);
-    // On this page a kind change only disables the box; Add takes its tick.
+    // A kind change disables the box and clears it, so the next element
+    // (here an int) is not saved collapsed by a tick nobody can see.
     Choose(Editor()->KindCombo(), CElementEditor::kItem);
     QVERIFY(!collapsed->isEnabled());
-    QVERIFY(collapsed->isChecked());
+    QVERIFY(!collapsed->isChecked());
     AddElement("flags");
-    QCOMPARE(RowCells(Editor()->List(), 2), (QStringList{"Item", "flags", "int", "1", "1"}));
-    QVERIFY(Model().Templates()[0]->elements[2].collapsed);
+    QCOMPARE(RowCells(Editor()->List(), 2), (QStringList{"Item", "flags", "int", "1", ""}));
+    QVERIFY(!Model().Templates()[0]->elements[2].collapsed);
 }
 
 void BuilderPagesTest::templatesTypeChangeKeepsTheTemplateCommentary() {

@@ -129,7 +129,6 @@ void BuilderWholeSchemaTest::BuildTemplates() {
     page->TemplateNameEdit()->clear();
     Enter(editor, {"color", E::kItemEnum, "Color"});
     Enter(editor, {"count", E::kItem, "unsigned16"});
-    // Last: on this page the tick would stay for the next element.
     Enter(editor, {"label", E::kItem, "char", "16", true});
 
     CreateTemplate("Empty");  // no elements: not saved
