@@ -185,6 +185,10 @@ int ServerMain(int argc, char** argv) {
     sigset_t stopSignals = BlockStopSignals();
     // A client that goes while an answer is sent must not end the server.
     signal(SIGPIPE, SIG_IGN);
+    // A write past the file-size limit must fail with EFBIG, like a write to
+    // a full device, so that the writer cuts the record away and reports
+    // it; the signal would end the server instead.
+    signal(SIGXFSZ, SIG_IGN);
     Configuration& config = Configuration::Get();
     config.programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane";
     config.programDirectory = ProgramDirectoryOf(config.programPath);
