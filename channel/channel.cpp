@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "channel/ccp.h"
+#include "channel/messages.h"
 #include "channel/msg_queue.h"
 
 namespace morvane {
@@ -465,6 +466,23 @@ sockaddr_in CChannel::PeerFromParams(bool anyAddress) const {
         addr.sin_addr.s_addr = htonl(INADDR_NONE);
     }
     return addr;
+}
+
+CHANNEL_PARAMS AppXsdTcpParams(uint8_t role, int32_t port, const char* address) {
+    CHANNEL_PARAMS params{};
+    std::snprintf(params.channelName, sizeof params.channelName, "%s", "App-Xsd");
+    std::snprintf(params.serverName, sizeof params.serverName, "%s", "Xsd");
+    std::snprintf(params.clientName, sizeof params.clientName, "%s", "App");
+    std::snprintf(params.protocolText, sizeof params.protocolText, "%s", "TCP");
+    params.protocol = kProtocolTcp;
+    params.role = role;
+    params.port = port;
+    params.socketBufferSize = 500000;
+    if (address != nullptr) std::snprintf(params.address, sizeof params.address, "%s", address);
+    // The read answer must fit whole, header included.
+    params.frameBufferSize = kFrameBufferSize;
+    params.queueDepth = 5;
+    return params;
 }
 
 }  // namespace morvane

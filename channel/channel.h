@@ -61,6 +61,12 @@ struct CHANNEL_PARAMS {
     int32_t queueDepth;           // queued mode: number of slots
 };
 
+// The parameters both programs use for their "App-Xsd" TCP channel: names
+// "App-Xsd", "Xsd" and "App", socket buffers of 500000 bytes, a frame buffer
+// that holds the whole read answer with its header, and 5 queue slots.
+// address may be null (the server role has none).
+CHANNEL_PARAMS AppXsdTcpParams(uint8_t role, int32_t port, const char* address);
+
 enum class ChannelStream { kOut, kErr };
 
 // Where a channel's status lines go. The default writes to standard output

@@ -9,19 +9,7 @@
 namespace morvane {
 
 bool CChannelApp::Begin(int32_t port, uint32_t connectTimeoutMs) {
-    CHANNEL_PARAMS params{};
-    std::snprintf(params.channelName, sizeof params.channelName, "%s", "App-Xsd");
-    std::snprintf(params.serverName, sizeof params.serverName, "%s", "Xsd");
-    std::snprintf(params.clientName, sizeof params.clientName, "%s", "App");
-    std::snprintf(params.protocolText, sizeof params.protocolText, "%s", "TCP");
-    params.protocol = kProtocolTcp;
-    params.role = kRoleClient;
-    params.port = port;
-    params.socketBufferSize = 500000;
-    std::snprintf(params.address, sizeof params.address, "%s", kDemoServerAddress);
-    // The read answer must fit whole, header included.
-    params.frameBufferSize = kFrameBufferSize;
-    params.queueDepth = 5;
+    CHANNEL_PARAMS params = AppXsdTcpParams(kRoleClient, port, kDemoServerAddress);
     Init(params.channelName, "App", params);
 
     if (WaitConnection(connectTimeoutMs) != kWaitObject0 && connectTimeoutMs != kInfinite)

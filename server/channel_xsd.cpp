@@ -33,8 +33,6 @@ constexpr char kWriteXml[] = "CChannelXsd::Processsing_MsgCommWriteXml";
 // the terminating zero.
 constexpr size_t kPathWidth = 260;
 
-constexpr int32_t kSocketBufferSize = 500000;
-constexpr int32_t kQueueDepth = 5;
 
 // Why a session file name from the network is refused, or null when it may
 // be used. body holds the name and its terminating zero; directory is where
@@ -66,18 +64,7 @@ CChannelXsd::CChannelXsd(SchemaRegistry& registry, const std::string& programDir
 CChannelXsd::~CChannelXsd() { Stop(); }
 
 bool CChannelXsd::Start(int32_t port) {
-    CHANNEL_PARAMS params{};
-    std::snprintf(params.channelName, sizeof params.channelName, "%s", "App-Xsd");
-    std::snprintf(params.serverName, sizeof params.serverName, "%s", "Xsd");
-    std::snprintf(params.clientName, sizeof params.clientName, "%s", "App");
-    std::snprintf(params.protocolText, sizeof params.protocolText, "%s", "TCP");
-    params.protocol = kProtocolTcp;
-    params.role = kRoleServer;
-    params.port = port;
-    params.socketBufferSize = kSocketBufferSize;
-    // The read answer must fit whole, header included.
-    params.frameBufferSize = kFrameBufferSize;
-    params.queueDepth = kQueueDepth;
+    CHANNEL_PARAMS params = AppXsdTcpParams(kRoleServer, port, nullptr);
     return Init(params.channelName, "Xsd", params);
 }
 
