@@ -30,8 +30,11 @@ class SelfTest : public ::testing::Test {
 TEST_F(SelfTest, WritesEverySchemasRecordThreeTimes) {
     BackgroundProgram p(Exe(), {"test"}, dir_.path());
     std::string out = dir_ / "XML_Data/Telemetry_dataW.xml";
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(out).find("</Root>\n") != std::string::npos; }))
-        << p.Stdout() << p.Stderr();
+    // Both files are finished: the schemas are written in id order, PosRec last.
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(out).find("</Root>\n") != std::string::npos &&
+               ReadFile(dir_ / "XML_Data/PosRec_dataW.xml").find("</Root>\n") != std::string::npos;
+    })) << p.Stdout() << p.Stderr();
     std::string text = ReadFile(out);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\"?>\n<Root>\n", 0), 0u);
     for (int n = 1; n <= 3; ++n) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/test_support.h"
 
 namespace morvane {
@@ -157,6 +159,8 @@ TEST_F(StartupTest, LogFlagZeroKeepsTracesOut) {
 
 TEST_F(StartupTest, StopSignalsEndWithStatusZero) {
     for (int sig : {SIGINT, SIGTERM}) {
+        // The log of the run before would show this start as settled at once.
+        std::remove((dir_ / "Morvane.log").c_str());
         BackgroundProgram p(Exe(), {}, dir_.path());
         StartAndSettle(p);
         EXPECT_EQ(p.Stop(sig), 0) << "signal " << sig;

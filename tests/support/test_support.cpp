@@ -80,8 +80,20 @@ void MakeProgramDir(const std::string& dir, const std::vector<std::string>& prog
 
 namespace {
 
+// The words of MORVANE_TEST_SERVER_WRAPPER when exe is a Morvane program,
+// e.g. "valgrind --error-exitcode=99": the command that runs it.
+std::vector<std::string> ServerWrapper(const std::string& exe) {
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("MORVANE_TEST_SERVER_WRAPPER");
+    if (wrapper == nullptr || fs::path(exe).filename() != "Morvane") return words;
+    std::istringstream in(wrapper);
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
 pid_t Spawn(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
             const std::vector<std::string>& extraEnv, int outFd, int errFd) {
+    const std::vector<std::string> wrapper = ServerWrapper(exe);
     pid_t pid = fork();
     if (pid != 0) return pid;
     if (chdir(cwd.c_str()) != 0) _exit(126);
@@ -89,12 +101,20 @@ pid_t Spawn(const std::string& exe, const std::vector<std::string>& args, const 
     if (devnull >= 0) dup2(devnull, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    // Tests that run on several threads hold sockets and files of their
+    // own; a program that inherited them would keep another test's
+    // connection open and count descriptors that are not its own.
+    close_range(3, ~0U, 0);
     for (const auto& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv;
+    for (const auto& w : wrapper) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
+    if (wrapper.empty())
+        execv(exe.c_str(), argv.data());
+    else
+        execvp(argv[0], argv.data());
     _exit(127);
 }
 

@@ -49,6 +49,11 @@ struct ProgramResult {
     std::string err;
 };
 
+// Programs are started with no descriptor of the test beyond the standard
+// three. When MORVANE_TEST_SERVER_WRAPPER holds a command (words separated
+// by blanks, e.g. "valgrind --error-exitcode=99"), a program named Morvane
+// is run through it, with its own path as the first argument after it.
+
 // Runs exe with args, cwd as working directory, and waits at most timeout.
 ProgramResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
                          const std::string& cwd,
