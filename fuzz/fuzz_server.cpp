@@ -9,6 +9,9 @@
 //
 // The answers must be whole frames: size answers of 16 bytes that carry
 // the record size of the schema asked for, and read answers of 100012.
+// Only a connection that ends in a reset may cut the last one short: a
+// server that drops a client with request bytes still unread closes with
+// a reset, and the client loses whatever answer bytes it had not read yet.
 // A server that neither reads nor closes within kStallLimitMs aborts the
 // run, so a hang is reported as a crash with its input.
 #include <netinet/in.h>
@@ -94,9 +97,14 @@ int ConnectClient(int32_t port) {
     }
 }
 
+struct Answers {
+    std::vector<uint8_t> bytes;
+    bool reset = false;  // the connection ended in a reset, not an orderly close
+};
+
 // Sends data and collects what comes back until the server closes.
-std::vector<uint8_t> Exchange(int fd, const uint8_t* data, size_t size) {
-    std::vector<uint8_t> received;
+Answers Exchange(int fd, const uint8_t* data, size_t size) {
+    Answers received;
     size_t sent = 0;
     bool sending = true;
     if (size == 0) {
@@ -112,8 +120,11 @@ std::vector<uint8_t> Exchange(int fd, const uint8_t* data, size_t size) {
         if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
             ssize_t n = recv(fd, chunk, sizeof chunk, 0);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return received;  // closed or reset by the server
-            received.insert(received.end(), chunk, chunk + n);
+            if (n <= 0) {
+                received.reset = n < 0;
+                return received;
+            }
+            received.bytes.insert(received.bytes.end(), chunk, chunk + n);
         }
         if (sending && (p.revents & POLLOUT)) {
             ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -125,21 +136,31 @@ std::vector<uint8_t> Exchange(int fd, const uint8_t* data, size_t size) {
     }
 }
 
-void CheckAnswers(const std::vector<uint8_t>& answers, const morvane::SchemaRegistry& registry) {
+void CheckAnswers(const Answers& received, const morvane::SchemaRegistry& registry) {
+    const std::vector<uint8_t>& answers = received.bytes;
     size_t at = 0;
     while (at < answers.size()) {
-        if (answers.size() - at < morvane::kFrameHeaderSize) Fail("a cut answer header");
+        if (answers.size() - at < morvane::kFrameHeaderSize) {
+            if (received.reset) return;
+            Fail("a cut answer header");
+        }
         const int32_t id = morvane::GetInt32(&answers[at]);
         const int32_t length = morvane::GetInt32(&answers[at + 4]);
         if (id == morvane::MSG_COMM_ANSWER_SIZE && length == morvane::kAnswerSizeLength) {
-            if (answers.size() - at < static_cast<size_t>(length)) Fail("a cut size answer");
+            if (answers.size() - at < static_cast<size_t>(length)) {
+                if (received.reset) return;
+                Fail("a cut size answer");
+            }
             const Schema* schema = registry.FindSchema(morvane::GetInt32(&answers[at + 8]));
             if (schema == nullptr ||
                 morvane::GetInt32(&answers[at + morvane::kRecordSizeOffset]) != schema->Size())
                 Fail("a size answer with a wrong record size");
         } else if (id == morvane::MSG_COMM_ANSWER_READ_XML &&
                    length == morvane::kAnswerReadXmlLength) {
-            if (answers.size() - at < static_cast<size_t>(length)) Fail("a cut read answer");
+            if (answers.size() - at < static_cast<size_t>(length)) {
+                if (received.reset) return;
+                Fail("a cut read answer");
+            }
             if (registry.FindSchema(morvane::GetInt32(&answers[at + 8])) == nullptr)
                 Fail("a read answer for an unknown schema");
         } else {
@@ -196,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     morvane::SchemaRegistry registry(s.programDirectory);
     registry.AddSchema(s.posRec);
     registry.AddSchema(s.telemetry);
-    std::vector<uint8_t> answers;
+    Answers answers;
     {
         morvane::CChannelXsd channel(registry, s.programDirectory);
         channel.SetConsole(&console);
