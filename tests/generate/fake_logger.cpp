@@ -1,8 +1,6 @@
 #include "fake_logger.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 
 #include "logging/log.h"
 #include "support/test_support.h"
@@ -46,14 +44,12 @@ int FakeLoggerLibrary::Printf(void* handle, bool enable, const char* format, ...
     if (!enable) return 0;
     va_list args;
     va_start(args, format);
-    char* text = nullptr;
-    int n = vasprintf(&text, format, args);
+    std::string line;
+    bool ok = FormatV(line, format, args);
     va_end(args);
-    if (n >= 0) {
-        instance->text.append(text, static_cast<size_t>(n));
-        free(text);
-    }
-    return n;
+    if (!ok) return -1;
+    instance->text += line;
+    return static_cast<int>(line.size());
 }
 
 void FakeLoggerLibrary::Delete(void* handle) {

@@ -209,18 +209,25 @@ LogRecorder::LogRecorder(bool trace) { BindLog(this, &LogRecorder::Record, trace
 
 LogRecorder::~LogRecorder() { BindLog(nullptr, nullptr, false); }
 
+bool FormatV(std::string& out, const char* format, va_list args) {
+    char* text = nullptr;
+    int n = vasprintf(&text, format, args);
+    if (n < 0) return false;
+    out.assign(text, static_cast<size_t>(n));
+    free(text);
+    return true;
+}
+
 int LogRecorder::Record(void* handle, bool enable, const char* format, ...) {
     if (!enable) return 0;
     va_list args;
     va_start(args, format);
-    char* text = nullptr;
-    int n = vasprintf(&text, format, args);
+    std::string line;
+    bool ok = FormatV(line, format, args);
     va_end(args);
-    if (n >= 0) {
-        static_cast<LogRecorder*>(handle)->lines_.emplace_back(text, static_cast<size_t>(n));
-        free(text);
-    }
-    return n;
+    if (!ok) return -1;
+    static_cast<LogRecorder*>(handle)->lines_.push_back(line);
+    return static_cast<int>(line.size());
 }
 
 std::string LogRecorder::Text() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ class BackgroundProgram {
 };
 
 void SleepMs(int ms);
+
+// The text a printf-style format gives; false when it cannot be formatted.
+bool FormatV(std::string& out, const char* format, va_list args);
 
 // Polls until pred() holds or the timeout passes; returns pred()'s last value.
 template <class Pred>
