@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
-#include <memory>
 #include <thread>
+#include <vector>
 
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
