@@ -4,7 +4,7 @@
 # Builds the libFuzzer targets with clang-14 in build-fuzz (or $BUILD_DIR)
 # and fuzzes each target, or only those named, for SECONDS seconds, one
 # after the other and in a single process each, so that the run leaves the
-# other core free. New inputs go to <build>/fuzz/work/<target>; the seed
+# other core free. New inputs go to <build>/fuzz/found/<target>; the seed
 # corpus in fuzz/corpus/<target> is only read. An input that crashes, leaks
 # or hangs is saved in <build>/fuzz/artifacts/<target>/ and the script goes
 # on with the next target; the exit status is 1 when any target failed.
@@ -39,12 +39,12 @@ for t in $TARGETS; do
     fi
     dict=fuzz/schema.dict
     [ "$t" = fuzz_ini ] && dict=fuzz/ini.dict
-    mkdir -p "$OUT/work/$t" "$OUT/artifacts/$t" "$OUT/logs"
+    mkdir -p "$OUT/found/$t" "$OUT/artifacts/$t" "$OUT/logs"
     log="$OUT/logs/$t.log"
     echo "$t: fuzzing for $SECONDS_EACH s, log in $log"
     if "$OUT/$t" -max_total_time="$SECONDS_EACH" -timeout=25 -print_final_stats=1 \
         -dict="$dict" -artifact_prefix="$OUT/artifacts/$t/" \
-        "$OUT/work/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
+        "$OUT/found/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
         result=clean
     else
         result="FAILED (see $OUT/artifacts/$t/)"
