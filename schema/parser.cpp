@@ -1,6 +1,7 @@
 // The schema parser: builds the unit tree of one schema document, expanding
 // templates into instances, resolving enumerations and attaching comments,
 // then lays the tree out. Every message, errors included, is a trace line.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -58,6 +59,51 @@ int Depth(const CStructure& s) {
 }
 
 bool TooLong(const char* name) { return std::strlen(name) > static_cast<size_t>(kMaxNameLength); }
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// The first character of name that an XML attribute cannot carry as it is,
+// or 0. Names are written into data and session files without escaping.
+char XmlUnsafeCharacter(const char* name) {
+    for (; *name != '\0'; ++name) {
+        if (IsControl(*name) || std::strchr("<>&\"'", *name) != nullptr) return *name;
+    }
+    return '\0';
+}
+
+// A schema's name names its files: <name>_dataR.xml is read and
+// <name>_dataW.xml written in the data directory, so it must stay there.
+bool IsPlainFileName(const char* name) {
+    if (name[0] == '.') return false;
+    for (; *name != '\0'; ++name) {
+        if (*name == '/' || *name == '\\' || IsControl(*name)) return false;
+    }
+    return true;
+}
+
+// name with its control characters shown as '?', for an error line.
+std::string Printable(const char* name) {
+    std::string text(name);
+    for (char& c : text) {
+        if (IsControl(c)) c = '?';
+    }
+    return text;
+}
+
+// The fields of u in the record, every repetition counted (a structure's
+// repetition and each of its members' fields); templates and enumerations
+// have none. Stops counting past limit, so that no product overflows.
+int64_t ExpandedFields(const Unit& u, int64_t limit) {
+    if (!u.IsLayoutMember() || u.nrepetitions == 0) return 0;
+    int64_t one = 1;
+    if (const CStructure* s = u.AsStructure()) {
+        for (const auto& member : s->units) {
+            one += ExpandedFields(*member, limit);
+            if (one > limit) return limit + 1;
+        }
+    }
+    return std::min<int64_t>(one * u.nrepetitions, limit + 1);
+}
 
 // The text of an error line without its line end, for a diagnostic.
 std::string FormatText(const char* format, va_list args) {
@@ -140,6 +186,7 @@ class Parser {
     bool fatal_ = false;
     std::string comment_;  // comment of the member element being handled
     int32_t unitCount_ = 0;
+    int64_t recordFields_ = 0;  // fields of the top structure's members so far
     // The structure that holds the most recently parsed Enum element.
     const CStructure* lastEnumStructure_ = nullptr;
     // Templates of the top structure by name, first one wins like a scan.
@@ -206,9 +253,15 @@ bool Parser::FailFatal(const pugi::xml_node& at, const char* format, ...) {
 }
 
 bool Parser::CheckName(const pugi::xml_node& c, const char* name) {
-    if (!TooLong(name)) return true;
-    return Fail(c, "Error! %s name=\"%s\" is longer than %d characters\n", c.name(), name,
-                kMaxNameLength);
+    if (TooLong(name)) {
+        return Fail(c, "Error! %s name=\"%s\" is longer than %d characters\n", c.name(), name,
+                    kMaxNameLength);
+    }
+    if (char unsafe = XmlUnsafeCharacter(name)) {
+        return Fail(c, "Error! %s name=\"%s\" holds character 0x%02X, which XML cannot carry\n",
+                    c.name(), Printable(name).c_str(), static_cast<unsigned char>(unsafe));
+    }
+    return true;
 }
 
 // A repetition count: 0 up to the 32-bit maximum.
@@ -246,6 +299,13 @@ bool Parser::Advance(CStructure& s, const Unit& member, const pugi::xml_node& at
     }
     s.nextOffset = static_cast<int32_t>(next);
     s.size = s.nextOffset;
+    if (&s == top_) {
+        recordFields_ += ExpandedFields(member, kMaxRecordFields);
+        if (recordFields_ > kMaxRecordFields) {
+            return FailFatal(at, "Error! schema [%s] expands to more than %d fields\n",
+                             schema_.name.c_str(), kMaxRecordFields);
+        }
+    }
     return true;
 }
 
@@ -338,6 +398,10 @@ bool Parser::Load(const pugi::xml_document& doc) {
     if (!nameAttr) return Fail(element, "Error  Root Element struct_name is absent\n");
     const char* name = nameAttr.value();
     if (!CheckName(element, name)) return false;
+    if (!IsPlainFileName(name)) {
+        return Fail(element, "Error! %s name=\"%s\" is not a plain file name\n", element.name(),
+                    Printable(name).c_str());
+    }
 
     if (pugi::xml_attribute a = element.attribute("nrepetitions")) {
         const char* text = *a.value() != '\0' ? a.value() : "1";
@@ -398,7 +462,15 @@ bool Parser::ParseMembers(CStructure& s, const pugi::xml_node& e) {
                 parsed = ParseStructure(s, c);
                 break;
             case kTypeTemplate:
-                parsed = ParseTemplate(s, c);
+                // Only the top structure's templates can be used, and the
+                // header declares no template inside another.
+                if (&s != top_) {
+                    parsed = Fail(c, "Error! Template name=\"%s\" is inside %s name=\"%s\"\n",
+                                  c.attribute("name").value(), e.name(),
+                                  e.attribute("name").value());
+                } else {
+                    parsed = ParseTemplate(s, c);
+                }
                 break;
             case kTypeEnum:
                 ParseEnum(s, c);  // a broken enumeration does not end the members

@@ -33,13 +33,18 @@ class Schema {
     void* printData = nullptr;
 };
 
-// Limits that keep a hostile schema from exhausting the stack or memory: a
-// load fails when structures would nest more than kMaxNestingDepth levels
-// (the top structure is level 1; expanded templates count) or when the tree
-// would hold more than kMaxSchemaUnits units once templates are expanded.
-// Walks over a loaded tree may therefore recurse once per level.
+// Limits that keep a hostile schema from exhausting the stack, memory or
+// disk: a load fails when structures would nest more than kMaxNestingDepth
+// levels (the top structure is level 1; expanded templates count), when the
+// tree would hold more than kMaxSchemaUnits units once templates are
+// expanded (a repetition costs no unit), or when the record would have more
+// than kMaxRecordFields fields: every repetition of an item or of a member
+// structure is one, and a structure's members count once per repetition of
+// it. The fields bound the data files, which write each of them. Walks over
+// a loaded tree may therefore recurse once per level.
 constexpr int kMaxNestingDepth = 256;
 constexpr int32_t kMaxSchemaUnits = 1 << 21;
+constexpr int32_t kMaxRecordFields = 1 << 21;
 
 // Builds schema.root from doc (templates expanded, enumerations resolved,
 // comments attached) and lays it out. Returns false when any error was

@@ -254,16 +254,14 @@ const LoadCase kLayoutCases[] = {
      {"schema Root id=4 size=4", "Root structure @0 0x1", "  Root structure @0 4x1",
       "    a int @0 4x1"},
      {}},
-    {"TemplateAndEnumInsideTemplate",
-     Wrap(R"(<Template name="Outer"><Template name="Inner"><Item name="i"/></Template>
-               <Enum name="E"><Item name="A" id="1"/></Enum><Item_enum name="v" type="E"/>
-               <Item name="o" type="char"/></Template>
+    {"EnumInsideTemplate",
+     Wrap(R"(<Template name="Outer"><Enum name="E"><Item name="A" id="1"/></Enum>
+               <Item_enum name="v" type="E"/><Item name="o" type="char"/></Template>
              <Structure name="s" type="Outer"/>)"),
      {"schema S id=0 size=5", "Root structure @0 0x1", "  S structure @0 5x1",
-      "    Outer template @0 5x1", "      Inner template @0 4x1", "        i int @0 4x1",
-      "      E enum {A=1}", "      v item_enum @0 4x1 ref=E", "      o char @4 1x1",
-      "    s structure @0 5x1 T=Outer", "      Inner template @0 4x1", "        i int @0 4x1",
-      "      E enum {A=1}", "      v item_enum @0 4x1 ref=E", "      o char @4 1x1"},
+      "    Outer template @0 5x1", "      E enum {A=1}", "      v item_enum @0 4x1 ref=E",
+      "      o char @4 1x1", "    s structure @0 5x1 T=Outer", "      E enum {A=1}",
+      "      v item_enum @0 4x1 ref=E", "      o char @4 1x1"},
      {}},
     {"EnumInsideTemplateKeepsTopEnumerationsVisible",
      Wrap(R"(<Enum name="Mode"><Item name="OFF" id="0"/></Enum>
@@ -293,16 +291,39 @@ const LoadCase kLayoutCases[] = {
      {"schema " + kFullWidthName + " id=0 size=4", "Root structure @0 0x1",
       "  " + kFullWidthName + " structure @0 4x1", "    " + kFullWidthName + " int @0 4x1"},
      {}},
-    {"LargestRecord",
-     Wrap(R"(<Item name="a" nrepetitions="536870911"/><Item name="b" type="char" nrepetitions="3"/>
-             <Item name="t" type="text" nrepetitions="2147483647"/>)"),
-     {"schema S id=0 size=2147483647", "Root structure @0 0x1", "  S structure @0 2147483647x1",
-      "    a int @0 4x536870911", "    b char @2147483644 1x3", "    t text @2147483647 0x2147483647"},
+    // A template is not part of the record: only its size limits it.
+    {"LargestTemplate",
+     Wrap(R"(<Template name="P"><Item name="a" nrepetitions="536870911"/>
+             <Item name="b" type="char" nrepetitions="3"/>
+             <Item name="t" type="text" nrepetitions="2147483647"/></Template>)"),
+     {"schema S id=0 size=0", "Root structure @0 0x1", "  S structure @0 0x1",
+      "    P template @0 2147483647x1", "      a int @0 4x536870911", "      b char @2147483644 1x3",
+      "      t text @2147483647 0x2147483647"},
+     {}},
+    // 1048575 structures of one field each and two text fields.
+    {"FieldsAtTheLimit",
+     Wrap(R"(<Template name="P"><Item name="x" type="char"/></Template>
+             <Structure name="s" type="P" nrepetitions="1048575"/>
+             <Item name="t" type="text" nrepetitions="2"/>)"),
+     {"schema S id=0 size=1048575", "Root structure @0 0x1", "  S structure @0 1048575x1",
+      "    P template @0 1x1", "      x char @0 1x1", "    s structure @0 1x1048575 T=P",
+      "      x char @0 1x1", "    t text @1048575 0x2"},
      {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layout, LoadSchemaTest, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// Templates T1 to Tn, each ten repetitions of the one before, and a
+// structure of Tn: 10^n fields from a few hundred bytes of schema.
+std::string TenfoldChain(int n) {
+    std::string xml = "<Schema name=\"Chain\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
+    for (int i = 1; i <= n; ++i) {
+        xml += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
+               std::to_string(i - 1) + "\" nrepetitions=\"10\"/></Template>";
+    }
+    return xml + "<Structure name=\"top\" type=\"T" + std::to_string(n) + "\"/></Schema>";
+}
 
 const LoadCase kErrorCases[] = {
     {"RootWithoutName", R"(<Schema id="1"><Item name="a"/></Schema>)", {},
@@ -380,11 +401,16 @@ const LoadCase kErrorCases[] = {
                 <Structure name="back" type="T"/></Structure></Template>)"),
      {},
      {"Error! Template [T] contains itself through Structure name=\"back\"\n"}},
-    {"TemplateContainingItselfInAnInnerTemplate",
-     Wrap(R"(<Template name="T"><Template name="Inner"><Structure name="t" type="T"/></Template>
-             </Template>)"),
+    // Templates belong to the root element.
+    {"TemplateInsideTemplate",
+     Wrap(R"(<Template name="T"><Item name="a"/><Template name="Inner"><Item name="i"/></Template>
+             </Template><Structure name="s" type="T"/>)"),
      {},
-     {"Error! Template [T] contains itself through Structure name=\"t\"\n"}},
+     {"Error! Template name=\"Inner\" is inside Template name=\"T\"\n"}},
+    {"TemplateInsideStructure",
+     Wrap(R"(<Template name="T"/><Structure name="s" type="T"><Template name="U"/></Structure>)"),
+     {},
+     {"Error! Template name=\"U\" is inside Structure name=\"s\"\n"}},
     {"TemplatesContainingEachOther",
      // U cannot find T when it is declared, but an instance of T builds U's
      // members again once T exists: that must stop, not recurse for ever.
@@ -414,10 +440,44 @@ const LoadCase kErrorCases[] = {
     {"ItemBeyond32BitSize", Wrap(R"(<Item name="a" nrepetitions="536870912"/>)"), {},
      {"Error! name=\"S\" is larger than 2147483647 bytes\n"}},
     {"ItemsAddingUpBeyond32BitSize",
-     Wrap(R"(<Item name="a" type="char" nrepetitions="1073741824"/>
-             <Item name="b" type="char" nrepetitions="1073741824"/>)"),
+     Wrap(R"(<Template name="P"><Item name="a" type="char" nrepetitions="1073741824"/>
+             <Item name="b" type="char" nrepetitions="1073741824"/></Template>)"),
      {},
-     {"Error! name=\"S\" is larger than 2147483647 bytes\n"}},
+     {"Error! name=\"P\" is larger than 2147483647 bytes\n"}},
+    // Records of more fields than the data files are to hold.
+    {"FieldsBeyondTheLimit",
+     Wrap(R"(<Template name="P"><Item name="x" type="char"/></Template>
+             <Structure name="s" type="P" nrepetitions="1048575"/>
+             <Item name="t" type="text" nrepetitions="3"/><Item name="after" type="bad"/>)"),
+     {},
+     {"Error! schema [S] expands to more than 2097152 fields\n"}},
+    {"RepetitionsOfAnEmptyStructureAreFields",
+     Wrap(R"(<Template name="E"/><Structure name="s" type="E" nrepetitions="2097153"/>)"), {},
+     {"Error! schema [S] expands to more than 2097152 fields\n"}},
+    {"EightNestedTemplatesOfTen", TenfoldChain(8), {},
+     {"Error! schema [Chain] expands to more than 2097152 fields\n"}},
+    // Names that cannot be written into XML or that name a file elsewhere.
+    {"SchemaNameWithASlash", R"(<Schema name="../../../x"/>)", {},
+     {"Error! Schema name=\"../../../x\" is not a plain file name\n"}},
+    {"SchemaNameWithABackslash", R"(<Schema name="a\b"/>)", {},
+     {"Error! Schema name=\"a\\b\" is not a plain file name\n"}},
+    {"SchemaNameBeginningWithADot", R"(<Record name=".hidden"/>)", {},
+     {"Error! Record name=\".hidden\" is not a plain file name\n"}},
+    {"SchemaNameWithAControlCharacter", "<Schema name=\"a&#9;b\"/>", {},
+     {"Error! Schema name=\"a?b\" holds character 0x09, which XML cannot carry\n"}},
+    {"SchemaNameWithAnAmpersand", R"(<Schema name="a&amp;b"/>)", {},
+     {"Error! Schema name=\"a&b\" holds character 0x26, which XML cannot carry\n"}},
+    {"TemplateNameWithALessThan", Wrap(R"(<Template name="a&lt;b"/>)"), {},
+     {"Error! Template name=\"a<b\" holds character 0x3C, which XML cannot carry\n"}},
+    {"EnumNameWithAGreaterThan", Wrap(R"(<Enum name="a&gt;"/>)"), {},
+     {"Error! Enum name=\"a>\" holds character 0x3E, which XML cannot carry\n"}},
+    {"EnumItemNameWithAQuote", Wrap(R"(<Enum name="E"><Item name="a&quot;" id="1"/></Enum>)"), {},
+     {"Error! Item name=\"a\"\" holds character 0x22, which XML cannot carry\n"}},
+    {"MemberNameWithAnApostrophe", Wrap(R"(<Item name="it's"/>)"), {},
+     {"Error! Item name=\"it's\" holds character 0x27, which XML cannot carry\n"}},
+    {"StructureNameWithANewLine",
+     Wrap(R"(<Template name="P"/><Structure name="a&#10;b" type="P"/>)"), {},
+     {"Error! Structure name=\"a?b\" holds character 0x0A, which XML cannot carry\n"}},
     {"InstancesBeyond32BitSize",
      Wrap(R"(<Template name="P"><Item name="x" type="double"/></Template>
              <Structure name="s" type="P" nrepetitions="268435456"/>)"),
