@@ -314,13 +314,16 @@ const LoadCase kLayoutCases[] = {
 INSTANTIATE_TEST_SUITE_P(Layout, LoadSchemaTest, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
-// Templates T1 to Tn, each ten repetitions of the one before, and a
-// structure of Tn: 10^n fields from a few hundred bytes of schema.
-std::string TenfoldChain(int n) {
+// A chain of templates, each holding one instance of the one before:
+// chain(n) nests n + 1 structure levels below the top structure. With
+// repetitions 10, each instance is ten: 10^n fields from a few hundred
+// bytes of schema.
+std::string TemplateChain(int n, int repetitions = 1) {
+    const std::string count = " nrepetitions=\"" + std::to_string(repetitions) + "\"";
     std::string xml = "<Schema name=\"Chain\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
     for (int i = 1; i <= n; ++i) {
         xml += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
-               std::to_string(i - 1) + "\" nrepetitions=\"10\"/></Template>";
+               std::to_string(i - 1) + "\"" + count + "/></Template>";
     }
     return xml + "<Structure name=\"top\" type=\"T" + std::to_string(n) + "\"/></Schema>";
 }
@@ -454,7 +457,7 @@ const LoadCase kErrorCases[] = {
     {"RepetitionsOfAnEmptyStructureAreFields",
      Wrap(R"(<Template name="E"/><Structure name="s" type="E" nrepetitions="2097153"/>)"), {},
      {"Error! schema [S] expands to more than 2097152 fields\n"}},
-    {"EightNestedTemplatesOfTen", TenfoldChain(8), {},
+    {"EightNestedTemplatesOfTen", TemplateChain(8, 10), {},
      {"Error! schema [Chain] expands to more than 2097152 fields\n"}},
     // Names that cannot be written into XML or that name a file elsewhere.
     {"SchemaNameWithASlash", R"(<Schema name="../../../x"/>)", {},
@@ -713,17 +716,6 @@ TEST_F(ParserTest, ItemNameOfValueTakesTheFirstMatch) {
     EXPECT_EQ(name, "B");
     EXPECT_FALSE(e->ItemNameOfValue(4, name));
     EXPECT_EQ(name, "");
-}
-
-// A chain of templates, each holding one instance of the one before:
-// chain(n) nests n + 1 structure levels below the top structure.
-std::string TemplateChain(int n) {
-    std::string xml = "<Schema name=\"Chain\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
-    for (int i = 1; i <= n; ++i) {
-        xml += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
-               std::to_string(i - 1) + "\"/></Template>";
-    }
-    return xml + "<Structure name=\"top\" type=\"T" + std::to_string(n) + "\"/></Schema>";
 }
 
 TEST_F(ParserTest, DeepTemplateChainWithinTheLimitLoads) {
