@@ -23,7 +23,11 @@ class Schema;
 // Writes <directory>/<name>.h: a typedef struct per template, a typedef enum
 // per enumeration and the record's typedef struct, wrapped in
 // "#pragma pack(push, 1)" / "#pragma pack(pop)" so that a C compiler lays
-// the structures out exactly as the packed record.
+// the structures out exactly as the packed record. A bool member is
+// declared int (4 bytes), a text member (no bytes) is a comment line, a
+// structure member with members of its own has a typedef of its own
+// (OWNER_MEMBER), and "*/" and "/*" in comments are split by a blank
+// (docs/generated-headers.md).
 // False when
 // - the schema has no Root members (nothing written);
 // - the file cannot be created or written (an error line naming the path has

@@ -6,11 +6,15 @@
 //   order (member structures are visited at their place in that order)
 //   the record's typedef struct
 //   #pragma pack(pop) / #endif //__NAME__
+// A structure member with members of its own besides its template's has a
+// type of its own, OWNER_MEMBER, declared just before the block that holds
+// it: the template's members, then its own.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "generate/output_files.h"
 #include "generate/generators.h"
@@ -48,19 +52,70 @@ void Out(const char* format, ...) {
     va_end(args);
 }
 
+// text with every "*/" and "/*" split by a blank, so that it can stand
+// inside a C comment without ending it or opening a nested one.
+std::string CommentSafe(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (!out.empty() && ((out.back() == '*' && c == '/') || (out.back() == '/' && c == '*'))) {
+            out += ' ';
+        }
+        out += c;
+    }
+    return out;
+}
+
 void WriteComment(const Unit& unit) {
     if (unit.comment.empty()) return;
     Out("/*\n");
-    Out("%s\n", unit.comment.c_str());
+    Out("%s\n", CommentSafe(unit.comment).c_str());
     Out("*/\n");
+}
+
+// The members a block declares for s: a template's or the record's own, or
+// for a structure member with members of its own, its template's followed
+// by those (its first members are copies of the template's, which carry the
+// comment current when they were copied rather than the template's).
+std::vector<const Unit*> BlockMembers(const Schema& schema, const CStructure& s) {
+    std::vector<const Unit*> members;
+    size_t first = 0;
+    if (s.type == kTypeStructure && !s.templateName.empty()) {
+        if (const CStructure* t = FindTemplate(schema, s.templateName)) {
+            for (const auto& m : t->units) members.push_back(m.get());
+            first = t->units.size();
+        }
+    }
+    for (size_t i = first; i < s.units.size(); ++i) members.push_back(s.units[i].get());
+    return members;
+}
+
+// A structure member that holds more than its template's members.
+bool HasMembersOfItsOwn(const Schema& schema, const Unit& member) {
+    const CStructure* s = member.AsStructure();
+    if (member.type != kTypeStructure || s == nullptr || s->templateName.empty()) return false;
+    const CStructure* t = FindTemplate(schema, s->templateName);
+    return t != nullptr && s->units.size() > t->units.size();
+}
+
+// The typedef name of a template, of the record, or of a structure member
+// with members of its own: that of the structure it was declared in, '_',
+// its own name, in upper case.
+std::string TypeName(const CStructure& s) {
+    if (s.type == kTypeTemplate || s.parent == nullptr) return ToUpper(s.name);
+    return TypeName(*s.parent) + "_" + ToUpper(s.name);
 }
 
 // Sets g_run.typeWord for a member of a template or of the record. False
 // when the member's type has no C declaration: the run aborts.
-bool MakeTypeWord(const Unit& member) {
+bool MakeTypeWord(const Schema& schema, const Unit& member) {
     if (member.type == kTypeStructure) {
         const CStructure* s = member.AsStructure();
-        g_run.typeWord = ToUpper(s != nullptr ? s->templateName : std::string());
+        if (HasMembersOfItsOwn(schema, member)) {
+            g_run.typeWord = TypeName(*s);
+        } else {
+            g_run.typeWord = ToUpper(s != nullptr ? s->templateName : std::string());
+        }
         return true;
     }
     if (member.type == kTypeItemEnum) {
@@ -72,37 +127,63 @@ bool MakeTypeWord(const Unit& member) {
         g_run.typeWord = CTypeName(member.type);
         return true;
     }
-    if (member.type == kTypeTemplate) Trace("error! TEMPLATE inside TEMPLATE\n");
     return false;
 }
 
-// indent: three spaces in template blocks, four in the record block.
-bool WriteMemberLine(const Unit& member, const char* indent) {
+// indent: three spaces in template blocks, four in the record block. A
+// bool takes 4 bytes, the size of an int, and a text member none: it is
+// shown as a comment, so that the struct keeps the record's layout.
+bool WriteMemberLine(const Schema& schema, const Unit& member, const char* indent) {
     WriteComment(member);
-    if (!MakeTypeWord(member)) return false;
-    if (member.nrepetitions == 1)
-        Out("%s%s %s;\n", indent, g_run.typeWord.c_str(), member.name.c_str());
+    if (!MakeTypeWord(schema, member)) return false;
+    std::string declaration = g_run.typeWord + " " + member.name;
+    if (member.nrepetitions != 1) declaration += "[" + std::to_string(member.nrepetitions) + "]";
+    if (member.type == kTypeText)
+        Out("%s/* %s; */\n", indent, CommentSafe(declaration).c_str());
+    else if (member.type == kTypeBool)
+        Out("%s%s; /* bool */\n", indent, declaration.c_str());
     else
-        Out("%s%s %s[%d];\n", indent, g_run.typeWord.c_str(), member.name.c_str(),
-            member.nrepetitions);
+        Out("%s%s;\n", indent, declaration.c_str());
     return true;
 }
 
-bool WriteTemplateBlock(const Unit& t) {
-    Out("//--- size of structure = %d\n", t.size);
-    WriteComment(t);
+bool WriteOwnTypes(const Schema& schema, const CStructure& s,
+                   const std::vector<const Unit*>& members);
+
+// The typedef struct of s, a template, the record or a structure member with
+// members of its own, preceded by the types of those of its members declared
+// in it that have members of their own. indent: three spaces in template
+// blocks (own types included), four in the record block. A structure
+// member's comment stays with its member line. False when the run must
+// abort.
+bool WriteStructBlock(const Schema& schema, const CStructure& s, const char* indent) {
+    const std::vector<const Unit*> members = BlockMembers(schema, s);
+    if (!WriteOwnTypes(schema, s, members)) return false;
+    Out("//--- size of structure = %d\n", s.size);
+    if (s.templateName.empty()) WriteComment(s);
     Out("typedef struct\n");
     Out("{\n");
-    if (const CStructure* s = t.AsStructure()) {
-        for (const auto& m : s->units) {
-            if (m->type == kTypeEnum) {
-                Trace("error! ENUM inside TEMPLATE\n");
-                return false;
-            }
-            if (!WriteMemberLine(*m, "   ")) return false;
+    for (const Unit* m : members) {
+        if (m->type == kTypeEnum && s.type == kTypeTemplate) {
+            Trace("error! ENUM inside TEMPLATE\n");
+            return false;
         }
+        if (!m->IsLayoutMember()) continue;
+        if (!WriteMemberLine(schema, *m, indent)) return false;
     }
-    Out("} %s;\n\n", ToUpper(t.name).c_str());
+    Out("} %s;\n\n", TypeName(s).c_str());
+    return true;
+}
+
+// The own types of s's members; those that come from s's template have
+// theirs before the template's block already.
+bool WriteOwnTypes(const Schema& schema, const CStructure& s,
+                   const std::vector<const Unit*>& members) {
+    for (const Unit* m : members) {
+        if (!HasMembersOfItsOwn(schema, *m)) continue;
+        const CStructure& own = *m->AsStructure();
+        if (own.parent == &s && !WriteStructBlock(schema, own, "   ")) return false;
+    }
     return true;
 }
 
@@ -121,19 +202,6 @@ void WriteEnumBlock(const Unit& e) {
     Out("} %s;\n\n", ToUpper(e.name).c_str());
 }
 
-bool WriteRecordBlock(const CStructure& s) {
-    Out("//--- size of structure = %d\n", s.size);
-    WriteComment(s);
-    Out("typedef struct\n");
-    Out("{\n");
-    for (const auto& m : s.units) {
-        if (!m->IsLayoutMember()) continue;
-        if (!WriteMemberLine(*m, "    ")) return false;
-    }
-    Out("} %s;\n\n", ToUpper(s.name).c_str());
-    return true;
-}
-
 // One structure of the tree: its templates and enumerations, member
 // structures at their place, then, for the top structure, the record. A
 // member structure writes no typedef of its own: its shape is its
@@ -147,7 +215,8 @@ bool WriteStructure(const Schema& schema, const CStructure& u) {
                     if (!WriteStructure(schema, *s)) return false;
                 break;
             case kTypeTemplate:
-                if (!WriteTemplateBlock(*m)) return false;
+                if (const CStructure* t = m->AsStructure())
+                    if (!WriteStructBlock(schema, *t, "   ")) return false;
                 break;
             case kTypeEnum:
                 WriteEnumBlock(*m);
@@ -157,7 +226,7 @@ bool WriteStructure(const Schema& schema, const CStructure& u) {
         }
     }
     if (u.parent != nullptr || schema.IsRoot(&u)) return true;
-    return WriteRecordBlock(u);
+    return WriteStructBlock(schema, u, "    ");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ constexpr UnitTypeInfo kTypeTable[kUnitTypeCount] = {
     {"float", "float", 4},
     {"double", "double", 8},
     {"text", "text", 0},
-    {"bool", "bool", 4},
+    {"bool", "int", 4},  // a 4-byte slot: C's bool is one byte and needs a header
     {"structure", "structure", 0},
     {"template", "template", 0},
     {"enum", "enum", 0},

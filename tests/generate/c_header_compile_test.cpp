@@ -30,19 +30,38 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// _Static_assert lines for one typedef struct and its layout members.
-void AssertStruct(const CStructure& s, std::string& out) {
-    const std::string type = Upper(s.name);
+// A structure member declared with members besides its template's.
+bool HasMembersOfItsOwn(const Schema& schema, const CStructure& s) {
+    const CStructure* t = s.templateName.empty() ? nullptr : FindTemplate(schema, s.templateName);
+    return t != nullptr && s.units.size() > t->units.size();
+}
+
+// A template's or the record's typedef name, or OWNER_MEMBER for a
+// structure member with members of its own.
+std::string TypeName(const CStructure& s) {
+    if (s.type == kTypeTemplate || s.parent == nullptr) return Upper(s.name);
+    return TypeName(*s.parent) + "_" + Upper(s.name);
+}
+
+// _Static_assert lines for one typedef struct and its layout members, then
+// for the own types of those members declared in it. A text member is only
+// a comment line: the members after it assert that it takes no bytes.
+void AssertStruct(const Schema& schema, const CStructure& s, std::string& out) {
+    const std::string type = TypeName(s);
     out += "_Static_assert(sizeof(" + type + ") == " + std::to_string(s.size) + ", \"sizeof " +
            type + "\");\n";
     for (const auto& m : s.units) {
-        if (!m->IsLayoutMember()) continue;
+        if (!m->IsLayoutMember() || m->type == kTypeText) continue;
         const std::string where = type + "." + m->name;
         out += "_Static_assert(offsetof(" + type + ", " + m->name + ") == " +
                std::to_string(m->offset) + ", \"offset " + where + "\");\n";
         out += "_Static_assert(sizeof(((" + type + "*)0)->" + m->name + ") == " +
                std::to_string(static_cast<long long>(m->size) * m->nrepetitions) + ", \"size " +
                where + "\");\n";
+        const CStructure* own = m->AsStructure();
+        if (own != nullptr && own->parent == &s && HasMembersOfItsOwn(schema, *own)) {
+            AssertStruct(schema, *own, out);
+        }
     }
 }
 
@@ -52,11 +71,11 @@ std::string Assertions(const Schema& schema) {
     const CStructure& top = *schema.Top();
     for (const auto& m : top.units) {
         if (m->type == kTypeTemplate)
-            AssertStruct(*m->AsStructure(), out);
+            AssertStruct(schema, *m->AsStructure(), out);
         else if (m->type == kTypeEnum)
             out += "_Static_assert(sizeof(" + Upper(m->name) + ") == 4, \"enum\");\n";
     }
-    AssertStruct(top, out);
+    AssertStruct(schema, top, out);
     return out;
 }
 
@@ -83,8 +102,11 @@ class CHeaderCompileTest : public ::testing::Test {
     test::LogRecorder log_{true};
 };
 
+// Every type code a header can hold (text and bool included), repetitions,
+// nested templates, structure members with members of their own and
+// comments holding the marks of C comments.
 TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
-    const char* files[] = {"Layout.xsd", "PosRec.xsd", "Alarm.xsd"};
+    const char* files[] = {"Layout.xsd", "PosRec.xsd", "Alarm.xsd", "AllTypes.xsd"};
     std::vector<std::unique_ptr<Schema>> schemas;
     std::vector<Schema*> list;
     std::string source = "#include <stddef.h>\n#include \"Schema_Enum.h\"\n";
@@ -103,6 +125,12 @@ TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
     source += "_Static_assert(sizeof(VEC) == 13 && sizeof(BODY) == 78, \"fixed\");\n";
     source += "_Static_assert(sizeof(WRAPPER) == 182 && sizeof(LAYOUT) == 500, \"fixed\");\n";
     source += "_Static_assert(offsetof(LAYOUT, w) == 81 && offsetof(BODY, mass) == 57, \"fixed\");\n";
+    // AllTypes: a bool is 4 bytes, a text none; Pt 6, Box 30, the record 173.
+    source += "_Static_assert(sizeof(PT) == 6 && sizeof(BOX_CENTRE) == 14, \"fixed\");\n";
+    source += "_Static_assert(offsetof(ALLTYPES, lvl) == 57 && offsetof(ALLTYPES, ext) == 121, "
+              "\"fixed\");\n";
+    source += "_Static_assert(offsetof(ALLTYPES_EXT, more) == 31 && sizeof(ALLTYPES) == 173, "
+              "\"fixed\");\n";
 
     std::string diagnostics;
     EXPECT_TRUE(Compiles(source, diagnostics)) << diagnostics << "\n" << source;

@@ -62,6 +62,9 @@ TEST_F(GeneratorsTest, GeneratedFilesMatchTheGoldenFiles) {
         {"Bare.xsd", "bare.h", "bare.xml", "Bare.log"},
         {"Root.xsd", "root.h", "root.xml", "Root.log"},
         {"Void.xsd", "void.h", "void.xml", "Void.log"},  // no member at all
+        // bool, text, structure members with members of their own and
+        // comments holding C comment marks
+        {"AllTypes.xsd", "alltypes.h", "alltypes.xml", "AllTypes.log"},
     };
     size_t instance = 0;
     for (const GoldenCase& c : cases) {

@@ -54,8 +54,8 @@ second line
     long long many[3];
     SINGLE modes[2];
     SINGLE packed[3];
-    text note;
-    bool flag;
+    /* text note; */
+    int flag; /* bool */
     EMPTY nothing;
     OUTER once;
     INNER thrice[3];
