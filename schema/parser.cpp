@@ -397,10 +397,11 @@ bool Parser::Load(const pugi::xml_document& doc) {
     pugi::xml_attribute nameAttr = element.attribute("name");
     if (!nameAttr) return Fail(element, "Error  Root Element struct_name is absent\n");
     const char* name = nameAttr.value();
+    // CheckName() has refused control characters already.
     if (!CheckName(element, name)) return false;
     if (!IsPlainFileName(name)) {
         return Fail(element, "Error! %s name=\"%s\" is not a plain file name\n", element.name(),
-                    Printable(name).c_str());
+                    name);
     }
 
     if (pugi::xml_attribute a = element.attribute("nrepetitions")) {

@@ -113,11 +113,32 @@ TEST_F(StartupTest, MalformedSchemaEndsStartupAfterEarlierFilesAreGenerated) {
 }
 
 TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
-    WriteFile(dir_ / "Schemas/x.xsd",
-              "<Schema name=\"X\"><Structure name=\"s\" type=\"Nowhere\"/></Schema>\n");
-    auto r = RunToEnd();
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(Log().find("Error!!! Type name [Nowhere] is wrong\n"), std::string::npos);
+    // Eight templates of ten repetitions each: 10^8 fields, which the data
+    // files would write one by one.
+    std::string tenfold = "<Schema name=\"Big\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
+    for (int i = 1; i <= 8; ++i) {
+        tenfold += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
+                   std::to_string(i - 1) + "\" nrepetitions=\"10\"/></Template>";
+    }
+    tenfold += "<Structure name=\"top\" type=\"T8\"/></Schema>\n";
+    const struct {
+        std::string schema;
+        std::string error;
+    } rows[] = {
+        {"<Schema name=\"X\"><Structure name=\"s\" type=\"Nowhere\"/></Schema>\n",
+         "Error!!! Type name [Nowhere] is wrong\n"},
+        {"<Schema name=\"../../x\"><Item name=\"a\"/></Schema>\n",
+         "Error! Schema name=\"../../x\" is not a plain file name\n"},
+        {tenfold, "Error! schema [Big] expands to more than 2097152 fields\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error);
+        WriteFile(dir_ / "Schemas/x.xsd", row.schema);
+        auto r = RunToEnd();
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(Log().find(row.error), std::string::npos) << Log();
+        EXPECT_FALSE(test::FileExists(dir_ / "ResultsEmptyXml/big.xml"));
+    }
 }
 
 TEST_F(StartupTest, OnlyLowerCaseExtensionsAreLoaded) {
@@ -174,7 +195,14 @@ TEST_F(StartupTest, ShippedExamplesLoad) {
     ASSERT_TRUE(WaitFor([&] { return test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"); }));
     EXPECT_EQ(Log().find("Error"), std::string::npos) << Log();
     EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
-    EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/telemetry.h"));
+    // The header of a record with every field type, bool and text included,
+    // compiles with the record's size.
+    WriteFile(dir_ / "check.c",
+              "#include \"ResultsInclude/telemetry.h\"\n"
+              "_Static_assert(sizeof(TELEMETRY) == 82, \"record size\");\n");
+    auto cc = RunProgram("/usr/bin/cc", {"-std=c11", "-fsyntax-only", "check.c"}, dir_.path(),
+                         std::chrono::seconds(60));
+    EXPECT_EQ(cc.exitCode, 0) << cc.err;
 }
 
 }  // namespace
