@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "generate/output_files.h"
@@ -30,6 +31,9 @@ struct IncludeRun {
     std::FILE* file = nullptr;
     std::string guard;     // upper-case top structure name, for the closing line
     std::string typeWord;  // scratch: the type written in front of a member name
+    // The top structure's templates by name, the first of a name winning as
+    // in FindTemplate(): every structure member line looks its template up.
+    std::unordered_map<std::string, const CStructure*> templates;
 };
 IncludeRun g_run;
 
@@ -73,28 +77,32 @@ void WriteComment(const Unit& unit) {
     Out("*/\n");
 }
 
+// The template of a structure member made from a Structure element, or null.
+const CStructure* TemplateOf(const CStructure& s) {
+    if (s.type != kTypeStructure || s.templateName.empty()) return nullptr;
+    auto it = g_run.templates.find(s.templateName);
+    return it != g_run.templates.end() ? it->second : nullptr;
+}
+
 // The members a block declares for s: a template's or the record's own, or
 // for a structure member with members of its own, its template's followed
 // by those (its first members are copies of the template's, which carry the
 // comment current when they were copied rather than the template's).
-std::vector<const Unit*> BlockMembers(const Schema& schema, const CStructure& s) {
+std::vector<const Unit*> BlockMembers(const CStructure& s) {
     std::vector<const Unit*> members;
     size_t first = 0;
-    if (s.type == kTypeStructure && !s.templateName.empty()) {
-        if (const CStructure* t = FindTemplate(schema, s.templateName)) {
-            for (const auto& m : t->units) members.push_back(m.get());
-            first = t->units.size();
-        }
+    if (const CStructure* t = TemplateOf(s)) {
+        for (const auto& m : t->units) members.push_back(m.get());
+        first = t->units.size();
     }
     for (size_t i = first; i < s.units.size(); ++i) members.push_back(s.units[i].get());
     return members;
 }
 
 // A structure member that holds more than its template's members.
-bool HasMembersOfItsOwn(const Schema& schema, const Unit& member) {
+bool HasMembersOfItsOwn(const Unit& member) {
     const CStructure* s = member.AsStructure();
-    if (member.type != kTypeStructure || s == nullptr || s->templateName.empty()) return false;
-    const CStructure* t = FindTemplate(schema, s->templateName);
+    const CStructure* t = s != nullptr ? TemplateOf(*s) : nullptr;
     return t != nullptr && s->units.size() > t->units.size();
 }
 
@@ -108,10 +116,10 @@ std::string TypeName(const CStructure& s) {
 
 // Sets g_run.typeWord for a member of a template or of the record. False
 // when the member's type has no C declaration: the run aborts.
-bool MakeTypeWord(const Schema& schema, const Unit& member) {
+bool MakeTypeWord(const Unit& member) {
     if (member.type == kTypeStructure) {
         const CStructure* s = member.AsStructure();
-        if (HasMembersOfItsOwn(schema, member)) {
+        if (HasMembersOfItsOwn(member)) {
             g_run.typeWord = TypeName(*s);
         } else {
             g_run.typeWord = ToUpper(s != nullptr ? s->templateName : std::string());
@@ -133,9 +141,9 @@ bool MakeTypeWord(const Schema& schema, const Unit& member) {
 // indent: three spaces in template blocks, four in the record block. A
 // bool takes 4 bytes, the size of an int, and a text member none: it is
 // shown as a comment, so that the struct keeps the record's layout.
-bool WriteMemberLine(const Schema& schema, const Unit& member, const char* indent) {
+bool WriteMemberLine(const Unit& member, const char* indent) {
     WriteComment(member);
-    if (!MakeTypeWord(schema, member)) return false;
+    if (!MakeTypeWord(member)) return false;
     std::string declaration = g_run.typeWord + " " + member.name;
     if (member.nrepetitions != 1) declaration += "[" + std::to_string(member.nrepetitions) + "]";
     if (member.type == kTypeText)
@@ -147,8 +155,7 @@ bool WriteMemberLine(const Schema& schema, const Unit& member, const char* inden
     return true;
 }
 
-bool WriteOwnTypes(const Schema& schema, const CStructure& s,
-                   const std::vector<const Unit*>& members);
+bool WriteOwnTypes(const CStructure& s, const std::vector<const Unit*>& members);
 
 // The typedef struct of s, a template, the record or a structure member with
 // members of its own, preceded by the types of those of its members declared
@@ -156,9 +163,9 @@ bool WriteOwnTypes(const Schema& schema, const CStructure& s,
 // blocks (own types included), four in the record block. A structure
 // member's comment stays with its member line. False when the run must
 // abort.
-bool WriteStructBlock(const Schema& schema, const CStructure& s, const char* indent) {
-    const std::vector<const Unit*> members = BlockMembers(schema, s);
-    if (!WriteOwnTypes(schema, s, members)) return false;
+bool WriteStructBlock(const CStructure& s, const char* indent) {
+    const std::vector<const Unit*> members = BlockMembers(s);
+    if (!WriteOwnTypes(s, members)) return false;
     Out("//--- size of structure = %d\n", s.size);
     if (s.templateName.empty()) WriteComment(s);
     Out("typedef struct\n");
@@ -169,7 +176,7 @@ bool WriteStructBlock(const Schema& schema, const CStructure& s, const char* ind
             return false;
         }
         if (!m->IsLayoutMember()) continue;
-        if (!WriteMemberLine(schema, *m, indent)) return false;
+        if (!WriteMemberLine(*m, indent)) return false;
     }
     Out("} %s;\n\n", TypeName(s).c_str());
     return true;
@@ -177,12 +184,11 @@ bool WriteStructBlock(const Schema& schema, const CStructure& s, const char* ind
 
 // The own types of s's members; those that come from s's template have
 // theirs before the template's block already.
-bool WriteOwnTypes(const Schema& schema, const CStructure& s,
-                   const std::vector<const Unit*>& members) {
+bool WriteOwnTypes(const CStructure& s, const std::vector<const Unit*>& members) {
     for (const Unit* m : members) {
-        if (!HasMembersOfItsOwn(schema, *m)) continue;
+        if (!HasMembersOfItsOwn(*m)) continue;
         const CStructure& own = *m->AsStructure();
-        if (own.parent == &s && !WriteStructBlock(schema, own, "   ")) return false;
+        if (own.parent == &s && !WriteStructBlock(own, "   ")) return false;
     }
     return true;
 }
@@ -216,7 +222,7 @@ bool WriteStructure(const Schema& schema, const CStructure& u) {
                 break;
             case kTypeTemplate:
                 if (const CStructure* t = m->AsStructure())
-                    if (!WriteStructBlock(schema, *t, "   ")) return false;
+                    if (!WriteStructBlock(*t, "   ")) return false;
                 break;
             case kTypeEnum:
                 WriteEnumBlock(*m);
@@ -226,7 +232,7 @@ bool WriteStructure(const Schema& schema, const CStructure& u) {
         }
     }
     if (u.parent != nullptr || schema.IsRoot(&u)) return true;
-    return WriteStructBlock(schema, u, "    ");
+    return WriteStructBlock(u, "    ");
 }
 
 }  // namespace
@@ -246,6 +252,11 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
         return false;
     }
     g_run.guard = ToUpper(name);
+    if (const CStructure* top = schema.Top()) {
+        for (const auto& m : top->units) {
+            if (m->type == kTypeTemplate) g_run.templates.try_emplace(m->name, m->AsStructure());
+        }
+    }
     Out("#ifndef __%s__\n", g_run.guard.c_str());
     Out("#define __%s__\n", g_run.guard.c_str());
     Out("// id=%d\n\n", schema.id);
