@@ -150,7 +150,8 @@ std::vector<std::string> Users(const CEditModel& model, std::string_view name, U
     std::vector<std::string> users;
     for (const auto& t : model.Templates())
         if (t->name != name) CollectUsers(users, t->name.str() + ".", t->elements, name, uses);
-    if (const CEditSchema* s = model.CurrentSchema()) CollectUsers(users, "", s->elements, name, uses);
+    if (const CEditSchema* s = model.CurrentSchema())
+        CollectUsers(users, "", s->elements, name, uses);
     return users;
 }
 
@@ -164,7 +165,8 @@ std::string CEditModel::Snapshot() const {
     std::ostringstream out;
     for (const auto& e : enums_) {
         out << "enum " << e->name.view() << '\n';
-        for (const CEditEnumItem& i : e->items) out << "  " << i.name.view() << '=' << i.id.view() << '\n';
+        for (const CEditEnumItem& i : e->items)
+            out << "  " << i.name.view() << '=' << i.id.view() << '\n';
     }
     for (const auto& t : templates_) {
         out << "template " << t->name.view() << " [" << t->comment << "]\n";

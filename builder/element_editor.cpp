@@ -202,8 +202,8 @@ QString CElementEditor::SelectedType() const { return type_->currentText(); }
 std::string CElementEditor::BuildElement(CEditElement& out) const {
     std::string message;
     AssignElement(out, Std(kind_->currentText()), Std(name_->text()), Std(SelectedType()),
-                  Std(repetitions_->Text()), collapsed_->isChecked(),
-                  Std(comment_->toPlainText()), message);
+                  Std(repetitions_->Text()), collapsed_->isChecked(), Std(comment_->toPlainText()),
+                  message);
     return message;
 }
 

@@ -173,9 +173,9 @@ void CEnumerations::DeleteOne() {
         return;
     }
     const CEditEnum& e = *model_.Enumerations()[static_cast<size_t>(index)];
-    if (!dialogs_.AskYesNo(msg::StillUsedBy("Enumeration", e.name.view(),
-                                            model_.MembersUsingEnum(e.name.view())) +
-                           msg::kDeleteEnumeration))
+    if (!dialogs_.AskYesNo(
+            msg::StillUsedBy("Enumeration", e.name.view(), model_.MembersUsingEnum(e.name.view())) +
+            msg::kDeleteEnumeration))
         return;
     items_->SetRows({});
     itemName_->clear();
@@ -188,7 +188,8 @@ void CEnumerations::DeleteAll() {
     if (enums_->count() == 0) return;
     std::string used;
     for (const auto& e : model_.Enumerations())
-        used += msg::StillUsedBy("Enumeration", e->name.view(), model_.MembersUsingEnum(e->name.view()));
+        used += msg::StillUsedBy("Enumeration", e->name.view(),
+                                 model_.MembersUsingEnum(e->name.view()));
     if (!dialogs_.AskYesNo(used + msg::kDeleteAllEnumerations)) return;
     items_->SetRows({});
     enums_->SetNames({});

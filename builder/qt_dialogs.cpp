@@ -28,9 +28,12 @@ CUserDialogs::Answer CQtDialogs::AskYesNoCancel(const std::string& question) {
     switch (QMessageBox::question(nullptr, kTitle, QString::fromStdString(question),
                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                   QMessageBox::Yes)) {
-        case QMessageBox::Yes: return Answer::kYes;
-        case QMessageBox::No: return Answer::kNo;
-        default: return Answer::kCancel;
+        case QMessageBox::Yes:
+            return Answer::kYes;
+        case QMessageBox::No:
+            return Answer::kNo;
+        default:
+            return Answer::kCancel;
     }
 }
 

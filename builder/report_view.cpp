@@ -86,7 +86,9 @@ void CReportView::ApplyColumnWidths() {
                 widths[c] = minimum;
                 continue;
             }
-            widths[c] = fractions > 0 && room > 0 ? static_cast<int>(room * columns_[c].fraction / fractions) : 0;
+            widths[c] = fractions > 0 && room > 0
+                            ? static_cast<int>(room * columns_[c].fraction / fractions)
+                            : 0;
             if (widths[c] < minimum) {
                 atMinimum[c] = true;
                 changed = true;

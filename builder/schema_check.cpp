@@ -11,13 +11,13 @@ namespace morvane {
 namespace {
 
 constexpr std::array<std::string_view, 44> kCKeywords = {
-    "auto",      "break",     "case",           "char",          "const",    "continue",
-    "default",   "do",        "double",         "else",          "enum",     "extern",
-    "float",     "for",       "goto",           "if",            "inline",   "int",
-    "long",      "register",  "restrict",       "return",        "short",    "signed",
-    "sizeof",    "static",    "struct",         "switch",        "typedef",  "union",
-    "unsigned",  "void",      "volatile",       "while",         "_Alignas", "_Alignof",
-    "_Atomic",   "_Bool",     "_Complex",       "_Generic",      "_Imaginary", "_Noreturn",
+    "auto",           "break",        "case",     "char",     "const",      "continue",
+    "default",        "do",           "double",   "else",     "enum",       "extern",
+    "float",          "for",          "goto",     "if",       "inline",     "int",
+    "long",           "register",     "restrict", "return",   "short",      "signed",
+    "sizeof",         "static",       "struct",   "switch",   "typedef",    "union",
+    "unsigned",       "void",         "volatile", "while",    "_Alignas",   "_Alignof",
+    "_Atomic",        "_Bool",        "_Complex", "_Generic", "_Imaginary", "_Noreturn",
     "_Static_assert", "_Thread_local"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -28,8 +28,8 @@ std::string NotSaved(const std::string& field, std::string_view text, const char
                        static_cast<int>(text.size()), text.data(), what);
 }
 
-constexpr const char* kIdentifier = "a C identifier (letters, digits and _, not first a digit, "
-                                    "no C keyword)";
+constexpr const char* kIdentifier =
+    "a C identifier (letters, digits and _, not first a digit, no C keyword)";
 
 std::string CheckName(const std::string& field, std::string_view text) {
     return IsCIdentifier(text) ? std::string() : NotSaved(field, text, kIdentifier);
@@ -41,9 +41,9 @@ std::string CheckMembers(const std::vector<CEditElement>& elements, const std::s
         std::string error =
             CheckName(msg::Format("Name of member %zu of %s", i + 1, owner.c_str()), e.name.view());
         if (error.empty() && !IsNonNegativeInteger(e.nrepetitions.view()))
-            error = NotSaved(msg::Format("NRepetitions of member \"%s\" of %s", e.name.c_str(),
-                                         owner.c_str()),
-                             e.nrepetitions.view(), "a non-negative integer");
+            error = NotSaved(
+                msg::Format("NRepetitions of member \"%s\" of %s", e.name.c_str(), owner.c_str()),
+                e.nrepetitions.view(), "a non-negative integer");
         if (!error.empty()) return error;
     }
     return {};
@@ -53,11 +53,12 @@ std::string CheckEnum(const CEditEnum& e) {
     std::string error = CheckName("Name of enumeration", e.name.view());
     for (size_t i = 0; error.empty() && i < e.items.size(); ++i) {
         const CEditEnumItem& item = e.items[i];
-        error = CheckName(msg::Format("Name of item %zu of enumeration \"%s\"", i + 1, e.name.c_str()),
-                          item.name.view());
+        error =
+            CheckName(msg::Format("Name of item %zu of enumeration \"%s\"", i + 1, e.name.c_str()),
+                      item.name.view());
         if (error.empty() && !IsInteger(item.id.view()))
-            error = NotSaved(msg::Format("Id of item \"%s\" of enumeration \"%s\"", item.name.c_str(),
-                                         e.name.c_str()),
+            error = NotSaved(msg::Format("Id of item \"%s\" of enumeration \"%s\"",
+                                         item.name.c_str(), e.name.c_str()),
                              item.id.view(), "an integer");
     }
     return error;

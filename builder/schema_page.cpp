@@ -121,7 +121,9 @@ void CSchemaPage::StoreNameAndId() {
 SaveOutcome CSchemaPage::Save() {
     StoreNameAndId();
     const CEditSchema* schema = model_.CurrentSchema();
-    const std::string name = shown_ ? name_->text().toStdString() : schema ? schema->name.str() : "";
+    const std::string name = shown_   ? name_->text().toStdString()
+                             : schema ? schema->name.str()
+                                      : "";
     const std::string id = shown_ ? id_->Text().toStdString() : schema ? schema->id.str() : "";
     return SaveSchema(model_, name, id, dialogs_);
 }

@@ -140,8 +140,9 @@ bool ResolveSchemaPath(const std::string& directory, const std::string& text, st
         file += extension;
     const fs::path parent = fs::canonical(candidate.parent_path(), ec);
     if (ec || root.empty() || parent != root) {
-        error = msg::Format("Error! %s is not in the Schemas directory %s. The schema is not saved.",
-                            text.c_str(), root.empty() ? directory.c_str() : root.c_str());
+        error =
+            msg::Format("Error! %s is not in the Schemas directory %s. The schema is not saved.",
+                        text.c_str(), root.empty() ? directory.c_str() : root.c_str());
         return false;
     }
     path = (root / file).string();
@@ -198,7 +199,8 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
     SaveOutcome outcome = SaveOutcome::kSaved;
     std::string why = WriteAndCompile(model, nameField, idField, temporary, outcome);
     if (why.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        why = msg::Format("it cannot be renamed from %s [%s]", temporary.c_str(), std::strerror(errno));
+        why = msg::Format("it cannot be renamed from %s [%s]", temporary.c_str(),
+                          std::strerror(errno));
         outcome = SaveOutcome::kNotWritten;
     }
     if (!why.empty()) {

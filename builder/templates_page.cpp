@@ -176,7 +176,8 @@ void CTemplateStructures::DeleteAll() {
     if (templates_->count() == 0) return;
     std::string used;
     for (const auto& t : model_.Templates())
-        used += msg::StillUsedBy("Template", t->name.view(), model_.MembersUsingTemplate(t->name.view()));
+        used += msg::StillUsedBy("Template", t->name.view(),
+                                 model_.MembersUsingTemplate(t->name.view()));
     if (!dialogs_.AskYesNo(used + msg::kDeleteAllEnumerations)) return;
     editor_->List()->SetRows({});
     templates_->SetNames({});

@@ -184,18 +184,19 @@ BuilderPagesTest::NamedListPage BuilderPagesTest::ListPage(int page) const {
                 "Enumeration \"Mode\" is still used by Line.mode. "};
     }
     CTemplateStructures* p = Templates();
-    return {p->TemplateList(),
-            p->TemplateNameEdit(),
-            p->DeleteOneButton(),
-            p->DeleteAllButton(),
-            p->Editor()->List(),
-            p->Editor()->NameEdit(),
-            {"Point", "Line"},
-            {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
-            "Template is not selected from the Template list",
-            true,
-            "Template \"Point\" is still used by Line.from. ",
-            "Template \"Point\" is still used by Line.from. Template \"Line\" is still used by line. "};
+    return {
+        p->TemplateList(),
+        p->TemplateNameEdit(),
+        p->DeleteOneButton(),
+        p->DeleteAllButton(),
+        p->Editor()->List(),
+        p->Editor()->NameEdit(),
+        {"Point", "Line"},
+        {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
+        "Template is not selected from the Template list",
+        true,
+        "Template \"Point\" is still used by Line.from. ",
+        "Template \"Point\" is still used by Line.from. Template \"Line\" is still used by line. "};
 }
 
 void BuilderPagesTest::Create(int page, const QString& name, const QString& comment) {
@@ -292,7 +293,8 @@ void BuilderPagesTest::deleteOne() {
     dialogs_->answers = {false};
     QTest::mouseClick(p.deleteOne, Qt::LeftButton);
     QCOMPARE(dialogs_->questions,
-             std::vector<std::string>{p.firstUsedBy + "Are you sure that you want to delete enumeration?"});
+             std::vector<std::string>{p.firstUsedBy +
+                                      "Are you sure that you want to delete enumeration?"});
     QCOMPARE(ModelNames(page), both);
 
     // The first goes; the second becomes current and shows its rows whole.
@@ -338,9 +340,9 @@ void BuilderPagesTest::deleteAll() {
     const NamedListPage p = ListPage(page);
     dialogs_->answers = {false};
     QTest::mouseClick(p.deleteAll, Qt::LeftButton);
-    QCOMPARE(
-        dialogs_->questions,
-        std::vector<std::string>{p.allUsedBy + "Are you sure that you want to delete all enumeration list?"});
+    QCOMPARE(dialogs_->questions,
+             std::vector<std::string>{
+                 p.allUsedBy + "Are you sure that you want to delete all enumeration list?"});
     QCOMPARE(ModelNames(page).size(), size_t{2});
 
     p.rowName->setText("typed");
@@ -766,7 +768,8 @@ void BuilderPagesTest::templatesAddRefusals_data() {
     QTest::addColumn<QString>("typedType");  // typed over "Type:" when not null
     QTest::addColumn<QString>("message");
     QTest::newRow("cleared type") << "a" << QString() << QString("") << "Error! Type is empty";
-    QTest::newRow("typed kind") << "a" << "Itemz" << QString() << "Error! Type is empty";
+    QTest::newRow("typed kind") << "a"
+                                << "Itemz" << QString() << "Error! Type is empty";
 }
 
 void BuilderPagesTest::templatesAddRefusals() {

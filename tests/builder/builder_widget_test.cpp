@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -148,7 +148,9 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void spinEditKeepsFreeText();
 
   private:
-    void Write(const std::string& name, const char* text) { test::WriteFile(InSchemas(name), text); }
+    void Write(const std::string& name, const char* text) {
+        test::WriteFile(InSchemas(name), text);
+    }
     void DoubleClickFile(const QString& name);
     void DoubleClickRow(int row) { DoubleClickViewRow(Editor()->List(), row); }
     void ClickRow(int row) { ClickViewRow(Editor()->List(), row); }
@@ -378,13 +380,20 @@ void BuilderWidgetTest::schemaAddRefusals_data() {
     QTest::addColumn<QString>("kind");  // typed over "Element:", unless empty
     QTest::addColumn<bool>("clearType");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty name") << "" << "1" << "" << false << "Error! name is empty";
-    QTest::newRow("name of 50") << QString(50, 'n') << "1" << "" << false
-                                << "Error! Size of field > max[50]";
-    QTest::newRow("repetitions of 10") << "a" << "1234567890" << "" << false
-                                       << "Error! Size of field > max[10]";
-    QTest::newRow("type cleared") << "a" << "1" << "" << true << "Error! Type is empty";
-    QTest::newRow("no kind") << "a" << "1" << "Itme" << false << "Error! Type is empty";
+    QTest::newRow("empty name") << ""
+                                << "1"
+                                << "" << false << "Error! name is empty";
+    QTest::newRow("name of 50") << QString(50, 'n') << "1"
+                                << "" << false << "Error! Size of field > max[50]";
+    QTest::newRow("repetitions of 10") << "a"
+                                       << "1234567890"
+                                       << "" << false << "Error! Size of field > max[10]";
+    QTest::newRow("type cleared") << "a"
+                                  << "1"
+                                  << "" << true << "Error! Type is empty";
+    QTest::newRow("no kind") << "a"
+                             << "1"
+                             << "Itme" << false << "Error! Type is empty";
 }
 
 void BuilderWidgetTest::schemaAddRefusals() {
@@ -725,19 +734,22 @@ enum DataStep { kEditRow, kLeaveNew, kCloseEdited, kRenameLoaded, kDeleteUsed };
 void BuilderWidgetTest::dataKept_data() {
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("page");
-    QTest::addColumn<QString>("name");  // the row, enumeration or template acted on
-    QTest::addColumn<int>("key");       // pressed in the message box
+    QTest::addColumn<QString>("name");   // the row, enumeration or template acted on
+    QTest::addColumn<int>("key");        // pressed in the message box
     QTest::addColumn<QString>("shown");  // the Type field, the question, or the Name field
-    const int escape = Qt::Key_Escape, enter = Qt::Key_Return, schema = CMyPropertySheet::kSchemaPage;
+    const int escape = Qt::Key_Escape, enter = Qt::Key_Return,
+              schema = CMyPropertySheet::kSchemaPage;
     QTest::newRow("type not offered") << int(kEditRow) << schema << "note" << 0 << "text";
-    QTest::newRow("Item of an enumeration") << int(kEditRow) << schema << "history" << 0 << "Status";
+    QTest::newRow("Item of an enumeration")
+        << int(kEditRow) << schema << "history" << 0 << "Status";
     QTest::newRow("leave a new schema, Escape")
         << int(kLeaveNew) << schema << "x" << escape << "Do you want to save schema?";
     QTest::newRow("leave a new schema, Enter saves")
         << int(kLeaveNew) << schema << "x" << enter << "Do you want to save schema?";
     QTest::newRow("close with edits, Escape")
         << int(kCloseEdited) << schema << "x" << escape << "Do you want to save schema?";
-    QTest::newRow("renamed loaded schema") << int(kRenameLoaded) << schema << "Renamed" << 0 << "Renamed";
+    QTest::newRow("renamed loaded schema")
+        << int(kRenameLoaded) << schema << "Renamed" << 0 << "Renamed";
     QTest::newRow("used enumeration, Enter")
         << int(kDeleteUsed) << int(CMyPropertySheet::kEnumerationsPage) << "Status" << enter
         << "Enumeration \"Status\" is still used by status, history. "
@@ -754,7 +766,8 @@ void BuilderWidgetTest::dataKept() {
     QFETCH(QString, name);
     QFETCH(int, key);
     QFETCH(QString, shown);
-    Write("Telemetry.xsd", test::ReadFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd").c_str());
+    Write("Telemetry.xsd",
+          test::ReadFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd").c_str());
     CQtDialogs real;
     MakeSheet(&real);
     BoxAnswerer answerer({key});
@@ -775,8 +788,9 @@ void BuilderWidgetTest::dataKept() {
             QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
             break;
         case kLeaveNew:
-            QTest::mouseClick(sheet_->Tabs()->tabBar(), Qt::LeftButton, {},
-                              sheet_->Tabs()->tabBar()->tabRect(CMyPropertySheet::kGeneralPage).center());
+            QTest::mouseClick(
+                sheet_->Tabs()->tabBar(), Qt::LeftButton, {},
+                sheet_->Tabs()->tabBar()->tabRect(CMyPropertySheet::kGeneralPage).center());
             break;
         case kCloseEdited:
             QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
@@ -821,7 +835,15 @@ void BuilderWidgetTest::dataKept() {
 
 namespace {
 
-enum SaveTweak { kNone, kMemberName, kTemplateKeyword, kEnumQuote, kEmptyRepetitions, kEnumId, kTemplateOrder };
+enum SaveTweak {
+    kNone,
+    kMemberName,
+    kTemplateKeyword,
+    kEnumQuote,
+    kEmptyRepetitions,
+    kEnumId,
+    kTemplateOrder
+};
 
 }  // namespace
 
@@ -833,39 +855,59 @@ void BuilderWidgetTest::saves_data() {
     QTest::addColumn<QString>("message");  // part of the last message; %1 the Schemas directory
     QTest::addColumn<QString>("written");  // the file the save made in Schemas, if any
     const QString none;
-    const QString identifier = " is not a C identifier (letters, digits and _, not first a "
-                               "digit, no C keyword). The schema is not saved.";
-    QTest::newRow("member name") << "Rec" << "1" << int(kMemberName) << none
-                                 << "Error! Name of member 1 of the schema \"my field\"" + identifier << none;
-    QTest::newRow("C keyword as template name") << "Rec" << "1" << int(kTemplateKeyword) << none
-                                                << "Error! Name of template \"struct\"" + identifier << none;
-    QTest::newRow("quote in enumeration name") << "Rec" << "1" << int(kEnumQuote) << none
-                                               << "Name of enumeration \"Q\"<&\"" + identifier << none;
-    QTest::newRow("schema name") << "int" << "1" << int(kNone) << none
-                                 << "Error! Name of schema \"int\"" + identifier << none;
-    QTest::newRow("empty NRepetitions")
-        << "Rec" << "1" << int(kEmptyRepetitions) << none
-        << "Error! NRepetitions of member \"count\" of the schema \"\" is not a non-negative integer."
+    const QString identifier =
+        " is not a C identifier (letters, digits and _, not first a "
+        "digit, no C keyword). The schema is not saved.";
+    QTest::newRow("member name") << "Rec"
+                                 << "1" << int(kMemberName) << none
+                                 << "Error! Name of member 1 of the schema \"my field\"" +
+                                        identifier
+                                 << none;
+    QTest::newRow("C keyword as template name")
+        << "Rec"
+        << "1" << int(kTemplateKeyword) << none << "Error! Name of template \"struct\"" + identifier
         << none;
-    QTest::newRow("enumeration id x") << "Rec" << "1" << int(kEnumId) << none
-                                      << "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer."
-                                      << none;
-    QTest::newRow("empty schema id") << "Rec" << "" << int(kNone) << none
-                                     << "Error! Id of schema \"\" is not an integer." << none;
-    QTest::newRow("schema id x") << "Rec" << "x" << int(kNone) << none
+    QTest::newRow("quote in enumeration name")
+        << "Rec"
+        << "1" << int(kEnumQuote) << none << "Name of enumeration \"Q\"<&\"" + identifier << none;
+    QTest::newRow("schema name") << "int"
+                                 << "1" << int(kNone) << none
+                                 << "Error! Name of schema \"int\"" + identifier << none;
+    QTest::newRow("empty NRepetitions") << "Rec"
+                                        << "1" << int(kEmptyRepetitions) << none
+                                        << "Error! NRepetitions of member \"count\" of the schema "
+                                           "\"\" is not a non-negative integer."
+                                        << none;
+    QTest::newRow("enumeration id x")
+        << "Rec"
+        << "1" << int(kEnumId) << none
+        << "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer." << none;
+    QTest::newRow("empty schema id")
+        << "Rec"
+        << "" << int(kNone) << none << "Error! Id of schema \"\" is not an integer." << none;
+    QTest::newRow("schema id x") << "Rec"
+                                 << "x" << int(kNone) << none
                                  << "Error! Id of schema \"x\" is not an integer." << none;
-    QTest::newRow("does not compile") << "Rec" << "1" << int(kTemplateOrder) << none
-                                      << "Error! The schema was not saved in %1/Rec.xsd: it does not "
-                                         "compile: Error!!! Type name [Inner] is wrong" << none;
+    QTest::newRow("does not compile")
+        << "Rec"
+        << "1" << int(kTemplateOrder) << none
+        << "Error! The schema was not saved in %1/Rec.xsd: it does not "
+           "compile: Error!!! Type name [Inner] is wrong"
+        << none;
     QTest::newRow("does not compile over a file")
-        << "PosRec" << "7" << int(kTemplateOrder) << "%1/PosRec.xsd"
+        << "PosRec"
+        << "7" << int(kTemplateOrder) << "%1/PosRec.xsd"
         << "Error! The schema was not saved in %1/PosRec.xsd: it does not compile" << none;
-    QTest::newRow("bare new name") << "PosRec" << "7" << int(kNone) << "PosRec3"
-                                   << "Schema created successfully!" << "PosRec3.xsd";
+    QTest::newRow("bare new name") << "PosRec"
+                                   << "7" << int(kNone) << "PosRec3"
+                                   << "Schema created successfully!"
+                                   << "PosRec3.xsd";
     QTest::newRow("path outside Schemas")
-        << "PosRec" << "7" << int(kNone) << "../PosRec3"
+        << "PosRec"
+        << "7" << int(kNone) << "../PosRec3"
         << "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved." << none;
-    QTest::newRow("new file") << "Fresh" << "12" << int(kNone) << none << "Schema created successfully!"
+    QTest::newRow("new file") << "Fresh"
+                              << "12" << int(kNone) << none << "Schema created successfully!"
                               << "Fresh.xsd";
 }
 
@@ -882,11 +924,21 @@ void BuilderWidgetTest::saves() {
     CEditSchema& schema = *Model().CurrentSchema();
     CEditEnum& mode = *Model().Enumerations()[0];
     switch (tweak) {
-        case kMemberName: QVERIFY(schema.elements[0].name.Assign("my field")); break;
-        case kTemplateKeyword: QVERIFY(Model().Templates()[0]->name.Assign("struct")); break;
-        case kEnumQuote: QVERIFY(mode.name.Assign("Q\"<&")); break;
-        case kEmptyRepetitions: QVERIFY(schema.elements[0].nrepetitions.Assign("")); break;
-        case kEnumId: QVERIFY(mode.items[1].id.Assign("x")); break;
+        case kMemberName:
+            QVERIFY(schema.elements[0].name.Assign("my field"));
+            break;
+        case kTemplateKeyword:
+            QVERIFY(Model().Templates()[0]->name.Assign("struct"));
+            break;
+        case kEnumQuote:
+            QVERIFY(mode.name.Assign("Q\"<&"));
+            break;
+        case kEmptyRepetitions:
+            QVERIFY(schema.elements[0].nrepetitions.Assign(""));
+            break;
+        case kEnumId:
+            QVERIFY(mode.items[1].id.Assign("x"));
+            break;
         case kTemplateOrder:  // Outer uses Inner, which comes later
             test::AddTemplate(Model(), "Outer", "", {test::Element("Structure", "in", "Inner")});
             test::AddTemplate(Model(), "Inner", "", {test::Element("Item", "v", "int")});
@@ -915,7 +967,7 @@ void BuilderWidgetTest::saves() {
 }
 
 void BuilderWidgetTest::gettingAround_data() {
-    QTest::addColumn<QSize>("size");  // invalid: the sheet's own size
+    QTest::addColumn<QSize>("size");    // invalid: the sheet's own size
     QTest::addColumn<QString>("file");  // loaded with Enter
     QTest::addColumn<bool>("exact");    // wide enough for the proportions alone
     QTest::newRow("default size") << QSize() << "PosRec.xsd" << false;
@@ -934,7 +986,8 @@ void BuilderWidgetTest::gettingAround() {
     QListWidget* files = General()->FileList();
     files->setCurrentItem(files->findItems(file, Qt::MatchExactly).value(0));
     QTest::keyClick(files, Qt::Key_Return);
-    QCOMPARE(Texts(General()->LoadedList()), QStringList{QString::fromStdString(InSchemas(file.toStdString()))});
+    QCOMPARE(Texts(General()->LoadedList()),
+             QStringList{QString::fromStdString(InSchemas(file.toStdString()))});
     QVERIFY(dialogs_->messages.empty());
     Shot("general");
 
@@ -945,8 +998,9 @@ void BuilderWidgetTest::gettingAround() {
     const double fractions[] = {0.2, 0.35, 0.3, 0.1, 0.05};
     for (int page : {CMyPropertySheet::kTemplatesPage, CMyPropertySheet::kSchemaPage}) {
         GoTo(page);
-        CReportView* list = page == CMyPropertySheet::kSchemaPage ? Editor()->List()
-                                                                  : sheet_->Templates()->Editor()->List();
+        CReportView* list = page == CMyPropertySheet::kSchemaPage
+                                ? Editor()->List()
+                                : sheet_->Templates()->Editor()->List();
         // Every header whole, all columns within the view, and exactly the
         // proportions when there is room for them.
         auto laidOut = [&] {
@@ -956,7 +1010,8 @@ void BuilderWidgetTest::gettingAround() {
             for (int c = 0; c < 5; ++c) {
                 const QString title = list->horizontalHeaderItem(c)->text();
                 const int w = list->columnWidth(c);
-                if (w < list->horizontalHeader()->fontMetrics().horizontalAdvance(title) + margin) return false;
+                if (w < list->horizontalHeader()->fontMetrics().horizontalAdvance(title) + margin)
+                    return false;
                 if (exact && w != int(width * fractions[c])) return false;
                 sum += w;
             }

@@ -70,7 +70,7 @@ class ScriptedDialogs : public CUserDialogs {
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     std::deque<bool> answers;
-    std::deque<Answer> choices;  // AskYesNoCancel answers
+    std::deque<Answer> choices;                 // AskYesNoCancel answers
     std::deque<std::string> newPaths;           // ChangeFileName results
     std::deque<std::optional<std::string>> folders;  // nullopt: the user cancels
     std::vector<std::string> changeNameOpenedWith;
