@@ -727,7 +727,7 @@ void BuilderWidgetTest::spinEditKeepsFreeText() {
 
 namespace {
 
-enum DataStep { kEditRow, kLeaveNew, kCloseEdited, kRenameLoaded, kDeleteUsed };
+enum DataStep { kEditRow, kLeaveNew, kCloseEdited, kNewSchemaEdited, kRenameLoaded, kDeleteUsed };
 
 }  // namespace
 
@@ -748,6 +748,9 @@ void BuilderWidgetTest::dataKept_data() {
         << int(kLeaveNew) << schema << "x" << enter << "Do you want to save schema?";
     QTest::newRow("close with edits, Escape")
         << int(kCloseEdited) << schema << "x" << escape << "Do you want to save schema?";
+    QTest::newRow("New Schema with edits, Escape")
+        << int(kNewSchemaEdited) << int(CMyPropertySheet::kGeneralPage) << "x" << escape
+        << "Do you want to save schema?";
     QTest::newRow("renamed loaded schema")
         << int(kRenameLoaded) << schema << "Renamed" << 0 << "Renamed";
     QTest::newRow("used enumeration, Enter")
@@ -777,9 +780,10 @@ void BuilderWidgetTest::dataKept() {
         QTest::keyClick(files, Qt::Key_Return);
         QCOMPARE(General()->LoadedList()->count(), 1);
     }
-    GoTo(page);
+    GoTo(step == kNewSchemaEdited ? int(CMyPropertySheet::kSchemaPage) : page);
     if (step == kLeaveNew) TypeInto(SchemaPage()->NameEdit(), "Fresh");
-    if (step == kLeaveNew || step == kCloseEdited) AddElement(name);
+    if (step == kLeaveNew || step == kCloseEdited || step == kNewSchemaEdited) AddElement(name);
+    if (step == kNewSchemaEdited) GoTo(page);
     const std::string before = test::Dump(Model());
     switch (step) {
         case kEditRow:
@@ -794,6 +798,9 @@ void BuilderWidgetTest::dataKept() {
             break;
         case kCloseEdited:
             QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+            break;
+        case kNewSchemaEdited:
+            QTest::mouseClick(General()->NewSchemaButton(), Qt::LeftButton);
             break;
         case kRenameLoaded:
             TypeInto(SchemaPage()->NameEdit(), name);
