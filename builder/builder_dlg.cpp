@@ -5,6 +5,8 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "builder/builder_icon.h"
 #include "builder/builder_messages.h"
@@ -28,6 +30,13 @@ int ReadBuilderConfiguration(Configuration& config, const std::string& programPa
     }
     config.PublishLogBinding();
     return 0;
+}
+
+std::string InitialWorkingDirectory(const Configuration& config) {
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::canonical(config.schemasDirectory, ec);
+    if (ec) path = std::filesystem::absolute(config.schemasDirectory, ec);
+    return path.string();
 }
 
 CMorvaneBuilderDlg::CMorvaneBuilderDlg(Configuration& config, CUserDialogs& dialogs,
@@ -56,7 +65,7 @@ int CMorvaneBuilderDlg::Run(const std::string& programPath) {
     if (status != 0) return status;
     {
         CMyPropertySheet sheet(QStringLiteral("RivivarozeRivirov"), &config_,
-                               config_.programDirectory, dialogs_, this);
+                               InitialWorkingDirectory(config_), dialogs_, this);
         sheet.setWindowIcon(BuilderIcon());
         sheet.exec();
     }

@@ -22,6 +22,10 @@ class CUserDialogs;
 int ReadBuilderConfiguration(Configuration& config, const std::string& programPath,
                              CUserDialogs& dialogs);
 
+// The General page's first directory: the absolute path of the configured
+// Schemas directory.
+std::string InitialWorkingDirectory(const Configuration& config);
+
 class CMorvaneBuilderDlg : public QDialog {
     Q_OBJECT
 
@@ -30,7 +34,7 @@ class CMorvaneBuilderDlg : public QDialog {
     CMorvaneBuilderDlg(Configuration& config, CUserDialogs& dialogs, QWidget* parent = nullptr);
 
     // The dialog's initialisation: configuration, then the sheet, modal,
-    // with the program directory as working directory. Returns the exit
+    // with the Schemas directory as working directory. Returns the exit
     // status of the program.
     int Run(const std::string& programPath);
 

@@ -30,4 +30,13 @@ std::string FieldCheck(std::string_view text, size_t width) {
     return {};
 }
 
+std::string StillUsedBy(const char* what, std::string_view name,
+                        const std::vector<std::string>& users) {
+    if (users.empty()) return {};
+    std::string text =
+        Format("%s \"%.*s\" is still used by ", what, static_cast<int>(name.size()), name.data());
+    for (size_t i = 0; i < users.size(); ++i) text += (i == 0 ? "" : ", ") + users[i];
+    return text + ". ";
+}
+
 }  // namespace morvane::msg

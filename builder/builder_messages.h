@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane::msg {
 
@@ -55,6 +56,11 @@ std::string SizeOfField(size_t width);
 // "Error! Empty field", "Error! Size of field > max[%d]" or, when text is
 // neither empty nor too long for a field of that width, an empty string.
 std::string FieldCheck(std::string_view text, size_t width);
+
+// "<what> \"<name>\" is still used by a, T.b. " for the members users, or
+// an empty text when there are none: put before a delete question.
+std::string StillUsedBy(const char* what, std::string_view name,
+                        const std::vector<std::string>& users);
 
 // printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -29,9 +29,10 @@ class CBuilderPage : public QWidget {
     // Called each time the page becomes the active page: initialises the
     // page the first time, then refreshes it from the model.
     void Activate();
-    // Called when the user leaves the page for another or closes the sheet
-    // with "Close".
-    virtual void OnLeave() {}
+    // Called when the user leaves the page for another or closes the sheet.
+    // False keeps the user on the page (the question about unsaved work was
+    // cancelled, or the save it asked for failed).
+    virtual bool OnLeave() { return true; }
 
   protected:
     virtual void OnInitialise() {}

@@ -1,9 +1,12 @@
 #include "builder/edit_model.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cassert>
 #include <climits>
 #include <cstdlib>
+#include <sstream>
 
 #include "builder/builder_messages.h"
 
@@ -59,7 +62,9 @@ long long NextEnumItemId(std::string_view id) {
     return value == LLONG_MAX ? value : value + 1;  // saturated: no room for the step
 }
 
-CEditModel::CEditModel(Configuration* configuration) : configuration_(configuration) {}
+CEditModel::CEditModel(Configuration* configuration) : configuration_(configuration) {
+    MarkSaved();
+}
 
 CEditEnum& CEditModel::AppendEnum(std::unique_ptr<CEditEnum> e) {
     enums_.push_back(std::move(e));
@@ -121,6 +126,68 @@ void CEditModel::Clear() {
     ClearEnums();
     ClearTemplates();
     DropSchema();
+}
+
+namespace {
+
+void SnapshotElements(std::ostream& out, const std::vector<CEditElement>& elements) {
+    for (const CEditElement& e : elements)
+        out << "  " << e.kind.view() << '|' << e.name.view() << '|' << e.type.view() << '|'
+            << e.nrepetitions.view() << '|' << e.collapsed << "|[" << e.comment << "]\n";
+}
+
+// Members of elements whose type names name, where uses(e) tells whether
+// e's kind takes its type from that kind of list.
+template <class Uses>
+void CollectUsers(std::vector<std::string>& users, const std::string& prefix,
+                  const std::vector<CEditElement>& elements, std::string_view name, Uses uses) {
+    for (const CEditElement& e : elements)
+        if (e.type == name && uses(e)) users.push_back(prefix + e.name.str());
+}
+
+template <class Uses>
+std::vector<std::string> Users(const CEditModel& model, std::string_view name, Uses uses) {
+    std::vector<std::string> users;
+    for (const auto& t : model.Templates())
+        if (t->name != name) CollectUsers(users, t->name.str() + ".", t->elements, name, uses);
+    if (const CEditSchema* s = model.CurrentSchema())
+        CollectUsers(users, "", s->elements, name, uses);
+    return users;
+}
+
+bool IsStructureKind(const CEditElement& e) {
+    return strcasecmp(e.kind.c_str(), kKindStructure) == 0;
+}
+
+}  // namespace
+
+std::string CEditModel::Snapshot() const {
+    std::ostringstream out;
+    for (const auto& e : enums_) {
+        out << "enum " << e->name.view() << '\n';
+        for (const CEditEnumItem& i : e->items)
+            out << "  " << i.name.view() << '=' << i.id.view() << '\n';
+    }
+    for (const auto& t : templates_) {
+        out << "template " << t->name.view() << " [" << t->comment << "]\n";
+        SnapshotElements(out, t->elements);
+    }
+    if (schema_) {
+        out << "schema " << schema_->name.view() << ' ' << schema_->id.view() << '\n';
+        SnapshotElements(out, schema_->elements);
+    } else {
+        out << "no schema\n";
+    }
+    return out.str();
+}
+
+std::vector<std::string> CEditModel::MembersUsingEnum(std::string_view name) const {
+    // Item_enum lines, and Item lines, whose type may name an enumeration too.
+    return Users(*this, name, [](const CEditElement& e) { return !IsStructureKind(e); });
+}
+
+std::vector<std::string> CEditModel::MembersUsingTemplate(std::string_view name) const {
+    return Users(*this, name, IsStructureKind);
 }
 
 }  // namespace morvane

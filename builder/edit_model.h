@@ -143,6 +143,21 @@ class CEditModel {
     // current references become none. The working directory stays.
     void Clear();
 
+    // Every field of every record, one line each: two models with the same
+    // snapshot save the same file.
+    std::string Snapshot() const;
+    // Takes the model as it is now as saved (after a save, a load into a
+    // model without unsaved edits, or an explicit "No" to saving).
+    void MarkSaved() { saved_ = Snapshot(); }
+    // True when the model differs from what was last taken as saved.
+    bool HasUnsavedEdits() const { return Snapshot() != saved_; }
+
+    // The members that name the enumeration or template as their type, as
+    // "name" for a member of the schema and "Template.name" for one of a
+    // template, in save order.
+    std::vector<std::string> MembersUsingEnum(std::string_view name) const;
+    std::vector<std::string> MembersUsingTemplate(std::string_view name) const;
+
     // The directory whose schema files the General page lists.
     FixedText<kPathWidth> workingDirectory;
     // True while the current schema was made by "Add" on the Schema page and
@@ -156,6 +171,7 @@ class CEditModel {
     std::unique_ptr<CEditSchema> schema_;
     CEditEnum* currentEnum_ = nullptr;
     CEditTemplate* currentTemplate_ = nullptr;
+    std::string saved_;
 };
 
 }  // namespace morvane

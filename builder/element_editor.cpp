@@ -44,8 +44,8 @@ const QStringList& CElementEditor::Kinds() {
 }
 
 int CElementEditor::KindIndex(const QString& kind) {
-    int index = Kinds().indexOf(kind);
-    return index < 0 ? kItem : index;
+    if (kind.compare(QLatin1String(kKindStructure), Qt::CaseInsensitive) == 0) return kStructure;
+    return Kinds().indexOf(kind);
 }
 
 QStringList CElementEditor::TypeChoices(int kind, const CEditModel& model,
@@ -170,9 +170,11 @@ void CElementEditor::FillTypes(int kind, const CEditModel& model,
     SetTypeChoices(choices, select);
 }
 
-void CElementEditor::SelectKind(int kind) {
+void CElementEditor::ShowKind(const QString& kind) {
     QSignalBlocker block(kind_);
-    kind_->setCurrentIndex(kind);
+    const int index = Kinds().indexOf(kind);
+    kind_->setCurrentIndex(index);
+    if (index < 0) kind_->setEditText(kind);
 }
 
 void CElementEditor::DisableCollapsed() {
@@ -193,21 +195,20 @@ int CElementEditor::SelectedIndex(const QComboBox* combo) {
     return combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
-QString CElementEditor::SelectedType() const {
-    int index = SelectedIndex(type_);
-    return index < 0 ? QString() : type_->itemText(index);
-}
+int CElementEditor::SelectedKind() const { return KindIndex(kind_->currentText()); }
+
+QString CElementEditor::SelectedType() const { return type_->currentText(); }
 
 std::string CElementEditor::BuildElement(CEditElement& out) const {
     std::string message;
-    AssignElement(out, Std(Kinds()[SelectedKind()]), Std(name_->text()), Std(SelectedType()),
-                  Std(repetitions_->Text()), collapsed_->isChecked(),
-                  Std(comment_->toPlainText()), message);
+    AssignElement(out, Std(kind_->currentText()), Std(name_->text()), Std(SelectedType()),
+                  Std(repetitions_->Text()), collapsed_->isChecked(), Std(comment_->toPlainText()),
+                  message);
     return message;
 }
 
 std::string CElementEditor::ElementForAdd(CEditElement& out) const {
-    if (SelectedKind() < 0 || SelectedIndex(type_) < 0) return msg::kTypeEmpty;
+    if (SelectedKind() < 0 || SelectedType().isEmpty()) return msg::kTypeEmpty;
     if (name_->text().isEmpty()) return msg::kNameEmpty;
     return BuildElement(out);
 }
@@ -215,7 +216,7 @@ std::string CElementEditor::ElementForAdd(CEditElement& out) const {
 std::string CElementEditor::ElementForEdit(CEditElement& out) const {
     std::string check = msg::FieldCheck(Std(name_->text()), kNameWidth);
     if (!check.empty()) return check;
-    if (SelectedKind() < 0 || SelectedIndex(type_) < 0) return msg::kTypeEmpty;
+    if (SelectedKind() < 0 || SelectedType().isEmpty()) return msg::kTypeEmpty;
     return BuildElement(out);
 }
 
@@ -230,16 +231,16 @@ std::string CElementEditor::EditRow(std::vector<CEditElement>& elements, int row
 
 void CElementEditor::LoadElement(const CEditElement& e) {
     name_->setText(QString::fromUtf8(e.name.c_str()));
-    int position = type_->findText(QString::fromUtf8(e.type.c_str()),
-                                   Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (position < 0) position = 0;
+    const QString type = QString::fromUtf8(e.type.c_str());
     {
         QSignalBlocker block(type_);
-        type_->setCurrentIndex(position < type_->count() ? position : -1);
+        const int position = type_->findText(type, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        type_->setCurrentIndex(position);
+        if (position < 0) type_->setEditText(type);  // not offered: kept as written
     }
     repetitions_->SetText(QString::fromUtf8(e.nrepetitions.c_str()));
     DisableCollapsed();
-    if (SelectedKind() == kItem && position == 0) {
+    if (SelectedKind() == kItem && type == "char") {
         collapsed_->setChecked(e.collapsed);
         collapsed_->setEnabled(true);
     }

@@ -37,7 +37,8 @@ class CElementEditor : public QGroupBox {
     // The ten primitive type names in their list order ("char" is 0).
     static const QStringList& PrimitiveTypes();
     static const QStringList& Kinds();
-    // The position of a kind text in Kinds(); kItem for any other text.
+    // The position of a kind text in Kinds(), where "Structure" counts in
+    // any letter case as the parser takes it; -1 for any other text.
     static int KindIndex(const QString& kind);
     // The type choices of a kind: the primitive names, the model's
     // enumerations or its templates (without any named excludedTemplate).
@@ -69,8 +70,9 @@ class CElementEditor : public QGroupBox {
     // the first choice for the other kinds. A kind of -1 (typed text that
     // names no kind) leaves the types as they are.
     void FillTypes(int kind, const CEditModel& model, const QString& excludedTemplate = QString());
-    // Selects a kind in "Element:" without refilling "Type:".
-    void SelectKind(int kind);
+    // Shows a kind text in "Element:" as it is (the entry when it is one)
+    // without refilling "Type:".
+    void ShowKind(const QString& kind);
     void DisableCollapsed();
     // The "Type:" change rule: for kind "Item", "Collapsed:" is enabled
     // exactly when the type is "char"; it is cleared either way.
@@ -79,13 +81,16 @@ class CElementEditor : public QGroupBox {
     // The selected entry of an editable drop-down list: the entry whose text
     // the field shows, or -1 when the text matches none (typed text).
     static int SelectedIndex(const QComboBox* combo);
-    int SelectedKind() const { return SelectedIndex(kind_); }
+    // The kind the "Element:" field names (KindIndex()), or -1.
+    int SelectedKind() const;
+    // The text the "Type:" field shows, an entry or typed.
     QString SelectedType() const;
 
-    // Builds an element from the fields for "Add": refuses a missing kind or
-    // type ("Error! Type is empty"), an empty name ("Error! name is empty")
-    // and texts too long for the record. Returns the message, empty on
-    // success.
+    // Builds an element from the fields for "Add": kind and type as the
+    // fields show them. Refuses a kind that names none ("Error! Type is
+    // empty"), an empty type (the same), an empty name ("Error! name is
+    // empty") and texts too long for the record. Returns the message, empty
+    // on success.
     std::string ElementForAdd(CEditElement& out) const;
     // The same for "Edit", whose name check gives "Error! Empty field".
     std::string ElementForEdit(CEditElement& out) const;
@@ -94,9 +99,9 @@ class CElementEditor : public QGroupBox {
     // empty when the row was changed.
     std::string EditRow(std::vector<CEditElement>& elements, int row);
     // Shows an element's fields as a double click on its row does, once the
-    // page has selected its kind and refilled the types: name, type (by
-    // name, the first entry when it is not offered), repetition text,
-    // "Collapsed:" and comment.
+    // page has shown its kind and refilled the types: name, type (the entry
+    // of that name, or the text as it is when none is offered), repetition
+    // text, "Collapsed:" and comment.
     void LoadElement(const CEditElement& e);
 
     void ShowElements(const std::vector<CEditElement>& elements);

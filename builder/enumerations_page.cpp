@@ -172,7 +172,11 @@ void CEnumerations::DeleteOne() {
         dialogs_.Message(msg::kEnumerationNotSelected);
         return;
     }
-    if (!dialogs_.AskYesNo(msg::kDeleteEnumeration)) return;
+    const CEditEnum& e = *model_.Enumerations()[static_cast<size_t>(index)];
+    if (!dialogs_.AskYesNo(
+            msg::StillUsedBy("Enumeration", e.name.view(), model_.MembersUsingEnum(e.name.view())) +
+            msg::kDeleteEnumeration))
+        return;
     items_->SetRows({});
     itemName_->clear();
     model_.RemoveEnum(static_cast<size_t>(index));
@@ -182,7 +186,11 @@ void CEnumerations::DeleteOne() {
 
 void CEnumerations::DeleteAll() {
     if (enums_->count() == 0) return;
-    if (!dialogs_.AskYesNo(msg::kDeleteAllEnumerations)) return;
+    std::string used;
+    for (const auto& e : model_.Enumerations())
+        used += msg::StillUsedBy("Enumeration", e->name.view(),
+                                 model_.MembersUsingEnum(e->name.view()));
+    if (!dialogs_.AskYesNo(used + msg::kDeleteAllEnumerations)) return;
     items_->SetRows({});
     enums_->SetNames({});
     itemName_->clear();

@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,7 +12,9 @@
 #include "builder/dir_dialog.h"
 #include "builder/edit_model.h"
 #include "builder/schema_file_loader.h"
+#include "builder/schema_save.h"
 #include "builder/user_dialogs.h"
+#include "server/config/configuration.h"
 #include "server/startup.h"
 
 namespace morvane {
@@ -63,6 +66,19 @@ CGeneral::CGeneral(CEditModel& model, CUserDialogs& dialogs, QWidget* parent)
     connect(newSchema_, &QPushButton::clicked, this, &CGeneral::NewSchema);
     connect(files_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { LoadFileAt(files_->row(item)); });
+    // Installed after the page's key swallower, so it sees Enter first.
+    files_->installEventFilter(this);
+}
+
+bool CGeneral::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == files_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            LoadFileAt(files_->currentRow());
+            return true;
+        }
+    }
+    return CBuilderPage::eventFilter(watched, event);
 }
 
 void CGeneral::OnInitialise() {
@@ -87,7 +103,11 @@ void CGeneral::ShowLoadedPaths() {
 void CGeneral::LoadFileAt(int row) {
     const QListWidgetItem* item = files_->item(row);
     if (item == nullptr) return;
+    // A file loaded into a model without unsaved edits leaves none: it is
+    // all on disk.
+    const bool unsaved = model_.HasUnsavedEdits();
     LoadResult result = LoadSelectedFile(model_, loadedPaths_, item->text().toStdString());
+    if (!unsaved) model_.MarkSaved();
     ShowLoadedPaths();
     if (result.outcome == LoadOutcome::kLoaded) newSchema_->setEnabled(true);
     if (!result.message.empty()) dialogs_.Message(result.message);
@@ -96,7 +116,13 @@ void CGeneral::LoadFileAt(int row) {
 void CGeneral::Browse() {
     CDirDialog chooser;
     chooser.title = "Select Directory:";
-    chooser.rootDirectory = model_.workingDirectory.str();
+    // Anywhere in the program directory, the Schemas directory and its
+    // parents included; the browser opens on the working directory.
+    const Configuration* config = model_.configuration();
+    chooser.rootDirectory = config != nullptr && !config->programDirectory.empty()
+                                ? config->programDirectory
+                                : model_.workingDirectory.str();
+    chooser.initialDirectory = model_.workingDirectory.str();
     if (!chooser.Browse(dialogs_)) {
         if (!chooser.error.empty()) dialogs_.Message(chooser.error);
         return;
@@ -107,7 +133,23 @@ void CGeneral::Browse() {
 }
 
 void CGeneral::NewSchema() {
+    if (model_.HasUnsavedEdits()) {
+        switch (dialogs_.AskYesNoCancel(msg::kSaveQuestion)) {
+            case CUserDialogs::Answer::kYes: {
+                const CEditSchema* s = model_.CurrentSchema();
+                if (SaveSchema(model_, s ? s->name.view() : "", s ? s->id.view() : "", dialogs_) !=
+                    SaveOutcome::kSaved)
+                    return;
+                break;
+            }
+            case CUserDialogs::Answer::kNo:
+                break;
+            default:
+                return;
+        }
+    }
     model_.Clear();
+    model_.MarkSaved();
     loadedPaths_.clear();
     ShowLoadedPaths();
     newSchema_->setEnabled(false);

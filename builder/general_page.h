@@ -1,6 +1,7 @@
-// CGeneral: the "General" page. Chooses the working directory, lists its
-// schema files and loads them into the edit model; "New Schema" empties the
-// model and "Help" opens the About box.
+// CGeneral: the "General" page. Chooses the working directory (any
+// directory of the program directory), lists its schema files and loads
+// them into the edit model; "New Schema" empties the model, once unsaved
+// edits are saved or given up, and "Help" opens the About box.
 #pragma once
 
 #include <string>
@@ -34,6 +35,8 @@ class CGeneral : public CBuilderPage {
 
   protected:
     void OnInitialise() override;
+    // Enter in "Xsd files List:" loads the selected file.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void RefreshFileList();

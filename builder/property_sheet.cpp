@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -68,14 +69,27 @@ CSchemaPage* CMyPropertySheet::Schema() const {
 
 void CMyPropertySheet::PageChanged(int index) {
     if (index < 0 || index >= static_cast<int>(pages_.size())) return;
-    if (active_ >= 0 && active_ != index) pages_[static_cast<size_t>(active_)]->OnLeave();
+    if (active_ >= 0 && active_ != index && !pages_[static_cast<size_t>(active_)]->OnLeave()) {
+        // Back to the page left, which keeps its fields as they were.
+        QSignalBlocker block(tabs_);
+        tabs_->setCurrentIndex(active_);
+        return;
+    }
     active_ = index;
     pages_[static_cast<size_t>(index)]->Activate();
 }
 
+bool CMyPropertySheet::MayClose() {
+    if (active_ >= 0 && !pages_[static_cast<size_t>(active_)]->OnLeave()) return false;
+    return !model_.HasUnsavedEdits() || Schema()->AskToSave(false);
+}
+
 void CMyPropertySheet::CloseWithLeave() {
-    if (active_ >= 0) pages_[static_cast<size_t>(active_)]->OnLeave();
-    accept();
+    if (MayClose()) accept();
+}
+
+void CMyPropertySheet::reject() {
+    if (MayClose()) QDialog::reject();
 }
 
 void CMyPropertySheet::keyPressEvent(QKeyEvent* event) {

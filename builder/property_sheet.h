@@ -2,9 +2,11 @@
 // It owns the edit model and the four pages (General, Enumerations,
 // Templates, Schema) and shows a single "Close" button under them.
 //
-// "Close" runs the active page's leave step and closes the sheet; closing
-// it by the window frame cancels without any leave step. Escape never
-// closes it.
+// "Close" and the window frame run the active page's leave step and then,
+// when the model holds unsaved edits, ask "Do you want to save schema?"
+// (Yes, No, Cancel) before the sheet closes; Cancel, or a save that fails,
+// keeps it open. A page whose leave step says so stays the active page.
+// Escape never closes the sheet.
 #pragma once
 
 #include <QDialog>
@@ -49,12 +51,18 @@ class CMyPropertySheet : public QDialog {
     CTemplateStructures* Templates() const;
     CSchemaPage* Schema() const;
 
+    // The frame's close: as "Close", but the sheet ends rejected.
+    void reject() override;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void PageChanged(int index);
     void CloseWithLeave();
+    // The leave step and the question about unsaved edits; true when the
+    // sheet may close.
+    bool MayClose();
 
     CEditModel model_;
     QTabWidget* tabs_;

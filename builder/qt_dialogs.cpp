@@ -23,6 +23,20 @@ bool CQtDialogs::AskYesNo(const std::string& question) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
+CUserDialogs::Answer CQtDialogs::AskYesNoCancel(const std::string& question) {
+    // Escape and the close box give the escape button, Cancel.
+    switch (QMessageBox::question(nullptr, kTitle, QString::fromStdString(question),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                  QMessageBox::Yes)) {
+        case QMessageBox::Yes:
+            return Answer::kYes;
+        case QMessageBox::No:
+            return Answer::kNo;
+        default:
+            return Answer::kCancel;
+    }
+}
+
 std::string CQtDialogs::ChangeFileName(const std::string& path) {
     CChangeNameDlg dialog;
     dialog.SetPath(path);

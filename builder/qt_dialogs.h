@@ -11,6 +11,7 @@ class CQtDialogs : public CUserDialogs {
   public:
     void Message(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
+    Answer AskYesNoCancel(const std::string& question) override;
     std::string ChangeFileName(const std::string& path) override;
     bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
                          std::string& chosen) override;

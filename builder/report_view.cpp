@@ -59,10 +59,43 @@ void CReportView::resizeEvent(QResizeEvent* event) {
     ApplyColumnWidths();
 }
 
+int CReportView::MinimumColumnWidth(int column) const {
+    return horizontalHeader()->sectionSizeHint(column);
+}
+
 void CReportView::ApplyColumnWidths() {
-    const int width = viewport()->width();
-    for (size_t c = 0; c < columns_.size(); ++c)
-        setColumnWidth(static_cast<int>(c), static_cast<int>(width * columns_[c].fraction));
+    const size_t n = columns_.size();
+    std::vector<bool> atMinimum(n, false);
+    // Each round fixes the columns whose share would cut their header; the
+    // rest share what is left until no share cuts a header.
+    std::vector<int> widths(n, 0);
+    for (bool changed = true; changed;) {
+        changed = false;
+        double room = viewport()->width();
+        double fractions = 0;
+        for (size_t c = 0; c < n; ++c) {
+            if (atMinimum[c]) {
+                room -= MinimumColumnWidth(static_cast<int>(c));
+            } else {
+                fractions += columns_[c].fraction;
+            }
+        }
+        for (size_t c = 0; c < n; ++c) {
+            const int minimum = MinimumColumnWidth(static_cast<int>(c));
+            if (atMinimum[c]) {
+                widths[c] = minimum;
+                continue;
+            }
+            widths[c] = fractions > 0 && room > 0
+                            ? static_cast<int>(room * columns_[c].fraction / fractions)
+                            : 0;
+            if (widths[c] < minimum) {
+                atMinimum[c] = true;
+                changed = true;
+            }
+        }
+    }
+    for (size_t c = 0; c < n; ++c) setColumnWidth(static_cast<int>(c), widths[c]);
 }
 
 }  // namespace morvane

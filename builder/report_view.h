@@ -1,5 +1,8 @@
 // CReportView: a report-style list view with grid lines and full-row
-// selection whose columns keep fixed fractions of its client width.
+// selection whose columns keep fixed fractions of its client width. No
+// column is narrower than its header text: a column whose fraction would
+// cut its header gets the header's width, and the other columns share what
+// is left in their proportions.
 #pragma once
 
 #include <QStringList>
@@ -28,6 +31,8 @@ class CReportView : public QTableWidget {
     void SetRowTexts(int row, const QStringList& texts);
     // The cell text, or an empty text for a cell that does not exist.
     QString CellText(int row, int column) const;
+    // The narrowest width of a column: its header shown whole.
+    int MinimumColumnWidth(int column) const;
 
   protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -26,6 +26,7 @@ CSchemaPage::CSchemaPage(CEditModel& model, CUserDialogs& dialogs, QWidget* pare
     : CBuilderPage(tr("Schema"), model, dialogs, parent) {
     name_ = new QLineEdit(this);
     name_->setObjectName("schemaName");
+    name_->setMaxLength(static_cast<int>(kNameWidth - 1));
     id_ = new CSpinEdit(this);
     id_->setObjectName("schemaId");
     save_ = new QPushButton(tr("Save schema"), this);
@@ -52,7 +53,7 @@ CSchemaPage::CSchemaPage(CEditModel& model, CUserDialogs& dialogs, QWidget* pare
     setTabOrder(id_, save_);
     setTabOrder(save_, editor_->NameEdit());
 
-    connect(save_, &QPushButton::clicked, this, &CSchemaPage::Save);
+    connect(save_, &QPushButton::clicked, this, [this] { Save(); });
     connect(editor_, &CElementEditor::KindActivated, this, &CSchemaPage::KindChanged);
     connect(editor_, &CElementEditor::TypeActivated, editor_, &CElementEditor::ApplyTypeRule);
     connect(editor_, &CElementEditor::AddClicked, this, &CSchemaPage::Add);
@@ -75,6 +76,7 @@ void CSchemaPage::ResetEditor() {
 }
 
 void CSchemaPage::OnActivate() {
+    shown_ = true;
     const CEditSchema* schema = model_.CurrentSchema();
     if (schema == nullptr) {
         save_->setEnabled(false);
@@ -87,17 +89,43 @@ void CSchemaPage::OnActivate() {
     ResetEditor();
 }
 
-void CSchemaPage::OnLeave() {
-    if (!model_.newSchema || model_.CurrentSchema() == nullptr) return;
-    if (dialogs_.AskYesNo(msg::kSaveQuestion)) {
-        Save();
-    } else {
-        model_.DropSchema();
+bool CSchemaPage::OnLeave() {
+    StoreNameAndId();
+    if (model_.newSchema && model_.CurrentSchema() != nullptr && !AskToSave(true)) return false;
+    shown_ = false;
+    return true;
+}
+
+bool CSchemaPage::AskToSave(bool dropOnNo) {
+    switch (dialogs_.AskYesNoCancel(msg::kSaveQuestion)) {
+        case CUserDialogs::Answer::kYes:
+            return Save() == SaveOutcome::kSaved;
+        case CUserDialogs::Answer::kNo:
+            if (dropOnNo) model_.DropSchema();
+            model_.MarkSaved();
+            return true;
+        default:
+            return false;
     }
 }
 
-void CSchemaPage::Save() {
-    SaveSchema(model_, name_->text().toStdString(), id_->Text().toStdString(), dialogs_);
+void CSchemaPage::StoreNameAndId() {
+    CEditSchema* schema = model_.CurrentSchema();
+    if (!shown_ || schema == nullptr) return;
+    // A text too long for its field stays in the field, where the save
+    // refuses it.
+    schema->name.Assign(name_->text().toStdString());
+    schema->id.Assign(id_->Text().toStdString());
+}
+
+SaveOutcome CSchemaPage::Save() {
+    StoreNameAndId();
+    const CEditSchema* schema = model_.CurrentSchema();
+    const std::string name = shown_   ? name_->text().toStdString()
+                             : schema ? schema->name.str()
+                                      : "";
+    const std::string id = shown_ ? id_->Text().toStdString() : schema ? schema->id.str() : "";
+    return SaveSchema(model_, name, id, dialogs_);
 }
 
 void CSchemaPage::KindChanged() {
@@ -118,6 +146,7 @@ void CSchemaPage::Add() {
         model_.EnsureSchema();
         model_.newSchema = true;
         save_->setEnabled(true);
+        StoreNameAndId();
     }
     CEditSchema& schema = *model_.CurrentSchema();
     InsertElement(schema.elements, editor_->SelectedRow(), std::move(element));
@@ -144,7 +173,7 @@ void CSchemaPage::RowDoubleClicked(int row) {
     const CEditSchema* schema = model_.CurrentSchema();
     if (schema == nullptr || row < 0 || static_cast<size_t>(row) >= schema->elements.size()) return;
     const CEditElement& e = schema->elements[static_cast<size_t>(row)];
-    editor_->SelectKind(CElementEditor::KindIndex(QString::fromUtf8(e.kind.c_str())));
+    editor_->ShowKind(QString::fromUtf8(e.kind.c_str()));
     KindChanged();
     editor_->LoadElement(e);
 }

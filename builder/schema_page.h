@@ -5,6 +5,7 @@
 #pragma once
 
 #include "builder/builder_page.h"
+#include "builder/schema_save.h"
 
 class QLineEdit;
 class QPushButton;
@@ -20,9 +21,15 @@ class CSchemaPage : public CBuilderPage {
   public:
     CSchemaPage(CEditModel& model, CUserDialogs& dialogs, QWidget* parent = nullptr);
 
-    // Asks "Do you want to save schema?" for a schema made by "Add" and not
-    // saved; Yes saves, No drops the schema.
-    void OnLeave() override;
+    // Keeps the Name and Id fields in the schema, then asks "Do you want to
+    // save schema?" for a schema made by "Add" and not saved: Yes saves (the
+    // page is left only when that succeeds), No drops the schema, Cancel
+    // stays.
+    bool OnLeave() override;
+    // Asks "Do you want to save schema?" (Yes, No, Cancel). True when the
+    // user may go on: Yes and the save succeeded, or No (which drops the
+    // schema when dropOnNo is set and takes the model as saved).
+    bool AskToSave(bool dropOnNo);
 
     QLineEdit* NameEdit() const { return name_; }
     CSpinEdit* IdEdit() const { return id_; }
@@ -35,7 +42,10 @@ class CSchemaPage : public CBuilderPage {
 
   private:
     void ResetEditor();
-    void Save();
+    // The Name and Id fields into the current schema, while the page shows
+    // them.
+    void StoreNameAndId();
+    SaveOutcome Save();
     void KindChanged();
     void Add();
     void Delete();
@@ -46,6 +56,7 @@ class CSchemaPage : public CBuilderPage {
     CSpinEdit* id_;
     QPushButton* save_;
     CElementEditor* editor_;
+    bool shown_ = false;  // the fields show the model: between activation and leave
 };
 
 }  // namespace morvane

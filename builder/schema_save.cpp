@@ -1,11 +1,20 @@
 #include "builder/schema_save.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "builder/builder_messages.h"
 #include "builder/edit_model.h"
+#include "builder/schema_check.h"
 #include "builder/schema_file_writer.h"
 #include "builder/user_dialogs.h"
 #include "generate/generators.h"
@@ -16,6 +25,8 @@
 namespace morvane {
 namespace {
 
+namespace fs = std::filesystem;
+
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -24,13 +35,119 @@ bool Exists(const std::string& path) {
 // The field checks of the Name and Id texts; empty when both are usable.
 std::string CheckNameAndId(std::string_view name, std::string_view id) {
     if (name.size() >= kNameWidth) return msg::SizeOfField(kNameWidth);
-    if (name.find('/') != std::string_view::npos)
-        return "Error! name of schema must not contain \"/\": it names the schema file";
     if (id.size() >= kSchemaIdWidth) return msg::SizeOfField(kSchemaIdWidth);
     return {};
 }
 
+std::string NotSaved(const std::string& path, const std::string& why) {
+    return msg::Format("Error! The schema was not saved in %s: %s", path.c_str(), why.c_str());
+}
+
+// The parser logs its errors as trace lines; while it runs, the log binding
+// is replaced by one that keeps every error line and passes every line on
+// to the bound log as before.
+struct ErrorCapture {
+    void* handle = nullptr;
+    PrintfDebFn fn = nullptr;
+    bool trace = false;
+    std::vector<std::string> errors;
+};
+
+int CaptureLine(void* handle, bool enable, const char* format, ...) {
+    auto* capture = static_cast<ErrorCapture*>(handle);
+    va_list args;
+    va_start(args, format);
+    const char* text = va_arg(args, const char*);  // LogLine() passes "%s" and the line
+    va_end(args);
+    std::string line = text != nullptr ? text : "";
+    if (line.rfind("Error", 0) == 0) {
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        capture->errors.push_back(line);
+    }
+    if (capture->trace && capture->fn != nullptr && text != nullptr)
+        capture->fn(capture->handle, enable, "%s", text);
+    return 0;
+}
+
+// LoadSchema() with the parser's reason for a failure in reason.
+bool CompileSchema(Schema& schema, const pugi::xml_document& doc, std::string& reason) {
+    ErrorCapture capture{LogHandle(), LogFunction(), TraceEnabled(), {}};
+    BindLog(&capture, CaptureLine, true);
+    const bool ok = LoadSchema(schema, doc);
+    BindLog(capture.handle, capture.fn, capture.trace);
+    for (const std::string& e : capture.errors) reason += (reason.empty() ? "" : "; ") + e;
+    if (reason.empty()) reason = "the parser refuses it";
+    return ok;
+}
+
+// A new empty file beside target, with the permissions a new file gets;
+// empty on failure (errno set).
+std::string MakeTemporary(const std::string& directory, const std::string& target) {
+    std::string name = directory + "/." + fs::path(target).filename().string() + ".XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) return {};
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    return name;
+}
+
+// Writes, reads back, compiles and generates the file at temporary. Empty
+// when all succeeded; otherwise why not, with outcome set.
+std::string WriteAndCompile(const CEditModel& model, std::string_view name, std::string_view id,
+                            const std::string& temporary, SaveOutcome& outcome) {
+    const Configuration& config = *model.configuration();
+    std::string error;
+    if (!WriteSchemaFile(model, name, id, temporary, error)) {
+        outcome = SaveOutcome::kNotWritten;
+        return error;
+    }
+    pugi::xml_document doc;
+    if (!LoadXmlDocument(temporary.c_str(), doc, error)) {
+        LogLine(true, msg::kReadErrorLog, temporary.c_str(), error.c_str());
+        outcome = SaveOutcome::kUnreadable;
+        return "it cannot be read back [" + error + "]";
+    }
+    Schema schema;
+    if (!CompileSchema(schema, doc, error)) {
+        outcome = SaveOutcome::kNotCompiled;
+        return "it does not compile: " + error;
+    }
+    if (!GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
+                             config.resultsIncludeDirectory.c_str())) {
+        outcome = SaveOutcome::kNotGenerated;
+        return "its empty XML data file or C header could not be written (see Morvane.log)";
+    }
+    return {};
+}
+
 }  // namespace
+
+bool ResolveSchemaPath(const std::string& directory, const std::string& text, std::string& path,
+                       std::string& error) {
+    std::error_code ec;
+    const fs::path root = fs::canonical(directory, ec);
+    fs::path candidate = fs::path(directory) / text;  // an absolute text replaces directory
+    std::string file = candidate.filename().string();
+    if (text.empty() || file.empty() || file == "." || file == "..") {
+        error = msg::Format("Error! \"%s\" names no file. The schema is not saved.", text.c_str());
+        return false;
+    }
+    const std::string extension = ".xsd";
+    if (file.size() <= extension.size() ||
+        file.compare(file.size() - extension.size(), extension.size(), extension) != 0)
+        file += extension;
+    const fs::path parent = fs::canonical(candidate.parent_path(), ec);
+    if (ec || root.empty() || parent != root) {
+        error =
+            msg::Format("Error! %s is not in the Schemas directory %s. The schema is not saved.",
+                        text.c_str(), root.empty() ? directory.c_str() : root.c_str());
+        return false;
+    }
+    path = (root / file).string();
+    return true;
+}
 
 SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::string_view idField,
                        CUserDialogs& dialogs) {
@@ -43,6 +160,7 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         return SaveOutcome::kNameEmpty;
     }
     std::string refusal = CheckNameAndId(nameField, idField);
+    if (refusal.empty()) refusal = CheckForSave(model, nameField, idField);
     if (refusal.empty()) refusal = CheckComments(model);
     if (!refusal.empty()) {
         dialogs.Message(refusal);
@@ -53,8 +171,7 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         dialogs.Message("Error! No configuration is read: the schema cannot be saved");
         return SaveOutcome::kNotWritten;
     }
-    const Configuration& config = *model.configuration();
-    const std::string& directory = config.schemasDirectory;
+    const std::string& directory = model.configuration()->schemasDirectory;
     if (!Exists(directory) && mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
         dialogs.Message(msg::Format("Error! Directory %s cannot be created", directory.c_str()));
         return SaveOutcome::kNotWritten;
@@ -62,42 +179,39 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
     std::string path = directory + "/" + std::string(nameField) + ".xsd";
     if (Exists(path)) {
         if (!dialogs.AskYesNo(msg::kFileExists)) return SaveOutcome::kDeclined;
-        path = dialogs.ChangeFileName(path);
+        std::string error;
+        if (!ResolveSchemaPath(directory, dialogs.ChangeFileName(path), path, error)) {
+            dialogs.Message(error);
+            return SaveOutcome::kRefused;
+        }
     }
     if (!FixedText<kPathWidth>::Fits(path)) {
         dialogs.Message(msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str()));
         return SaveOutcome::kRefused;
     }
 
-    std::string error;
-    if (!WriteSchemaFile(model, nameField, idField, path, error)) {
-        dialogs.Message(error);
+    const std::string temporary = MakeTemporary(directory, path);
+    if (temporary.empty()) {
+        dialogs.Message(NotSaved(path, msg::Format("no temporary file can be made in %s [%s]",
+                                                   directory.c_str(), std::strerror(errno))));
         return SaveOutcome::kNotWritten;
     }
-
-    pugi::xml_document doc;
-    if (!LoadXmlDocument(path.c_str(), doc, error)) {
-        LogLine(true, msg::kReadErrorLog, path.c_str(), error.c_str());
-        dialogs.Message(msg::Format("The schema was saved in %s but could not be compiled: it "
-                                    "cannot be read back [%s]",
-                                    path.c_str(), error.c_str()));
-        return SaveOutcome::kUnreadable;
+    SaveOutcome outcome = SaveOutcome::kSaved;
+    std::string why = WriteAndCompile(model, nameField, idField, temporary, outcome);
+    if (why.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        why = msg::Format("it cannot be renamed from %s [%s]", temporary.c_str(),
+                          std::strerror(errno));
+        outcome = SaveOutcome::kNotWritten;
     }
-    Schema schema;
-    if (!LoadSchema(schema, doc)) {
-        dialogs.Message(msg::Format(
-            "The schema was saved in %s but could not be compiled; the parser's lines in "
-            "Morvane.log give the reason (they are written when LogFlag is on). No header or "
-            "empty XML file was generated.",
-            path.c_str()));
-        return SaveOutcome::kNotCompiled;
+    if (!why.empty()) {
+        std::remove(temporary.c_str());
+        dialogs.Message(NotSaved(path, why));
+        return outcome;
     }
-    // Its failures are logged by the generators; the user is not told.
-    GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
-                        config.resultsIncludeDirectory.c_str());
 
     dialogs.Message(msg::kSaved);
     model.newSchema = false;
+    model.MarkSaved();
     return SaveOutcome::kSaved;
 }
 

@@ -2,6 +2,12 @@
 // in the configured schema directory, reads it back with the schema parser
 // and runs the same per-schema generation as Morvane (layout report, empty
 // XML data file, C header).
+//
+// A save is all or nothing: the file is written under a temporary name in
+// the schema directory, read back, compiled and its outputs generated; only
+// then is it renamed over the target. On any failure the target is left as
+// it was (the old file, or none), the temporary is removed and the message
+// says that the schema was not saved and why.
 #pragma once
 
 #include <string>
@@ -16,21 +22,32 @@ class CUserDialogs;
 enum class SaveOutcome {
     kNoSchema,      // "Schema is not created!"
     kNameEmpty,     // "Error! name of schema is empty!"
-    kRefused,       // a field too long, a bad name or an unwritable comment; nothing written
+    kRefused,       // a field too long or not compilable, a comment XML cannot hold, or a
+                    // target outside the schema directory; nothing written
     kDeclined,      // the file exists and the user answered No; nothing written
-    kNotWritten,    // the file could not be created or written
+    kNotWritten,    // the file could not be written or renamed over the target
     kUnreadable,    // written, but the read-back failed (logged and shown)
     kNotCompiled,   // written and read back, but the parser refused it (shown)
+    kNotGenerated,  // compiled, but the header or empty XML data file failed (shown)
     kSaved,         // written, compiled and generated; "Schema created successfully!"
 };
 
 // Saves the model's current schema with the texts of the Schema page's Name
 // and Id fields. Every outcome the user must know of is shown through
 // dialogs; the model is never changed, except that a successful save clears
-// its new-schema flag. model.configuration() gives the schema directory
-// (created when missing) and the output directories of the generation;
-// without one nothing is written (kNotWritten, shown).
+// its new-schema flag and takes the model as saved. model.configuration()
+// gives the schema directory (created when missing) and the output
+// directories of the generation; without one nothing is written
+// (kNotWritten, shown).
 SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::string_view idField,
                        CUserDialogs& dialogs);
+
+// The path a text typed into "Change File Name" stands for: a bare name is
+// <directory>/<name>.xsd, a relative path is taken from directory, and
+// ".xsd" is appended to a file name without it. False, with error set, when
+// the text is empty or the file would not lie directly in directory (which
+// must exist).
+bool ResolveSchemaPath(const std::string& directory, const std::string& text, std::string& path,
+                       std::string& error);
 
 }  // namespace morvane

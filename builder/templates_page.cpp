@@ -160,7 +160,11 @@ void CTemplateStructures::DeleteOne() {
         dialogs_.Message(msg::kTemplateNotSelected);
         return;
     }
-    if (!dialogs_.AskYesNo(msg::kDeleteEnumeration)) return;
+    const CEditTemplate& t = *model_.Templates()[static_cast<size_t>(index)];
+    if (!dialogs_.AskYesNo(msg::StillUsedBy("Template", t.name.view(),
+                                            model_.MembersUsingTemplate(t.name.view())) +
+                           msg::kDeleteEnumeration))
+        return;
     editor_->List()->SetRows({});
     editor_->NameEdit()->clear();
     model_.RemoveTemplate(static_cast<size_t>(index));
@@ -170,7 +174,11 @@ void CTemplateStructures::DeleteOne() {
 
 void CTemplateStructures::DeleteAll() {
     if (templates_->count() == 0) return;
-    if (!dialogs_.AskYesNo(msg::kDeleteAllEnumerations)) return;
+    std::string used;
+    for (const auto& t : model_.Templates())
+        used += msg::StillUsedBy("Template", t->name.view(),
+                                 model_.MembersUsingTemplate(t->name.view()));
+    if (!dialogs_.AskYesNo(used + msg::kDeleteAllEnumerations)) return;
     editor_->List()->SetRows({});
     templates_->SetNames({});
     editor_->NameEdit()->clear();
@@ -240,7 +248,7 @@ void CTemplateStructures::RowDoubleClicked(int row) {
     if (t == nullptr || row < 0 || static_cast<size_t>(row) >= t->elements.size()) return;
     // A copy: the kind change below may make another template current.
     const CEditElement e = t->elements[static_cast<size_t>(row)];
-    editor_->SelectKind(CElementEditor::KindIndex(QString::fromUtf8(e.kind.c_str())));
+    editor_->ShowKind(QString::fromUtf8(e.kind.c_str()));
     KindChanged();
     // The type is found by name among the types offered, so a "Structure"
     // row selects its own template also when the named one is left out.

@@ -14,8 +14,13 @@ class CUserDialogs {
 
     // A message box with an OK button.
     virtual void Message(const std::string& text) = 0;
-    // A Yes/No question; true only when the answer is Yes.
+    // A Yes/No question; true only when the answer is Yes. No is the default
+    // button and Escape answers No.
     virtual bool AskYesNo(const std::string& question) = 0;
+    // A question about unsaved work with Yes, No and Cancel. Yes is the
+    // default button; Escape or closing the box answers Cancel.
+    enum class Answer { kYes, kNo, kCancel };
+    virtual Answer AskYesNoCancel(const std::string& question) = 0;
     // The Change File Name dialog opened on path; returns the path it ends
     // with (path itself when the user dismisses it).
     virtual std::string ChangeFileName(const std::string& path) = 0;

@@ -124,6 +124,8 @@ class BuilderPagesTest : public QObject, public test::SheetFixture {
         QStringList secondRows;
         std::string notSelected;
         bool deleteAllKeepsButtons;
+        std::string firstUsedBy;  // what the delete questions say of the users
+        std::string allUsedBy;
     };
     NamedListPage ListPage(int page) const;
     void Create(int page, const QString& name, const QString& comment = QString());
@@ -152,7 +154,7 @@ class BuilderPagesTest : public QObject, public test::SheetFixture {
 
 void BuilderPagesTest::init() {
     SetUpFixture();
-    test::WriteFile(*dir_ / "Shapes.xsd", kShapes);
+    test::WriteFile(InSchemas("Shapes.xsd"), kShapes);
     MakeSheet();
 }
 
@@ -177,19 +179,24 @@ BuilderPagesTest::NamedListPage BuilderPagesTest::ListPage(int page) const {
                 {"Mode", "Color"},
                 {"RED|1"},
                 "Enumeration element is not selected from the Enumeration list",
-                false};
+                false,
+                "Enumeration \"Mode\" is still used by Line.mode. ",
+                "Enumeration \"Mode\" is still used by Line.mode. "};
     }
     CTemplateStructures* p = Templates();
-    return {p->TemplateList(),
-            p->TemplateNameEdit(),
-            p->DeleteOneButton(),
-            p->DeleteAllButton(),
-            p->Editor()->List(),
-            p->Editor()->NameEdit(),
-            {"Point", "Line"},
-            {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
-            "Template is not selected from the Template list",
-            true};
+    return {
+        p->TemplateList(),
+        p->TemplateNameEdit(),
+        p->DeleteOneButton(),
+        p->DeleteAllButton(),
+        p->Editor()->List(),
+        p->Editor()->NameEdit(),
+        {"Point", "Line"},
+        {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
+        "Template is not selected from the Template list",
+        true,
+        "Template \"Point\" is still used by Line.from. ",
+        "Template \"Point\" is still used by Line.from. Template \"Line\" is still used by line. "};
 }
 
 void BuilderPagesTest::Create(int page, const QString& name, const QString& comment) {
@@ -286,7 +293,8 @@ void BuilderPagesTest::deleteOne() {
     dialogs_->answers = {false};
     QTest::mouseClick(p.deleteOne, Qt::LeftButton);
     QCOMPARE(dialogs_->questions,
-             std::vector<std::string>{"Are you sure that you want to delete enumeration?"});
+             std::vector<std::string>{p.firstUsedBy +
+                                      "Are you sure that you want to delete enumeration?"});
     QCOMPARE(ModelNames(page), both);
 
     // The first goes; the second becomes current and shows its rows whole.
@@ -332,9 +340,9 @@ void BuilderPagesTest::deleteAll() {
     const NamedListPage p = ListPage(page);
     dialogs_->answers = {false};
     QTest::mouseClick(p.deleteAll, Qt::LeftButton);
-    QCOMPARE(
-        dialogs_->questions,
-        std::vector<std::string>{"Are you sure that you want to delete all enumeration list?"});
+    QCOMPARE(dialogs_->questions,
+             std::vector<std::string>{
+                 p.allUsedBy + "Are you sure that you want to delete all enumeration list?"});
     QCOMPARE(ModelNames(page).size(), size_t{2});
 
     p.rowName->setText("typed");
@@ -757,16 +765,11 @@ void BuilderPagesTest::templatesAddWithTheSecondRowSelected() {
 void BuilderPagesTest::templatesAddRefusals_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("typedKind");  // typed over "Element:" when not empty
-    QTest::addColumn<QString>("typedType");  // typed over "Type:" when not empty
+    QTest::addColumn<QString>("typedType");  // typed over "Type:" when not null
     QTest::addColumn<QString>("message");
-    QTest::newRow("typed type") << "a"
-                                << ""
-                                << "integer"
-                                << "Error! Type is empty";
+    QTest::newRow("cleared type") << "a" << QString() << QString("") << "Error! Type is empty";
     QTest::newRow("typed kind") << "a"
-                                << "Itemz"
-                                << ""
-                                << "Error! Type is empty";
+                                << "Itemz" << QString() << "Error! Type is empty";
 }
 
 void BuilderPagesTest::templatesAddRefusals() {
@@ -777,7 +780,7 @@ void BuilderPagesTest::templatesAddRefusals() {
     LoadShapes();
     GoTo(CMyPropertySheet::kTemplatesPage);
     if (!typedKind.isEmpty()) Editor()->KindCombo()->setEditText(typedKind);
-    if (!typedType.isEmpty()) Editor()->TypeCombo()->setEditText(typedType);
+    if (!typedType.isNull()) Editor()->TypeCombo()->setEditText(typedType);
     TypeInto(Editor()->NameEdit(), name);
     Click(Editor()->AddButton());
     QCOMPARE(dialogs_->messages, std::vector<std::string>{message.toStdString()});
@@ -864,13 +867,13 @@ void BuilderPagesTest::templatesEditElement() {
 
     const struct {
         QString name, typedKind, typedType, message;
-    } refusals[] = {{"", "", "", "Error! Empty field"},
-                    {"ok", "", "Nowhere", "Error! Type is empty"},
-                    {"ok", "Bogus", "", "Error! Type is empty"}};
+    } refusals[] = {{"", "", QString(), "Error! Empty field"},
+                    {"ok", "", QString(""), "Error! Type is empty"},
+                    {"ok", "Bogus", QString(), "Error! Type is empty"}};
     for (const auto& r : refusals) {
         Choose(Editor()->KindCombo(), CElementEditor::kItem);
         if (!r.typedKind.isEmpty()) Editor()->KindCombo()->setEditText(r.typedKind);
-        if (!r.typedType.isEmpty()) Editor()->TypeCombo()->setEditText(r.typedType);
+        if (!r.typedType.isNull()) Editor()->TypeCombo()->setEditText(r.typedType);
         Editor()->NameEdit()->setText(r.name);
         Click(Editor()->EditButton());
         QCOMPARE(dialogs_->LastMessage(), r.message.toStdString());
@@ -928,11 +931,12 @@ void BuilderPagesTest::templatesDoubleClickLoadsTheRow() {
     QCOMPARE(Editor()->KindCombo()->currentText(), QString("Structure"));
     QCOMPARE(Entries(Editor()->TypeCombo()), (QStringList{"Line", "Box"}));
     QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Line"));
-    // The row's own type left out: the first type offered.
+    // The row's own type left out of the choices: shown as it is all the same.
     Templates()->TemplateNameEdit()->setText("Line");
     DoubleClickViewRow(Editor()->List(), 0);
     QCOMPARE(Entries(Editor()->TypeCombo()), (QStringList{"Point", "Box"}));
-    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Point"));
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Line"));
+    QCOMPARE(Editor()->TypeCombo()->currentIndex(), -1);
 
     Choose(Templates()->TemplateList(), 1);   // Line
     DoubleClickViewRow(Editor()->List(), 1);  // mode: Item_enum of Mode, 2

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
 namespace morvane::test {
 
@@ -38,33 +37,6 @@ CEditTemplate& AddTemplate(CEditModel& model, const std::string& name, const std
     return model.AppendTemplate(std::move(t));
 }
 
-namespace {
-
-void DumpElements(std::ostream& out, const std::vector<CEditElement>& elements) {
-    for (const CEditElement& e : elements)
-        out << "  " << e.kind.view() << '|' << e.name.view() << '|' << e.type.view() << '|'
-            << e.nrepetitions.view() << '|' << e.collapsed << "|[" << e.comment << "]\n";
-}
-
-}  // namespace
-
-std::string Dump(const CEditModel& model) {
-    std::ostringstream out;
-    for (const auto& e : model.Enumerations()) {
-        out << "enum " << e->name.view() << '\n';
-        for (const CEditEnumItem& i : e->items) out << "  " << i.name.view() << '=' << i.id.view() << '\n';
-    }
-    for (const auto& t : model.Templates()) {
-        out << "template " << t->name.view() << " [" << t->comment << "]\n";
-        DumpElements(out, t->elements);
-    }
-    if (const CEditSchema* s = model.CurrentSchema()) {
-        out << "schema " << s->name.view() << ' ' << s->id.view() << '\n';
-        DumpElements(out, s->elements);
-    } else {
-        out << "no schema\n";
-    }
-    return out.str();
-}
+std::string Dump(const CEditModel& model) { return model.Snapshot(); }
 
 }  // namespace morvane::test

@@ -9,10 +9,13 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -27,6 +30,7 @@
 #include "builder/general_page.h"
 #include "builder/name_list.h"
 #include "builder/property_sheet.h"
+#include "builder/qt_dialogs.h"
 #include "builder/report_view.h"
 #include "builder/schema_page.h"
 #include "builder/spin_edit.h"
@@ -60,6 +64,32 @@ void PageRows() {
     QTest::newRow("Templates") << int(CMyPropertySheet::kTemplatesPage);
     QTest::newRow("Schema") << int(CMyPropertySheet::kSchemaPage);
 }
+
+// Answers every message box that comes, as a user at the keyboard: records
+// its text and default button, then presses the next key given (Escape when
+// none is left).
+class BoxAnswerer : public QObject {
+  public:
+    explicit BoxAnswerer(QList<int> keys) : keys_(std::move(keys)) {
+        connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::Poll);
+        timer_.start(20);
+    }
+
+    QStringList texts;
+    QList<QMessageBox::StandardButton> defaults;
+
+  private:
+    void Poll() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        texts << box->text();
+        defaults << box->standardButton(box->defaultButton());
+        QTest::keyClick(box, Qt::Key(keys_.isEmpty() ? int(Qt::Key_Escape) : keys_.takeFirst()));
+    }
+
+    QList<int> keys_;
+    QTimer timer_;
+};
 
 QStringList Texts(const QListWidget* list) {
     QStringList texts;
@@ -99,22 +129,39 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void leaveQuestion_data();
     void leaveQuestion();
     void leaveAfterLoadingNeverAsks();
-    void closeRunsTheLeaveStepButTheFrameDoesNot();
+    void closeAsksAboutUnsavedEdits();
     void enterAndEscapeAreSwallowed_data();
     void enterAndEscapeAreSwallowed();
     void tabOrderFollowsTheLayout_data();
     void tabOrderFollowsTheLayout();
-    void columnsKeepTheirProportions();
+    // Data the editor must not change or drop, through the real message
+    // boxes.
+    void dataKept_data();
+    void dataKept();
+    // Saves that must not leave a broken or misplaced file.
+    void saves_data();
+    void saves();
+    // The General page's directory and keys, the list headers.
+    void gettingAround_data();
+    void gettingAround();
     void changeNameDialog();
     void spinEditKeepsFreeText();
 
   private:
-    void Write(const std::string& name, const char* text) { test::WriteFile(*dir_ / name, text); }
+    void Write(const std::string& name, const char* text) {
+        test::WriteFile(InSchemas(name), text);
+    }
     void DoubleClickFile(const QString& name);
     void DoubleClickRow(int row) { DoubleClickViewRow(Editor()->List(), row); }
     void ClickRow(int row) { ClickViewRow(Editor()->List(), row); }
     void AddElement(const QString& name, int kind = -1, int type = -1) {
         AddElementIn(Editor(), name, kind, type);
+    }
+
+    int RowNamed(const QString& name) const {
+        for (int r = 0; r < Editor()->List()->rowCount(); ++r)
+            if (Editor()->List()->CellText(r, 1) == name) return r;
+        return -1;
     }
 
     CGeneral* General() const { return sheet_->General(); }
@@ -163,7 +210,7 @@ void BuilderWidgetTest::generalListsOnlyExactXsdNames() {
     for (const char* name : {"a.xsd", "b.XSD", "c.xsd.bak", "d.xsdx"}) test::WriteFile(other / name, "x");
     test::MakeDirs(other / "dir.xsd.d");
     test::MakeDirs(other / "sub");
-    const std::string working = dir_->path();
+    const std::string working = std::filesystem::canonical(config_->schemasDirectory).string();
     sheet_.reset();
     std::filesystem::remove_all(working);
     std::filesystem::copy(other.path(), working, std::filesystem::copy_options::recursive);
@@ -180,8 +227,8 @@ void BuilderWidgetTest::generalLoadsTwoFilesIntoTheSchemaPage() {
     DoubleClickFile("Second.xsd");
     QVERIFY(dialogs_->messages.empty());
     QCOMPARE(Texts(General()->LoadedList()),
-             (QStringList{QString::fromStdString(*dir_ / "PosRec.xsd"),
-                          QString::fromStdString(*dir_ / "Second.xsd")}));
+             (QStringList{QString::fromStdString(InSchemas("PosRec.xsd")),
+                          QString::fromStdString(InSchemas("Second.xsd"))}));
     QVERIFY(General()->NewSchemaButton()->isEnabled());
     Shot("loaded");
 
@@ -217,7 +264,7 @@ void BuilderWidgetTest::generalShowsAnUnparsableFileAndGoesOn() {
     const std::string before = test::Dump(Model());
     DoubleClickFile("Broken.xsd");
     QCOMPARE(dialogs_->messages.size(), size_t{1});
-    const std::string expectedStart = "Error  during reading  " + (*dir_ / "Broken.xsd") + "[";
+    const std::string expectedStart = "Error  during reading  " + InSchemas("Broken.xsd") + "[";
     QVERIFY2(dialogs_->messages[0].rfind(expectedStart, 0) == 0, dialogs_->messages[0].c_str());
     QCOMPARE(General()->LoadedList()->count(), 1);
     QCOMPARE(test::Dump(Model()), before);
@@ -255,12 +302,13 @@ void BuilderWidgetTest::generalNewSchemaEmptiesTheModel() {
 }
 
 void BuilderWidgetTest::generalBrowse_data() {
-    QTest::addColumn<int>("pick");  // 0 sub, 1 outside, 2 cancel
+    QTest::addColumn<int>("pick");  // 0 sub, 1 outside, 2 cancel, 3 the program directory
     QTest::addColumn<bool>("changed");
     QTest::addColumn<bool>("message");
     QTest::newRow("subdirectory") << 0 << true << false;
     QTest::newRow("outside the root") << 1 << false << true;
     QTest::newRow("cancelled") << 2 << false << false;
+    QTest::newRow("up to the program directory") << 3 << true << false;
 }
 
 void BuilderWidgetTest::generalBrowse() {
@@ -269,20 +317,22 @@ void BuilderWidgetTest::generalBrowse() {
     QFETCH(bool, message);
     test::MakeDirs(*dir_ / "sub");
     test::WriteFile(*dir_ / "sub/Only.xsd", "x");
+    test::WriteFile(*dir_ / "Top.xsd", "x");
     test::TempDir outside;
-    const std::string picks[] = {*dir_ / "sub", outside.path()};
-    dialogs_->folders = {pick < 2 ? std::optional<std::string>(picks[pick]) : std::nullopt};
+    const std::string picks[] = {*dir_ / "sub", outside.path(), "", dir_->path()};
+    dialogs_->folders = {pick != 2 ? std::optional<std::string>(picks[pick]) : std::nullopt};
 
+    const std::string schemas = InSchemas("").substr(0, InSchemas("").size() - 1);
     QTest::mouseClick(General()->BrowseButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->browseTitles, std::vector<std::string>{"Select Directory:"});
-    QCOMPARE(dialogs_->browseStarts, std::vector<std::string>{dir_->path()});
+    QCOMPARE(dialogs_->browseStarts, std::vector<std::string>{schemas});
     QCOMPARE(!dialogs_->messages.empty(), message);
-    const std::string expected = changed ? std::filesystem::canonical(*dir_ / "sub").string()
-                                         : dir_->path();
+    const std::string expected =
+        changed ? std::filesystem::canonical(picks[pick]).string() : schemas;
     QCOMPARE(General()->DirectoryEdit()->text(), QString::fromStdString(expected));
     QCOMPARE(Model().workingDirectory.str(), expected);
-    QCOMPARE(Texts(General()->FileList()),
-             changed ? QStringList{"Only.xsd"} : (QStringList{"PosRec.xsd", "Second.xsd"}));
+    const QStringList files[] = {{"Only.xsd"}, {"PosRec.xsd", "Second.xsd"}, {"Top.xsd"}};
+    QCOMPARE(Texts(General()->FileList()), files[!changed ? 1 : pick == 0 ? 0 : 2]);
 }
 
 void BuilderWidgetTest::generalHelpOpensTheAboutBox() {
@@ -327,23 +377,36 @@ void BuilderWidgetTest::schemaAddInsertsBeforeTheSelectedRow() {
 void BuilderWidgetTest::schemaAddRefusals_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("repetitions");
-    QTest::addColumn<QString>("typed");  // text typed over "Type:"
+    QTest::addColumn<QString>("kind");  // typed over "Element:", unless empty
+    QTest::addColumn<bool>("clearType");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty name") << "" << "1" << "" << "Error! name is empty";
-    QTest::newRow("name of 50") << QString(50, 'n') << "1" << "" << "Error! Size of field > max[50]";
-    QTest::newRow("repetitions of 10") << "a" << "1234567890" << "" << "Error! Size of field > max[10]";
-    QTest::newRow("typed type") << "a" << "1" << "integer" << "Error! Type is empty";
+    QTest::newRow("empty name") << ""
+                                << "1"
+                                << "" << false << "Error! name is empty";
+    QTest::newRow("name of 50") << QString(50, 'n') << "1"
+                                << "" << false << "Error! Size of field > max[50]";
+    QTest::newRow("repetitions of 10") << "a"
+                                       << "1234567890"
+                                       << "" << false << "Error! Size of field > max[10]";
+    QTest::newRow("type cleared") << "a"
+                                  << "1"
+                                  << "" << true << "Error! Type is empty";
+    QTest::newRow("no kind") << "a"
+                             << "1"
+                             << "Itme" << false << "Error! Type is empty";
 }
 
 void BuilderWidgetTest::schemaAddRefusals() {
     QFETCH(QString, name);
     QFETCH(QString, repetitions);
-    QFETCH(QString, typed);
+    QFETCH(QString, kind);
+    QFETCH(bool, clearType);
     QFETCH(QString, message);
     GoTo(CMyPropertySheet::kSchemaPage);
     QTest::keyClicks(Editor()->NameEdit(), name);
     Editor()->RepetitionsEdit()->SetText(repetitions);
-    if (!typed.isEmpty()) Editor()->TypeCombo()->setEditText(typed);
+    if (!kind.isEmpty()) Editor()->KindCombo()->setEditText(kind);
+    if (clearType) Editor()->TypeCombo()->setEditText("");
     QTest::mouseClick(Editor()->AddButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->messages, std::vector<std::string>{message.toStdString()});
     QCOMPARE(Model().CurrentSchema(), nullptr);
@@ -496,7 +559,7 @@ void BuilderWidgetTest::leaveQuestion() {
     GoTo(CMyPropertySheet::kSchemaPage);
     SchemaPage()->NameEdit()->setText("Fresh");
     AddElement("x");
-    dialogs_->answers = {answer};
+    dialogs_->choices = {answer ? CUserDialogs::Answer::kYes : CUserDialogs::Answer::kNo};
     GoTo(CMyPropertySheet::kGeneralPage);
     QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
     QCOMPARE(Model().CurrentSchema() != nullptr, answer);
@@ -515,23 +578,25 @@ void BuilderWidgetTest::leaveAfterLoadingNeverAsks() {
     GoTo(CMyPropertySheet::kSchemaPage);
     AddElement("more");
     GoTo(CMyPropertySheet::kTemplatesPage);
-    QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
     QVERIFY(dialogs_->questions.empty());
 }
 
-void BuilderWidgetTest::closeRunsTheLeaveStepButTheFrameDoesNot() {
-    GoTo(CMyPropertySheet::kSchemaPage);
-    AddElement("x");
-    sheet_->close();  // the window frame: cancels, nothing asked
+void BuilderWidgetTest::closeAsksAboutUnsavedEdits() {
+    DoubleClickFile("PosRec.xsd");
+    sheet_->close();  // nothing changed since the load: nothing asked
     QVERIFY(dialogs_->questions.empty());
-    QCOMPARE(sheet_->result(), int(QDialog::Rejected));
+    QVERIFY(!sheet_->isVisible());
 
     MakeSheet();
+    DoubleClickFile("PosRec.xsd");
     GoTo(CMyPropertySheet::kSchemaPage);
     AddElement("x");
-    dialogs_->answers = {false};
+    GoTo(CMyPropertySheet::kGeneralPage);
+    dialogs_->choices = {CUserDialogs::Answer::kCancel, CUserDialogs::Answer::kNo};
+    sheet_->close();  // the window frame
+    QVERIFY(sheet_->isVisible());
     QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
+    QCOMPARE(dialogs_->questions, std::vector<std::string>(2, "Do you want to save schema?"));
     QCOMPARE(sheet_->result(), int(QDialog::Accepted));
     QVERIFY(!sheet_->isVisible());
 }
@@ -548,6 +613,7 @@ void BuilderWidgetTest::enterAndEscapeAreSwallowed() {
     int tried = 0;
     for (QWidget* w : widgets) {
         if (!w->isVisible() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus) continue;
+        if (w == General()->FileList()) continue;  // Enter loads the file there
         w->setFocus();
         for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             QTest::keyClick(w, Qt::Key(key));
@@ -555,7 +621,7 @@ void BuilderWidgetTest::enterAndEscapeAreSwallowed() {
         }
         ++tried;
     }
-    QVERIFY(tried >= 6);
+    QVERIFY(tried >= 5);
     QTest::keyClick(sheet_.get(), Qt::Key_Escape);
     QVERIFY(sheet_->isVisible());
     QCOMPARE(test::Dump(Model()), before);
@@ -620,24 +686,6 @@ void BuilderWidgetTest::tabOrderFollowsTheLayout() {
     }
 }
 
-void BuilderWidgetTest::columnsKeepTheirProportions() {
-    GoTo(CMyPropertySheet::kSchemaPage);
-    CReportView* list = Editor()->List();
-    const double fractions[] = {0.2, 0.35, 0.3, 0.1, 0.05};
-    int lastListHeight = 0;
-    for (QSize size : {QSize(700, 560), QSize(1100, 800)}) {
-        sheet_->resize(size);
-        QTest::qWait(50);
-        const int width = list->viewport()->width();
-        for (int c = 0; c < 5; ++c)
-            QCOMPARE(list->columnWidth(c), int(width * fractions[c]));
-        QVERIFY(list->height() > lastListHeight);
-        QVERIFY(Editor()->NameEdit()->width() > size.width() / 2);
-        lastListHeight = list->height();
-        Shot(QString("size-%1").arg(size.width()));
-    }
-}
-
 void BuilderWidgetTest::changeNameDialog() {
     CChangeNameDlg dialog;
     dialog.SetPath("/a/S.xsd");
@@ -675,6 +723,310 @@ void BuilderWidgetTest::spinEditKeepsFreeText() {
         spin.stepBy(row.steps);
         QCOMPARE(spin.Text(), row.after);
     }
+}
+
+namespace {
+
+enum DataStep { kEditRow, kLeaveNew, kCloseEdited, kNewSchemaEdited, kRenameLoaded, kDeleteUsed };
+
+}  // namespace
+
+void BuilderWidgetTest::dataKept_data() {
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("name");   // the row, enumeration or template acted on
+    QTest::addColumn<int>("key");        // pressed in the message box
+    QTest::addColumn<QString>("shown");  // the Type field, the question, or the Name field
+    const int escape = Qt::Key_Escape, enter = Qt::Key_Return,
+              schema = CMyPropertySheet::kSchemaPage;
+    QTest::newRow("type not offered") << int(kEditRow) << schema << "note" << 0 << "text";
+    QTest::newRow("Item of an enumeration")
+        << int(kEditRow) << schema << "history" << 0 << "Status";
+    QTest::newRow("leave a new schema, Escape")
+        << int(kLeaveNew) << schema << "x" << escape << "Do you want to save schema?";
+    QTest::newRow("leave a new schema, Enter saves")
+        << int(kLeaveNew) << schema << "x" << enter << "Do you want to save schema?";
+    QTest::newRow("close with edits, Escape")
+        << int(kCloseEdited) << schema << "x" << escape << "Do you want to save schema?";
+    QTest::newRow("New Schema with edits, Escape")
+        << int(kNewSchemaEdited) << int(CMyPropertySheet::kGeneralPage) << "x" << escape
+        << "Do you want to save schema?";
+    QTest::newRow("renamed loaded schema")
+        << int(kRenameLoaded) << schema << "Renamed" << 0 << "Renamed";
+    QTest::newRow("used enumeration, Enter")
+        << int(kDeleteUsed) << int(CMyPropertySheet::kEnumerationsPage) << "Status" << enter
+        << "Enumeration \"Status\" is still used by status, history. "
+           "Are you sure that you want to delete enumeration?";
+    QTest::newRow("used template, Enter")
+        << int(kDeleteUsed) << int(CMyPropertySheet::kTemplatesPage) << "Sample" << enter
+        << "Template \"Sample\" is still used by samples. "
+           "Are you sure that you want to delete enumeration?";
+}
+
+void BuilderWidgetTest::dataKept() {
+    QFETCH(int, step);
+    QFETCH(int, page);
+    QFETCH(QString, name);
+    QFETCH(int, key);
+    QFETCH(QString, shown);
+    Write("Telemetry.xsd",
+          test::ReadFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd").c_str());
+    CQtDialogs real;
+    MakeSheet(&real);
+    BoxAnswerer answerer({key});
+    if (step != kLeaveNew) {  // loaded with Enter
+        QListWidget* files = General()->FileList();
+        files->setCurrentItem(files->findItems("Telemetry.xsd", Qt::MatchExactly).value(0));
+        QTest::keyClick(files, Qt::Key_Return);
+        QCOMPARE(General()->LoadedList()->count(), 1);
+    }
+    GoTo(step == kNewSchemaEdited ? int(CMyPropertySheet::kSchemaPage) : page);
+    if (step == kLeaveNew) TypeInto(SchemaPage()->NameEdit(), "Fresh");
+    if (step == kLeaveNew || step == kCloseEdited || step == kNewSchemaEdited) AddElement(name);
+    if (step == kNewSchemaEdited) GoTo(page);
+    const std::string before = test::Dump(Model());
+    switch (step) {
+        case kEditRow:
+            DoubleClickRow(RowNamed(name));
+            QCOMPARE(Editor()->TypeCombo()->currentText(), shown);
+            QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
+            break;
+        case kLeaveNew:
+            QTest::mouseClick(
+                sheet_->Tabs()->tabBar(), Qt::LeftButton, {},
+                sheet_->Tabs()->tabBar()->tabRect(CMyPropertySheet::kGeneralPage).center());
+            break;
+        case kCloseEdited:
+            QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+            break;
+        case kNewSchemaEdited:
+            QTest::mouseClick(General()->NewSchemaButton(), Qt::LeftButton);
+            break;
+        case kRenameLoaded:
+            TypeInto(SchemaPage()->NameEdit(), name);
+            GoTo(CMyPropertySheet::kTemplatesPage);
+            GoTo(page);
+            QCOMPARE(SchemaPage()->NameEdit()->text(), shown);
+            return;
+        default:
+            QTest::mouseClick(page == CMyPropertySheet::kEnumerationsPage
+                                  ? sheet_->Enumerations()->DeleteOneButton()
+                                  : sheet_->Templates()->DeleteOneButton(),
+                              Qt::LeftButton);
+    }
+    if (step == kEditRow) QVERIFY(answerer.texts.isEmpty());
+    if (step != kEditRow) {
+        // The question came, through the real message box, and its default
+        // button is the one that loses nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.texts.size(),
+                                  step == kLeaveNew && key == Qt::Key_Return ? 2 : 1, 20000);
+        QCOMPARE(answerer.texts[0], shown);
+        QCOMPARE(answerer.defaults[0], step == kDeleteUsed ? QMessageBox::No : QMessageBox::Yes);
+    }
+    if (step == kLeaveNew && key == Qt::Key_Return) {  // saved, then the page is left
+        QCOMPARE(answerer.texts[1], QString("Schema created successfully!"));
+        QVERIFY(test::FileExists(InSchemas("Fresh.xsd")));
+        GoTo(page);
+        QCOMPARE(SchemaPage()->NameEdit()->text(), QString("Fresh"));
+        return;
+    }
+    // Nothing changed or dropped; the user is still where he was.
+    QCOMPARE(test::Dump(Model()), before);
+    QVERIFY(sheet_->isVisible());
+    QCOMPARE(sheet_->Tabs()->currentIndex(), page);
+    if (page == CMyPropertySheet::kSchemaPage) {
+        QCOMPARE(SchemaPage()->NameEdit()->text(), step == kLeaveNew ? "Fresh" : "Telemetry");
+        QCOMPARE(Editor()->List()->rowCount(), int(Model().CurrentSchema()->elements.size()));
+    }
+}
+
+namespace {
+
+enum SaveTweak {
+    kNone,
+    kMemberName,
+    kTemplateKeyword,
+    kEnumQuote,
+    kEmptyRepetitions,
+    kEnumId,
+    kTemplateOrder
+};
+
+}  // namespace
+
+void BuilderWidgetTest::saves_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("tweak");
+    QTest::addColumn<QString>("newPath");  // typed into "Change File Name"; null: no such question
+    QTest::addColumn<QString>("message");  // part of the last message; %1 the Schemas directory
+    QTest::addColumn<QString>("written");  // the file the save made in Schemas, if any
+    const QString none;
+    const QString identifier =
+        " is not a C identifier (letters, digits and _, not first a "
+        "digit, no C keyword). The schema is not saved.";
+    QTest::newRow("member name") << "Rec"
+                                 << "1" << int(kMemberName) << none
+                                 << "Error! Name of member 1 of the schema \"my field\"" +
+                                        identifier
+                                 << none;
+    QTest::newRow("C keyword as template name")
+        << "Rec"
+        << "1" << int(kTemplateKeyword) << none << "Error! Name of template \"struct\"" + identifier
+        << none;
+    QTest::newRow("quote in enumeration name")
+        << "Rec"
+        << "1" << int(kEnumQuote) << none << "Name of enumeration \"Q\"<&\"" + identifier << none;
+    QTest::newRow("schema name") << "int"
+                                 << "1" << int(kNone) << none
+                                 << "Error! Name of schema \"int\"" + identifier << none;
+    QTest::newRow("empty NRepetitions") << "Rec"
+                                        << "1" << int(kEmptyRepetitions) << none
+                                        << "Error! NRepetitions of member \"count\" of the schema "
+                                           "\"\" is not a non-negative integer."
+                                        << none;
+    QTest::newRow("enumeration id x")
+        << "Rec"
+        << "1" << int(kEnumId) << none
+        << "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer." << none;
+    QTest::newRow("empty schema id")
+        << "Rec"
+        << "" << int(kNone) << none << "Error! Id of schema \"\" is not an integer." << none;
+    QTest::newRow("schema id x") << "Rec"
+                                 << "x" << int(kNone) << none
+                                 << "Error! Id of schema \"x\" is not an integer." << none;
+    QTest::newRow("does not compile")
+        << "Rec"
+        << "1" << int(kTemplateOrder) << none
+        << "Error! The schema was not saved in %1/Rec.xsd: it does not "
+           "compile: Error!!! Type name [Inner] is wrong"
+        << none;
+    QTest::newRow("does not compile over a file")
+        << "PosRec"
+        << "7" << int(kTemplateOrder) << "%1/PosRec.xsd"
+        << "Error! The schema was not saved in %1/PosRec.xsd: it does not compile" << none;
+    QTest::newRow("bare new name") << "PosRec"
+                                   << "7" << int(kNone) << "PosRec3"
+                                   << "Schema created successfully!"
+                                   << "PosRec3.xsd";
+    QTest::newRow("path outside Schemas")
+        << "PosRec"
+        << "7" << int(kNone) << "../PosRec3"
+        << "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved." << none;
+    QTest::newRow("new file") << "Fresh"
+                              << "12" << int(kNone) << none << "Schema created successfully!"
+                              << "Fresh.xsd";
+}
+
+void BuilderWidgetTest::saves() {
+    QFETCH(QString, name);
+    QFETCH(QString, id);
+    QFETCH(int, tweak);
+    QFETCH(QString, newPath);
+    QFETCH(QString, message);
+    QFETCH(QString, written);
+    const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    CEditSchema& schema = *Model().CurrentSchema();
+    CEditEnum& mode = *Model().Enumerations()[0];
+    switch (tweak) {
+        case kMemberName:
+            QVERIFY(schema.elements[0].name.Assign("my field"));
+            break;
+        case kTemplateKeyword:
+            QVERIFY(Model().Templates()[0]->name.Assign("struct"));
+            break;
+        case kEnumQuote:
+            QVERIFY(mode.name.Assign("Q\"<&"));
+            break;
+        case kEmptyRepetitions:
+            QVERIFY(schema.elements[0].nrepetitions.Assign(""));
+            break;
+        case kEnumId:
+            QVERIFY(mode.items[1].id.Assign("x"));
+            break;
+        case kTemplateOrder:  // Outer uses Inner, which comes later
+            test::AddTemplate(Model(), "Outer", "", {test::Element("Structure", "in", "Inner")});
+            test::AddTemplate(Model(), "Inner", "", {test::Element("Item", "v", "int")});
+            break;
+    }
+    TypeInto(SchemaPage()->NameEdit(), name);
+    SchemaPage()->IdEdit()->SetText(id);
+    if (!newPath.isNull()) {
+        dialogs_->answers = {true};
+        dialogs_->newPaths = {QString(newPath).replace("%1", schemas).toStdString()};
+    }
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+
+    QCOMPARE(dialogs_->questions.size(), size_t(newPath.isNull() ? 0 : 1));
+    const QString last = QString::fromStdString(dialogs_->LastMessage());
+    QVERIFY2(last.contains(QString(message).replace("%1", schemas)), qPrintable(last));
+    // Schemas holds the files it held, and the new one: no temporary, no
+    // file cut short; the file that was there is untouched.
+    QStringList expected = {"PosRec.xsd", "Second.xsd"};
+    if (!written.isEmpty()) expected << written;
+    expected.sort();
+    QCOMPARE(QDir(schemas).entryList(QDir::Files | QDir::Hidden), expected);
+    QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), std::string(kPosRec));
+    QCOMPARE(test::FileExists(config_->resultsIncludeDirectory), !written.isEmpty());
+    QVERIFY(!test::FileExists(*dir_ / "PosRec3.xsd") && !test::FileExists("PosRec3"));
+}
+
+void BuilderWidgetTest::gettingAround_data() {
+    QTest::addColumn<QSize>("size");    // invalid: the sheet's own size
+    QTest::addColumn<QString>("file");  // loaded with Enter
+    QTest::addColumn<bool>("exact");    // wide enough for the proportions alone
+    QTest::newRow("default size") << QSize() << "PosRec.xsd" << false;
+    QTest::newRow("1100 wide") << QSize(1100, 800) << "Second.xsd" << false;
+    QTest::newRow("2400 wide") << QSize(2400, 900) << "PosRec.xsd" << true;
+}
+
+void BuilderWidgetTest::gettingAround() {
+    QFETCH(QSize, size);
+    QFETCH(QString, file);
+    QFETCH(bool, exact);
+    const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
+    QCOMPARE(General()->DirectoryEdit()->text(), schemas);
+    QVERIFY(QDir::isAbsolutePath(schemas));
+    QCOMPARE(Texts(General()->FileList()), (QStringList{"PosRec.xsd", "Second.xsd"}));
+    QListWidget* files = General()->FileList();
+    files->setCurrentItem(files->findItems(file, Qt::MatchExactly).value(0));
+    QTest::keyClick(files, Qt::Key_Return);
+    QCOMPARE(Texts(General()->LoadedList()),
+             QStringList{QString::fromStdString(InSchemas(file.toStdString()))});
+    QVERIFY(dialogs_->messages.empty());
+    Shot("general");
+
+    if (size.isValid()) {
+        sheet_->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet_->size(), size, 10000);
+    }
+    const double fractions[] = {0.2, 0.35, 0.3, 0.1, 0.05};
+    for (int page : {CMyPropertySheet::kTemplatesPage, CMyPropertySheet::kSchemaPage}) {
+        GoTo(page);
+        CReportView* list = page == CMyPropertySheet::kSchemaPage
+                                ? Editor()->List()
+                                : sheet_->Templates()->Editor()->List();
+        // Every header whole, all columns within the view, and exactly the
+        // proportions when there is room for them.
+        auto laidOut = [&] {
+            const int width = list->viewport()->width();
+            const int margin = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin);
+            int sum = 0;
+            for (int c = 0; c < 5; ++c) {
+                const QString title = list->horizontalHeaderItem(c)->text();
+                const int w = list->columnWidth(c);
+                if (w < list->horizontalHeader()->fontMetrics().horizontalAdvance(title) + margin)
+                    return false;
+                if (exact && w != int(width * fractions[c])) return false;
+                sum += w;
+            }
+            return width > 0 && sum <= width;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(laidOut(), 10000);
+    }
+    Shot("schema");
 }
 
 QTEST_MAIN(BuilderWidgetTest)

@@ -1,7 +1,7 @@
 // A CUserDialogs stand-in for the builder tests: it records every message
 // and question and answers from scripts queued by the test. A question or
 // dialog that finds no scripted answer is recorded as unexpected and
-// answered No / cancelled, so a test never blocks.
+// answered No / Cancel / cancelled, so a test never blocks.
 #pragma once
 
 #include <deque>
@@ -25,6 +25,17 @@ class ScriptedDialogs : public CUserDialogs {
         }
         bool answer = answers.front();
         answers.pop_front();
+        return answer;
+    }
+
+    Answer AskYesNoCancel(const std::string& question) override {
+        questions.push_back(question);
+        if (choices.empty()) {
+            unexpected.push_back("question: " + question);
+            return Answer::kCancel;
+        }
+        Answer answer = choices.front();
+        choices.pop_front();
         return answer;
     }
 
@@ -59,6 +70,7 @@ class ScriptedDialogs : public CUserDialogs {
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     std::deque<bool> answers;
+    std::deque<Answer> choices;                 // AskYesNoCancel answers
     std::deque<std::string> newPaths;           // ChangeFileName results
     std::deque<std::optional<std::string>> folders;  // nullopt: the user cancels
     std::vector<std::string> changeNameOpenedWith;

@@ -4,13 +4,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QtTest>
 
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include <filesystem>
 
+#include "builder/builder_dlg.h"
 #include "builder/element_editor.h"
 #include "builder/enumerations_page.h"
 #include "builder/name_list.h"
@@ -23,7 +25,9 @@ namespace morvane::test {
 void SheetFixture::SetUpFixture() {
     dir_ = std::make_unique<TempDir>();
     config_ = std::make_unique<Configuration>();
+    config_->programDirectory = dir_->path();
     config_->schemasDirectory = *dir_ / "Schemas";
+    MakeDirs(config_->schemasDirectory);
     config_->resultsIncludeDirectory = *dir_ / "ResultsInclude";
     config_->resultsEmptyXmlDirectory = *dir_ / "ResultsEmptyXml";
     dialogs_ = std::make_unique<ScriptedDialogs>();
@@ -38,12 +42,17 @@ void SheetFixture::TearDownFixture() {
     QVERIFY2(unexpected.empty(), unexpected.c_str());
 }
 
-void SheetFixture::MakeSheet() {
+void SheetFixture::MakeSheet(CUserDialogs* dialogs) {
     sheet_.reset();
-    sheet_ = std::make_unique<CMyPropertySheet>("RivivarozeRivirov", config_.get(), dir_->path(),
-                                                *dialogs_);
+    sheet_ = std::make_unique<CMyPropertySheet>("RivivarozeRivirov", config_.get(),
+                                                InitialWorkingDirectory(*config_),
+                                                dialogs ? *dialogs : *dialogs_);
     sheet_->show();
     QVERIFY(QTest::qWaitForWindowExposed(sheet_.get(), 5000));
+}
+
+std::string SheetFixture::InSchemas(const std::string& name) const {
+    return std::filesystem::canonical(config_->schemasDirectory).string() + "/" + name;
 }
 
 void SheetFixture::GoTo(int page) {

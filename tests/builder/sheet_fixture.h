@@ -36,9 +36,12 @@ class SheetFixture {
     // Fails the test when a dialog came that no script answered, then drops
     // everything SetUpFixture() and MakeSheet() made.
     void TearDownFixture();
-    // Makes a fresh sheet on the working directory, General page first, and
-    // waits until it is shown.
-    void MakeSheet();
+    // Makes a fresh sheet, General page first, on the directory the program
+    // starts on (the Schemas directory), and waits until it is shown. The
+    // sheet asks through dialogs, the scripted dialogs when it is null.
+    void MakeSheet(CUserDialogs* dialogs = nullptr);
+    // A path in the Schemas directory, the program directory's "Schemas".
+    std::string InSchemas(const std::string& name) const;
 
     // Clicks the page's tab, as a user switches pages.
     void GoTo(int page);
