@@ -6,10 +6,7 @@
 //   order (member structures are visited at their place in that order)
 //   the record's typedef struct
 //   #pragma pack(pop) / #endif //__NAME__
-#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "generate/output_files.h"
@@ -23,7 +20,7 @@ namespace {
 // The state of the one run in progress, shared by the recursive walk. Reset
 // by IncludeRunScope when the run ends, aborted or not.
 struct IncludeRun {
-    std::FILE* file = nullptr;
+    std::string text;      // the header, written whole at the end of the run
     std::string guard;     // upper-case top structure name, for the closing line
     std::string typeWord;  // scratch: the type written in front of a member name
 };
@@ -32,10 +29,7 @@ IncludeRun g_run;
 class IncludeRunScope {
   public:
     IncludeRunScope() = default;
-    ~IncludeRunScope() {
-        if (g_run.file != nullptr) CloseReplaced(g_run.file);
-        g_run = IncludeRun{};
-    }
+    ~IncludeRunScope() { g_run = IncludeRun{}; }
     IncludeRunScope(const IncludeRunScope&) = delete;
     IncludeRunScope& operator=(const IncludeRunScope&) = delete;
 };
@@ -44,7 +38,7 @@ void Out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Out(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(g_run.file, format, args);
+    AppendFormatV(g_run.text, format, args);
     va_end(args);
 }
 
@@ -170,12 +164,6 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     if (!GeneratedFilePath("CreateIncludeFile", directory, name, ".h", true, path)) return false;
 
     IncludeRunScope scope;
-    g_run.file = OpenReplaced(path);
-    if (g_run.file == nullptr) {
-        LogLine(true, "Error! CreateIncludeFile [%s] [%s] is not opened\n", path.c_str(),
-                std::strerror(errno));
-        return false;
-    }
     g_run.guard = ToUpper(name);
     Out("#ifndef __%s__\n", g_run.guard.c_str());
     Out("#define __%s__\n", g_run.guard.c_str());
@@ -183,18 +171,13 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     Out("#pragma pack(push, 1)\n\n");
 
     // An abort leaves the header cut off where it happened, without the
-    // closing lines; the scope closes the file.
-    if (!WriteStructure(schema, *root)) return false;
-
-    Out("#pragma pack(pop)\n\n");
-    Out("#endif //__%s__\n", g_run.guard.c_str());
-    const bool ok = CloseReplaced(g_run.file);
-    g_run.file = nullptr;
-    if (!ok) {
-        LogLine(true, "Error! CreateIncludeFile [%s] is not written\n", path.c_str());
-        return false;
+    // closing lines.
+    const bool whole = WriteStructure(schema, *root);
+    if (whole) {
+        Out("#pragma pack(pop)\n\n");
+        Out("#endif //__%s__\n", g_run.guard.c_str());
     }
-    return true;
+    return WriteGeneratedFile("CreateIncludeFile", path, g_run.text) && whole;
 }
 
 }  // namespace morvane

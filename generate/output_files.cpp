@@ -43,22 +43,6 @@ bool GeneratedFilePath(const char* who, const char* directory, const std::string
     return true;
 }
 
-std::FILE* OpenReplaced(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = ::fdopen(fd, "w");
-    if (file == nullptr) ::close(fd);
-    return file;
-}
-
-bool CloseReplaced(std::FILE* file) {
-    bool ok = std::fflush(file) == 0 && std::ferror(file) == 0;
-    long length = std::ftell(file);
-    if (length < 0 || ::ftruncate(::fileno(file), length) != 0) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
-}
-
 namespace {
 
 // True when path is a regular file, reached without following a symbolic
@@ -157,6 +141,44 @@ bool WriteFileIfChanged(const std::string& path, std::string_view content) {
     if (result.failure == ReplaceFailure::kNone) return true;
     LogLine(true, "Error! [%s] is not written [%s]\n", path.c_str(), std::strerror(result.error));
     return false;
+}
+
+bool WriteGeneratedFile(const char* who, const std::string& path, std::string_view content) {
+    const ReplaceResult result = ReplaceFile(path, content);
+    if (result.failure == ReplaceFailure::kCreate)
+        LogLine(true, "Error! %s [%s] [%s] is not opened\n", who, path.c_str(),
+                std::strerror(result.error));
+    else if (result.failure == ReplaceFailure::kWrite)
+        LogLine(true, "Error! %s [%s] is not written\n", who, path.c_str());
+    return result.failure == ReplaceFailure::kNone;
+}
+
+void AppendFormat(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AppendFormatV(out, format, args);
+    va_end(args);
+}
+
+// Formats straight into the tail of out; a second pass only for text longer
+// than the first guess.
+void AppendFormatV(std::string& out, const char* format, va_list args) {
+    constexpr size_t kGuess = 256;
+    const size_t old = out.size();
+    out.resize(old + kGuess);
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(out.data() + old, kGuess, format, copy);
+    va_end(copy);
+    if (n < 0) {
+        out.resize(old);
+        return;
+    }
+    if (static_cast<size_t>(n) >= kGuess) {
+        out.resize(old + static_cast<size_t>(n) + 1);
+        std::vsnprintf(out.data() + old, static_cast<size_t>(n) + 1, format, args);
+    }
+    out.resize(old + static_cast<size_t>(n));
 }
 
 }  // namespace morvane

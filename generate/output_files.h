@@ -2,7 +2,7 @@
 // generated files replaced whole.
 #pragma once
 
-#include <cstdio>
+#include <cstdarg>
 #include <string>
 #include <string_view>
 
@@ -19,9 +19,6 @@ std::string ToUpper(const std::string& text);
 // holding a '/', which would place the file outside the directory.
 bool GeneratedFilePath(const char* who, const char* directory, const std::string& stem,
                        const char* extension, bool lowerStem, std::string& path);
-
-std::FILE* OpenReplaced(const std::string& path);
-bool CloseReplaced(std::FILE* file);
 
 // Why ReplaceFile() failed: the temporary file could not be created, or
 // it could not be written, closed or renamed over the target.
@@ -47,5 +44,14 @@ ReplaceResult ReplaceFile(const std::string& path, std::string_view content);
 // ReplaceFile() with its own error line: false after logging
 // "Error! [%s] is not written [%s]\n" with path and the reason.
 bool WriteFileIfChanged(const std::string& path, std::string_view content);
+
+// ReplaceFile() for a generator, logging in its words: "Error! %s [%s] [%s]
+// is not opened\n" (who, path, reason) when the file could not be created,
+// "Error! %s [%s] is not written\n" when it could not be written.
+bool WriteGeneratedFile(const char* who, const std::string& path, std::string_view content);
+
+// Appends the printf-style text to out.
+void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void AppendFormatV(std::string& out, const char* format, va_list args);
 
 }  // namespace morvane

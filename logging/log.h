@@ -14,7 +14,7 @@ namespace morvane {
 using PrintfDebFn = int (*)(void* handle, bool enable, const char* format, ...);
 
 // The other three exports of the logger library, for modules that open a
-// logger instance of their own (the value-name log of empty data files).
+// logger instance of their own.
 using CreateLoggerFn = void* (*)();
 using InitLoggerFn = bool (*)(void* handle, const char* path, int mode);
 using DeleteLoggerFn = void (*)(void* handle);
