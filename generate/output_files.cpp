@@ -84,8 +84,8 @@ int CreateTemporary(const std::string& path, std::string& temporary) {
         std::snprintf(suffix, sizeof suffix, ".%x.%x", static_cast<unsigned>(::getpid()),
                       s_counter.fetch_add(1));
         temporary = head + "." + tail + suffix;
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
+        int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -151,34 +151,6 @@ bool WriteGeneratedFile(const char* who, const std::string& path, std::string_vi
     else if (result.failure == ReplaceFailure::kWrite)
         LogLine(true, "Error! %s [%s] is not written\n", who, path.c_str());
     return result.failure == ReplaceFailure::kNone;
-}
-
-void AppendFormat(std::string& out, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    AppendFormatV(out, format, args);
-    va_end(args);
-}
-
-// Formats straight into the tail of out; a second pass only for text longer
-// than the first guess.
-void AppendFormatV(std::string& out, const char* format, va_list args) {
-    constexpr size_t kGuess = 256;
-    const size_t old = out.size();
-    out.resize(old + kGuess);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(out.data() + old, kGuess, format, copy);
-    va_end(copy);
-    if (n < 0) {
-        out.resize(old);
-        return;
-    }
-    if (static_cast<size_t>(n) >= kGuess) {
-        out.resize(old + static_cast<size_t>(n) + 1);
-        std::vsnprintf(out.data() + old, static_cast<size_t>(n) + 1, format, args);
-    }
-    out.resize(old + static_cast<size_t>(n));
 }
 
 }  // namespace morvane

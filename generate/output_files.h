@@ -2,7 +2,6 @@
 // generated files replaced whole.
 #pragma once
 
-#include <cstdarg>
 #include <string>
 #include <string_view>
 
@@ -26,7 +25,7 @@ enum class ReplaceFailure { kNone, kCreate, kWrite };
 
 struct ReplaceResult {
     ReplaceFailure failure = ReplaceFailure::kNone;
-    int error = 0;  // errno of the failing call
+    int error = 0;         // errno of the failing call
     bool written = false;  // false when the file already held content
 };
 
@@ -49,9 +48,5 @@ bool WriteFileIfChanged(const std::string& path, std::string_view content);
 // is not opened\n" (who, path, reason) when the file could not be created,
 // "Error! %s [%s] is not written\n" when it could not be written.
 bool WriteGeneratedFile(const char* who, const std::string& path, std::string_view content);
-
-// Appends the printf-style text to out.
-void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void AppendFormatV(std::string& out, const char* format, va_list args);
 
 }  // namespace morvane

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "generate/output_files.h"
+#include "logging/log.h"
 
 namespace morvane {
 namespace {

@@ -1,7 +1,6 @@
 #include "log.h"
 
 #include <cstdio>
-#include <string>
 
 namespace morvane {
 namespace {
@@ -77,6 +76,40 @@ void Trace(const char* format, ...) {
     va_start(args, format);
     LogLineV(TraceEnabled(), format, args);
     va_end(args);
+}
+
+void LogText(bool enable, const std::string& text) {
+    const Binding* b = Current();
+    if (!enable || text.empty() || b == nullptr || b->fn == nullptr) return;
+    b->fn(b->handle, true, "%s", text.c_str());
+}
+
+void AppendFormat(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AppendFormatV(out, format, args);
+    va_end(args);
+}
+
+// Formats straight into the tail of out; a second pass only for text longer
+// than the first guess.
+void AppendFormatV(std::string& out, const char* format, va_list args) {
+    constexpr size_t kGuess = 256;
+    const size_t old = out.size();
+    out.resize(old + kGuess);
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(out.data() + old, kGuess, format, copy);
+    va_end(copy);
+    if (n < 0) {
+        out.resize(old);
+        return;
+    }
+    if (static_cast<size_t>(n) >= kGuess) {
+        out.resize(old + static_cast<size_t>(n) + 1);
+        std::vsnprintf(out.data() + old, static_cast<size_t>(n) + 1, format, args);
+    }
+    out.resize(old + static_cast<size_t>(n));
 }
 
 }  // namespace morvane

@@ -106,13 +106,14 @@ TEST_F(GeneratorsTest, GenerationLogsItsBannersAroundTheLayoutReport) {
     log_.Clear();
     ASSERT_TRUE(Generate(*schema));
     const auto& lines = log_.lines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines.front(), "\n=========PrintUnits===============================\n");
-    EXPECT_EQ(lines[lines.size() - 2], "\n=========CreateEmptyXmlFile=======================\n");
-    EXPECT_EQ(lines.back(), "\n=========CreateIncludeFile========================\n");
-    // The layout report sits between the first two banners.
-    EXPECT_TRUE(log_.Contains(
-        "\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "\n=========PrintUnits===============================\n");
+    EXPECT_EQ(lines[2], "\n=========CreateEmptyXmlFile=======================\n");
+    EXPECT_EQ(lines[3], "\n=========CreateIncludeFile========================\n");
+    // The layout report sits between the first two banners, in one call.
+    EXPECT_NE(lines[1].find(
+                  "\n\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"),
+              std::string::npos);
 }
 
 TEST_F(GeneratorsTest, WithoutTraceNothingIsLoggedForASuccessfulRun) {

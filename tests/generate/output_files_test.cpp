@@ -1,17 +1,17 @@
 // Generated files written whole: replaced through a temporary file, links
 // replaced rather than followed, unchanged files left alone.
+#include "generate/output_files.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
-#include "generate/output_files.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -69,12 +69,23 @@ TEST(WriteFileIfChangedTest, TargetEndsAsARegularFileWithTheContent) {
         const std::string old = std::string(kNew) + "// an older, longer text\n";
         WriteFile(outside, c.before == Before::kLinkToSame ? kNew : old);
         switch (c.before) {
-            case Before::kNothing: break;
-            case Before::kSameContent: WriteFile(target, kNew); break;
-            case Before::kOtherContent: WriteFile(target, old); break;
-            case Before::kLinkToSame: fs::create_symlink(outside, target); break;
-            case Before::kDanglingLink: fs::create_symlink(tmp / "nowhere", target); break;
-            case Before::kHardLink: fs::create_hard_link(outside, target); break;
+            case Before::kNothing:
+                break;
+            case Before::kSameContent:
+                WriteFile(target, kNew);
+                break;
+            case Before::kOtherContent:
+                WriteFile(target, old);
+                break;
+            case Before::kLinkToSame:
+                fs::create_symlink(outside, target);
+                break;
+            case Before::kDanglingLink:
+                fs::create_symlink(tmp / "nowhere", target);
+                break;
+            case Before::kHardLink:
+                fs::create_hard_link(outside, target);
+                break;
         }
         // An old time stamp that a rewrite could not keep.
         if (c.before != Before::kNothing && !fs::is_symlink(target))
@@ -116,7 +127,7 @@ TEST(WriteFileIfChangedTest, FailureLeavesTheTargetAndNoTemporary) {
     WriteFile(tmp / "old.h", "old");
     for (const FailCase& c : cases) {
         SCOPED_TRACE(c.label);
-        rlimit saved {};
+        rlimit saved{};
         ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         rlimit limited = saved;
         limited.rlim_cur = std::min(c.fileSizeLimit, saved.rlim_max);
