@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -54,17 +55,18 @@ bool HoldsContent(const std::string& path, std::string_view content) {
     struct stat st {};
     bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                 static_cast<uint64_t>(st.st_size) == content.size();
+    // The size already agrees: read that much, no read at the end of file.
     char buffer[64 * 1024];
     size_t at = 0;
-    while (same) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+    while (same && at < content.size()) {
+        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, content.size() - at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            same = n == 0 && at == content.size();
+            same = false;
             break;
         }
         const size_t got = static_cast<size_t>(n);
-        same = got <= content.size() - at && std::memcmp(buffer, content.data() + at, got) == 0;
+        same = std::memcmp(buffer, content.data() + at, got) == 0;
         at += got;
     }
     ::close(fd);
