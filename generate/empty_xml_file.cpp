@@ -111,6 +111,7 @@ bool CreateEmptyXmlFile(const Schema& schema, const char* directory) {
     EmptyXmlRunScope scope;
     g_run.writer = std::make_unique<CXmlWriter>();
     g_run.writer->OpenDocument();
+    g_run.valueLog.reserve(16 * 1024);
     if (!WriteMembers(schema, *root)) {
         LogLine(true, "Error! CreateEmptyXmlFile [%s] is not written\n", path.c_str());
         return false;

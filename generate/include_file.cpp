@@ -164,6 +164,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     if (!GeneratedFilePath("CreateIncludeFile", directory, name, ".h", true, path)) return false;
 
     IncludeRunScope scope;
+    g_run.text.reserve(16 * 1024);
     g_run.guard = ToUpper(name);
     Out("#ifndef __%s__\n", g_run.guard.c_str());
     Out("#define __%s__\n", g_run.guard.c_str());

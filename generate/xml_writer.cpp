@@ -36,6 +36,7 @@ bool CXmlWriter::OpenFile(const char* path) { return Open(AT_FDCWD, path, O_RDWR
 bool CXmlWriter::OpenDocument() {
     Open(AT_FDCWD, nullptr, 0);  // resets the state; no file
     inMemory_ = true;
+    pending_.reserve(kAutoFlushBytes);
     AppendDeclaration();
     return true;
 }
