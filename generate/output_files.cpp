@@ -134,7 +134,6 @@ ReplaceResult ReplaceFile(const std::string& path, std::string_view content) {
         result.error = error;
         return result;
     }
-    result.written = true;
     return result;
 }
 

@@ -25,8 +25,7 @@ enum class ReplaceFailure { kNone, kCreate, kWrite };
 
 struct ReplaceResult {
     ReplaceFailure failure = ReplaceFailure::kNone;
-    int error = 0;         // errno of the failing call
-    bool written = false;  // false when the file already held content
+    int error = 0;  // errno of the failing call
 };
 
 // Makes path a regular file holding exactly content, without logging:
