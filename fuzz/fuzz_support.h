@@ -17,8 +17,8 @@ namespace morvane::fuzz {
 // log to a sink that drops every line, with the trace flag on: trace lines
 // are still formatted (so a bad argument to a format shows up under the
 // sanitizers) but nothing is written anywhere. It also binds a logger API
-// whose instances write nothing, so the code that feeds the value-name log
-// runs too.
+// whose instances write nothing, for code that opens logger instances of
+// its own.
 
 // A directory of its own under $TMPDIR (or /tmp), created on first use and
 // removed at exit. Each target keeps one for the whole fuzzing process.

@@ -1,9 +1,7 @@
 // CreateEmptyXmlFile: the empty XML data file of one schema (every value of
 // the record present with its name and type, without a value) and its
 // value-name log, one entry per value element or collapsed element.
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,31 +18,28 @@ namespace {
 // The state of the one run in progress, shared by the recursive walk. Reset
 // by EmptyXmlRunScope when the run ends, failed or not.
 struct EmptyXmlRun {
-    std::unique_ptr<CXmlWriter> writer;
-    LoggerApi api;             // the logger library, for the value-name log
-    void* valueLog = nullptr;  // its instance; null when no logger is bound
+    std::unique_ptr<CXmlWriter> writer;  // on a document in memory
+    std::string valueLog;                // the value-name log's text
 };
 EmptyXmlRun g_run;
 
 class EmptyXmlRunScope {
   public:
     EmptyXmlRunScope() = default;
-    ~EmptyXmlRunScope() {
-        g_run.writer.reset();  // closes the file when still open
-        if (g_run.valueLog != nullptr) g_run.api.deleteLogger(g_run.valueLog);
-        g_run = EmptyXmlRun{};
-    }
+    ~EmptyXmlRunScope() { g_run = EmptyXmlRun{}; }
     EmptyXmlRunScope(const EmptyXmlRunScope&) = delete;
     EmptyXmlRunScope& operator=(const EmptyXmlRunScope&) = delete;
 };
 
+// Entries "%s\n" and "%s = %s\n" with "Collapsed".
 void LogValue(const std::string& path) {
-    if (g_run.valueLog != nullptr) g_run.api.printfdeb(g_run.valueLog, true, "%s\n", path.c_str());
+    g_run.valueLog += path;
+    g_run.valueLog += '\n';
 }
 
 void LogCollapsedValue(const std::string& path) {
-    if (g_run.valueLog != nullptr)
-        g_run.api.printfdeb(g_run.valueLog, true, "%s = %s\n", path.c_str(), "Collapsed");
+    g_run.valueLog += path;
+    g_run.valueLog += " = Collapsed\n";
 }
 
 // Offsets are written as 32-bit attributes; the product is formed in 64
@@ -80,7 +75,7 @@ bool WriteItem(const Unit& m, const std::string& prefix) {
 bool WriteMembers(const Schema& schema, const CStructure& u) {
     if (u.units.empty()) return true;
     CXmlWriter& w = *g_run.writer;
-    const std::string prefix = g_run.valueLog != nullptr ? ValuePathPrefix(u) : std::string();
+    const std::string prefix = ValuePathPrefix(u);
     for (const auto& mp : u.units) {
         const Unit& m = *mp;
         if (m.type == kTypeTemplate || m.type == kTypeEnum) continue;
@@ -115,27 +110,16 @@ bool CreateEmptyXmlFile(const Schema& schema, const char* directory) {
 
     EmptyXmlRunScope scope;
     g_run.writer = std::make_unique<CXmlWriter>();
-    if (!g_run.writer->OpenFileForReplace(path.c_str())) {
-        LogLine(true, "Error! CreateEmptyXmlFile [%s] [%s] is not opened\n", path.c_str(),
-                std::strerror(errno));
-        return false;
-    }
-    const LoggerApi& api = GetLoggerApi();
-    if (api.createLogger != nullptr && api.initLogger != nullptr && api.printfdeb != nullptr &&
-        api.deleteLogger != nullptr) {
-        g_run.api = api;
-        g_run.valueLog = api.createLogger();
-        // The value-name log is an aid; the data file is written whether or
-        // not it could be set up.
-        if (g_run.valueLog != nullptr) api.initLogger(g_run.valueLog, logPath.c_str(), 0);
-    }
-
-    bool ok = WriteMembers(schema, *root);
-    if (!g_run.writer->CloseFile()) ok = false;
-    if (!ok) {
+    g_run.writer->OpenDocument();
+    g_run.valueLog.reserve(16 * 1024);
+    if (!WriteMembers(schema, *root)) {
         LogLine(true, "Error! CreateEmptyXmlFile [%s] is not written\n", path.c_str());
         return false;
     }
+    if (!WriteGeneratedFile("CreateEmptyXmlFile", path, g_run.writer->TakeDocument())) return false;
+    // The value-name log is an aid: when it cannot be written that is
+    // logged, and the data file counts all the same.
+    WriteGeneratedFile("CreateEmptyXmlFile", logPath, g_run.valueLog);
     return true;
 }
 

@@ -8,10 +8,14 @@
 // file name (empty, ".", "..", or holding a '/') is refused, so nothing is
 // ever written outside the directory.
 //
-// The generators keep the state of one run (the open file) process-wide and
-// reset it at the end of every run, aborted ones included; they are used by
-// one thread at a time (start-up's main thread, the editor's interface
-// thread).
+// Every generated file is put together in memory and then written whole
+// (WriteGeneratedFile(), generate/output_files.h): a file whose content
+// would not change is not touched, and a changed one is replaced through a
+// temporary file, never written through a symbolic link or left half new.
+//
+// The generators keep the state of one run process-wide and reset it at
+// the end of every run, aborted ones included; they are used by one thread
+// at a time (start-up's main thread, the editor's interface thread).
 #pragma once
 
 #include <vector>
@@ -34,17 +38,17 @@ class Schema;
 //   been logged);
 // - the run was aborted by an enumeration inside a template (trace line
 //   "error! ENUM inside TEMPLATE\n") or a member whose type has no C
-//   declaration: the file stays on disk cut off where the abort happened,
+//   declaration: the header is written cut off where the abort happened,
 //   without its closing lines.
 bool CreateIncludeFile(const Schema& schema, const char* directory);
 
-// Writes <directory>/<name>.xml, the empty XML data file of the record, and,
-// through a second instance of the bound logger library (GetLoggerApi()),
-// the value-name log <directory>/<Name>.log whose name keeps the schema's
-// case. Without a bound logger API the value-name log is skipped.
-// False when the file cannot be created or written, or the structures nest
-// deeper than the writer allows (an error line naming the path has been
-// logged).
+// Writes <directory>/<name>.xml, the empty XML data file of the record, and
+// then the value-name log <directory>/<Name>.log, whose name keeps the
+// schema's case: one line per value element or collapsed element.
+// False, with nothing written, when the structures nest deeper than the
+// writer allows; false when the data file cannot be created or written.
+// An error line naming the path has been logged. A value-name log that
+// cannot be written is logged but does not make the result false.
 bool CreateEmptyXmlFile(const Schema& schema, const char* directory);
 
 // Sorts schemas in place by ascending id (not stable) and writes

@@ -9,10 +9,7 @@
 // A structure member with members of its own besides its template's has a
 // type of its own, OWNER_MEMBER, declared just before the block that holds
 // it: the template's members, then its own.
-#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,7 +25,7 @@ namespace {
 // The state of the one run in progress, shared by the recursive walk. Reset
 // by IncludeRunScope when the run ends, aborted or not.
 struct IncludeRun {
-    std::FILE* file = nullptr;
+    std::string text;      // the header, written whole at the end of the run
     std::string guard;     // upper-case top structure name, for the closing line
     std::string typeWord;  // scratch: the type written in front of a member name
     // The top structure's templates by name, the first of a name winning as
@@ -40,10 +37,7 @@ IncludeRun g_run;
 class IncludeRunScope {
   public:
     IncludeRunScope() = default;
-    ~IncludeRunScope() {
-        if (g_run.file != nullptr) CloseReplaced(g_run.file);
-        g_run = IncludeRun{};
-    }
+    ~IncludeRunScope() { g_run = IncludeRun{}; }
     IncludeRunScope(const IncludeRunScope&) = delete;
     IncludeRunScope& operator=(const IncludeRunScope&) = delete;
 };
@@ -52,7 +46,7 @@ void Out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Out(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(g_run.file, format, args);
+    AppendFormatV(g_run.text, format, args);
     va_end(args);
 }
 
@@ -245,12 +239,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     if (!GeneratedFilePath("CreateIncludeFile", directory, name, ".h", true, path)) return false;
 
     IncludeRunScope scope;
-    g_run.file = OpenReplaced(path);
-    if (g_run.file == nullptr) {
-        LogLine(true, "Error! CreateIncludeFile [%s] [%s] is not opened\n", path.c_str(),
-                std::strerror(errno));
-        return false;
-    }
+    g_run.text.reserve(16 * 1024);
     g_run.guard = ToUpper(name);
     if (const CStructure* top = schema.Top()) {
         for (const auto& m : top->units) {
@@ -263,18 +252,13 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     Out("#pragma pack(push, 1)\n\n");
 
     // An abort leaves the header cut off where it happened, without the
-    // closing lines; the scope closes the file.
-    if (!WriteStructure(schema, *root)) return false;
-
-    Out("#pragma pack(pop)\n\n");
-    Out("#endif //__%s__\n", g_run.guard.c_str());
-    const bool ok = CloseReplaced(g_run.file);
-    g_run.file = nullptr;
-    if (!ok) {
-        LogLine(true, "Error! CreateIncludeFile [%s] is not written\n", path.c_str());
-        return false;
+    // closing lines.
+    const bool whole = WriteStructure(schema, *root);
+    if (whole) {
+        Out("#pragma pack(pop)\n\n");
+        Out("#endif //__%s__\n", g_run.guard.c_str());
     }
-    return true;
+    return WriteGeneratedFile("CreateIncludeFile", path, g_run.text) && whole;
 }
 
 }  // namespace morvane

@@ -1,7 +1,6 @@
 // CreateSchemaEnumIncludeFile: Schema_Enum.h, one enumerator per loaded
 // schema, valued with its id, with the record size in a comment.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "generate/output_files.h"
@@ -22,15 +21,11 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
     std::string path;
     GeneratedFilePath("CreateSchemaEnumIncludeFile", includeDirectory, kFileStem, ".h", false,
                       path);
-    std::FILE* file = OpenReplaced(path);
-    if (file == nullptr) {
-        LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
-        return false;
-    }
-    std::fprintf(file, "#ifndef __%s__\n", kEnumWord);
-    std::fprintf(file, "#define __%s__\n\n", kEnumWord);
-    std::fprintf(file, "typedef enum\n");
-    std::fprintf(file, "{\n");
+    std::string text;
+    AppendFormat(text, "#ifndef __%s__\n", kEnumWord);
+    AppendFormat(text, "#define __%s__\n\n", kEnumWord);
+    AppendFormat(text, "typedef enum\n");
+    AppendFormat(text, "{\n");
 
     // Not stable on purpose: schemas of equal id keep no defined order, and
     // lookups by id walk this order from now on.
@@ -38,15 +33,20 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
               [](const Schema* a, const Schema* b) { return a->id < b->id; });
     for (size_t i = 0; i < schemas.size(); ++i) {
         const Schema& s = *schemas[i];
-        std::fprintf(file,
+        AppendFormat(text,
                      i + 1 < schemas.size() ? "   /*size=%2d*/ %s_%s=%2d,\n"
                                             : "   /*size=%2d*/ %s_%s=%2d\n",
                      s.Size(), kEnumWord, ToUpper(s.name).c_str(), s.id);
     }
 
-    std::fprintf(file, "} %s;\n\n", kEnumWord);
-    std::fprintf(file, "#endif //__%s__\n", kEnumWord);
-    if (!CloseReplaced(file)) {
+    AppendFormat(text, "} %s;\n\n", kEnumWord);
+    AppendFormat(text, "#endif //__%s__\n", kEnumWord);
+    const ReplaceResult result = ReplaceFile(path, text);
+    if (result.failure == ReplaceFailure::kCreate) {
+        LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
+        return false;
+    }
+    if (result.failure == ReplaceFailure::kWrite) {
         LogLine(true, "Error! CreateSchemaEnumIncludeFile [%s] is not written\n", path.c_str());
         return false;
     }

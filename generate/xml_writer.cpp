@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/log.h"
+
 namespace morvane {
 namespace {
 
@@ -31,7 +33,22 @@ CXmlWriter::~CXmlWriter() {
 
 bool CXmlWriter::OpenFile(const char* path) { return Open(AT_FDCWD, path, O_RDWR | O_TRUNC); }
 
-bool CXmlWriter::OpenFileForReplace(const char* path) { return Open(AT_FDCWD, path, O_RDWR); }
+bool CXmlWriter::OpenDocument() {
+    Open(AT_FDCWD, nullptr, 0);  // resets the state; no file
+    inMemory_ = true;
+    pending_.reserve(kAutoFlushBytes);
+    AppendDeclaration();
+    return true;
+}
+
+std::string CXmlWriter::TakeDocument() {
+    if (!inMemory_) return std::string();
+    if (inRecord_) AbortRecord();
+    std::string text = std::move(pending_);
+    pending_.clear();
+    inMemory_ = false;
+    return text;
+}
 
 bool CXmlWriter::OpenFileAt(int dirFd, const char* name) {
     // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
@@ -66,20 +83,28 @@ bool CXmlWriter::Open(int dirFd, const char* path, int flags) {
     pending_.clear();
     written_ = 0;
     inRecord_ = false;
-    cutAtClose_ = (flags & O_TRUNC) == 0;
+    inMemory_ = false;
     if (path == nullptr) return false;
     fd_ = ::openat(dirFd, path, O_CREAT | O_CLOEXEC | flags, 0666);
     if (fd_ < 0) return false;
+    AppendDeclaration();
+    return true;
+}
+
+void CXmlWriter::AppendDeclaration() {
     static const char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
     Append(kDeclaration, sizeof kDeclaration - 1);
-    return true;
 }
 
 bool CXmlWriter::CloseFile() {
     if (!IsOpen()) return false;
+    if (inMemory_) {
+        inMemory_ = false;
+        pending_.clear();
+        return true;
+    }
     if (inRecord_) AbortRecord();
     bool ok = WriteOut(pending_.size());
-    if (cutAtClose_ && ::ftruncate(fd_, written_) != 0) ok = false;
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     pending_.clear();
@@ -264,26 +289,9 @@ bool CXmlWriter::Flush() {
 void CXmlWriter::Append(const char* text, size_t length) { pending_.append(text, length); }
 
 void CXmlWriter::AppendFormat(const char* format, ...) {
-    // Format straight into the tail of the pending text; a second pass only
-    // for lines longer than the first guess.
-    constexpr size_t kGuess = 256;
-    size_t old = pending_.size();
-    pending_.resize(old + kGuess);
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(pending_.data() + old, kGuess, format, copy);
-    va_end(copy);
-    if (n < 0) {
-        pending_.resize(old);
-    } else if (static_cast<size_t>(n) >= kGuess) {
-        pending_.resize(old + static_cast<size_t>(n) + 1);
-        std::vsnprintf(pending_.data() + old, static_cast<size_t>(n) + 1, format, args);
-        pending_.resize(old + static_cast<size_t>(n));
-    } else {
-        pending_.resize(old + static_cast<size_t>(n));
-    }
+    AppendFormatV(pending_, format, args);
     va_end(args);
 }
 
@@ -298,7 +306,7 @@ void CXmlWriter::Push(const char* element) {
 }
 
 bool CXmlWriter::AutoFlush() {
-    if (inRecord_ || pending_.size() < kAutoFlushBytes) return true;
+    if (inMemory_ || inRecord_ || pending_.size() < kAutoFlushBytes) return true;
     return WriteOut(pending_.size());
 }
 
@@ -310,7 +318,7 @@ void CXmlWriter::RestoreRecordStack() {
 }
 
 bool CXmlWriter::WriteOut(size_t count) {
-    if (count == 0) return true;
+    if (count == 0 || inMemory_) return true;
     if (!IsOpen()) return false;
     const char* data = pending_.data();
     size_t done = 0;

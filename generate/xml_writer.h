@@ -35,12 +35,13 @@ class CXmlWriter {
     // first. False, with nothing open, when the file cannot be created
     // (nothing logged).
     bool OpenFile(const char* path);
-    // Like OpenFile(), but an existing file is overwritten from its start
-    // and cut to its new length by CloseFile() rather than truncated at
-    // once (ext4 forces a write-back of files truncated to zero and written
-    // again, which is slow for many small generated files). Until
-    // CloseFile() the old content's tail may remain; not for session files.
-    bool OpenFileForReplace(const char* path);
+    // Like OpenFile(), but the document is kept in memory: nothing reaches
+    // a file, and TakeDocument() hands the whole text over (for files that
+    // are replaced whole, see generate/output_files.h).
+    bool OpenDocument();
+    // The text of a document begun with OpenDocument(), which is closed.
+    // Empty when no such document is open.
+    std::string TakeDocument();
     // Like OpenFile(), for a plain file name (no '/') inside the directory
     // open as dirFd: the file is created or truncated there and never
     // reached through a symbolic link. Anything but a regular file (a
@@ -50,7 +51,7 @@ class CXmlWriter {
     // Writes what is pending and closes. False when no file is open or the
     // final write failed (the file is closed all the same).
     bool CloseFile();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0 || inMemory_; }
     int Depth() const { return depth_; }
 
     // The element operations write one line each; the open ones push the
@@ -103,6 +104,7 @@ class CXmlWriter {
     const std::string& Indent() const { return indent_; }
 
   private:
+    void AppendDeclaration();
     void AppendText(const char* text);
     void AppendInt(int32_t value);
     void AppendStartTag(const char* element, const char* name, const char* type, int32_t index);
@@ -122,7 +124,7 @@ class CXmlWriter {
     std::string pending_;
     int64_t written_ = 0;  // bytes on disk
     bool inRecord_ = false;
-    bool cutAtClose_ = false;  // opened by OpenFileForReplace()
+    bool inMemory_ = false;  // opened by OpenDocument()
     int64_t recordStart_ = 0;
     std::vector<std::string> recordStack_;  // element stack at BeginRecord()
 };

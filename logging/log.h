@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 namespace morvane {
 
@@ -14,7 +15,7 @@ namespace morvane {
 using PrintfDebFn = int (*)(void* handle, bool enable, const char* format, ...);
 
 // The other three exports of the logger library, for modules that open a
-// logger instance of their own (the value-name log of empty data files).
+// logger instance of their own.
 using CreateLoggerFn = void* (*)();
 using InitLoggerFn = bool (*)(void* handle, const char* path, int mode);
 using DeleteLoggerFn = void (*)(void* handle);
@@ -49,5 +50,15 @@ void LogLineV(bool enable, const char* format, va_list args);
 
 // A trace line: written only when the trace flag is set.
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Hands text, any number of whole lines, to the log in one call when enable
+// is true: the logger library writes a call with one write(2), so the lines
+// stay together and in order whatever other threads log. For modules that
+// log many lines in one step; they collect the lines with AppendFormat().
+void LogText(bool enable, const std::string& text);
+
+// Appends the printf-style text to out.
+void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void AppendFormatV(std::string& out, const char* format, va_list args);
 
 }  // namespace morvane

@@ -168,18 +168,23 @@ TEST_F(XmlWriterTest, OpenFileTruncatesAnExistingFile) {
     EXPECT_EQ(Content(), kDecl);
 }
 
-TEST_F(XmlWriterTest, OpenFileForReplaceCutsTheOldTailAtClose) {
-    test::WriteFile(Path(), std::string(5000, 'x'));
-    ASSERT_TRUE(w_.OpenFileForReplace(Path().c_str()));
+TEST_F(XmlWriterTest, DocumentInMemoryIsHandedOverWholeAndNeverFlushed) {
+    ASSERT_TRUE(w_.OpenFile(Path().c_str()));
+    ASSERT_TRUE(w_.OpenBareElement("Left"));  // a file closed with an open element
+    ASSERT_TRUE(w_.OpenDocument());
     ASSERT_TRUE(w_.OpenBareElement("Root"));
+    // Far past the size at which a file gets its pending text written.
+    const std::string name(40, 'n');
+    for (int i = 0; i < 2000; ++i) ASSERT_TRUE(w_.WriteEmptyElement("Item", name.c_str(), "int", i));
     ASSERT_TRUE(w_.CloseElement());
-    ASSERT_TRUE(w_.CloseFile());
-    EXPECT_EQ(Content(), kDecl + "<Root>\n</Root>\n");
-    // A new file is created as with OpenFile().
-    const std::string fresh = dir_ / "fresh.xml";
-    ASSERT_TRUE(w_.OpenFileForReplace(fresh.c_str()));
-    ASSERT_TRUE(w_.CloseFile());
-    EXPECT_EQ(ReadFile(fresh), kDecl);
+    EXPECT_FALSE(w_.CloseElement());  // "Left" belongs to the closed file
+    const std::string text = w_.TakeDocument();
+    EXPECT_FALSE(w_.IsOpen());
+    EXPECT_EQ(text.rfind(kDecl + "<Root>\n   <Item name=\"" + name + "\" type=\"int\" index=\"0\"></Item>\n", 0),
+              0u);
+    EXPECT_EQ(text.size() - text.rfind("</Root>\n"), 8u);
+    EXPECT_EQ(w_.TakeDocument(), "");
+    EXPECT_EQ(Content(), kDecl + "<Left>\n");
 }
 
 TEST_F(XmlWriterTest, ElementNamesLongerThanTheLimitAreRefusedNotCut) {

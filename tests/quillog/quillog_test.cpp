@@ -2,7 +2,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
+#include <string>
 #include <thread>
 
 #include "logging/log.h"
@@ -106,6 +108,75 @@ TEST_F(QuillogTest, ConcurrentWritersLeaveWholeLines) {
         ++counts[t];
     }
     for (int c : counts) EXPECT_EQ(c, kLines);
+}
+
+// Modules that log many lines in one step hand them over with LogText():
+// each batch lands whole and in order, whatever other threads write.
+TEST_F(QuillogTest, BatchesOfLinesStayTogetherAcrossThreads) {
+    std::string path = dir_ / "b.log";
+    void* h = create_();
+    ASSERT_TRUE(init_(h, path.c_str(), 0));
+    BindLog(h, print_, true);
+    constexpr int kThreads = 4, kBatches = 200, kLinesPerBatch = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int b = 0; b < kBatches; ++b) {
+                std::string batch;
+                for (int l = 0; l < kLinesPerBatch; ++l) AppendFormat(batch, "%d %d %d\n", t, b, l);
+                LogText(true, batch);
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    BindLog(nullptr, nullptr, false);
+    delete_(h);
+
+    std::istringstream in(test::ReadFile(path));
+    int t = 0, b = 0, l = 0, lines = 0;
+    int next[kThreads] = {};  // each thread's next batch
+    while (in >> t >> b >> l) {
+        ASSERT_TRUE(t >= 0 && t < kThreads);
+        ASSERT_EQ(l, lines % kLinesPerBatch);
+        if (l == 0) {
+            ASSERT_EQ(b, next[t]++);
+        }
+        ++lines;
+    }
+    EXPECT_EQ(lines, kThreads * kBatches * kLinesPerBatch);
+}
+
+// The lines of logs and generated files are formatted without vsnprintf
+// where the format allows; the text is the same.
+TEST(AppendFormatTest, TextIsExactlyWhatVsnprintfGives) {
+    struct Case {
+        const char* format;
+        bool numberFirst;  // arguments (int, text) rather than (text, int)
+        const char* text;
+        int number;
+    } cases[] = {
+        {"   %s=%d,\n", false, "OFF", 0},
+        {"   /*size=%2d*/ E_%s", true, "X", 7},
+        {"%2d|%s", true, "wide", 1234},
+        {"%10d%s", true, "", -42},
+        {"%d%%%s", true, "(pct)", -2147483647 - 1},
+        {"%s%d", false, nullptr, 3},
+        {"%05d %s", true, "zero flag", 42},  // not a plain form: vsnprintf's
+        {"%s %x", false, "hex", 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        std::string out = "kept ";
+        char expected[256];
+        if (c.numberFirst) {
+            std::snprintf(expected, sizeof expected, c.format, c.number, c.text);
+            AppendFormat(out, c.format, c.number, c.text);
+        } else {
+            std::snprintf(expected, sizeof expected, c.format, c.text, c.number);
+            AppendFormat(out, c.format, c.text, c.number);
+        }
+        EXPECT_EQ(out, std::string("kept ") + expected);
+    }
 }
 
 }  // namespace

@@ -12,6 +12,18 @@ using test::LoadSchemaText;
 using test::LogRecorder;
 using Lines = std::vector<std::string>;
 
+Lines SplitLines(const std::string& text) {
+    Lines lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+// The report's lines; a small report reaches the log in a single call.
 Lines ReportOf(const std::string& xml) {
     Schema schema;
     {
@@ -20,7 +32,8 @@ Lines ReportOf(const std::string& xml) {
     }
     LogRecorder log;
     PrintUnits(*schema.root);
-    return log.lines();
+    EXPECT_EQ(log.lines().size(), 1u);
+    return SplitLines(log.Text());
 }
 
 TEST(LayoutReportTest, WorkedExample) {
@@ -74,6 +87,33 @@ TEST(LayoutReportTest, CopiedInstancesHiddenItemsAndText) {
            <Item name="u" type="unsigned64" nrepetitions="0"/><Item name="b" type="bool"/></Template>
         <Structure name="q" type="Q" nrepetitions="2"/></Schema>)"),
               expected);
+}
+
+// A large report goes out in a few calls of whole lines, in order; without
+// the trace flag nothing at all is formatted or logged.
+TEST(LayoutReportTest, LargeReportIsLoggedInBatchesOfWholeLines) {
+    std::string xml = "<Schema name=\"Big\" id=\"1\">";
+    for (int i = 0; i < 5000; ++i) xml += "<Item name=\"f" + std::to_string(i) + "\" type=\"int\"/>";
+    Schema schema;
+    {
+        LogRecorder quiet(false);
+        ASSERT_TRUE(LoadSchemaText(xml + "</Schema>", schema));
+    }
+    {
+        LogRecorder off(false);
+        PrintUnits(*schema.root);
+        EXPECT_TRUE(off.lines().empty());
+    }
+    LogRecorder log;
+    PrintUnits(*schema.root);
+    EXPECT_GT(log.lines().size(), 1u);
+    EXPECT_LT(log.lines().size(), 20u);
+    for (const std::string& call : log.lines()) EXPECT_EQ(call.back(), '\n');
+    const Lines lines = SplitLines(log.Text());
+    ASSERT_EQ(lines.size(), 5001u);
+    EXPECT_EQ(lines[1], "\tname={Big:f0}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n");
+    EXPECT_EQ(lines[5000],
+              "\tname={Big:f4999}\ttype=int[1]\toffset=19996\tsize=4\tnrepet=1\tvis=1\n");
 }
 
 }  // namespace
