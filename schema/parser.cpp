@@ -560,6 +560,7 @@ bool LayOut(CStructure& s) {
 }  // namespace
 
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc) {
+    schema.writerCache.reset();  // derived from the tree being replaced
     Parser parser(schema);
     bool ok = parser.Load(doc);
     if (ok) {
