@@ -114,9 +114,9 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
     // The record's text is put together whole and then handed to the
     // writer as one record transaction: one write per record.
     thread_local std::string text;
-    text.clear();
+    size_t used = 0;
     RecordTextPlan::Outside outside;
-    if (!PlanOf(schema, writer.Depth()).Append(number, buffer, length, text, &outside)) {
+    if (!PlanOf(schema, writer.Depth()).Append(number, buffer, length, text, used, &outside)) {
         if (outside.name != nullptr) {
             LogLine(true,
                     "Error! WriteXmlFile: %s at offset %lld lies outside the record of %d bytes\n",
@@ -127,7 +127,7 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
         return false;
     }
     if (PrintDataActive(schema.printData)) PrintWalker(schema.printData, buffer).WalkMembers(*top);
-    if (!writer.WriteRecord(text)) {
+    if (!writer.WriteRecord(std::string_view(text.data(), used))) {
         LogLine(true,
                 "Error! WriteXmlFile: writing record %d of %s failed; the data file is cut back "
                 "to the record before it\n",
@@ -141,7 +141,10 @@ bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer
                      std::string& out, int32_t depth) {
     const CStructure* top = schema.Top();
     if (top == nullptr || length < top->size || depth < 0) return false;
-    return PlanOf(schema, depth).Append(number, buffer, length, out);
+    size_t used = out.size();
+    bool ok = PlanOf(schema, depth).Append(number, buffer, length, out, used);
+    out.resize(used);
+    return ok;
 }
 
 }  // namespace morvane

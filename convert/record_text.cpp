@@ -13,12 +13,12 @@ namespace {
 
 std::string Indent(int32_t level) { return std::string(static_cast<size_t>(level) * 3, ' '); }
 
-// Appends into a string grown ahead of the writes, so that every piece is
+// Writes into a string grown ahead of the writes, so that every piece is
 // a plain copy rather than a checked append.
 class Sink {
   public:
-    explicit Sink(std::string& out) : out_(out), start_(out.size()), used_(out.size()) {}
-    ~Sink() { out_.resize(used_); }
+    Sink(std::string& out, size_t& used) : out_(out), usedOut_(used), start_(used), used_(used) {}
+    ~Sink() { usedOut_ = used_; }
     void Drop() { used_ = start_; }
 
     // Room for n more bytes.
@@ -40,6 +40,7 @@ class Sink {
 
   private:
     std::string& out_;
+    size_t& usedOut_;
     size_t start_;
     size_t used_;
 };
@@ -119,9 +120,9 @@ void RecordTextPlan::AddStructure(const CStructure& s, int32_t level) {
 }
 
 bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length,
-                            std::string& out, Outside* outside) const {
+                            std::string& out, size_t& used, Outside* outside) const {
     if (maxLevel_ >= CXmlWriter::kMaxDepth) return false;
-    Sink sink(out);
+    Sink sink(out, used);
     const char* texts = texts_.data();
     int64_t offset = 0;
     // The repetition counter of each open structure, innermost last.

@@ -31,12 +31,15 @@ class RecordTextPlan {
         int64_t offset = 0;
     };
 
-    // Appends the record element numbered number for the record in buffer
-    // (length bytes) to out. False, with out as it was, when the record's
-    // structures nest deeper than CXmlWriter allows; also when a value lies
-    // outside the buffer, described in *outside when that is not null.
+    // Writes the record element numbered number for the record in buffer
+    // (length bytes) into out from byte `used` on and moves used to its end.
+    // out is grown as needed and never shrunk, so that a buffer kept from
+    // record to record is not filled anew each time: its bytes from used on
+    // are scratch. False, with used as it was, when the record's structures
+    // nest deeper than CXmlWriter allows; also when a value lies outside
+    // the buffer, described in *outside when that is not null.
     bool Append(int32_t number, const uint8_t* buffer, int32_t length, std::string& out,
-                Outside* outside = nullptr) const;
+                size_t& used, Outside* outside = nullptr) const;
 
     int32_t Depth() const { return depth_; }
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane {
@@ -88,7 +89,7 @@ class CXmlWriter {
     // EndRecord(). The lines must close every element they open. False when
     // no file is open, inside a record, or when the write failed (the file
     // is then cut back as EndRecord() does).
-    bool WriteRecord(const std::string& lines);
+    bool WriteRecord(std::string_view lines);
 
     // Writes every pending line to the disk (inside a record, the lines
     // before BeginRecord() only). False on an I/O error; the file then ends
@@ -119,6 +120,9 @@ class CXmlWriter {
     void RestoreRecordStack();
     // Writes the first count bytes of the pending text; see Flush().
     bool WriteOut(size_t count);
+    // Writes count bytes at the file's end; on failure cuts the file back to
+    // where it ended before and returns false.
+    bool WriteAll(const char* data, size_t count);
 
     int fd_ = -1;
     int32_t depth_ = 0;
