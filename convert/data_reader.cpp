@@ -76,13 +76,33 @@ ValueAttributes AttributesOf(pugi::xml_node element) {
     return a;
 }
 
+// The type table's names and sizes, taken once: the walk needs them for
+// every element.
+struct KindTable {
+    const char* name[kUnitTypeCount];
+    int32_t size[kUnitTypeCount];
+
+    KindTable() {
+        for (int code = 0; code < kUnitTypeCount; ++code) {
+            name[code] = SchemaTypeName(static_cast<UnitType>(code));
+            size[code] = TypeSize(static_cast<UnitType>(code));
+        }
+    }
+};
+
+const KindTable& Kinds() {
+    static const KindTable table;
+    return table;
+}
+
 // The kind a type attribute names. Data files spell the names as the type
 // table does, so an exact match settles almost every element cheaply; other
 // spellings go through the case-insensitive look-up.
 UnitType KindOfTypeName(const char* name) {
+    const KindTable& kinds = Kinds();
     for (int code = 0; code < kUnitTypeCount; ++code) {
-        const char* known = SchemaTypeName(static_cast<UnitType>(code));
-        if (Same(known, name)) return static_cast<UnitType>(code);
+        if (kinds.name[code][0] == name[0] && Same(kinds.name[code], name))
+            return static_cast<UnitType>(code);
     }
     return TypeFromName(name);
 }
@@ -161,39 +181,59 @@ const char* TypeAttributeOf(const Unit& u) {
     return SchemaTypeName(u.type);
 }
 
-// The trace lines of one read, collected as the walk goes and handed to
-// the logger in as few calls as possible: one per read, unless the lines
-// pass kFlushBytes (a file of many thousand values) or an error line must
+// The lines of one read, collected as the walk goes and handed to the
+// logger in as few calls as possible: one per read, unless the lines pass
+// kFlushBytes (a file of many thousand values) or an error line must
 // follow them. The logger library writes each call at once and whole, so
 // lines stay whole and in order; nothing is held once the read returns.
+// Given the caller's text, the lines are appended there instead and
+// nothing is logged.
 class TraceLines {
   public:
     static constexpr size_t kFlushBytes = 256 * 1024;
 
-    TraceLines() : on_(TraceEnabled()), text_(Text()) { text_.clear(); }
-    ~TraceLines() { Flush(); }
+    explicit TraceLines(std::string* callers)
+        : on_(TraceEnabled()),
+          text_(callers != nullptr ? *callers : Text()),
+          callers_(callers),
+          used_(callers != nullptr ? callers->size() : 0) {}
+    ~TraceLines() {
+        Flush();
+        if (callers_ != nullptr) callers_->resize(used_);
+    }
     TraceLines(const TraceLines&) = delete;
     TraceLines& operator=(const TraceLines&) = delete;
 
     bool On() const { return on_; }
     TraceLines& operator<<(const char* piece) {
-        text_.append(piece);
+        Append(piece, std::strlen(piece));
         return *this;
     }
     TraceLines& operator<<(int value) {
-        char digits[16];
-        text_.append(digits, static_cast<size_t>(std::to_chars(digits, digits + 16, value).ptr - digits));
+        char* p = Room(16);
+        used_ += static_cast<size_t>(std::to_chars(p, p + 16, value).ptr - p);
         return *this;
     }
     // Ends a line begun with the operators.
     void EndLine() {
-        text_.push_back('\n');
-        if (text_.size() >= kFlushBytes) Flush();
+        Append("\n", 1);
+        if (used_ >= kFlushBytes) Flush();
+    }
+    // An error line: after the lines before it.
+    void Error(const char* source, const std::string& text) {
+        if (callers_ == nullptr) {
+            Flush();
+            LogLine(true, "Error! %s: %s\n", source, text.c_str());
+            return;
+        }
+        *this << "Error! " << source << ": " << text.c_str();
+        EndLine();
     }
     void Flush() {
-        if (text_.empty()) return;
-        if (PrintfDebFn fn = LogFunction()) fn(LogHandle(), true, "%s", text_.c_str());
-        text_.clear();
+        if (callers_ != nullptr || used_ == 0) return;
+        *Room(1) = '\0';
+        if (PrintfDebFn fn = LogFunction()) fn(LogHandle(), true, "%s", text_.data());
+        used_ = 0;
     }
 
   private:
@@ -202,9 +242,21 @@ class TraceLines {
         thread_local std::string text;
         return text;
     }
+    // Room for n more bytes. The string is kept at least as long as the
+    // lines, so that each piece is a plain copy; used_ is where they end.
+    char* Room(size_t n) {
+        if (text_.size() - used_ < n) text_.resize(std::max(text_.size() * 2, used_ + n + 4096));
+        return text_.data() + used_;
+    }
+    void Append(const char* piece, size_t n) {
+        std::memcpy(Room(n), piece, n);
+        used_ += n;
+    }
 
     bool on_;
     std::string& text_;
+    std::string* callers_;
+    size_t used_;
 };
 
 class DataReader {
@@ -259,10 +311,7 @@ void DataReader::Report(pugi::xml_node at, bool log, const char* format, ...) {
     va_end(args);
     if (n < 0) return;
     std::string text(small, std::min(static_cast<size_t>(n), sizeof small - 1));
-    if (log) {
-        trace_.Flush();  // the lines before the error come first
-        LogLine(true, "Error! %s: %s\n", source_, text.c_str());
-    }
+    if (log) trace_.Error(source_, text);
     if (errors_ != nullptr) errors_->push_back({at ? at.offset_debug() : -1, std::move(text)});
 }
 
@@ -355,7 +404,7 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
             store = false;
         }
     }
-    int64_t size = TypeSize(kind);
+    int64_t size = Kinds().size[kind];
     if (size == 0) return true;
 
     int64_t count = a.nrepetitions != nullptr ? ParseInt32(a.nrepetitions) : 1;
@@ -465,13 +514,13 @@ FileRead ReadDataFile(const char* path, ReadBuffers& buffers, size_t& size) {
         ::close(fd);
         return FileRead::kFailed;
     }
-    // One byte more than the file's size, so that a file grown since fstat
-    // is noticed and read to its end.
-    size_t capacity = static_cast<size_t>(st.st_size) + 1;
-    char* data = buffers.Reserve(capacity);
+    // The file is read up to the size fstat gave, as a reader that sizes
+    // its buffer by the file does; a file cut shorter meanwhile ends early.
+    const auto wanted = static_cast<size_t>(st.st_size);
+    char* data = buffers.Reserve(wanted + 1);
     size = 0;
-    for (;;) {
-        ssize_t n = ::read(fd, data + size, capacity - size);
+    while (size < wanted) {
+        ssize_t n = ::read(fd, data + size, wanted - size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ::close(fd);
@@ -479,14 +528,6 @@ FileRead ReadDataFile(const char* path, ReadBuffers& buffers, size_t& size) {
         }
         if (n == 0) break;
         size += static_cast<size_t>(n);
-        if (size == capacity) {
-            auto grown = std::make_unique<char[]>(capacity * 2);
-            std::memcpy(grown.get(), data, size);
-            buffers.text = std::move(grown);
-            capacity *= 2;
-            buffers.capacity = capacity;
-            data = buffers.text.get();
-        }
     }
     ::close(fd);
     return FileRead::kRead;
@@ -495,7 +536,7 @@ FileRead ReadDataFile(const char* path, ReadBuffers& buffers, size_t& size) {
 // Parses size bytes of buffers.text in place and walks the record.
 bool ReadParsed(const Schema& schema, bool store, const char* source, size_t size,
                 uint8_t* buffer, int32_t length, const ReadOptions& options,
-                std::vector<ReadError>* errors) {
+                std::vector<ReadError>* errors, std::string* lines) {
     ReadBuffers& buffers = Buffers();
     pugi::xml_parse_result result = buffers.doc.load_buffer_inplace(
         buffers.text.get(), size, pugi::parse_default | pugi::parse_comments);
@@ -503,11 +544,14 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
         if (errors != nullptr) errors->push_back({result.offset, result.description()});
         return false;
     }
-    TraceLines trace;
+    TraceLines trace(lines);
     DataReader reader(schema, source, store, buffer, length, options, errors, trace);
     pugi::xml_node record = FirstElement(buffers.doc);
     if (!record) {
-        Trace("Error  during reading  Root Element\n");
+        if (trace.On()) {
+            trace << "Error  during reading  Root Element";
+            trace.EndLine();
+        }
         if (errors != nullptr) errors->push_back({-1, "no element"});
         return false;
     }
@@ -529,8 +573,10 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
 
 }  // namespace
 
-bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
-                 int32_t length) {
+namespace {
+
+bool ReadFile(const Schema& schema, bool store, const char* path, uint8_t* buffer, int32_t length,
+              std::string* lines) {
     if (path == nullptr) return false;
     size_t size = 0;
     switch (ReadDataFile(path, Buffers(), size)) {
@@ -538,7 +584,19 @@ bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* bu
         case FileRead::kFailed: return false;
         case FileRead::kRead: break;
     }
-    return ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr);
+    return ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr, lines);
+}
+
+}  // namespace
+
+bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
+                 int32_t length) {
+    return ReadFile(schema, store, path, buffer, length, nullptr);
+}
+
+bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
+                 int32_t length, std::string& lines) {
+    return ReadFile(schema, store, path, buffer, length, &lines);
 }
 
 bool ReadXmlText(const Schema& schema, bool store, std::string_view text, const char* source,
@@ -547,7 +605,7 @@ bool ReadXmlText(const Schema& schema, bool store, std::string_view text, const 
     char* data = Buffers().Reserve(text.size() + 1);
     std::memcpy(data, text.data(), text.size());
     return ReadParsed(schema, store, source != nullptr ? source : "(text)", text.size(), buffer,
-                      length, options, errors);
+                      length, options, errors, nullptr);
 }
 
 }  // namespace morvane

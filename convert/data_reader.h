@@ -39,6 +39,13 @@ constexpr int kMaxDataStructureDepth = 200;
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
                  int32_t length);
 
+// As above, but nothing is logged: the lines the read would log (its trace
+// lines when the trace flag is set, then any error line, in order) are
+// appended to lines, for the caller to hand to the log in one call
+// together with lines of its own.
+bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
+                 int32_t length, std::string& lines);
+
 struct ReadOptions {
     // Besides what every read refuses, strict makes these errors:
     //  - a value text that is not a number of its element's type (blanks

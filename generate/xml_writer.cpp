@@ -249,7 +249,7 @@ bool CXmlWriter::EndRecord() {
 
 bool CXmlWriter::WriteRecord(std::string_view lines) {
     if (!IsOpen() || inRecord_) return false;
-    if (pending_.empty()) {
+    if (fd_ >= 0 && pending_.empty()) {
         // Nothing before the record waits: its lines go out from where they
         // are, without a copy into the pending text.
         return WriteAll(lines.data(), lines.size());

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #define QUILLOG_EXPORT extern "C" __attribute__((visibility("default")))
@@ -70,9 +71,21 @@ QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
 QUILLOG_EXPORT int printfdeb_Int(void* handle, bool enable, const char* format, ...) {
     auto* logger = static_cast<Logger*>(handle);
     if (!enable || logger == nullptr || format == nullptr) return 0;
-    char small[1024];
     va_list args;
     va_start(args, format);
+    if (format[0] == '%' && format[1] == 's' && format[2] == '\0') {
+        // A text handed over whole (a batch of lines) is written as it is:
+        // vsnprintf of a long text into a short buffer costs far more than
+        // the write itself.
+        const char* text = va_arg(args, const char*);
+        va_end(args);
+        if (text == nullptr) text = "(null)";
+        size_t length = strlen(text);
+        std::lock_guard<std::mutex> lock(logger->mutex);
+        if (logger->fd >= 0) WriteAll(logger->fd, text, length);
+        return static_cast<int>(length);
+    }
+    char small[1024];
     va_list copy;
     va_copy(copy, args);
     int n = vsnprintf(small, sizeof small, format, copy);
