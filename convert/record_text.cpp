@@ -34,9 +34,9 @@ class Sink {
         char* p = Room(24);
         used_ += static_cast<size_t>(std::to_chars(p, p + 24, value).ptr - p);
     }
-    void Value(UnitType kind, const uint8_t* bytes) {
-        used_ += FormatValue(kind, bytes, Room(kValueTextSize));
-    }
+    // The end of what was written at Room(); for steps that check the room
+    // once and then copy their pieces without further checks.
+    void Commit(const char* end) { used_ = static_cast<size_t>(end - out_.data()); }
 
   private:
     std::string& out_;
@@ -150,13 +150,19 @@ bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t lengt
                         sink.Drop();
                         return false;
                     }
-                    sink.Copy(texts + s.text, s.textLength);
+                    // The line's pieces, its index (11 characters at most) and
+                    // its value, all within the room checked once.
+                    char* p = sink.Room(s.textLength + s.tailLength + kValueTextSize + 16);
+                    std::memcpy(p, texts + s.text, s.textLength);
+                    p += s.textLength;
                     if (s.op == Op::kIndexed) {
-                        sink.Number(j);
-                        sink.Copy("\">", 2);
+                        p = std::to_chars(p, p + 11, j).ptr;
+                        *p++ = '"';
+                        *p++ = '>';
                     }
-                    sink.Value(s.kind, buffer + offset);
-                    sink.Copy(texts + s.tail, s.tailLength);
+                    p += FormatValue(s.kind, buffer + offset, p);
+                    std::memcpy(p, texts + s.tail, s.tailLength);
+                    sink.Commit(p + s.tailLength);
                     offset += s.size;
                 }
                 break;
