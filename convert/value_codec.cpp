@@ -1,6 +1,7 @@
 #include "convert/value_codec.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -53,18 +54,64 @@ Scanned Scan(const char* p) {
     return s;
 }
 
-// strtod, with from_chars's faster conversion wherever it reads exactly
-// what strtod would: not after blanks or '+', not for hexadecimal or
-// out-of-range texts.
-double ParseDouble(const char* text) {
+// strtod (strtof for float), with from_chars's faster conversion wherever
+// it reads exactly what strtod would: not after blanks or '+', not for
+// hexadecimal or out-of-range texts. A float is read as a float, never
+// through a double, so that no text rounds twice.
+template <class T>
+T ParseFloating(const char* text) {
     const char* p = text + (text[0] == '-');
     if ((*p >= '0' && *p <= '9') || *p == '.') {
-        double value;
+        T value;
         const char* end = text + std::strlen(text);
         auto r = std::from_chars(text, end, value);
         if (r.ec == std::errc() && *r.ptr != 'x' && *r.ptr != 'X') return value;
     }
-    return std::strtod(text, nullptr);
+    if constexpr (sizeof(T) == sizeof(float)) {
+        return std::strtof(text, nullptr);
+    } else {
+        return std::strtod(text, nullptr);
+    }
+}
+
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+// A decimal integer filling text (blanks around it aside) within [low, high].
+bool IntegerFits(const char* text, int64_t low, uint64_t high) {
+    const char* p = SkipBlanks(text);
+    bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    if (DigitOf<10>(*p) < 0) return false;
+    uint64_t magnitude = 0;
+    for (; DigitOf<10>(*p) >= 0; ++p) {
+        if (__builtin_mul_overflow(magnitude, 10u, &magnitude) ||
+            __builtin_add_overflow(magnitude, static_cast<uint64_t>(*p - '0'), &magnitude))
+            return false;
+    }
+    if (*SkipBlanks(p) != '\0') return false;
+    if (!negative) return magnitude <= high;
+    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+}
+
+template <class T>
+bool FloatingFits(const char* text) {
+    const char* p = SkipBlanks(text);
+    char* end = nullptr;
+    T value;
+    if constexpr (sizeof(T) == sizeof(float)) {
+        value = std::strtof(p, &end);
+    } else {
+        value = std::strtod(p, &end);
+    }
+    if (end == p || *SkipBlanks(end) != '\0') return false;
+    // Hexadecimal floating texts are the C library's, not ours.
+    const char* digits = p + (*p == '-' || *p == '+');
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) return false;
+    if (!std::isinf(value)) return true;
+    return (digits[0] | 0x20) == 'i';  // "inf" itself, not an overflow
 }
 
 // strtoull's result for a scanned number.
@@ -96,6 +143,46 @@ size_t Decimal(char* out, T value) {
 // digits of large magnitudes.
 size_t Fixed(char* out, double value) {
     auto r = std::to_chars(out, out + kValueTextSize - 1, value, std::chars_format::fixed, 6);
+    *r.ptr = '\0';
+    return static_cast<size_t>(r.ptr - out);
+}
+
+// Whether the "%f" text of value reads back as value. Below 2^30 this is
+// decided without any text: m, value times 10^6 rounded, is the "%f" text's
+// digits (the product is exact for a float, within 1/16 for a double, and
+// a miss of the rounding only happens where no six-decimal text reads back
+// anyway), and that text reads back as m / 10^6 correctly rounded. A float
+// is read back through a double only where that cannot round twice.
+template <class T>
+bool FixedReadsBack(T value) {
+    constexpr double kScale = 1e6;
+    double v = static_cast<double>(value);
+    if (std::fabs(v) < 0x1p30 && (sizeof(T) == sizeof(double) || std::fabs(v) >= 0x1p-126)) {
+        double back = std::nearbyint(v * kScale) / kScale;
+        if constexpr (sizeof(T) == sizeof(double)) {
+            return back == v;
+        } else {
+            uint64_t bits;
+            std::memcpy(&bits, &back, sizeof bits);
+            constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
+            if ((bits & kBelowFloat) != uint64_t{1} << 28) return static_cast<float>(back) == value;
+        }
+    }
+    char text[kValueTextSize];
+    size_t n = Fixed(text, v);
+    T back;
+    auto r = std::from_chars(text, text + n, back);
+    return r.ec == std::errc() && back == value;
+}
+
+// The "%f" text when it reads back as the same value, which keeps the text
+// of every value it renders exactly; otherwise the shortest text that reads
+// back exactly (1e-10, 3.141592653589793), in exponent form where that is
+// shorter. Infinities and NaNs keep "%f"'s text.
+template <class T>
+size_t Floating(char* out, T value) {
+    if (!std::isfinite(value) || FixedReadsBack(value)) return Fixed(out, static_cast<double>(value));
+    auto r = std::to_chars(out, out + kValueTextSize - 1, value);
     *r.ptr = '\0';
     return static_cast<size_t>(r.ptr - out);
 }
@@ -148,16 +235,55 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest) {
             Put(dest, ParseUnsigned64(text));
             break;
         case kTypeFloat:
-            Put(dest, static_cast<float>(ParseDouble(text)));
+            Put(dest, ParseFloating<float>(text));
             break;
         case kTypeDouble:
-            Put(dest, ParseDouble(text));
+            Put(dest, ParseFloating<double>(text));
             break;
         case kTypeBool:
             Put(dest, static_cast<int32_t>(ParseInt32(text) != 0 ? 1 : 0));
             break;
         default:  // kinds without bytes
             break;
+    }
+}
+
+bool ValueTextFits(UnitType kind, const char* text) {
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    switch (kind) {
+        case kTypeChar: {
+            const char* p = SkipBlanks(text);
+            if (p[0] != '0' || p[1] != 'x' || HexDigit(p[2]) < 0) return false;
+            uint32_t value = 0;
+            for (p += 2; HexDigit(*p) >= 0; ++p) {
+                value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
+                if (value > 0xFF) return false;
+            }
+            return *SkipBlanks(p) == '\0';
+        }
+        case kTypeInt:
+        case kTypeItemEnum:
+        case kTypeBool:
+            return IntegerFits(text, kInt32Min, kInt32Max);
+        case kTypeInt16:
+            return IntegerFits(text, std::numeric_limits<int16_t>::min(),
+                               std::numeric_limits<int16_t>::max());
+        case kTypeUnsigned16:
+            return IntegerFits(text, 0, std::numeric_limits<uint16_t>::max());
+        case kTypeUnsigned:
+            return IntegerFits(text, kInt32Min, std::numeric_limits<uint32_t>::max());
+        case kTypeInt64:
+            return IntegerFits(text, std::numeric_limits<int64_t>::min(),
+                               std::numeric_limits<int64_t>::max());
+        case kTypeUnsigned64:
+            return IntegerFits(text, 0, std::numeric_limits<uint64_t>::max());
+        case kTypeFloat:
+            return FloatingFits<float>(text);
+        case kTypeDouble:
+            return FloatingFits<double>(text);
+        default:  // kinds without bytes
+            return true;
     }
 }
 
@@ -189,9 +315,9 @@ size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {
         case kTypeUnsigned64:
             return Decimal(out, Get<uint64_t>(src));
         case kTypeFloat:
-            return Fixed(out, static_cast<double>(Get<float>(src)));
+            return Floating(out, Get<float>(src));
         case kTypeDouble:
-            return Fixed(out, Get<double>(src));
+            return Floating(out, Get<double>(src));
         case kTypeBool:
             return Decimal(out, static_cast<int>(src[0]));
         default:  // kinds without bytes

@@ -33,9 +33,20 @@ constexpr size_t kValueTextSize = 320;
 // the kind's zero. dest must hold TypeSize(kind) bytes.
 void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
 
+// Whether text is a whole value of kind that fits it, as a strict read
+// wants it: blanks around the value aside, nothing but the value. Integers
+// are decimal within the range of their width (unsigned also down to
+// INT32_MIN, the way it is written; bool and item_enum within int's);
+// char is "0x" and hexadecimal digits up to 0xFF; float and double are
+// decimal or exponent forms, "inf" or "nan", and a finite text must not
+// overflow the type. Kinds without bytes take any text.
+bool ValueTextFits(UnitType kind, const char* text);
+
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
-// empty text.
+// empty text. A float or double is written as "%f" writes it when that text
+// reads back as the same value, otherwise in the shortest text that does
+// (1e-10, 3.141592653589793); StoreValueText reads both forms.
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out);
 
 // Decimal text the way the C library reads it: leading blanks, an optional

@@ -272,6 +272,18 @@ bool CXmlWriter::EndRecord() {
     return false;
 }
 
+bool CXmlWriter::WriteRecord(std::string_view lines) {
+    if (!IsOpen() || inRecord_) return false;
+    if (fd_ >= 0 && pending_.empty()) {
+        // Nothing before the record waits: its lines go out from where they
+        // are, without a copy into the pending text.
+        return WriteAll(lines.data(), lines.size());
+    }
+    BeginRecord();
+    pending_.append(lines);
+    return EndRecord();
+}
+
 void CXmlWriter::AbortRecord() {
     if (!inRecord_) return;
     inRecord_ = false;
@@ -319,23 +331,29 @@ void CXmlWriter::RestoreRecordStack() {
 
 bool CXmlWriter::WriteOut(size_t count) {
     if (count == 0 || inMemory_) return true;
+    if (!WriteAll(pending_.data(), count)) return false;
+    pending_.erase(0, count);
+    return true;
+}
+
+bool CXmlWriter::WriteAll(const char* data, size_t count) {
+    if (count == 0) return true;
     if (!IsOpen()) return false;
-    const char* data = pending_.data();
     size_t done = 0;
     while (done < count) {
         ssize_t n = ::write(fd_, data + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            // Leave the file ending where the last complete write ended and
-            // keep the text pending; the next write starts there again. A
-            // device that cannot be cut (a pipe, /dev/full) keeps what it took.
+            // Leave the file ending where the last complete write ended; the
+            // text stays with the caller and the next write starts there
+            // again. A device that cannot be cut (a pipe, /dev/full) keeps
+            // what it took.
             if (done > 0 && ::ftruncate(fd_, written_) == 0) ::lseek(fd_, written_, SEEK_SET);
             return false;
         }
         done += static_cast<size_t>(n);
     }
     written_ += static_cast<int64_t>(count);
-    pending_.erase(0, count);
     return true;
 }
 

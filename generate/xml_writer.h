@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane {
@@ -84,6 +85,12 @@ class CXmlWriter {
     // inside a record does this too: an unfinished record never reaches the
     // disk. BeginRecord() inside a record keeps the earlier mark.
     void AbortRecord();
+    // Writes lines already formatted at the current depth (a whole record
+    // element, say) as one record transaction: BeginRecord(), the lines,
+    // EndRecord(). The lines must close every element they open. False when
+    // no file is open, inside a record, or when the write failed (the file
+    // is then cut back as EndRecord() does).
+    bool WriteRecord(std::string_view lines);
 
     // Writes every pending line to the disk (inside a record, the lines
     // before BeginRecord() only). False on an I/O error; the file then ends
@@ -115,6 +122,9 @@ class CXmlWriter {
     void RestoreRecordStack();
     // Writes the first count bytes of the pending text; see Flush().
     bool WriteOut(size_t count);
+    // Writes count bytes at the file's end; on failure cuts the file back to
+    // where it ended before and returns false.
+    bool WriteAll(const char* data, size_t count);
 
     int fd_ = -1;
     int32_t depth_ = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -163,6 +164,22 @@ Schema* CChannelXsd::ReceiveRequest(const char* handler, int32_t length, bool ne
     return schema;
 }
 
+// Appends a formatted line to lines, or logs it when lines is null.
+static void LineTo(std::string* lines, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+static void LineTo(std::string* lines, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (lines == nullptr) {
+        LogLineV(true, format, args);
+    } else {
+        char line[PATH_MAX + 128];
+        int n = std::vsnprintf(line, sizeof line, format, args);
+        if (n > 0) lines->append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
+    }
+    va_end(args);
+}
+
 void CChannelXsd::SendAnswer(const char* handler, int32_t length) {
     // A client that has gone is noticed by the next header read.
     if (SendData(FrameBuffer(), length) != length)
@@ -202,18 +219,29 @@ void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
         std::memset(frame + carriedEnd, 0, static_cast<size_t>(dirtyEnd_ - carriedEnd));
     dirtyEnd_ = carriedEnd;
 
-    // With the trace flag on, every read is traced by the reader, so the
-    // file is parsed every time.
-    const bool read = trace_
-                          ? ReadXmlFile(*schema, true, path, frame + kRecordOffset, schema->Size())
-                          : readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size());
-    if (!read) {
-        LogLine(true, "Error %s problems reading file %s\n", kReadXml, path);
-        return;
+    // With the trace flag on, every read gives the reader's trace lines
+    // (the cache keeps them with the values of an unchanged file). They and
+    // this handler's lines are collected and logged in one call once the
+    // answer has gone, in the order they would have been logged one by one.
+    std::string* lines = nullptr;
+    if (trace_) {
+        lines = &readLines_;
+        lines->clear();
     }
-    WriteFrameHeader(frame, MSG_COMM_ANSWER_READ_XML, kAnswerReadXmlLength);
-    SendAnswer(kReadXml, kAnswerReadXmlLength);
-    LogLine(trace_, "Xsd Server MSG_COMM_READ_XML MSG_COMM_ANSWER_READ_XML\n");
+    const bool read = readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size(), lines);
+    if (read) {
+        WriteFrameHeader(frame, MSG_COMM_ANSWER_READ_XML, kAnswerReadXmlLength);
+        if (SendData(frame, kAnswerReadXmlLength) != kAnswerReadXmlLength) {
+            LineTo(lines, "Error %s the answer was not sent err=%d\n", kReadXml,
+                   LastSocketError());
+        }
+        if (trace_) LineTo(lines, "Xsd Server MSG_COMM_READ_XML MSG_COMM_ANSWER_READ_XML\n");
+    } else {
+        LineTo(lines, "Error %s problems reading file %s\n", kReadXml, path);
+    }
+    if (lines != nullptr && !lines->empty()) {
+        if (PrintfDebFn log = LogFunction()) log(LogHandle(), true, "%s", lines->c_str());
+    }
 }
 
 void CChannelXsd::ProcessingOpenSession(int32_t length) {

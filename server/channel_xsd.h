@@ -86,6 +86,8 @@ class CChannelXsd : public CChannel {
     // its whole record area, which must not show bytes of earlier frames
     // (another client's records).
     int32_t dirtyEnd_ = 0;
+    // The log lines of a traced read, kept so that their memory is reused.
+    std::string readLines_;
 };
 
 // The server thread: creates the process's CChannelXsd on port and returns

@@ -38,11 +38,18 @@ bool DataFileCache::Stat(const char* path, Identity& identity) {
     return true;
 }
 
-bool DataFileCache::Read(const Schema& schema, const char* path, uint8_t* record, int32_t size) {
+bool DataFileCache::Read(const Schema& schema, const char* path, uint8_t* record, int32_t size,
+                         std::string* lines) {
+    // One ReadXmlFile call, its lines appended to *into when lines are
+    // wanted (into then is the caller's lines or a scratch text).
+    auto read = [&](uint8_t* values, std::string* into) {
+        return lines != nullptr ? ReadXmlFile(schema, true, path, values, size, *into)
+                                : ReadXmlFile(schema, true, path, values, size);
+    };
     Identity before;
     if (size <= 0 || !Stat(path, before)) {
         entries_.erase(&schema);
-        return ReadXmlFile(schema, true, path, record, size);
+        return read(record, lines);
     }
     auto it = entries_.find(&schema);
     if (it != entries_.end() && it->second.identity == before &&
@@ -50,31 +57,43 @@ bool DataFileCache::Read(const Schema& schema, const char* path, uint8_t* record
         const Entry& e = it->second;
         for (int32_t i = 0; i < size; ++i)
             if (e.mask[static_cast<size_t>(i)] != 0) record[i] = e.values[static_cast<size_t>(i)];
+        if (lines != nullptr) lines->append(e.lines);
         return true;
     }
     if (it != entries_.end()) entries_.erase(it);
 
-    if (!Settled(before.ctime)) return ReadXmlFile(schema, true, path, record, size);
+    if (!Settled(before.ctime)) return read(record, lines);
 
     // The reader only stores, whatever the bytes held before: read into
     // zeros and into 0xFF bytes, and the bytes that agree are the ones the
-    // file sets.
+    // file sets. The lines of one read are the caller's.
     const auto n = static_cast<size_t>(size);
     Entry e;
     e.values.assign(n, 0x00);
-    if (!ReadXmlFile(schema, true, path, e.values.data(), size)) return false;
-    scratch_.assign(n, 0xFF);
-    if (!ReadXmlFile(schema, true, path, scratch_.data(), size)) return false;
+    bool ok = read(e.values.data(), &e.lines);
+    if (ok) {
+        scratch_.assign(n, 0xFF);
+        scratchLines_.clear();
+        ok = read(scratch_.data(), &scratchLines_);
+        if (!ok) e.lines.swap(scratchLines_);
+    }
+    if (!ok) {
+        if (lines != nullptr) lines->append(e.lines);
+        return false;
+    }
     Identity after;
     if (!Stat(path, after) || !(after == before)) {
         // Changed while it was read: read it once more, keep nothing.
-        return ReadXmlFile(schema, true, path, record, size);
+        return read(record, lines);
     }
     e.mask.resize(n);
     for (size_t i = 0; i < n; ++i) {
         e.mask[i] = e.values[i] == scratch_[i] ? 1 : 0;
         if (e.mask[i] != 0) record[i] = e.values[i];
     }
+    if (lines != nullptr) lines->append(e.lines);
+    // The lines of a file of many values are not worth their memory.
+    if (e.lines.size() > kMaxCachedLines) return true;
     e.identity = before;
     entries_.emplace(&schema, std::move(e));
     return true;

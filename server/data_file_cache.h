@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -20,14 +21,23 @@ class DataFileCache {
     // change within the file system's timestamp granularity would not show.
     static constexpr int kSettleSeconds = 1;
 
+    // Traced lines of a file are kept only up to this size; a file with more
+    // is parsed for every read.
+    static constexpr size_t kMaxCachedLines = 1 << 20;
+
     // Does what ReadXmlFile(schema, true, path, record, size) does, with the
     // same result and the same bytes in record: the bytes the file sets are
     // stored, the others keep what record held. A file that has not changed
     // since it was last read is not parsed again. Errors are logged by
-    // ReadXmlFile. Trace lines of the reader are written only when the
-    // file is parsed; callers that want them for every read do not use the
-    // cache. Not thread-safe: one caller at a time.
-    bool Read(const Schema& schema, const char* path, uint8_t* record, int32_t size);
+    // ReadXmlFile, and trace lines of the reader are written only when the
+    // file is parsed. With lines, it does what ReadXmlFile(..., *lines)
+    // does instead: the lines one read of the file logs (its trace lines
+    // when the trace flag is set, or its error line) are appended to
+    // *lines and nothing is logged; a file read from the cache gives the
+    // lines of the read that filled the cache. Not thread-safe: one caller
+    // at a time.
+    bool Read(const Schema& schema, const char* path, uint8_t* record, int32_t size,
+              std::string* lines = nullptr);
 
   private:
     struct Identity {
@@ -43,12 +53,14 @@ class DataFileCache {
         Identity identity;
         std::vector<uint8_t> values;
         std::vector<uint8_t> mask;
+        std::string lines;  // the lines of the read, when they were wanted
     };
 
     static bool Stat(const char* path, Identity& identity);
 
     std::unordered_map<const Schema*, Entry> entries_;
     std::vector<uint8_t> scratch_;
+    std::string scratchLines_;
 };
 
 }  // namespace morvane

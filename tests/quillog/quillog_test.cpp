@@ -40,8 +40,12 @@ TEST_F(QuillogTest, WritesExactlyTheEnabledText) {
     print_(h, true, "x=%d ", 5);
     print_(h, false, "hidden\n");
     print_(h, true, "%s\n", std::string(3000, 'y').c_str());
+    // A text handed over whole is not formatted again.
+    print_(h, true, "%s", ("%d%s\n" + std::string(3000, 'z') + "\n").c_str());
+    print_(h, true, "%s", static_cast<const char*>(nullptr));
     delete_(h);
-    EXPECT_EQ(test::ReadFile(path), "x=5 " + std::string(3000, 'y') + "\n");
+    EXPECT_EQ(test::ReadFile(path), "x=5 " + std::string(3000, 'y') + "\n%d%s\n" +
+                                        std::string(3000, 'z') + "\n(null)");
 }
 
 TEST_F(QuillogTest, ModeOneAppendsModeZeroTruncates) {

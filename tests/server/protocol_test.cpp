@@ -209,6 +209,21 @@ TEST_F(ProtocolTest, ReadRequestAnswersTheRecordOfTheDataFile) {
     // Nothing of the filler frame comes back in the record area.
     EXPECT_TRUE(AllZero(a, kRecordOffset + kTelemetrySize, a.size()));
     EXPECT_TRUE(server_.WaitLog(kReadAnswered));
+    // The reader's trace lies between the request's line and the answer's,
+    // byte for byte as when each line was logged on its own.
+    std::string log = server_.Log();
+    EXPECT_NE(log.find("CChannelXsd::OnReceive CChannelXsd::OnReceive id=2 length=94\n"
+                       "offset0 =0\n"
+                       "   name_unit=Item, struct_name=frame offset_elem=0 text=1\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("name_unit=Structure, struct_name=samples\n"
+                       "   name_unit=Item, struct_name=channel offset_elem=74 text=3\n"
+                       "   name_unit=Item, struct_name=value offset_elem=76 text=0.125000\n"
+                       "   name_unit=Item, struct_name=quality offset_elem=80 text=0\n" +
+                       kReadAnswered),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(ProtocolTest, ReadRecordsStartAsTheRequestBytes) {
@@ -588,10 +603,12 @@ TEST(ProtocolQuietTest, ErrorsReachTheLogWithoutTheTraceFlag) {
     EXPECT_EQ(CountOf(log, kCloseNoSession), 1);
 }
 
-// Without the trace flag the server keeps what a data file sets while the
-// file stays the same; every change must show.
-TEST(ProtocolQuietTest, ReadsFollowTheDataFile) {
-    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\n");
+// The server keeps what a data file sets while the file stays the same;
+// every change must show. With the trace flag, so must the reader's trace
+// lines: every read logs them, also one answered from what was kept.
+void ReadsFollowTheDataFile(bool trace) {
+    MorvaneServer server(FreeTcpPort(), trace ? "LogFlag=1\nCreateFilesFlag=0\n"
+                                              : "LogFlag=0\nCreateFilesFlag=0\n");
     ASSERT_TRUE(server.Start());
     Socket client = server.NextClient();
     ASSERT_TRUE(client.valid());
@@ -639,7 +656,19 @@ TEST(ProtocolQuietTest, ReadsFollowTheDataFile) {
                            i));
         EXPECT_TRUE(Silent(client, milliseconds(100)));
     }
+    auto traced = [](int count) {
+        return "offset0 =0\n   name_unit=Item, struct_name=count offset_elem=0 text=" +
+               std::to_string(count) + "\n" + kReadAnswered;
+    };
+    EXPECT_TRUE(server.WaitLog(traced(5), trace ? 3 : 0));
+    EXPECT_TRUE(server.WaitLog(traced(7), trace ? 3 : 0));
+    EXPECT_EQ(server.LogCount(traced(5)), trace ? 3 : 0) << server.Log();
+    EXPECT_EQ(server.LogCount(traced(7)), trace ? 3 : 0);
 }
+
+TEST(ProtocolQuietTest, ReadsFollowTheDataFile) { ReadsFollowTheDataFile(false); }
+
+TEST(ProtocolTracedTest, ReadsFollowTheDataFile) { ReadsFollowTheDataFile(true); }
 
 // Each case runs a server of its own: the signal ends it.
 TEST(ProtocolStopTest, StopSignalsFinishTheOpenSession) {
