@@ -46,8 +46,10 @@ constexpr int32_t kMaxSchemaUnits = 1 << 21;
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc);
 
 // Parses an XML file for LoadSchema() or the data reader: comments kept,
-// documents nested deeper than kMaxXmlDepth refused. On failure returns
-// false with a description in error; nothing is logged.
+// documents nested deeper than kMaxXmlDepth refused. The file is opened
+// without blocking and read only when the open descriptor shows a regular
+// file. On failure returns false with a description in error; nothing is
+// logged.
 constexpr int kMaxXmlDepth = 256;
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error);
 
