@@ -29,12 +29,13 @@ namespace morvane {
 namespace {
 
 // Blocks the signals that end the program in every thread created from
-// here on, so that only the main thread's sigwait() receives them.
+// here on, so that only the main thread's sigwait() receives them. SIGHUP
+// comes when the terminal closes, SIGQUIT from Ctrl-\: both finish an open
+// session file like the other two.
 sigset_t BlockStopSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, sig);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return set;
 }
@@ -56,7 +57,19 @@ void PrepareConsole() {
 // Loads every schema of the schema directory into the registry; ends the
 // process on the first schema that cannot be read or laid out.
 void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
-    for (const std::string& file : ListSchemaFiles(config.schemasDirectory)) {
+    bool listed = false;
+    const std::vector<std::string> files = ListSchemaFiles(config.schemasDirectory, &listed);
+    if (!listed) {
+        // Starting with none of the schemas would look like a server that
+        // has them all.
+        const int error = errno;
+        std::printf("Error! Schemas_dir=%s cannot be listed err=%d\n",
+                    config.schemasDirectory.c_str(), error);
+        LogLine(true, "Error! Schemas_dir=%s cannot be listed err=%d\n",
+                config.schemasDirectory.c_str(), error);
+        std::exit(1);
+    }
+    for (const std::string& file : files) {
         std::string path = config.schemasDirectory + "/" + file;
         pugi::xml_document doc;
         std::string error;
@@ -100,7 +113,7 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
-// Sleeps until SIGINT or SIGTERM, then finishes an open session file.
+// Sleeps until a stop signal comes, then finishes an open session file.
 int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
     for (;;) {
         int sig = 0;
@@ -127,16 +140,23 @@ void DebugOutput(const char* format, ...) {
     va_end(args);
 }
 
-std::vector<std::string> ListSchemaFiles(const std::string& directory) {
+std::vector<std::string> ListSchemaFiles(const std::string& directory, bool* listed) {
     std::vector<std::string> names;
+    if (listed != nullptr) *listed = true;
     DIR* dir = opendir(directory.c_str());
     if (dir == nullptr) {
-        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", errno);
+        const int error = errno;
+        if (listed != nullptr) *listed = false;
+        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", error);
+        errno = error;
         return names;
     }
     bool anyEntry = false;
-    errno = 0;
-    while (dirent* entry = readdir(dir)) {
+    for (;;) {
+        // readdir() tells an error from the end only through errno.
+        errno = 0;
+        dirent* entry = readdir(dir);
+        if (entry == nullptr) break;
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         size_t len = std::strlen(name);
@@ -153,6 +173,7 @@ std::vector<std::string> ListSchemaFiles(const std::string& directory) {
     }
     int error = errno;
     closedir(dir);
+    if (error != 0 && listed != nullptr) *listed = false;
     if (!anyEntry) {
         DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", ENOENT);
     } else if (error != 0) {
@@ -161,6 +182,7 @@ std::vector<std::string> ListSchemaFiles(const std::string& directory) {
         DebugOutput("End of files\n");
     }
     std::sort(names.begin(), names.end());
+    errno = error;
     return names;
 }
 
@@ -190,7 +212,7 @@ int ServerMain(int argc, char** argv) {
     // it; the signal would end the server instead.
     signal(SIGXFSZ, SIG_IGN);
     Configuration& config = Configuration::Get();
-    config.programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane";
+    config.programPath = ExecutablePath(argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane");
     config.programDirectory = ProgramDirectoryOf(config.programPath);
     // Lives for the whole process and is never freed.
     auto* registry = new SchemaRegistry(config.programDirectory);
