@@ -69,6 +69,22 @@ TEST_P(LoadSchemaTest, BuildsTreeOrLogsErrors) {
         EXPECT_EQ(schema.Size(), 0);
     }
     for (const auto& line : c.alsoLogged) EXPECT_TRUE(log.Contains(line)) << line;
+
+    // With diagnostics: the same log, and every logged error among them, in
+    // order (the errors found past the first one of a structure are not
+    // logged).
+    const std::string logged = test::MaskIdentities(log.Text());
+    log.Clear();
+    Schema again;
+    std::vector<SchemaDiagnostic> diagnostics;
+    EXPECT_EQ(LoadSchemaText(c.xml, again, &diagnostics), loaded);
+    EXPECT_EQ(test::MaskIdentities(log.Text()), logged);
+    size_t next = 0;
+    for (const SchemaDiagnostic& d : diagnostics) {
+        if (next < c.errors.size() && d.text + "\n" == c.errors[next]) ++next;
+    }
+    EXPECT_EQ(next, c.errors.size()) << "logged errors missing from the diagnostics";
+    EXPECT_EQ(diagnostics.empty(), c.errors.empty());
 }
 
 std::string Wrap(const std::string& members) {
@@ -238,16 +254,14 @@ const LoadCase kLayoutCases[] = {
      {"schema Root id=4 size=4", "Root structure @0 0x1", "  Root structure @0 4x1",
       "    a int @0 4x1"},
      {}},
-    {"TemplateAndEnumInsideTemplate",
-     Wrap(R"(<Template name="Outer"><Template name="Inner"><Item name="i"/></Template>
-               <Enum name="E"><Item name="A" id="1"/></Enum><Item_enum name="v" type="E"/>
-               <Item name="o" type="char"/></Template>
+    {"EnumInsideTemplate",
+     Wrap(R"(<Template name="Outer"><Enum name="E"><Item name="A" id="1"/></Enum>
+               <Item_enum name="v" type="E"/><Item name="o" type="char"/></Template>
              <Structure name="s" type="Outer"/>)"),
      {"schema S id=0 size=5", "Root structure @0 0x1", "  S structure @0 5x1",
-      "    Outer template @0 5x1", "      Inner template @0 4x1", "        i int @0 4x1",
-      "      E enum {A=1}", "      v item_enum @0 4x1 ref=E", "      o char @4 1x1",
-      "    s structure @0 5x1 T=Outer", "      Inner template @0 4x1", "        i int @0 4x1",
-      "      E enum {A=1}", "      v item_enum @0 4x1 ref=E", "      o char @4 1x1"},
+      "    Outer template @0 5x1", "      E enum {A=1}", "      v item_enum @0 4x1 ref=E",
+      "      o char @4 1x1", "    s structure @0 5x1 T=Outer", "      E enum {A=1}",
+      "      v item_enum @0 4x1 ref=E", "      o char @4 1x1"},
      {}},
     {"EnumInsideTemplateKeepsTopEnumerationsVisible",
      Wrap(R"(<Enum name="Mode"><Item name="OFF" id="0"/></Enum>
@@ -277,16 +291,42 @@ const LoadCase kLayoutCases[] = {
      {"schema " + kFullWidthName + " id=0 size=4", "Root structure @0 0x1",
       "  " + kFullWidthName + " structure @0 4x1", "    " + kFullWidthName + " int @0 4x1"},
      {}},
-    {"LargestRecord",
-     Wrap(R"(<Item name="a" nrepetitions="536870911"/><Item name="b" type="char" nrepetitions="3"/>
-             <Item name="t" type="text" nrepetitions="2147483647"/>)"),
-     {"schema S id=0 size=2147483647", "Root structure @0 0x1", "  S structure @0 2147483647x1",
-      "    a int @0 4x536870911", "    b char @2147483644 1x3", "    t text @2147483647 0x2147483647"},
+    // A template is not part of the record: only its size limits it.
+    {"LargestTemplate",
+     Wrap(R"(<Template name="P"><Item name="a" nrepetitions="536870911"/>
+             <Item name="b" type="char" nrepetitions="3"/>
+             <Item name="t" type="text" nrepetitions="2147483647"/></Template>)"),
+     {"schema S id=0 size=0", "Root structure @0 0x1", "  S structure @0 0x1",
+      "    P template @0 2147483647x1", "      a int @0 4x536870911", "      b char @2147483644 1x3",
+      "      t text @2147483647 0x2147483647"},
+     {}},
+    // 1048575 structures of one field each and two text fields.
+    {"FieldsAtTheLimit",
+     Wrap(R"(<Template name="P"><Item name="x" type="char"/></Template>
+             <Structure name="s" type="P" nrepetitions="1048575"/>
+             <Item name="t" type="text" nrepetitions="2"/>)"),
+     {"schema S id=0 size=1048575", "Root structure @0 0x1", "  S structure @0 1048575x1",
+      "    P template @0 1x1", "      x char @0 1x1", "    s structure @0 1x1048575 T=P",
+      "      x char @0 1x1", "    t text @1048575 0x2"},
      {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layout, LoadSchemaTest, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// A chain of templates, each holding one instance of the one before:
+// chain(n) nests n + 1 structure levels below the top structure. With
+// repetitions 10, each instance is ten: 10^n fields from a few hundred
+// bytes of schema.
+std::string TemplateChain(int n, int repetitions = 1) {
+    const std::string count = " nrepetitions=\"" + std::to_string(repetitions) + "\"";
+    std::string xml = "<Schema name=\"Chain\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
+    for (int i = 1; i <= n; ++i) {
+        xml += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
+               std::to_string(i - 1) + "\"" + count + "/></Template>";
+    }
+    return xml + "<Structure name=\"top\" type=\"T" + std::to_string(n) + "\"/></Schema>";
+}
 
 const LoadCase kErrorCases[] = {
     {"RootWithoutName", R"(<Schema id="1"><Item name="a"/></Schema>)", {},
@@ -364,11 +404,16 @@ const LoadCase kErrorCases[] = {
                 <Structure name="back" type="T"/></Structure></Template>)"),
      {},
      {"Error! Template [T] contains itself through Structure name=\"back\"\n"}},
-    {"TemplateContainingItselfInAnInnerTemplate",
-     Wrap(R"(<Template name="T"><Template name="Inner"><Structure name="t" type="T"/></Template>
-             </Template>)"),
+    // Templates belong to the root element.
+    {"TemplateInsideTemplate",
+     Wrap(R"(<Template name="T"><Item name="a"/><Template name="Inner"><Item name="i"/></Template>
+             </Template><Structure name="s" type="T"/>)"),
      {},
-     {"Error! Template [T] contains itself through Structure name=\"t\"\n"}},
+     {"Error! Template name=\"Inner\" is inside Template name=\"T\"\n"}},
+    {"TemplateInsideStructure",
+     Wrap(R"(<Template name="T"/><Structure name="s" type="T"><Template name="U"/></Structure>)"),
+     {},
+     {"Error! Template name=\"U\" is inside Structure name=\"s\"\n"}},
     {"TemplatesContainingEachOther",
      // U cannot find T when it is declared, but an instance of T builds U's
      // members again once T exists: that must stop, not recurse for ever.
@@ -398,10 +443,44 @@ const LoadCase kErrorCases[] = {
     {"ItemBeyond32BitSize", Wrap(R"(<Item name="a" nrepetitions="536870912"/>)"), {},
      {"Error! name=\"S\" is larger than 2147483647 bytes\n"}},
     {"ItemsAddingUpBeyond32BitSize",
-     Wrap(R"(<Item name="a" type="char" nrepetitions="1073741824"/>
-             <Item name="b" type="char" nrepetitions="1073741824"/>)"),
+     Wrap(R"(<Template name="P"><Item name="a" type="char" nrepetitions="1073741824"/>
+             <Item name="b" type="char" nrepetitions="1073741824"/></Template>)"),
      {},
-     {"Error! name=\"S\" is larger than 2147483647 bytes\n"}},
+     {"Error! name=\"P\" is larger than 2147483647 bytes\n"}},
+    // Records of more fields than the data files are to hold.
+    {"FieldsBeyondTheLimit",
+     Wrap(R"(<Template name="P"><Item name="x" type="char"/></Template>
+             <Structure name="s" type="P" nrepetitions="1048575"/>
+             <Item name="t" type="text" nrepetitions="3"/><Item name="after" type="bad"/>)"),
+     {},
+     {"Error! schema [S] expands to more than 2097152 fields\n"}},
+    {"RepetitionsOfAnEmptyStructureAreFields",
+     Wrap(R"(<Template name="E"/><Structure name="s" type="E" nrepetitions="2097153"/>)"), {},
+     {"Error! schema [S] expands to more than 2097152 fields\n"}},
+    {"EightNestedTemplatesOfTen", TemplateChain(8, 10), {},
+     {"Error! schema [Chain] expands to more than 2097152 fields\n"}},
+    // Names that cannot be written into XML or that name a file elsewhere.
+    {"SchemaNameWithASlash", R"(<Schema name="../../../x"/>)", {},
+     {"Error! Schema name=\"../../../x\" is not a plain file name\n"}},
+    {"SchemaNameWithABackslash", R"(<Schema name="a\b"/>)", {},
+     {"Error! Schema name=\"a\\b\" is not a plain file name\n"}},
+    {"SchemaNameBeginningWithADot", R"(<Record name=".hidden"/>)", {},
+     {"Error! Record name=\".hidden\" is not a plain file name\n"}},
+    {"SchemaNameWithAControlCharacter", "<Schema name=\"a&#9;b\"/>", {},
+     {"Error! Schema name=\"a?b\" holds character 0x09, which XML cannot carry\n"}},
+    {"SchemaNameWithAnAmpersand", R"(<Schema name="a&amp;b"/>)", {},
+     {"Error! Schema name=\"a&b\" holds character 0x26, which XML cannot carry\n"}},
+    {"TemplateNameWithALessThan", Wrap(R"(<Template name="a&lt;b"/>)"), {},
+     {"Error! Template name=\"a<b\" holds character 0x3C, which XML cannot carry\n"}},
+    {"EnumNameWithAGreaterThan", Wrap(R"(<Enum name="a&gt;"/>)"), {},
+     {"Error! Enum name=\"a>\" holds character 0x3E, which XML cannot carry\n"}},
+    {"EnumItemNameWithAQuote", Wrap(R"(<Enum name="E"><Item name="a&quot;" id="1"/></Enum>)"), {},
+     {"Error! Item name=\"a\"\" holds character 0x22, which XML cannot carry\n"}},
+    {"MemberNameWithAnApostrophe", Wrap(R"(<Item name="it's"/>)"), {},
+     {"Error! Item name=\"it's\" holds character 0x27, which XML cannot carry\n"}},
+    {"StructureNameWithANewLine",
+     Wrap(R"(<Template name="P"/><Structure name="a&#10;b" type="P"/>)"), {},
+     {"Error! Structure name=\"a?b\" holds character 0x0A, which XML cannot carry\n"}},
     {"InstancesBeyond32BitSize",
      Wrap(R"(<Template name="P"><Item name="x" type="double"/></Template>
              <Structure name="s" type="P" nrepetitions="268435456"/>)"),
@@ -422,6 +501,81 @@ const LoadCase kErrorCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Errors, LoadSchemaTest, ::testing::ValuesIn(kErrorCases),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// Diagnostics of a schema file: each error's line and column in the file
+// and its text, as "LINE:COLUMN: TEXT". An element's position is that of
+// its name, as pugixml reports it.
+struct DiagnosticCase {
+    const char* label;
+    std::string xml;
+    Lines expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const DiagnosticCase& c) { return out << c.label; }
+
+class SchemaDiagnosticTest : public ::testing::TestWithParam<DiagnosticCase> {};
+
+TEST_P(SchemaDiagnosticTest, GivesLineColumnAndText) {
+    const DiagnosticCase& c = GetParam();
+    LogRecorder log;
+    test::TempDir dir;
+    const std::string path = dir / "S.xsd";
+    test::WriteFile(path, c.xml);
+    pugi::xml_document doc;
+    std::string error;
+    std::ptrdiff_t offset = -2;
+    std::vector<SchemaDiagnostic> diagnostics;
+    if (!LoadXmlDocument(path.c_str(), doc, error, &offset)) {
+        diagnostics.push_back(SchemaDiagnostic{offset, error});
+    } else {
+        Schema schema;
+        EXPECT_FALSE(LoadSchema(schema, doc, &diagnostics));
+    }
+    Lines got;
+    for (const SchemaDiagnostic& d : diagnostics) {
+        int line = 0;
+        int column = 0;
+        EXPECT_TRUE(LineColumnAt(path.c_str(), d.offset, line, column)) << d.offset;
+        got.push_back(std::to_string(line) + ":" + std::to_string(column) + ": " + d.text);
+    }
+    EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SchemaDiagnosticTest,
+    ::testing::Values(
+        DiagnosticCase{"XmlError", "<Schema name=\"S\">\n  <Item name=\"a\">\n</Schema>\n",
+                       {"3:3: Start-end tags mismatch"}},
+        // The first error ends the members as far as the log goes; the
+        // ones after it are still found.
+        DiagnosticCase{"TwoErrorsInOneStructure",
+                       "<Schema name=\"S\">\r\n <Item name=\"a\" type=\"bad1\"/>\r\n"
+                       " <Item name=\"b\"/>  <Item name=\"c\" type=\"bad2\"/>\r\n</Schema>\r\n",
+                       {"2:3: Error! name=\"a\" enum type \"bad1\" is wrong",
+                        "3:21: Error! name=\"c\" enum type \"bad2\" is wrong"}},
+        DiagnosticCase{"ErrorsInsideAndAfterAnInstance",
+                       "<Schema name=\"S\"><Template name=\"T\"/>\n"
+                       "<Structure name=\"s\" type=\"T\">\n"
+                       "\t<Item/><Item name=\"x\" nrepetitions=\"-1\"/>\n"
+                       "</Structure><Enum><Item name=\"A\"/></Enum>\n</Schema>",
+                       {"3:3: Error! elem_xml=\"Item\" name is absent",
+                        "3:10: Error! Item name=\"x\" nrepetitions=\"-1\" is out of range",
+                        "4:14: Error! attribute \"name\" is absent"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(LineColumnAtTest, RefusesOffsetsOutsideTheFile) {
+    test::TempDir dir;
+    const std::string path = dir / "f.xml";
+    test::WriteFile(path, "ab\ncd");
+    int line = 0;
+    int column = 0;
+    EXPECT_TRUE(LineColumnAt(path.c_str(), 5, line, column));  // the end of the file
+    EXPECT_EQ(line, 2);
+    EXPECT_EQ(column, 3);
+    EXPECT_FALSE(LineColumnAt(path.c_str(), 6, line, column));
+    EXPECT_FALSE(LineColumnAt(path.c_str(), -1, line, column));
+    EXPECT_FALSE(LineColumnAt((dir / "missing.xml").c_str(), 0, line, column));
+}
 
 class ParserTest : public ::testing::Test {
   protected:
@@ -562,17 +716,6 @@ TEST_F(ParserTest, ItemNameOfValueTakesTheFirstMatch) {
     EXPECT_EQ(name, "B");
     EXPECT_FALSE(e->ItemNameOfValue(4, name));
     EXPECT_EQ(name, "");
-}
-
-// A chain of templates, each holding one instance of the one before:
-// chain(n) nests n + 1 structure levels below the top structure.
-std::string TemplateChain(int n) {
-    std::string xml = "<Schema name=\"Chain\"><Template name=\"T0\"><Item name=\"x\"/></Template>";
-    for (int i = 1; i <= n; ++i) {
-        xml += "<Template name=\"T" + std::to_string(i) + "\"><Structure name=\"s\" type=\"T" +
-               std::to_string(i - 1) + "\"/></Template>";
-    }
-    return xml + "<Structure name=\"top\" type=\"T" + std::to_string(n) + "\"/></Schema>";
 }
 
 TEST_F(ParserTest, DeepTemplateChainWithinTheLimitLoads) {
