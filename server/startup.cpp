@@ -54,6 +54,17 @@ void PrepareConsole() {
     std::exit(1);
 }
 
+// The line on standard error for a schema that ends start-up, in the form
+// compilers use, whatever LogFlag says (the parser's own lines are trace
+// lines). Where the place is not known, the file's start stands for it.
+void ReportSchemaError(const std::string& path, std::ptrdiff_t offset, const std::string& text) {
+    int line = 1;
+    int column = 1;
+    if (!LineColumnAt(path.c_str(), offset, line, column)) line = column = 1;
+    std::fprintf(stderr, "%s:%d:%d: error: %s\n", path.c_str(), line, column, text.c_str());
+    std::fflush(stderr);
+}
+
 // Loads every schema of the schema directory into the registry; ends the
 // process on the first schema that cannot be read or laid out.
 void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
@@ -73,13 +84,20 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
         std::string path = config.schemasDirectory + "/" + file;
         pugi::xml_document doc;
         std::string error;
-        if (!LoadXmlDocument(path.c_str(), doc, error)) {
+        std::ptrdiff_t errorOffset = -1;
+        if (!LoadXmlDocument(path.c_str(), doc, error, &errorOffset)) {
             LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), error.c_str());
+            ReportSchemaError(path, errorOffset, error);
             std::exit(1);
         }
         // Schemas live until the process ends and are never freed.
         auto* schema = new Schema(printData);
-        if (!LoadSchema(*schema, doc)) std::exit(1);
+        std::vector<SchemaDiagnostic> diagnostics;
+        if (!LoadSchema(*schema, doc, &diagnostics)) {
+            if (diagnostics.empty()) diagnostics.push_back({-1, "the schema cannot be loaded"});
+            ReportSchemaError(path, diagnostics.front().offset, diagnostics.front().text);
+            std::exit(1);
+        }
         registry.AddSchema(schema);
         if (config.createFilesFlag != 0) {
             GenerateSchemaFiles(*schema, config.resultsEmptyXmlDirectory.c_str(),
