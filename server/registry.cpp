@@ -24,8 +24,8 @@ bool SchemaRegistry::OpenDataFile(const char* path) {
     const std::string whole = path != nullptr ? path : "";
     const size_t slash = whole.rfind('/');
     const std::string directory = slash == std::string::npos ? "."
-                                  : slash == 0                ? "/"
-                                                              : whole.substr(0, slash);
+                                  : slash == 0               ? "/"
+                                                             : whole.substr(0, slash);
     int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return false;
     const char* name = whole.c_str() + (slash == std::string::npos ? 0 : slash + 1);

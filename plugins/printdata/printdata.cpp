@@ -37,8 +37,8 @@ PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
     if (path == nullptr) return nullptr;
     // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
     // type check refuses it. Truncated only once it is known to be a file.
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
-                            (flag == 1 ? O_APPEND : 0), 0644);
+    const int append = flag == 1 ? O_APPEND : 0;
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | append, 0644);
     if (fd < 0) return nullptr;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flag != 1 && ftruncate(fd, 0) != 0)) {
