@@ -1,9 +1,5 @@
 #include "server/registry.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
 namespace morvane {
@@ -21,19 +17,8 @@ Schema* SchemaRegistry::FindSchema(int32_t id) const {
 }
 
 bool SchemaRegistry::OpenDataFile(const char* path) {
-    const std::string whole = path != nullptr ? path : "";
-    const size_t slash = whole.rfind('/');
-    const std::string directory = slash == std::string::npos ? "."
-                                  : slash == 0               ? "/"
-                                                             : whole.substr(0, slash);
-    int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) return false;
-    const char* name = whole.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-    const bool opened = OpenDataFileAt(dirFd, name);
-    const int err = errno;
-    ::close(dirFd);
-    errno = err;
-    return opened;
+    if (!writer_.OpenFile(path)) return false;
+    return OpenRoot();
 }
 
 bool SchemaRegistry::OpenDataFileAt(int dirFd, const char* name) {

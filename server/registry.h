@@ -24,9 +24,8 @@ class SchemaRegistry {
     // In load order until the schema enumeration header sorts it by id.
     std::vector<Schema*>& Schemas() { return schemas_; }
 
-    // Opens a data file and its "Root" element, as OpenDataFileAt() does in
-    // the directory part of path. False, with no file open, when the file
-    // cannot be created or is refused; errno tells why.
+    // Opens a session or data file and its "Root" element. False, with no
+    // file open, when the file cannot be created.
     bool OpenDataFile(const char* path);
     // The same for a plain file name inside the directory open as dirFd,
     // never through a symbolic link (CXmlWriter::OpenFileAt); errno tells

@@ -1,6 +1,7 @@
 #include "server/startup.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <strings.h>
 #include <unistd.h>
@@ -110,6 +111,9 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
 // data file and written three times into a data file of its own.
 void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
     const std::string readDirectory = FixedXmlDataDirectory(config.programDirectory);
+    // Data files are created by name inside the data directory: never
+    // through a symbolic link, never over a file with a second name.
+    const int dataFd = ::open(config.xmlDataDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (Schema* schema : registry.Schemas()) {
         const int32_t size = schema->Size();
         std::vector<uint8_t> buffer(static_cast<size_t>(size) + 1, 0);
@@ -118,9 +122,10 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
         ReadXmlFile(*schema, true, readPath.c_str(), buffer.data(), size);
 
         LogLine(true, "\n=========WriteXmlFile========================\n");
-        std::string writePath = config.xmlDataDirectory + "/" + schema->name + "_dataW.xml";
+        const std::string writeName = schema->name + "_dataW.xml";
+        const std::string writePath = config.xmlDataDirectory + "/" + writeName;
         std::lock_guard<std::mutex> lock(registry.WriterMutex());
-        if (!registry.OpenDataFile(writePath.c_str())) {
+        if (dataFd < 0 || !registry.OpenDataFileAt(dataFd, writeName.c_str())) {
             LogLine(true, "Error! data file %s cannot be created\n", writePath.c_str());
             continue;
         }
@@ -128,6 +133,7 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
             WriteXmlFile(*schema, registry.Writer(), number, buffer.data(), size);
         registry.CloseDataFile();
     }
+    if (dataFd >= 0) ::close(dataFd);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
