@@ -25,8 +25,9 @@ void* BindPrintData(const std::string& dllName, const std::string& programDirect
     g_binding = PrintDataBinding{dllName, nullptr};
     if (dllName.empty()) return nullptr;
 
-    std::string path =
-        dllName.find('/') != std::string::npos ? dllName : programDirectory + "/" + dllName;
+    // A relative name is taken from the program directory, never from the
+    // directory the program happens to be started in.
+    std::string path = dllName.front() == '/' ? dllName : programDirectory + "/" + dllName;
     // Kept open for the life of the process: the plug-in's handle lives as
     // long, and its code must stay mapped.
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -45,7 +46,10 @@ void* BindPrintData(const std::string& dllName, const std::string& programDirect
     }
     g_binding.run = run;
     std::string output = xmlDataDirectory + "/FormattedOutput.log";
-    return create(output.c_str(), 1);
+    void* handle = create(output.c_str(), 1);
+    if (handle == nullptr)
+        LogLine(true, "Error! %s cannot open %s\n", dllName.c_str(), output.c_str());
+    return handle;
 }
 
 bool PrintDataActive(void* handle) { return handle != nullptr && g_binding.run != nullptr; }

@@ -20,14 +20,14 @@ using CreateMyPrintDataFn = void* (*)(const char* path, int32_t flag);
 using RunMyPrintDataFn = int32_t (*)(void* handle, const char* label, const char* value);
 
 // Start-up step of the print-data plug-in. dllName empty: no plug-in, no
-// message, null. Otherwise loads the library (dllName itself when it holds
-// a '/', else programDirectory/dllName), looks up both exports and calls
-// CreateMyPrintData_Int("<xmlDataDirectory>/FormattedOutput.log", 1). A
-// library that cannot be loaded or lacks an export counts as absent:
+// message, null. Otherwise loads the library (dllName itself when it is an
+// absolute path, else programDirectory/dllName), looks up both exports and
+// calls CreateMyPrintData_Int("<xmlDataDirectory>/FormattedOutput.log", 1).
+// A library that cannot be loaded or lacks an export counts as absent:
 // "Warning! <dllName> is absent" is printed and logged and null returned.
-// Returns the plug-in's handle for the Schema objects created afterwards
-// (null when the plug-in declined to create one). Calling it again replaces
-// the binding.
+// Returns the plug-in's handle for the Schema objects created afterwards;
+// when the plug-in declines to create one, an error line naming the output
+// file is logged and null returned. Calling it again replaces the binding.
 void* BindPrintData(const std::string& dllName, const std::string& programDirectory,
                     const std::string& xmlDataDirectory);
 

@@ -51,22 +51,34 @@ std::string CXmlWriter::TakeDocument() {
 }
 
 bool CXmlWriter::OpenFileAt(int dirFd, const char* name) {
-    // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
-    // type check below then refuses it.
+    // O_NONBLOCK keeps a FIFO without a reader from stalling the open. The
+    // file is cut only once the descriptor shows a regular file with no
+    // other name: a second hard link is the same file under another name (a
+    // data file, a file outside the directory), which a session must not
+    // destroy.
     const bool plainName = name != nullptr && std::strchr(name, '/') == nullptr;
-    if (!Open(dirFd, plainName ? name : nullptr, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK)) {
+    if (!Open(dirFd, plainName ? name : nullptr, O_WRONLY | O_NOFOLLOW | O_NONBLOCK)) {
         if (!plainName) errno = EINVAL;
         return false;
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISREG(st.st_mode) ? errno : EINVAL;
+    int err = 0;
+    if (::fstat(fd_, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if (st.st_nlink > 1)
+        err = EMLINK;
+    else if (::ftruncate(fd_, 0) != 0)
+        err = errno;
+    if (err != 0) {
         ::close(fd_);
         fd_ = -1;
         pending_.clear();
         errno = err;
         return false;
     }
+    cutAtClose_ = false;
     int fl = ::fcntl(fd_, F_GETFL);
     if (fl >= 0) ::fcntl(fd_, F_SETFL, fl & ~O_NONBLOCK);
     return true;

@@ -46,8 +46,9 @@ class CXmlWriter {
     // Like OpenFile(), for a plain file name (no '/') inside the directory
     // open as dirFd: the file is created or truncated there and never
     // reached through a symbolic link. Anything but a regular file (a
-    // directory, a FIFO) is refused without blocking. On false, nothing is
-    // open and errno tells why.
+    // directory, a FIFO) is refused without blocking (errno EINVAL), and so
+    // is an existing file with more than one hard link (EMLINK); neither is
+    // changed. On false, nothing is open and errno tells why.
     bool OpenFileAt(int dirFd, const char* name);
     // Writes what is pending and closes. False when no file is open or the
     // final write failed (the file is closed all the same).

@@ -74,9 +74,11 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
                 std::vector<SchemaDiagnostic>* diagnostics);
 
 // Parses an XML file for LoadSchema() or the data reader: comments kept,
-// documents nested deeper than kMaxXmlDepth refused. On failure returns
-// false with a description in error and, when errorOffset is not null, the
-// byte offset of the error in *errorOffset (-1 when unknown); nothing is
+// documents nested deeper than kMaxXmlDepth refused. The file is opened
+// without blocking and read only when the open descriptor shows a regular
+// file. On failure returns false with a description in error and, when
+// errorOffset is not null, the byte offset of the error in *errorOffset (-1
+// when unknown); nothing is
 // logged.
 constexpr int kMaxXmlDepth = 256;
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,

@@ -43,20 +43,64 @@ int ElementDepth(const pugi::xml_document& doc, int limit, pugi::xml_node* beyon
     return deepest;
 }
 
+// Reads the whole file at path into a buffer of pugixml's allocator, for
+// load_buffer_inplace_own(). The file is opened without blocking and
+// checked on the open descriptor, so a FIFO (or a file swapped for one after
+// any check by name) can never stall the caller. False with error set when
+// it is not a regular file or cannot be read.
+bool ReadWholeFile(const char* path, void*& data, size_t& size, std::string& error) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = "File was not found";
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "Not a regular file";
+        ::close(fd);
+        return false;
+    }
+    // A file that grows while it is read is read up to its size at the
+    // check; one that shrinks, up to its new end.
+    size = static_cast<size_t>(st.st_size);
+    data = pugi::get_memory_allocation_function()(size > 0 ? size : 1);
+    if (data == nullptr) {
+        error = "Could not allocate memory";
+        ::close(fd);
+        return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(fd, static_cast<char*>(data) + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = "Error reading from file/stream";
+            pugi::get_memory_deallocation_function()(data);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    size = done;
+    ::close(fd);
+    return true;
+}
+
 }  // namespace
 
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
                      std::ptrdiff_t* errorOffset) {
     if (errorOffset != nullptr) *errorOffset = -1;
-    // pugixml sizes its buffer from the file's length, which a directory
-    // does not have: anything but a regular file is refused up front.
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = stat(path, &st) != 0 ? "File was not found" : "Not a regular file";
+    void* data = nullptr;
+    size_t size = 0;
+    if (!ReadWholeFile(path, data, size, error)) {
         doc.reset();
         return false;
     }
-    pugi::xml_parse_result result = doc.load_file(path, pugi::parse_default | pugi::parse_comments);
+    // The document takes the buffer over, also when parsing fails.
+    pugi::xml_parse_result result =
+        doc.load_buffer_inplace_own(data, size, pugi::parse_default | pugi::parse_comments);
     if (!result) {
         error = result.description();
         if (errorOffset != nullptr) *errorOffset = result.offset;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,20 @@ constexpr char kWriteXml[] = "CChannelXsd::Processsing_MsgCommWriteXml";
 constexpr size_t kPathWidth = 260;
 
 
+// True when name (length bytes) is that of a file the server reads or
+// appends to beside the session files: a schema's data file, "*_dataR.xml"
+// or "*_dataW.xml", or the print-data plug-in's "FormattedOutput.log", in
+// any letter case. A session over one of them would destroy it.
+bool IsServerDataFileName(const char* name, size_t length) {
+    auto endsWith = [&](const char* suffix) {
+        const size_t n = std::strlen(suffix);
+        return length >= n && strncasecmp(name + length - n, suffix, n) == 0;
+    };
+    static constexpr char kPrintDataOutput[] = "FormattedOutput.log";
+    return endsWith("_dataR.xml") || endsWith("_dataW.xml") ||
+           (length == sizeof kPrintDataOutput - 1 && endsWith(kPrintDataOutput));
+}
+
 // Why a session file name from the network is refused, or null when it may
 // be used. body holds the name and its terminating zero; directory is where
 // the file would be created.
@@ -49,6 +64,8 @@ const char* RefuseSessionName(const uint8_t* body, int32_t bodyLength,
         if (*p == '/' || *p == '\\' || *p < 0x20 || *p == 0x7F)
             return "it holds '/', '\\' or a control character";
     }
+    if (IsServerDataFileName(reinterpret_cast<const char*>(body), static_cast<size_t>(end - body)))
+        return "it is the name of a data file";
     // directory, a separator and the name.
     if (directory.size() + 1 + static_cast<size_t>(end - body) >= kPathWidth)
         return "the path would be longer than 259 characters";

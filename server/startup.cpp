@@ -1,6 +1,7 @@
 #include "server/startup.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <strings.h>
 #include <unistd.h>
@@ -29,12 +30,13 @@ namespace morvane {
 namespace {
 
 // Blocks the signals that end the program in every thread created from
-// here on, so that only the main thread's sigwait() receives them.
+// here on, so that only the main thread's sigwait() receives them. SIGHUP
+// comes when the terminal closes, SIGQUIT from Ctrl-\: both finish an open
+// session file like the other two.
 sigset_t BlockStopSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, sig);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return set;
 }
@@ -53,20 +55,50 @@ void PrepareConsole() {
     std::exit(1);
 }
 
+// The line on standard error for a schema that ends start-up, in the form
+// compilers use, whatever LogFlag says (the parser's own lines are trace
+// lines). Where the place is not known, the file's start stands for it.
+void ReportSchemaError(const std::string& path, std::ptrdiff_t offset, const std::string& text) {
+    int line = 1;
+    int column = 1;
+    if (!LineColumnAt(path.c_str(), offset, line, column)) line = column = 1;
+    std::fprintf(stderr, "%s:%d:%d: error: %s\n", path.c_str(), line, column, text.c_str());
+    std::fflush(stderr);
+}
+
 // Loads every schema of the schema directory into the registry; ends the
 // process on the first schema that cannot be read or laid out.
 void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
-    for (const std::string& file : ListSchemaFiles(config.schemasDirectory)) {
+    bool listed = false;
+    const std::vector<std::string> files = ListSchemaFiles(config.schemasDirectory, &listed);
+    if (!listed) {
+        // Starting with none of the schemas would look like a server that
+        // has them all.
+        const int error = errno;
+        std::printf("Error! Schemas_dir=%s cannot be listed err=%d\n",
+                    config.schemasDirectory.c_str(), error);
+        LogLine(true, "Error! Schemas_dir=%s cannot be listed err=%d\n",
+                config.schemasDirectory.c_str(), error);
+        std::exit(1);
+    }
+    for (const std::string& file : files) {
         std::string path = config.schemasDirectory + "/" + file;
         pugi::xml_document doc;
         std::string error;
-        if (!LoadXmlDocument(path.c_str(), doc, error)) {
+        std::ptrdiff_t errorOffset = -1;
+        if (!LoadXmlDocument(path.c_str(), doc, error, &errorOffset)) {
             LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), error.c_str());
+            ReportSchemaError(path, errorOffset, error);
             std::exit(1);
         }
         // Schemas live until the process ends and are never freed.
         auto* schema = new Schema(printData);
-        if (!LoadSchema(*schema, doc)) std::exit(1);
+        std::vector<SchemaDiagnostic> diagnostics;
+        if (!LoadSchema(*schema, doc, &diagnostics)) {
+            if (diagnostics.empty()) diagnostics.push_back({-1, "the schema cannot be loaded"});
+            ReportSchemaError(path, diagnostics.front().offset, diagnostics.front().text);
+            std::exit(1);
+        }
         registry.AddSchema(schema);
         if (config.createFilesFlag != 0) {
             GenerateSchemaFiles(*schema, config.resultsEmptyXmlDirectory.c_str(),
@@ -79,6 +111,9 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
 // data file and written three times into a data file of its own.
 void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
     const std::string readDirectory = FixedXmlDataDirectory(config.programDirectory);
+    // Data files are created by name inside the data directory: never
+    // through a symbolic link, never over a file with a second name.
+    const int dataFd = ::open(config.xmlDataDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (Schema* schema : registry.Schemas()) {
         const int32_t size = schema->Size();
         std::vector<uint8_t> buffer(static_cast<size_t>(size) + 1, 0);
@@ -87,9 +122,10 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
         ReadXmlFile(*schema, true, readPath.c_str(), buffer.data(), size);
 
         LogLine(true, "\n=========WriteXmlFile========================\n");
-        std::string writePath = config.xmlDataDirectory + "/" + schema->name + "_dataW.xml";
+        const std::string writeName = schema->name + "_dataW.xml";
+        const std::string writePath = config.xmlDataDirectory + "/" + writeName;
         std::lock_guard<std::mutex> lock(registry.WriterMutex());
-        if (!registry.OpenDataFile(writePath.c_str())) {
+        if (dataFd < 0 || !registry.OpenDataFileAt(dataFd, writeName.c_str())) {
             LogLine(true, "Error! data file %s cannot be created\n", writePath.c_str());
             continue;
         }
@@ -97,10 +133,11 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
             WriteXmlFile(*schema, registry.Writer(), number, buffer.data(), size);
         registry.CloseDataFile();
     }
+    if (dataFd >= 0) ::close(dataFd);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
-// Sleeps until SIGINT or SIGTERM, then finishes an open session file.
+// Sleeps until a stop signal comes, then finishes an open session file.
 int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
     for (;;) {
         int sig = 0;
@@ -127,16 +164,23 @@ void DebugOutput(const char* format, ...) {
     va_end(args);
 }
 
-std::vector<std::string> ListSchemaFiles(const std::string& directory) {
+std::vector<std::string> ListSchemaFiles(const std::string& directory, bool* listed) {
     std::vector<std::string> names;
+    if (listed != nullptr) *listed = true;
     DIR* dir = opendir(directory.c_str());
     if (dir == nullptr) {
-        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", errno);
+        const int error = errno;
+        if (listed != nullptr) *listed = false;
+        DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", error);
+        errno = error;
         return names;
     }
     bool anyEntry = false;
-    errno = 0;
-    while (dirent* entry = readdir(dir)) {
+    for (;;) {
+        // readdir() tells an error from the end only through errno.
+        errno = 0;
+        dirent* entry = readdir(dir);
+        if (entry == nullptr) break;
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         size_t len = std::strlen(name);
@@ -153,6 +197,7 @@ std::vector<std::string> ListSchemaFiles(const std::string& directory) {
     }
     int error = errno;
     closedir(dir);
+    if (error != 0 && listed != nullptr) *listed = false;
     if (!anyEntry) {
         DebugOutput("Get Last Error = %d [First File is absent] List Empty\n", ENOENT);
     } else if (error != 0) {
@@ -161,6 +206,7 @@ std::vector<std::string> ListSchemaFiles(const std::string& directory) {
         DebugOutput("End of files\n");
     }
     std::sort(names.begin(), names.end());
+    errno = error;
     return names;
 }
 
@@ -190,7 +236,7 @@ int ServerMain(int argc, char** argv) {
     // it; the signal would end the server instead.
     signal(SIGXFSZ, SIG_IGN);
     Configuration& config = Configuration::Get();
-    config.programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane";
+    config.programPath = ExecutablePath(argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane");
     config.programDirectory = ProgramDirectoryOf(config.programPath);
     // Lives for the whole process and is never freed.
     auto* registry = new SchemaRegistry(config.programDirectory);

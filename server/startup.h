@@ -9,12 +9,16 @@ namespace morvane {
 class SchemaRegistry;
 
 // Runs Morvane with its command line; returns the process exit code (it
-// returns only on a fatal start-up error or after SIGINT/SIGTERM).
+// returns only on a fatal start-up error or after SIGINT, SIGTERM, SIGHUP
+// or SIGQUIT).
 int ServerMain(int argc, char** argv);
 
 // The "*.xsd" files of a directory (names ending exactly in ".xsd"), sorted
-// byte-wise. Each examined entry is reported on the debug channel.
-std::vector<std::string> ListSchemaFiles(const std::string& directory);
+// byte-wise. Each examined entry is reported on the debug channel. When
+// listed is given, it is set to false (errno telling why) when the
+// directory cannot be opened or its enumeration stops with an error; the
+// names found until then are returned.
+std::vector<std::string> ListSchemaFiles(const std::string& directory, bool* listed = nullptr);
 
 // The fixed data directory under the program directory: the entry whose
 // name equals "Xml_Data" ignoring case, else "Xml_Data" itself.

@@ -4,6 +4,10 @@
 // written and flushed under the instance's mutex, so calls may come from any
 // thread, lines never interleave, and the file is complete whenever the
 // process stops.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -27,11 +31,26 @@ PrintData* g_instances = nullptr;
 
 // flag 1 appends to an existing file (Morvane passes 1, so the output of
 // earlier runs stays); any other flag starts the file afresh. Null when the
-// file cannot be opened. The instance is never released.
+// file cannot be opened, and when path names a symbolic link or anything
+// but a regular file. The instance is never released.
 PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
     if (path == nullptr) return nullptr;
-    FILE* file = std::fopen(path, flag == 1 ? "ae" : "we");
-    if (file == nullptr) return nullptr;
+    // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
+    // type check refuses it. Truncated only once it is known to be a file.
+    const int append = flag == 1 ? O_APPEND : 0;
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | append, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flag != 1 && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, flag == 1 ? "a" : "w");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
     auto* p = new PrintData;
     p->file = file;
     std::lock_guard<std::mutex> lock(g_instancesMutex);

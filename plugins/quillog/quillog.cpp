@@ -3,6 +3,7 @@
 // calls from several threads (or processes appending to the same file)
 // never interleave within a line.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,13 +55,24 @@ QUILLOG_EXPORT void* CreateLogger_Int() { return new Logger; }
 // fresh file is overwritten from its start and cut to length when the
 // logger is deleted, rather than truncated at open: ext4 forces a disk
 // write-back of every file truncated and written again, which made the
-// start-up of a large archive wait on the disk.
+// start-up of a large archive wait on the disk. False when path names a
+// symbolic link or anything but a regular file.
 QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
     auto* logger = static_cast<Logger*>(handle);
     if (logger == nullptr || path == nullptr) return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == 1 ? O_APPEND : 0);
+    // Never through a symbolic link, and only into a regular file: a FIFO
+    // without a reader would stall the open (hence O_NONBLOCK), a device
+    // would take the lines away.
+    int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (mode == 1 ? O_APPEND : 0);
     int fd = open(path, flags, 0644);
     if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::lock_guard<std::mutex> lock(logger->mutex);
     CloseLogger(logger);
     logger->fd = fd;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
 #include "server/config/ini_file.h"
@@ -18,6 +19,10 @@ bool PathExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// Port 0 would listen on a port the system picks and nobody is told; a
+// larger one would be cut to 16 bits.
+bool PortInRange(int32_t port) { return port >= 1 && port <= 65535; }
+
 void* OpenLoggerLibrary(const std::string& programDirectory) {
     std::string path = programDirectory + "/" + kLoggerLibrary;
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -29,6 +34,13 @@ Configuration& Configuration::Get() {
     // Lives for the whole process and is never freed.
     static Configuration* configuration = new Configuration;
     return *configuration;
+}
+
+std::string ExecutablePath(const std::string& commandWord) {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof path) return commandWord;
+    return std::string(path, static_cast<size_t>(n));
 }
 
 std::string ProgramDirectoryOf(const std::string& programPath) {
@@ -77,7 +89,13 @@ bool Configuration::ReadConfiguration() {
     if (loggerHandle == nullptr && !BindLogger()) return false;
 
     IniFile ini;
-    ini.Load(programDirectory + "/Morvane.ini");
+    const std::string iniPath = programDirectory + "/Morvane.ini";
+    if (!ini.Load(iniPath) && errno != ENOENT) {
+        // Defaults in place of settings that exist but cannot be read would
+        // run a configuration nobody wrote.
+        LogLine(true, "Error! %s cannot be read err=%d\n", iniPath.c_str(), errno);
+        return false;
+    }
     archiveDirectory = ini.GetString("Directory", "Archive", programDirectory);
     schemasDirectory = ini.GetString("Directory", "Schemas", "Schemas");
     resultsIncludeDirectory = ini.GetString("Directory", "ResultsInclude", "ResultsInclude");
@@ -126,6 +144,10 @@ bool Configuration::ReadConfiguration() {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
         LogLine(true, c.message, c.path.c_str());
 #pragma GCC diagnostic pop
+        ok = false;
+    }
+    if (!PortInRange(port)) {
+        LogLine(true, "Error! Port=%d is outside 1..65535\n", port);
         ok = false;
     }
     return ok;

@@ -17,8 +17,10 @@ class Configuration {
 
     // Computes the program directory from programPath, binds the logger
     // library (libquillog.so in the program directory) unless a logger is
-    // bound already, reads Morvane.ini and checks the directories. Returns
-    // true when the configuration is usable. Every failure but one is logged
+    // bound already, reads Morvane.ini and checks the directories and the
+    // port. Returns true when the configuration is usable: a missing
+    // Morvane.ini gives the defaults, one that exists but cannot be read as
+    // a regular file fails, and so does a Port outside 1..65535. Every failure but one is logged
     // before it returns false; when the logger library cannot be loaded
     // nothing can be logged, loggerMissing is set and the caller reports it.
     bool ReadConfiguration();
@@ -50,6 +52,12 @@ class Configuration {
   private:
     bool BindLogger();
 };
+
+// The path of the running program, every symbolic link resolved, as
+// /proc/self/exe gives it; commandWord (the first command-line word) where
+// /proc is missing. Whoever starts the program cannot point its program
+// directory elsewhere through the command line or the current directory.
+std::string ExecutablePath(const std::string& commandWord);
 
 // The program directory for a program path: the path up to its last '/',
 // or the current directory when it holds none.

@@ -1,9 +1,12 @@
 #include "server/config/ini_file.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
-#include <fstream>
+#include <cerrno>
 #include <limits>
 #include <sstream>
 
@@ -31,17 +34,42 @@ std::string Unquote(const std::string& v) {
 
 bool IniFile::Load(const std::string& path) {
     sections_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    LoadText(text.str());
+    // O_NONBLOCK: a FIFO of that name must not stall start-up; the type
+    // check refuses it.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    LoadText(text);
     return true;
 }
 
 void IniFile::LoadText(const std::string& text) {
     sections_.clear();
-    std::istringstream lines(text);
+    // Editors that save UTF-8 may put a byte-order mark before the first
+    // section; it is no part of that section's name.
+    static constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    const size_t skip = text.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
+    std::istringstream lines(text.substr(skip));
     std::string raw;
     Section* current = nullptr;
     while (std::getline(lines, raw)) {

@@ -14,8 +14,11 @@ namespace morvane {
 
 class IniFile {
   public:
-    // Reads the file; false (and an empty file) when it cannot be read.
+    // Reads the file; false (and an empty file) when it cannot be read, with
+    // errno telling why: ENOENT (or ENOTDIR) when there is no file at path,
+    // EINVAL when path names anything but a regular file.
     bool Load(const std::string& path);
+    // A UTF-8 byte-order mark at the start of text is skipped.
     void LoadText(const std::string& text);
 
     std::string GetString(const std::string& section, const std::string& key,

@@ -430,7 +430,11 @@ TEST_F(ProtocolTest, HostileSessionNamesAreRefused) {
         {std::string(".hidden\0", 8), "it begins with '.'"},
         {std::string("../../outside.xml\0", 18), "it begins with '.'"},
         {longest + "x" + std::string(1, '\0'), "the path would be longer than 259 characters"},
+        {std::string("Telemetry_dataR.xml\0", 20), "it is the name of a data file"},
+        {std::string("posrec_DATAW.XML\0", 17), "it is the name of a data file"},
+        {std::string("formattedoutput.LOG\0", 20), "it is the name of a data file"},
     };
+    const std::string data = ReadFile(Data("Telemetry_dataR.xml"));
     const auto before = Entries(server_ / "XML_Data");
     const auto beforeTop = Entries(server_.dir());
     std::map<std::string, int> expected;
@@ -445,6 +449,7 @@ TEST_F(ProtocolTest, HostileSessionNamesAreRefused) {
     EXPECT_EQ(server_.LogCount(kWriteNoSession), 1);
     EXPECT_EQ(Entries(server_ / "XML_Data"), before);
     EXPECT_EQ(Entries(server_.dir()), beforeTop);
+    EXPECT_EQ(ReadFile(Data("Telemetry_dataR.xml")), data);
 
     // Names that are merely unusual are fine, up to the longest.
     for (const std::string& name : {longest, std::string("-odd name \xC3\xA9.xml")}) {
@@ -462,11 +467,16 @@ TEST_F(ProtocolTest, SessionFilesAreOnlyRegularFilesInsideTheDataDirectory) {
     ASSERT_EQ(symlink((server_ / "created.xml").c_str(), Data("dangling.xml").c_str()), 0);
     ASSERT_EQ(mkfifo(Data("fifo.xml").c_str(), 0644), 0);
     MakeDirs(Data("dir.xml"));
+    // The same file under a second name.
+    ASSERT_EQ(link(outside.c_str(), Data("hardlink.xml").c_str()), 0);
     const struct {
         const char* name;
         int err;
-    } cases[] = {
-        {"link.xml", ELOOP}, {"dangling.xml", ELOOP}, {"fifo.xml", ENXIO}, {"dir.xml", EISDIR}};
+    } cases[] = {{"link.xml", ELOOP},
+                 {"dangling.xml", ELOOP},
+                 {"fifo.xml", ENXIO},
+                 {"dir.xml", EISDIR},
+                 {"hardlink.xml", EMLINK}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Send(OpenSession(c.name));
@@ -477,7 +487,7 @@ TEST_F(ProtocolTest, SessionFilesAreOnlyRegularFilesInsideTheDataDirectory) {
         Send(WriteRequest(kPosRecId, PosRecRecord(kPosA)));
         Settle();  // not stuck on the FIFO
     }
-    EXPECT_EQ(server_.LogCount(kWriteNoSession), 4);
+    EXPECT_EQ(server_.LogCount(kWriteNoSession), 5);
     EXPECT_EQ(ReadFile(outside), "keep");
     EXPECT_FALSE(FileExists(server_ / "created.xml"));
     struct stat st {};
@@ -672,7 +682,7 @@ TEST(ProtocolTracedTest, ReadsFollowTheDataFile) { ReadsFollowTheDataFile(true);
 
 // Each case runs a server of its own: the signal ends it.
 TEST(ProtocolStopTest, StopSignalsFinishTheOpenSession) {
-    for (int sig : {SIGINT, SIGTERM}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(sig);
         MorvaneServer server(FreeTcpPort(), "CreateFilesFlag=0\n");
         ASSERT_TRUE(server.Start());
