@@ -50,8 +50,4 @@ long BytesBeforeClose(const Socket& s,
 // Closes s with a reset instead of an orderly end.
 void AbortConnection(Socket& s);
 
-// The PosRec record sent as number n of a test, and its record element.
-PosRecValues PosRecOf(int n);
-std::vector<uint8_t> PosRecRecordOf(int n);
-
 }  // namespace morvane::test
