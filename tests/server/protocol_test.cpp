@@ -814,7 +814,7 @@ TEST(ProtocolEightClientsTest, EightClientsWriteAtOnce) {
                          "CreateFilesFlag=0\nMaxClients=8\nPrintDataDll=libprintdata.so\n");
     CopyFromBin(server.dir(), {"libprintdata.so"});
     ASSERT_TRUE(server.Start()) << server.program().Stderr();
-    constexpr int kClients = 8, kRecords = 40;
+    constexpr int kClients = 8, kRecords = 150;
     std::vector<Socket> clients;
     for (int c = 0; c < kClients; ++c) clients.push_back(Connect(server.port()));
     std::vector<std::thread> threads;
