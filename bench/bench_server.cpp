@@ -480,18 +480,31 @@ Aggregate Writes(int port, int n, int total, const std::vector<uint8_t>& write) 
     });
 }
 
-// depth size requests in flight on one connection: a new one goes out as
-// each answer comes in. Answers per second.
+// depth size requests in flight on one connection: as answers come in, as
+// many new requests go out. Answers are read in large pieces, so that the
+// client spends few calls per answer. Answers per second.
 double InFlight(int port, int depth, int total) {
     int fd = ConnectTo(port, 10000);
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &kOne, sizeof kOne);
     auto req = Request(MSG_COMM_SIZE, kTelemetryId, 0);
-    std::vector<uint8_t> buffer(kFrameBufferSize);
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < depth; ++i) burst.insert(burst.end(), req.begin(), req.end());
+    std::vector<uint8_t> buffer(65536);
+    size_t pending = 0;  // bytes of an answer not yet whole
     auto start = Clock::now();
-    for (int i = 0; i < depth; ++i) SendAll(fd, req.data(), req.size());
-    for (int answered = 0; answered < total; ++answered) {
-        if (RecvFrame(fd, buffer.data()) != MSG_COMM_ANSWER_SIZE) Die("no size answer");
-        if (answered + depth < total) SendAll(fd, req.data(), req.size());
+    SendAll(fd, burst.data(), burst.size());
+    int sent = depth;
+    for (int answered = 0; answered < total;) {
+        ssize_t k = recv(fd, buffer.data() + pending, buffer.size() - pending, 0);
+        if (k <= 0) Die("recv (timed out or closed)");
+        size_t have = pending + static_cast<size_t>(k);
+        const int whole = static_cast<int>(have / kAnswerSizeLength);
+        if (GetInt32(buffer.data()) != MSG_COMM_ANSWER_SIZE) Die("no size answer");
+        answered += whole;
+        pending = have % kAnswerSizeLength;
+        std::memmove(buffer.data(), buffer.data() + have - pending, pending);
+        const int more = std::min(whole, total - sent);
+        if (more > 0) SendAll(fd, burst.data(), req.size() * static_cast<size_t>(more));
+        sent += more;
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     close(fd);
@@ -521,6 +534,23 @@ Latencies Handover(int port, int n) {
     l.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     close(served);
     return l;
+}
+
+// The machine is shared: each measure runs three times against either side,
+// alternately, and the run with the median rate of each side is kept.
+std::pair<Aggregate, Aggregate> Alternate(const std::function<Aggregate(int port)>& measure,
+                                          int serverPort, int barePort) {
+    std::vector<Aggregate> server, bare;
+    for (int i = 0; i < 3; ++i) {
+        server.push_back(measure(serverPort));
+        bare.push_back(measure(barePort));
+    }
+    auto median = [](std::vector<Aggregate>& v) {
+        std::sort(v.begin(), v.end(),
+                  [](const Aggregate& a, const Aggregate& b) { return a.perSecond < b.perSecond; });
+        return v[1];
+    };
+    return {median(server), median(bare)};
 }
 
 void ReportAggregate(const char* name, const Aggregate& server, const Aggregate& bare,
@@ -654,9 +684,12 @@ int main(int argc, char** argv) {
     // One connection, 16 requests in flight.
     const int kInFlight = 16, kInFlightAnswers = 50000;
     const int bareOne = StartBareServer(true);
-    double inFlight = InFlight(server.port, kInFlight, kInFlightAnswers);
-    double inFlightBare = InFlight(bareOne, kInFlight, kInFlightAnswers);
-    std::printf("%d size requests in flight on one connection:\n", kInFlight);
+    double inFlight = 0, inFlightBare = 0;
+    for (int i = 0; i < 3; ++i) {
+        inFlight = std::max(inFlight, InFlight(server.port, kInFlight, kInFlightAnswers));
+        inFlightBare = std::max(inFlightBare, InFlight(bareOne, kInFlight, kInFlightAnswers));
+    }
+    std::printf("%d size requests in flight on one connection (best of 3):\n", kInFlight);
     std::printf("  %-40s %9.0f answers/s | bare %9.0f/s | %.2fx of bare\n", "MSG_COMM_SIZE",
                 inFlight, inFlightBare, inFlight / inFlightBare);
 
@@ -683,12 +716,12 @@ int main(int argc, char** argv) {
     double oneClientRead = 0, fourClientRead = 0;
     for (int n : {1, 2, 4, 8, 16}) {
         char name[64];
-        Aggregate r = Reads(many.port, n, kReads, readReq);
-        Aggregate rb = Reads(bareMany, n, kReads, readReq);
+        auto [r, rb] = Alternate([&](int port) { return Reads(port, n, kReads, readReq); },
+                                 many.port, bareMany);
         std::snprintf(name, sizeof name, "read, %d client%s", n, n == 1 ? "" : "s");
         ReportAggregate(name, r, rb, "trips");
-        Aggregate w = Writes(many.port, n, kWrites, write);
-        Aggregate wb = Writes(bareMany, n, kWrites, write);
+        auto [w, wb] = Alternate([&](int port) { return Writes(port, n, kWrites, write); },
+                                 many.port, bareMany);
         std::snprintf(name, sizeof name, "write, %d client%s", n, n == 1 ? "" : "s");
         ReportAggregate(name, w, wb, "recs ");
         if (n == 1) oneClientRead = r.perSecond;
@@ -701,10 +734,15 @@ int main(int argc, char** argv) {
     Sample(many, "after the clients");
 
     // A client that connects and sends nothing beside three busy ones.
-    Aggregate busy = Reads(four.port, 3, kReads, readReq);
-    int idle = ConnectTo(four.port, 10000);
-    Aggregate beside = Reads(four.port, 3, kReads, readReq);
-    close(idle);
+    // The same server either way; the "bare port" runs with the idle client.
+    auto [busy, beside] = Alternate(
+        [&](int withIdle) {
+            int idle = withIdle != 0 ? ConnectTo(four.port, 10000) : -1;
+            Aggregate a = Reads(four.port, 3, kReads, readReq);
+            if (idle >= 0) close(idle);
+            return a;
+        },
+        0, 1);
     std::printf("an idle client beside 3 busy ones (MaxClients=4), Wide reads:\n");
     std::printf("  %-40s %9.0f trips/s | without it %9.0f/s | %.2fx\n", "3 busy, 1 idle",
                 beside.perSecond, busy.perSecond, beside.perSecond / busy.perSecond);

@@ -302,8 +302,22 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
     }
     int32_t remaining = count;
     do {
+        if (aheadStart_ < aheadEnd_) {
+            const int32_t piece = std::min(remaining, aheadEnd_ - aheadStart_);
+            std::memcpy(out, ahead_.get() + aheadStart_, static_cast<size_t>(piece));
+            aheadStart_ += piece;
+            out += piece;
+            remaining -= piece;
+            continue;
+        }
+        // A small read takes whatever has arrived, up to kReceiveAhead
+        // bytes, so that requests sent one after the other cost one call
+        // between them; a large one goes straight to its destination.
+        const bool direct = remaining >= kReceiveAhead;
+        if (!direct && !ahead_) ahead_ = std::make_unique<uint8_t[]>(kReceiveAhead);
         errno = 0;
-        ssize_t n = recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0);
+        ssize_t n = direct ? recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0)
+                           : recv(dataSocket_.load(), ahead_.get(), kReceiveAhead, 0);
         int err = errno;
         if (n < 0 && err == EINTR && !Stopping()) continue;
         if (n <= 0) {
@@ -312,8 +326,13 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
                   static_cast<int>(n), err);
             return false;
         }
-        out += n;
-        remaining -= static_cast<int32_t>(n);
+        if (direct) {
+            out += n;
+            remaining -= static_cast<int32_t>(n);
+        } else {
+            aheadStart_ = 0;
+            aheadEnd_ = static_cast<int32_t>(n);
+        }
     } while (remaining > 0);
     return true;
 }
@@ -400,6 +419,8 @@ bool CChannel::Reconnect() {
         // Clients that connected meanwhile wait in the backlog of the
         // listening socket: the next one is accepted at once.
         CloseSocket(dataSocket_);
+        aheadStart_ = 0;
+        aheadEnd_ = 0;
     } else {
         CloseSockets();
         if (!Pause(1000)) return true;
@@ -514,6 +535,8 @@ void CChannel::CloseSockets() {
     }
     datagramLength_ = 0;
     datagramPos_ = 0;
+    aheadStart_ = 0;
+    aheadEnd_ = 0;
 }
 
 bool CChannel::SetBlocking(int fd) const {

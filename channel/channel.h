@@ -143,7 +143,8 @@ class CChannel : public CEventElement {
 
     // Reads exactly count bytes into dest. false when a receive call failed
     // or found the connection closed (printed then); a count of 0 or below
-    // always fails. Over UDP, each datagram is one piece of the byte stream:
+    // always fails. Over TCP, bytes that arrive beyond count wait for the
+    // next call. Over UDP, each datagram is one piece of the byte stream:
     // a frame sent as one datagram is read in as many calls as over TCP; a
     // datagram longer than the frame buffer is refused (the read fails), and a
     // UDP server takes each sender as the peer that SendData() answers.
@@ -262,6 +263,12 @@ class CChannel : public CEventElement {
     std::unique_ptr<uint8_t[]> datagram_;
     int32_t datagramLength_ = 0;
     int32_t datagramPos_ = 0;
+    // TCP: bytes received beyond what ReceiveData() was asked for, handed
+    // out by the next calls; dropped with the connection.
+    static constexpr int32_t kReceiveAhead = 65536;
+    std::unique_ptr<uint8_t[]> ahead_;
+    int32_t aheadStart_ = 0;
+    int32_t aheadEnd_ = 0;
 
     ChannelConsole* console_;
     bool initialised_ = false;
