@@ -1,8 +1,9 @@
 #!/bin/sh
 # ThreadSanitizer: builds the channel, the server and their tests with
 # -fsanitize=thread (in build-tsan, or the directory given) and runs the
-# channel tests and the server's program tests; every Morvane those tests
-# start is built the same way. Each report, of a test or of a Morvane, is
+# channel tests and the server's program tests (among them eight clients
+# writing at once into a Morvane with MaxClients=8); every Morvane those
+# tests start is built the same way. Each report, of a test or of a Morvane, is
 # written to BUILD_DIR/tsan-reports and fails the run.
 #
 #   scripts/tsan.sh [BUILD_DIR]
