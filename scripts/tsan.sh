@@ -14,7 +14,7 @@ cmake -S . -B "$BUILD_DIR" -DMORVANE_SANITIZE=thread -DMORVANE_BUILD_BUILDER=OFF
     -DMORVANE_BUILD_BENCH=OFF
 TESTS="channel_test demo_test protocol_test startup_test demo_session_test"
 # shellcheck disable=SC2086
-cmake --build "$BUILD_DIR" -j2 --target $TESTS Morvane demo quillog
+cmake --build "$BUILD_DIR" -j2 --target $TESTS Morvane demo quillog printdata
 
 REPORTS="$(cd "$BUILD_DIR" && pwd)/tsan-reports"
 rm -rf "$REPORTS"
