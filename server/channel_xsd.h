@@ -5,7 +5,9 @@
 // thread runs OnReceive() in a loop: one frame per call, read into the frame
 // buffer, answered (size and read requests only) from the same buffer. When a
 // read fails, or a frame cannot be followed, the client is dropped and the
-// next one awaited; the session file stays open for it.
+// next one, which may be waiting already, is served; the session file stays
+// open for it. For several clients at once, CChannelXsdPool (client_pool.h)
+// hands each client to a CChannelXsd of its own (Serve()).
 //
 // The frame buffer (kFrameBufferSize bytes) as the handlers use it; frame
 // layouts in channel/messages.h:

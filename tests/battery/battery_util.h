@@ -2,9 +2,8 @@
 // resident memory), checks of the session files it leaves, and running one
 // piece of work per server on threads of its own.
 //
-// Every client that leaves costs the server its one-second reconnection
-// pause, so the tests that need many clients spread them over several
-// servers that run side by side; each server is checked on its own.
+// The tests that need many clients spread them over several servers that
+// run side by side; each server is checked on its own.
 #pragma once
 
 #include <cstdint>
