@@ -105,9 +105,9 @@ struct Answers {
 
 // One client's side of the exchange.
 struct Client {
-    int fd;
-    const uint8_t* data;
-    size_t size;
+    int fd = -1;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
     size_t sent = 0;
     bool sending = true;
     bool done = false;
@@ -245,8 +245,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte splits the rest between the two clients.
     const size_t rest = size > 0 ? size - 1 : 0;
     const size_t split = size > 0 ? rest * data[0] / 255 : 0;
-    Client clients[2] = {{-1, data + (size > 0 ? 1 : 0), split},
-                         {-1, data + (size > 0 ? 1 : 0) + split, rest - split}};
+    Client clients[2];
+    clients[0].data = data + (size > 0 ? 1 : 0);
+    clients[0].size = split;
+    clients[1].data = clients[0].data + split;
+    clients[1].size = rest - split;
     {
         morvane::CChannelXsdPool pool(registry, s.programDirectory, 2);
         pool.SetConsole(&console);
