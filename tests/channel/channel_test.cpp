@@ -311,48 +311,6 @@ TEST_F(ChannelTest, ConnectionsSendWithoutDelayAndTheServerKeepsThemAlive) {
     EXPECT_GT(option(served, IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
 }
 
-// A client that sends nothing for the idle time is dropped like one that
-// has gone, and the next client is served.
-TEST_F(ChannelTest, SilentClientIsDroppedAfterTheIdleTime) {
-    auto server = NewChannel();
-    server->SetIdleTimeout(1);
-    server->Init("Test", "Srv", MakeParams(kProtocolTcp, kRoleServer, port));
-    Socket silent = Connect(port);
-    ASSERT_TRUE(silent.valid());
-    Socket next = Connect(port);
-    ASSERT_TRUE(next.valid());
-    ASSERT_TRUE(SendAll(next, Frame(MSG_COMM_SIZE, Int32Body({2}))));
-    EXPECT_TRUE(PeerCloses(silent));
-    ASSERT_TRUE(WaitFor([&] { return server->FrameCount() == 1; }));
-    EXPECT_EQ(console.Count(kOut, "CChannel::ReceiveData  numrecv=-1  err=" +
-                                      std::to_string(EAGAIN) + "\n"),
-              1);
-}
-
-// A channel on a connection accepted elsewhere reads its frames; its
-// reconnection ends it and runs the end step once.
-TEST_F(ChannelTest, AdoptedConnectionEndsWhenItsPeerGoes) {
-    Socket listener = Listen(port);
-    ASSERT_TRUE(listener.valid());
-    Socket peer = Connect(port);
-    Socket accepted = Accept(listener);
-    ASSERT_TRUE(accepted.valid());
-    auto channel = NewChannel();
-    std::atomic<int> ends{0};
-    channel->echo = true;
-    ASSERT_TRUE(channel->Adopt("Test", "Srv", MakeParams(kProtocolTcp, kRoleServer, 0),
-                               accepted.Release(), [&] { ++ends; }));
-    const Bytes frame = Frame(MSG_COMM_SIZE, Int32Body({4}));
-    ASSERT_TRUE(SendAll(peer, frame));
-    EXPECT_EQ(RecvExact(peer, frame.size()), frame);
-    EXPECT_EQ(channel->connections, 1);
-    peer.Close();
-    ASSERT_TRUE(WaitFor([&] { return ends.load() == 1; }));
-    EXPECT_TRUE(StopsWithin(*channel, milliseconds(5000)));
-    EXPECT_EQ(ends.load(), 1);
-    EXPECT_EQ(channel->runs, 0);
-}
-
 TEST_F(ChannelTest, PortTakenFailsTheBindAndRetriesAboutOnceASecond) {
     Socket squatter = Listen(port);
     ASSERT_TRUE(squatter.valid());

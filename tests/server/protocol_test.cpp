@@ -367,19 +367,6 @@ TEST_F(ProtocolTest, NextClientContinuesTheSessionOfAClientThatLeft) {
     EXPECT_EQ(ReadFile(Data("Second.xml")), SessionText({PosRecRecordText(4, kPosB)}));
 }
 
-// A client that connects while another is served waits with its request
-// unread, is not reset, and is answered once the other leaves.
-TEST_F(ProtocolTest, AWaitingClientIsServedWhenTheOtherLeaves) {
-    Socket waiting = Connect(server_.port());
-    ASSERT_TRUE(waiting.valid());
-    ASSERT_TRUE(SendAll(waiting, SizeRequest(kTelemetryId)));
-    Settle();
-    EXPECT_TRUE(Silent(waiting, milliseconds(200)));
-    client_.Close();
-    EXPECT_EQ(RecvExact(waiting, 16), SizeAnswer(kTelemetryId, kTelemetrySize));
-    EXPECT_EQ(server_.LogCount(kClientGone), 1);
-}
-
 TEST_F(ProtocolTest, SessionMisuseIsRefused) {
     Send(WriteRequest(kPosRecId, PosRecRecord(kPosA)));
     Send(CloseSession());
@@ -790,21 +777,6 @@ TEST_F(ProtocolClientsTest, TheSessionOfAClientThatLeavesIsFinished) {
     ASSERT_TRUE(SendAll(b, CloseSession()));
     ExpectInStep(b);
     EXPECT_EQ(ReadFile(Data("Left.xml")), SessionText({}));
-}
-
-TEST_F(ProtocolClientsTest, ClientsBeyondMaxClientsWaitTheirTurn) {
-    std::vector<Socket> served;
-    for (int i = 0; i < kMaxClients; ++i) {
-        served.push_back(NewClient());
-        ExpectInStep(served.back());
-    }
-    Socket waiting = NewClient();
-    ASSERT_TRUE(SendAll(waiting, SizeRequest(kTelemetryId)));
-    EXPECT_TRUE(Silent(waiting, milliseconds(300)));
-    served[1].Close();
-    EXPECT_EQ(RecvExact(waiting, 16), SizeAnswer(kTelemetryId, kTelemetrySize));
-    ExpectInStep(served[0]);
-    ExpectInStep(served[2]);
 }
 
 // The plug-in receives the records of several clients one whole record
