@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +30,13 @@ class StdConsole : public ChannelConsole {
 
 StdConsole g_stdConsole;
 
+// Frames go out as soon as they are sent: a request or an answer never
+// waits for the acknowledgement of the one before it.
+void SetNoDelay(int fd) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 // True when fd ended up connected to itself: a client that retries a port in
 // the ephemeral range on this machine can meet its own SYN.
 bool SelfConnected(int fd) {
@@ -52,6 +60,29 @@ bool CChannel::Init(const char* name, const char* localName, const CHANNEL_PARAM
 bool CChannel::Init(CCP* dispatcher, const char* name, const char* localName,
                     const CHANNEL_PARAMS& params) {
     if (initialised_) return false;
+    Setup(dispatcher, name, localName, params);
+    connectThread_ = std::thread(&CChannel::ConnectThread, this);
+    return true;
+}
+
+bool CChannel::Adopt(const char* name, const char* localName, const CHANNEL_PARAMS& params,
+                     int fd, std::function<void()> onEnd) {
+    if (initialised_) {
+        close(fd);
+        return false;
+    }
+    Setup(nullptr, name, localName, params);
+    adopted_ = true;
+    onEnd_ = std::move(onEnd);
+    TuneAccepted(fd);
+    dataSocket_.store(fd);
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    receiveThread_ = std::thread(&CChannel::ReceiveThread, this);
+    return true;
+}
+
+void CChannel::Setup(CCP* dispatcher, const char* name, const char* localName,
+                     const CHANNEL_PARAMS& params) {
     initialised_ = true;
     std::snprintf(name_, sizeof name_, "%s", name != nullptr ? name : "");
     std::snprintf(localName_, sizeof localName_, "%s", localName != nullptr ? localName : "");
@@ -79,9 +110,6 @@ bool CChannel::Init(CCP* dispatcher, const char* name, const char* localName,
         dispatcher_->Register(this);
     }
     if (role_ == kRoleClient) connectionEvent_ = std::make_unique<AutoResetEvent>();
-
-    connectThread_ = std::thread(&CChannel::ConnectThread, this);
-    return true;
 }
 
 void CChannel::ConnectThread() {
@@ -92,7 +120,9 @@ void CChannel::ConnectThread() {
 }
 
 void CChannel::ReceiveThread() {
-    while (!Stopping()) OnReceive();
+    if (adopted_ && !Stopping()) OnConnection();
+    while (!Stopping() && !ended_.load()) OnReceive();
+    if (onEnd_) onEnd_();
 }
 
 bool CChannel::Connect() {
@@ -118,26 +148,31 @@ bool CChannel::Connect() {
 }
 
 bool CChannel::ConnectTcpServer() {
-    if (!NewSocket(listenSocket_, SOCK_STREAM)) return false;
-    const int listener = listenSocket_.load();
-    SetBufferSizes(listener);
-    // Lets a reconnection bind the port again while earlier connections
-    // linger in TIME_WAIT.
-    int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // The listening socket stays open from one client to the next; it is
+    // made afresh only at the start and after a failure.
+    if (listenSocket_.load() < 0) {
+        if (!NewSocket(listenSocket_, SOCK_STREAM)) return false;
+        const int fd = listenSocket_.load();
+        SetBufferSizes(fd);
+        // Lets a reconnection bind the port again while earlier connections
+        // linger in TIME_WAIT.
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 
-    peer_ = PeerFromParams(true);
-    if (bind(listener, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
-        Print(ChannelStream::kErr, "bind() failed with error %d\n", errno);
-        CloseSocket(listenSocket_);
-        OnError(kErrorBind);
-        return false;
+        peer_ = PeerFromParams(true);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
+            Print(ChannelStream::kErr, "bind() failed with error %d\n", errno);
+            CloseSocket(listenSocket_);
+            OnError(kErrorBind);
+            return false;
+        }
+        if (listen(fd, kListenBacklog) != 0) {
+            CloseSocket(listenSocket_);
+            OnError(kErrorListen);
+            return false;
+        }
     }
-    if (listen(listener, 1) != 0) {
-        CloseSocket(listenSocket_);
-        OnError(kErrorListen);
-        return false;
-    }
+    const int listener = listenSocket_.load();
     Print(ChannelStream::kErr, "TCP Server is listening...\n");
     {
         // Stop() shuts the socket down to wake accept(); that only works on a
@@ -160,6 +195,7 @@ bool CChannel::ConnectTcpServer() {
     }
     peer_ = from;
     Print(ChannelStream::kErr, "TCP Server after accept\n");
+    TuneAccepted(accepted);
     if (!SetBlocking(listener)) {
         close(accepted);
         OnError(kErrorBlocking);
@@ -177,6 +213,7 @@ bool CChannel::ConnectTcpServer() {
 bool CChannel::ConnectTcpClient() {
     if (!NewSocket(dataSocket_, SOCK_STREAM)) return false;
     SetBufferSizes(dataSocket_.load());
+    SetNoDelay(dataSocket_.load());
     peer_ = PeerFromParams(false);
     if (!SetBlocking(dataSocket_.load())) {
         OnError(kErrorBlocking);
@@ -192,6 +229,7 @@ bool CChannel::ConnectTcpClient() {
             CloseSocket(dataSocket_);
             if (!NewSocket(dataSocket_, SOCK_STREAM)) return false;
             SetBufferSizes(dataSocket_.load());
+            SetNoDelay(dataSocket_.load());
         } else {
             err = errno;
         }
@@ -264,8 +302,22 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
     }
     int32_t remaining = count;
     do {
+        if (aheadStart_ < aheadEnd_) {
+            const int32_t piece = std::min(remaining, aheadEnd_ - aheadStart_);
+            std::memcpy(out, ahead_.get() + aheadStart_, static_cast<size_t>(piece));
+            aheadStart_ += piece;
+            out += piece;
+            remaining -= piece;
+            continue;
+        }
+        // A small read takes whatever has arrived, up to kReceiveAhead
+        // bytes, so that requests sent one after the other cost one call
+        // between them; a large one goes straight to its destination.
+        const bool direct = remaining >= kReceiveAhead;
+        if (!direct && !ahead_) ahead_ = std::make_unique<uint8_t[]>(kReceiveAhead);
         errno = 0;
-        ssize_t n = recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0);
+        ssize_t n = direct ? recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0)
+                           : recv(dataSocket_.load(), ahead_.get(), kReceiveAhead, 0);
         int err = errno;
         if (n < 0 && err == EINTR && !Stopping()) continue;
         if (n <= 0) {
@@ -274,8 +326,13 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
                   static_cast<int>(n), err);
             return false;
         }
-        out += n;
-        remaining -= static_cast<int32_t>(n);
+        if (direct) {
+            out += n;
+            remaining -= static_cast<int32_t>(n);
+        } else {
+            aheadStart_ = 0;
+            aheadEnd_ = static_cast<int32_t>(n);
+        }
     } while (remaining > 0);
     return true;
 }
@@ -353,8 +410,21 @@ int32_t CChannel::SendData(const void* data, int32_t count) {
 }
 
 bool CChannel::Reconnect() {
-    CloseSockets();
-    if (!Pause(1000)) return true;
+    if (adopted_) {
+        CloseSockets();
+        ended_.store(true);
+        return true;
+    }
+    if (protocol_ == 0 && role_ == kRoleServer && listenSocket_.load() >= 0) {
+        // Clients that connected meanwhile wait in the backlog of the
+        // listening socket: the next one is accepted at once.
+        CloseSocket(dataSocket_);
+        aheadStart_ = 0;
+        aheadEnd_ = 0;
+    } else {
+        CloseSockets();
+        if (!Pause(1000)) return true;
+    }
     reconnecting_.store(true);
     Connect();
     return true;
@@ -405,6 +475,11 @@ bool CChannel::Stopping() const {
 
 void CChannel::OnError(int32_t) {}
 
+int CChannel::TakeDataSocket() {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    return dataSocket_.exchange(-1);
+}
+
 void CChannel::Print(ChannelStream stream, const char* format, ...) const {
     char line[512];
     va_list args;
@@ -426,6 +501,23 @@ void CChannel::SetBufferSizes(int fd) const {
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &socketBufferSize_, sizeof socketBufferSize_);
 }
 
+void CChannel::TuneAccepted(int fd) const {
+    SetNoDelay(fd);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof kKeepAliveIdleSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds,
+               sizeof kKeepAliveIntervalSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+    const unsigned userTimeoutMs =
+        (kKeepAliveIdleSeconds + kKeepAliveIntervalSeconds * kKeepAliveProbes) * 1000;
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+    if (idleTimeoutSeconds_ > 0) {
+        timeval limit{idleTimeoutSeconds_, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+}
+
 void CChannel::CloseSocket(std::atomic<int>& field) {
     std::lock_guard<std::mutex> lock(stopMutex_);
     int fd = field.exchange(-1);
@@ -443,6 +535,8 @@ void CChannel::CloseSockets() {
     }
     datagramLength_ = 0;
     datagramPos_ = 0;
+    aheadStart_ = 0;
+    aheadEnd_ = 0;
 }
 
 bool CChannel::SetBlocking(int fd) const {

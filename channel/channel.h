@@ -3,7 +3,9 @@
 //
 // Init() starts the connect thread, which runs the connection procedure and
 // then starts the receive thread; the receive thread calls OnReceive() in a
-// loop. A subclass implements its protocol in OnReceive() with ReceiveData()
+// loop. A TCP server keeps its listening socket from one client to the
+// next, so clients that connect while one is served wait in its backlog and
+// are accepted in turn; Adopt() serves one connection accepted elsewhere. A subclass implements its protocol in OnReceive() with ReceiveData()
 // and SendData() on the frame buffer (frames: channel/messages.h), and calls
 // Reconnect() when a read fails. The channel writes its own status lines to
 // standard output and standard error; it does not use the logger.
@@ -19,6 +21,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,6 +37,17 @@ constexpr int kParamNameWidth = 20;
 constexpr int kProtocolTextWidth = 12;
 constexpr int kAddressWidth = 20;
 constexpr int kChannelNameWidth = 40;
+
+// Clients that may wait to be accepted while a TCP server serves others.
+constexpr int kListenBacklog = 64;
+// TCP keep-alive on accepted connections: a peer that has been silent for
+// kKeepAliveIdleSeconds is probed every kKeepAliveIntervalSeconds, and
+// dropped after kKeepAliveProbes unanswered probes, about two minutes after
+// its host vanished. A live peer answers the probes and is never dropped by
+// them. Unacknowledged sends give up after as long.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
 
 constexpr int32_t kProtocolTcp = 0;
 constexpr uint8_t kRoleServer = 0;
@@ -106,6 +120,16 @@ class CChannel : public CEventElement {
     bool Init(const char* name, const char* localName, const CHANNEL_PARAMS& params);
     bool Init(CCP* dispatcher, const char* name, const char* localName,
               const CHANNEL_PARAMS& params);
+    // The server side of one TCP connection accepted elsewhere (fd, which
+    // the channel owns from now on): copies the parameters as Init() does
+    // and starts the receive thread on fd at once, which calls
+    // OnConnection() and then OnReceive() in a loop. There is no connect
+    // thread: Reconnect() ends the connection instead, closing fd, and the
+    // receive thread then calls onEnd (may be empty) and ends. onEnd also
+    // runs when the channel is stopped. False, with fd closed, when the
+    // channel was initialised before.
+    bool Adopt(const char* name, const char* localName, const CHANNEL_PARAMS& params, int fd,
+               std::function<void()> onEnd);
 
     // Runs the connection procedure of the protocol and role, then
     // OnConnection(), then starts the receive thread unless reconnecting.
@@ -119,7 +143,8 @@ class CChannel : public CEventElement {
 
     // Reads exactly count bytes into dest. false when a receive call failed
     // or found the connection closed (printed then); a count of 0 or below
-    // always fails. Over UDP, each datagram is one piece of the byte stream:
+    // always fails. Over TCP, bytes that arrive beyond count wait for the
+    // next call. Over UDP, each datagram is one piece of the byte stream:
     // a frame sent as one datagram is read in as many calls as over TCP; a
     // datagram longer than the frame buffer is refused (the read fails), and a
     // UDP server takes each sender as the peer that SendData() answers.
@@ -128,7 +153,12 @@ class CChannel : public CEventElement {
     // send failed. A peer that has gone never raises a signal.
     int32_t SendData(const void* data, int32_t count);
     // Closes the sockets, pauses 1000 ms and runs Connect() again on the
-    // calling thread. Returns true; returns at once once the channel stops.
+    // calling thread. A TCP server whose listening socket stands closes the
+    // data socket only and accepts the next client at once, without the
+    // pause, so that a client waiting in the backlog is served in turn.
+    // On an adopted connection (Adopt()) it closes the connection and the
+    // receive loop ends. Returns true; returns at once once the channel
+    // stops.
     bool Reconnect();
     // Waits for the next successful client connection: kWaitObject0 when
     // one was signalled, kWaitTimeout, or kWaitFailed for a server-role
@@ -145,6 +175,12 @@ class CChannel : public CEventElement {
 
     // Before Init(); console must outlive the channel.
     void SetConsole(ChannelConsole* console) { console_ = console; }
+    ChannelConsole* Console() const { return console_; }
+    // Before Init() or Adopt(): a connection this channel accepts or adopts
+    // on which no byte arrives for seconds fails its ReceiveData() with
+    // EAGAIN, as if the peer had gone. 0 (the default): never.
+    void SetIdleTimeout(int seconds) { idleTimeoutSeconds_ = seconds > 0 ? seconds : 0; }
+    int IdleTimeout() const { return idleTimeoutSeconds_; }
     // While non-zero the dispatcher skips this channel's events.
     void SetDeliverySuspended(int32_t suspended) { deliverySuspended_.store(suspended); }
 
@@ -168,12 +204,23 @@ class CChannel : public CEventElement {
     // Formats one status line and hands it to the console.
     void Print(ChannelStream stream, const char* format, ...) const
         __attribute__((format(printf, 3, 4)));
+    // Takes the data socket out of the channel, which then has none: the
+    // caller owns the descriptor (-1 when there is none).
+    int TakeDataSocket();
+    // The data socket, for inspection; -1 when there is none.
+    int DataSocket() const { return dataSocket_.load(); }
 
   private:
     friend class CCP;
 
+    // Init() and Adopt() up to the start of their threads.
+    void Setup(CCP* dispatcher, const char* name, const char* localName,
+               const CHANNEL_PARAMS& params);
     void ConnectThread();
     void ReceiveThread();
+    // Socket options of an accepted connection: no send delay, keep-alive,
+    // the idle time limit.
+    void TuneAccepted(int fd) const;
     // Creates a socket into field unless the channel stops; false then, or
     // when socket() failed (field holds -1 then).
     bool NewSocket(std::atomic<int>& field, int type);
@@ -216,9 +263,19 @@ class CChannel : public CEventElement {
     std::unique_ptr<uint8_t[]> datagram_;
     int32_t datagramLength_ = 0;
     int32_t datagramPos_ = 0;
+    // TCP: bytes received beyond what ReceiveData() was asked for, handed
+    // out by the next calls; dropped with the connection.
+    static constexpr int32_t kReceiveAhead = 65536;
+    std::unique_ptr<uint8_t[]> ahead_;
+    int32_t aheadStart_ = 0;
+    int32_t aheadEnd_ = 0;
 
     ChannelConsole* console_;
     bool initialised_ = false;
+    int idleTimeoutSeconds_ = 0;
+    bool adopted_ = false;
+    std::atomic<bool> ended_{false};  // an adopted connection has closed
+    std::function<void()> onEnd_;
     // Guards the creation, shutdown and closing of sockets against Stop(),
     // and the stop flag itself.
     mutable std::mutex stopMutex_;

@@ -68,4 +68,10 @@ void PrintDataValue(void* handle, const char* label, const char* text) {
     if (PrintDataActive(handle)) g_binding.run(handle, label, text);
 }
 
+std::unique_lock<std::mutex> LockPrintDataRecord(void* handle) {
+    static std::mutex recordMutex;
+    if (!PrintDataActive(handle)) return {};
+    return std::unique_lock<std::mutex>(recordMutex);
+}
+
 }  // namespace morvane

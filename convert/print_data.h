@@ -4,11 +4,13 @@
 //
 // The binding is process-wide. BindPrintData() runs once during start-up,
 // before any thread that writes records exists; afterwards the state is only
-// read, so the writer needs no lock. The library and the plug-in's handle
+// read. Writers on several threads serialise their records with
+// LockPrintDataRecord(). The library and the plug-in's handle
 // are never released.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace morvane {
@@ -44,5 +46,11 @@ void PrintDataRecordHeader(const Schema& schema);
 // One value: label and text are handed over as they are. Does nothing
 // unless PrintDataActive(handle).
 void PrintDataValue(void* handle, const char* label, const char* text);
+
+// The plug-in takes one record at a time: a server that writes records on
+// several threads holds this lock over each record it writes, so that the
+// plug-in sees a record's header and values together. An empty lock (no
+// wait) when the values of handle go nowhere.
+std::unique_lock<std::mutex> LockPrintDataRecord(void* handle);
 
 }  // namespace morvane

@@ -1,11 +1,12 @@
-// The server's request handling: the input is the byte stream a client
-// sends. Each run starts a fresh CChannelXsd, the real handler with its own
-// channel threads, as the TCP server on a loopback port, with a registry of
-// the example schemas (PosRec, Telemetry) and Telemetry_dataR.xml in its
-// data directory. A client socket sends the input, closes its sending side
-// and reads the answers until the server drops the connection, which it
-// does once the stream ends or cannot be followed; then the channel is
-// stopped and the session file, if one is left open, closed.
+// The server's request handling with two clients at once: the input is
+// split into the byte streams of two clients (its first byte says where).
+// Each run starts a fresh CChannelXsdPool of two clients, the real handlers
+// with their own channel threads, as the TCP server on a loopback port,
+// with a registry of the example schemas (PosRec, Telemetry) and
+// Telemetry_dataR.xml in its data directory. Two client sockets send their
+// streams at the same time, close their sending sides and read the answers
+// until the server drops the connections, which it does once a stream ends
+// or cannot be followed; then the pool is stopped.
 //
 // The answers must be whole frames: size answers of 16 bytes that carry
 // the record size of the schema asked for, and read answers of 100012.
@@ -35,7 +36,7 @@
 #include "channel/messages.h"
 #include "fuzz/fuzz_support.h"
 #include "schema/schema.h"
-#include "server/channel_xsd.h"
+#include "server/client_pool.h"
 #include "server/registry.h"
 
 namespace {
@@ -102,36 +103,60 @@ struct Answers {
     bool reset = false;  // the connection ended in a reset, not an orderly close
 };
 
-// Sends data and collects what comes back until the server closes.
-Answers Exchange(int fd, const uint8_t* data, size_t size) {
-    Answers received;
+// One client's side of the exchange.
+struct Client {
+    int fd = -1;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
     size_t sent = 0;
     bool sending = true;
-    if (size == 0) {
-        shutdown(fd, SHUT_WR);
-        sending = false;
-    }
+    bool done = false;
+    Answers received;
+};
+
+void StopSending(Client& c) {
+    c.sending = false;
+    shutdown(c.fd, SHUT_WR);
+}
+
+// Sends each client's data and collects what comes back until the server
+// has closed both connections.
+void Exchange(Client* clients, size_t count) {
     uint8_t chunk[65536];
+    for (size_t i = 0; i < count; ++i)
+        if (clients[i].size == 0) StopSending(clients[i]);
     for (;;) {
-        pollfd p{fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
-        int ready = poll(&p, 1, kStallLimitMs);
+        pollfd p[2];
+        size_t polled = 0;
+        Client* whose[2];
+        for (size_t i = 0; i < count; ++i) {
+            if (clients[i].done) continue;
+            p[polled] = pollfd{clients[i].fd,
+                               static_cast<short>(POLLIN | (clients[i].sending ? POLLOUT : 0)), 0};
+            whose[polled++] = &clients[i];
+        }
+        if (polled == 0) return;
+        int ready = poll(p, polled, kStallLimitMs);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) Fail("the server neither reads nor closes the connection");
-        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-            ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                received.reset = n < 0;
-                return received;
+        for (size_t k = 0; k < polled; ++k) {
+            Client& c = *whose[k];
+            if (p[k].revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    c.received.reset = n < 0;
+                    c.done = true;
+                    continue;
+                }
+                c.received.bytes.insert(c.received.bytes.end(), chunk, chunk + n);
             }
-            received.bytes.insert(received.bytes.end(), chunk, chunk + n);
-        }
-        if (sending && (p.revents & POLLOUT)) {
-            ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) sent += static_cast<size_t>(n);
-            if (n < 0 && errno != EAGAIN && errno != EINTR) sending = false;
-            if (sent == size) sending = false;
-            if (!sending) shutdown(fd, SHUT_WR);
+            if (c.sending && (p[k].revents & POLLOUT)) {
+                ssize_t n = send(c.fd, c.data + c.sent, c.size - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) c.sent += static_cast<size_t>(n);
+                if ((n < 0 && errno != EAGAIN && errno != EINTR) || c.sent == c.size)
+                    StopSending(c);
+            }
         }
     }
 }
@@ -217,17 +242,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     morvane::SchemaRegistry registry(s.programDirectory);
     registry.AddSchema(s.posRec);
     registry.AddSchema(s.telemetry);
-    Answers answers;
+    // The first byte splits the rest between the two clients.
+    const size_t rest = size > 0 ? size - 1 : 0;
+    const size_t split = size > 0 ? rest * data[0] / 255 : 0;
+    Client clients[2];
+    clients[0].data = data + (size > 0 ? 1 : 0);
+    clients[0].size = split;
+    clients[1].data = clients[0].data + split;
+    clients[1].size = rest - split;
     {
-        morvane::CChannelXsd channel(registry, s.programDirectory);
-        channel.SetConsole(&console);
-        if (!channel.Start(s.port)) Fail("the channel did not start");
-        int fd = ConnectClient(s.port);
-        answers = Exchange(fd, data, size);
-        channel.Stop();
-        close(fd);
+        morvane::CChannelXsdPool pool(registry, s.programDirectory, 2);
+        pool.SetConsole(&console);
+        if (!pool.Start(s.port)) Fail("the server did not start");
+        for (Client& c : clients) c.fd = ConnectClient(s.port);
+        Exchange(clients, 2);
+        pool.Stop();
+        for (Client& c : clients) close(c.fd);
     }
     registry.CloseDataFile();
-    CheckAnswers(answers, registry);
+    for (const Client& c : clients) CheckAnswers(c.received, registry);
     return 0;
 }

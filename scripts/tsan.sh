@@ -1,8 +1,9 @@
 #!/bin/sh
 # ThreadSanitizer: builds the channel, the server and their tests with
 # -fsanitize=thread (in build-tsan, or the directory given) and runs the
-# channel tests and the server's program tests; every Morvane those tests
-# start is built the same way. Each report, of a test or of a Morvane, is
+# channel tests and the server's program tests (among them eight clients
+# writing at once into a Morvane with MaxClients=8); every Morvane those
+# tests start is built the same way. Each report, of a test or of a Morvane, is
 # written to BUILD_DIR/tsan-reports and fails the run.
 #
 #   scripts/tsan.sh [BUILD_DIR]
@@ -13,7 +14,7 @@ cmake -S . -B "$BUILD_DIR" -DMORVANE_SANITIZE=thread -DMORVANE_BUILD_BUILDER=OFF
     -DMORVANE_BUILD_BENCH=OFF
 TESTS="channel_test demo_test protocol_test startup_test demo_session_test"
 # shellcheck disable=SC2086
-cmake --build "$BUILD_DIR" -j2 --target $TESTS Morvane demo quillog
+cmake --build "$BUILD_DIR" -j2 --target $TESTS Morvane demo quillog printdata
 
 REPORTS="$(cd "$BUILD_DIR" && pwd)/tsan-reports"
 rm -rf "$REPORTS"

@@ -16,8 +16,10 @@
 #include "channel/messages.h"
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
+#include "convert/print_data.h"
 #include "logging/log.h"
 #include "schema/schema.h"
+#include "server/client_pool.h"
 #include "server/registry.h"
 #include "server/startup.h"
 
@@ -74,16 +76,60 @@ const char* RefuseSessionName(const uint8_t* body, int32_t bodyLength,
 
 }  // namespace
 
-CChannelXsd::CChannelXsd(SchemaRegistry& registry, const std::string& programDirectory)
+CChannelXsd::CChannelXsd(SchemaRegistry& registry, const std::string& programDirectory,
+                         bool ownSession)
     : registry_(registry),
       trace_(TraceEnabled()),
-      dataDirectory_(FixedXmlDataDirectory(programDirectory)) {}
+      dataDirectory_(FixedXmlDataDirectory(programDirectory)),
+      ownSession_(ownSession ? std::make_shared<ClientSession>() : nullptr) {}
 
 CChannelXsd::~CChannelXsd() { Stop(); }
 
 bool CChannelXsd::Start(int32_t port) {
     CHANNEL_PARAMS params = AppXsdTcpParams(kRoleServer, port, nullptr);
     return Init(params.channelName, "Xsd", params);
+}
+
+bool CChannelXsd::Serve(int fd, std::function<void()> onEnd) {
+    CHANNEL_PARAMS params = AppXsdTcpParams(kRoleServer, 0, nullptr);
+    return Adopt(params.channelName, "Xsd", params, fd, std::move(onEnd));
+}
+
+std::mutex& CChannelXsd::SessionMutex() {
+    return ownSession_ ? ownSession_->mutex : registry_.WriterMutex();
+}
+
+CXmlWriter& CChannelXsd::SessionWriter() {
+    return ownSession_ ? ownSession_->writer : registry_.Writer();
+}
+
+bool CChannelXsd::CloseSessionFile() {
+    const bool closed = CloseRootFile(SessionWriter());
+    if (ownSession_) {
+        registry_.Sessions().Release(ownSession_->name, ownSession_.get());
+        ownSession_->name.clear();
+    }
+    return closed;
+}
+
+void CChannelXsd::FinishSession() {
+    if (!ownSession_) return;
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(ownSession_->mutex);
+        if (!ownSession_->writer.IsOpen()) return;
+        name = ownSession_->name;
+        CloseSessionFile();
+    }
+    LogLine(trace_, "Xsd Server %s the client left, session file %s finished\n", kOnReceive,
+            name.c_str());
+}
+
+void CChannelXsd::NoteIdle(const char* handler) const {
+    const int err = LastSocketError();
+    if (IdleTimeout() > 0 && (err == EAGAIN || err == EWOULDBLOCK))
+        LogLine(true, "Xsd Server %s the client sent nothing for %d s and is dropped\n", handler,
+                IdleTimeout());
 }
 
 unsigned CChannelXsd::Address() const {
@@ -97,6 +143,7 @@ void CChannelXsd::OnError(int32_t code) {
 void CChannelXsd::OnReceive() {
     uint8_t* frame = FrameBuffer();
     if (!ReceiveData(frame, kFrameHeaderSize)) {
+        NoteIdle(kOnReceive);
         LogLine(trace_, "CChannelXsd::OnReceive %s Reconnection err=%d\n", kOnReceive,
                 LastSocketError());
         Reconnect();
@@ -149,6 +196,7 @@ bool CChannelXsd::ReceiveBody(const char* handler, int32_t length) {
     // bytes of the stream.
     if (length == kFrameHeaderSize ||
         !ReceiveData(FrameBuffer() + kFrameHeaderSize, length - kFrameHeaderSize)) {
+        NoteIdle(handler);
         LogLine(trace_, "Xsd Server %s Reconnection\n", handler);
         Reconnect();
         return false;
@@ -274,24 +322,34 @@ void CChannelXsd::ProcessingOpenSession(int32_t length) {
     std::snprintf(path, sizeof path, "%s/%s", dataDirectory_.c_str(), name);
 
     {
-        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
-        if (registry_.DataFileOpen()) {
-            registry_.CloseDataFile();
+        std::lock_guard<std::mutex> lock(SessionMutex());
+        if (SessionWriter().IsOpen()) {
+            CloseSessionFile();
             LogLine(trace_, "Xsd Server %s the open session file is finished first\n",
                     kOpenSession);
+        }
+        // With several clients at once, a file is written by one of them only.
+        if (ownSession_ && !registry_.Sessions().Claim(name, ownSession_)) {
+            LogLine(true, "Error %s session file %s is open by another client\n", kOpenSession,
+                    path);
+            return;
         }
         // Created by name inside the data directory only, never through a
         // symbolic link.
         int dirFd = ::open(dataDirectory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool opened = false;
         if (dirFd < 0) {
             LogLine(true, "Error %s data directory %s cannot be opened err=%d\n", kOpenSession,
                     dataDirectory_.c_str(), errno);
         } else {
-            if (!registry_.OpenDataFileAt(dirFd, name))
+            opened = OpenRootFileAt(SessionWriter(), dirFd, name);
+            if (!opened)
                 LogLine(true, "Error %s session file %s cannot be created err=%d\n", kOpenSession,
                         path, errno);
             ::close(dirFd);
         }
+        if (ownSession_ && opened) ownSession_->name = name;
+        if (ownSession_ && !opened) registry_.Sessions().Release(name, ownSession_.get());
     }
     LogLine(trace_, "Xsd Server MSG_COMM_OPEN_SESSION [%s]\n", path);
 }
@@ -300,12 +358,12 @@ void CChannelXsd::ProcessingCloseSession(int32_t length) {
     // The request has no body; one sent all the same is read past.
     if (!SkipBody(length)) return;
     {
-        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
-        if (!registry_.DataFileOpen()) {
+        std::lock_guard<std::mutex> lock(SessionMutex());
+        if (!SessionWriter().IsOpen()) {
             LogLine(true, "Error %s no session file is open\n", kCloseSession);
             return;
         }
-        registry_.CloseDataFile();
+        CloseSessionFile();
     }
     LogLine(trace_, "Xsd Server MSG_COMM_CLOSE_SESSION\n");
 }
@@ -321,32 +379,40 @@ void CChannelXsd::Processsing_MsgCommWriteXml(int32_t length) {
     int32_t number;
     bool written;
     {
-        std::lock_guard<std::mutex> lock(registry_.WriterMutex());
-        if (!registry_.DataFileOpen()) {
+        std::lock_guard<std::mutex> lock(SessionMutex());
+        if (!SessionWriter().IsOpen()) {
             LogLine(true, "Error %s no session file is open\n", kWriteXml);
             return;
         }
         // Counted before the write, failed or not, so that a number is never
         // given twice.
-        recordCounter_ = static_cast<int32_t>(static_cast<uint32_t>(recordCounter_) + 1u);
-        number = recordCounter_;
-        written = WriteXmlFile(*schema, registry_.Writer(), number, FrameBuffer() + kRecordOffset,
+        number = registry_.Sessions().NextRecordNumber();
+        std::unique_lock<std::mutex> printLock = LockPrintDataRecord(schema->printData);
+        written = WriteXmlFile(*schema, SessionWriter(), number, FrameBuffer() + kRecordOffset,
                                schema->Size());
     }
     if (!written) LogLine(true, "Error Processsing_MsgCommWriteXml problems\n");
     LogLine(trace_, "Xsd Server MSG_COMM_WRITE_XML %d\n", number);
 }
 
-int ServerThread(SchemaRegistry* registry, int32_t port) {
+int ServerThread(SchemaRegistry* registry, const ServerSettings& settings) {
     // Lives until the process ends and is never freed: its threads serve
     // clients for the rest of the process.
+    if (settings.maxClients > 1) {
+        auto* pool = new CChannelXsdPool(*registry, registry->ProgramDirectory(),
+                                         settings.maxClients);
+        pool->SetIdleTimeout(settings.idleTimeout);
+        pool->Start(settings.port);
+        return 1;
+    }
     auto* channel = new CChannelXsd(*registry, registry->ProgramDirectory());
-    channel->Start(port);
+    channel->SetIdleTimeout(settings.idleTimeout);
+    channel->Start(settings.port);
     return 1;
 }
 
-void StartServerThread(SchemaRegistry& registry, int32_t port) {
-    std::thread(ServerThread, &registry, port).detach();
+void StartServerThread(SchemaRegistry& registry, const ServerSettings& settings) {
+    std::thread(ServerThread, &registry, settings).detach();
 }
 
 }  // namespace morvane

@@ -5,7 +5,9 @@
 // thread runs OnReceive() in a loop: one frame per call, read into the frame
 // buffer, answered (size and read requests only) from the same buffer. When a
 // read fails, or a frame cannot be followed, the client is dropped and the
-// next one awaited; the session file stays open for it.
+// next one, which may be waiting already, is served; the session file stays
+// open for it. For several clients at once, CChannelXsdPool (client_pool.h)
+// hands each client to a CChannelXsd of its own (Serve()).
 //
 // The frame buffer (kFrameBufferSize bytes) as the handlers use it; frame
 // layouts in channel/messages.h:
@@ -19,12 +21,22 @@
 // A request is read over the previous frame; the size and read answers are
 // built over the request.
 //
-// Session file: the registry's writer, one for the whole server. Every use of
-// it takes the registry's WriterMutex(), because the shutdown path finishes
-// the file from the main thread.
+// Session file: with one client at a time, the registry's writer, one for
+// the whole server, kept open from one client to the next. Every use of it
+// takes the registry's WriterMutex(), because the shutdown path finishes the
+// file from the main thread. A channel that serves one of several clients
+// at once (CChannelXsdPool) has a session file of its own instead, entered
+// by name in the registry's SessionTable while it is open and finished when
+// the client leaves.
+//
+// Record numbers come from the registry's SessionTable: they run on across
+// sessions and clients.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "channel/channel.h"
@@ -32,20 +44,30 @@
 
 namespace morvane {
 
+class CXmlWriter;
 class Schema;
 class SchemaRegistry;
+struct ClientSession;
 
 class CChannelXsd : public CChannel {
   public:
     // registry must outlive the channel. programDirectory: where the fixed
     // data directory "Xml_Data" is looked up (once, here). Takes the trace
-    // flag of the log binding.
-    CChannelXsd(SchemaRegistry& registry, const std::string& programDirectory);
+    // flag of the log binding. ownSession: the channel serves one of
+    // several clients at once and keeps a session file of its own.
+    CChannelXsd(SchemaRegistry& registry, const std::string& programDirectory,
+                bool ownSession = false);
     ~CChannelXsd() override;
 
     // Initialises the channel as the TCP server on port with the server's
     // parameters; the connect thread then waits for the first client.
     bool Start(int32_t port);
+    // Serves the client connected on fd (Adopt()); onEnd runs on the
+    // channel's receive thread once the client has gone.
+    bool Serve(int fd, std::function<void()> onEnd);
+    // Finishes the channel's own session file if one is open (the client
+    // has left without closing it). Nothing for the registry's writer.
+    void FinishSession();
 
     void OnMessage(const uint8_t*, int32_t) override {}
     void OnConnection() override {}
@@ -73,15 +95,21 @@ class CChannelXsd : public CChannel {
     // with needsRecord, its record cannot travel in a frame.
     Schema* ReceiveRequest(const char* handler, int32_t length, bool needsRecord);
     void SendAnswer(const char* handler, int32_t length);
+    // Logs why a read failed when the client sent nothing for the idle time.
+    void NoteIdle(const char* handler) const;
     unsigned Address() const;
+
+    // The session file this channel writes and the mutex its users hold.
+    std::mutex& SessionMutex();
+    CXmlWriter& SessionWriter();
+    // Closes the session file (open, with the mutex held) and gives up its name.
+    bool CloseSessionFile();
 
     SchemaRegistry& registry_;
     bool trace_;
     std::string dataDirectory_;
     DataFileCache readCache_;
-    // Records handed to the writer since the process started; never reset,
-    // so record numbers run on across sessions and clients.
-    int32_t recordCounter_ = 0;
+    std::shared_ptr<ClientSession> ownSession_;  // null: the registry's writer
     // Bytes of the frame buffer from here on are zero: a read answer carries
     // its whole record area, which must not show bytes of earlier frames
     // (another client's records).
@@ -90,11 +118,19 @@ class CChannelXsd : public CChannel {
     std::string readLines_;
 };
 
-// The server thread: creates the process's CChannelXsd on port and returns
-// 1. The channel lives until the process ends.
-int ServerThread(SchemaRegistry* registry, int32_t port);
+// What the server thread needs of the configuration.
+struct ServerSettings {
+    int32_t port = 25000;
+    int32_t maxClients = 1;   // above 1: a CChannelXsdPool serves that many at once
+    int32_t idleTimeout = 0;  // seconds; 0: never
+};
+
+// The server thread: creates the process's CChannelXsd (or, for several
+// clients at once, its CChannelXsdPool) on the port and returns 1. The
+// channel lives until the process ends.
+int ServerThread(SchemaRegistry* registry, const ServerSettings& settings);
 
 // Starts ServerThread() on a thread of its own, which ends at once.
-void StartServerThread(SchemaRegistry& registry, int32_t port);
+void StartServerThread(SchemaRegistry& registry, const ServerSettings& settings);
 
 }  // namespace morvane

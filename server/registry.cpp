@@ -3,6 +3,26 @@
 #include <utility>
 
 namespace morvane {
+namespace {
+
+bool OpenRoot(CXmlWriter& writer) {
+    writer.OpenBareElement("Root");
+    // The empty session reaches the disk at once, well before any record.
+    writer.Flush();
+    return true;
+}
+
+}  // namespace
+
+bool OpenRootFileAt(CXmlWriter& writer, int dirFd, const char* name) {
+    return writer.OpenFileAt(dirFd, name) && OpenRoot(writer);
+}
+
+bool CloseRootFile(CXmlWriter& writer) {
+    if (!writer.IsOpen()) return false;
+    writer.CloseElement();
+    return writer.CloseFile();
+}
 
 SchemaRegistry::SchemaRegistry(std::string programDirectory)
     : programDirectory_(std::move(programDirectory)),
@@ -17,26 +37,13 @@ Schema* SchemaRegistry::FindSchema(int32_t id) const {
 }
 
 bool SchemaRegistry::OpenDataFile(const char* path) {
-    if (!writer_.OpenFile(path)) return false;
-    return OpenRoot();
+    return writer_.OpenFile(path) && OpenRoot(writer_);
 }
 
 bool SchemaRegistry::OpenDataFileAt(int dirFd, const char* name) {
-    if (!writer_.OpenFileAt(dirFd, name)) return false;
-    return OpenRoot();
+    return OpenRootFileAt(writer_, dirFd, name);
 }
 
-bool SchemaRegistry::OpenRoot() {
-    writer_.OpenBareElement("Root");
-    // The empty session reaches the disk at once, well before any record.
-    writer_.Flush();
-    return true;
-}
-
-bool SchemaRegistry::CloseDataFile() {
-    if (!writer_.IsOpen()) return false;
-    writer_.CloseElement();
-    return writer_.CloseFile();
-}
+bool SchemaRegistry::CloseDataFile() { return CloseRootFile(writer_); }
 
 }  // namespace morvane

@@ -9,8 +9,17 @@
 
 #include "generate/xml_writer.h"
 #include "schema/schema.h"
+#include "server/session_table.h"
 
 namespace morvane {
+
+// Opens a session or data file on writer: the plain file name inside the
+// directory open as dirFd (CXmlWriter::OpenFileAt), then its "Root"
+// element, which reaches the disk at once. False, with no file open, when
+// the file cannot be created; errno tells why.
+bool OpenRootFileAt(CXmlWriter& writer, int dirFd, const char* name);
+// Closes the "Root" element and the file. False when no file is open.
+bool CloseRootFile(CXmlWriter& writer);
 
 class SchemaRegistry {
   public:
@@ -41,14 +50,17 @@ class SchemaRegistry {
     CXmlWriter& Writer() { return writer_; }
     std::mutex& WriterMutex() { return writerMutex_; }
 
+    // The session files of a server with several clients at once, and the
+    // record numbers of every session.
+    SessionTable& Sessions() { return sessions_; }
+
     const std::string& ProgramDirectory() const { return programDirectory_; }
     const std::string& LogPath() const { return logPath_; }
 
   private:
-    bool OpenRoot();
-
     CXmlWriter writer_;
     std::mutex writerMutex_;
+    SessionTable sessions_;
     std::vector<Schema*> schemas_;
     std::string programDirectory_;
     std::string logPath_;

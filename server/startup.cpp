@@ -137,7 +137,7 @@ void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
-// Sleeps until a stop signal comes, then finishes an open session file.
+// Sleeps until a stop signal comes, then finishes every open session file.
 int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
     for (;;) {
         int sig = 0;
@@ -146,6 +146,8 @@ int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
         // write a session file after it has been finished here.
         registry.WriterMutex().lock();
         if (registry.DataFileOpen()) registry.CloseDataFile();
+        // With several clients at once, each open session file of theirs.
+        registry.Sessions().FinishAll();
         return 0;
     }
 }
@@ -262,7 +264,8 @@ int ServerMain(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "test") == 0)
         RunSelfTest(config, *registry);
     else
-        StartServerThread(*registry, config.port);
+        StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
+                                                    config.idleTimeout});
 
     return WaitForStop(stopSignals, *registry);
 }

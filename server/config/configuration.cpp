@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -105,6 +106,8 @@ bool Configuration::ReadConfiguration() {
     printDataDll = ini.GetString("General", "PrintDataDll", "");
     createFilesFlag = ini.GetInt("General", "CreateFilesFlag", 1);
     logFlag = ini.GetInt("General", "LogFlag", 1);
+    maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
+    idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
 
     schemasDirectory = archiveDirectory + "/" + schemasDirectory;
     resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
@@ -122,6 +125,8 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "PrintDataDll=%s\n", printDataDll.c_str());
     LogLine(true, "CreateFilesFlag=%d\n", createFilesFlag);
     LogLine(true, "-----------------------\n\n");
+    LogLine(true, "MaxClients=%d\n", maxClients);
+    LogLine(true, "IdleTimeout=%d\n", idleTimeout);
 
     if (!PathExists(archiveDirectory)) {
         LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());

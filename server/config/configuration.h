@@ -42,12 +42,20 @@ class Configuration {
     int32_t logFlag = 1;
     std::string printDataDll;  // at most kPrintDataDllLength characters
     int32_t createFilesFlag = 1;
+    // Clients served at once (General/MaxClients, 1 to kMaxClientsLimit):
+    // 1 serves one at a time with the registry's session file kept across
+    // clients; more give every client a session file of its own.
+    int32_t maxClients = 1;
+    // Seconds a client may send nothing before it is dropped
+    // (General/IdleTimeout); 0: never.
+    int32_t idleTimeout = 0;
 
     void* loggerHandle = nullptr;
     LoggerApi logger;
     bool loggerMissing = false;
 
     static constexpr size_t kPrintDataDllLength = 99;
+    static constexpr int32_t kMaxClientsLimit = 256;
 
   private:
     bool BindLogger();

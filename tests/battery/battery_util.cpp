@@ -87,8 +87,4 @@ void AbortConnection(Socket& s) {
     s.Close();
 }
 
-PosRecValues PosRecOf(int n) { return PosRecValues{n, n % 2, n * 3, -n, 1000000 + n, n * n}; }
-
-std::vector<uint8_t> PosRecRecordOf(int n) { return PosRecRecord(PosRecOf(n)); }
-
 }  // namespace morvane::test

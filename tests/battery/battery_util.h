@@ -2,9 +2,8 @@
 // resident memory), checks of the session files it leaves, and running one
 // piece of work per server on threads of its own.
 //
-// Every client that leaves costs the server its one-second reconnection
-// pause, so the tests that need many clients spread them over several
-// servers that run side by side; each server is checked on its own.
+// The tests that need many clients spread them over several servers that
+// run side by side; each server is checked on its own.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +48,5 @@ long BytesBeforeClose(const Socket& s,
 
 // Closes s with a reset instead of an orderly end.
 void AbortConnection(Socket& s);
-
-// The PosRec record sent as number n of a test, and its record element.
-PosRecValues PosRecOf(int n);
-std::vector<uint8_t> PosRecRecordOf(int n);
 
 }  // namespace morvane::test

@@ -16,6 +16,8 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "channel/messages.h"
 #include "server/data_file_cache.h"
@@ -718,6 +720,198 @@ TEST(ProtocolStartTest, ATakenPortIsReportedAndRetried) {
     ASSERT_TRUE(client.valid()) << server.program().Stderr() << server.program().Stdout();
     ASSERT_TRUE(SendAll(client, SizeRequest(kTelemetryId)));
     EXPECT_EQ(RecvExact(client, 16), SizeAnswer(kTelemetryId, kTelemetrySize));
+}
+
+// Several clients at once (MaxClients above 1): each is served on its own,
+// with a session file of its own.
+class ProtocolClientsTest : public ::testing::Test {
+  protected:
+    static constexpr int kMaxClients = 3;
+    explicit ProtocolClientsTest(const std::string& extraIni = "")
+        : server_(FreeTcpPort(),
+                  "CreateFilesFlag=0\nMaxClients=" + std::to_string(kMaxClients) + "\n" + extraIni) {}
+    void SetUp() override {
+        ASSERT_TRUE(server_.Start()) << server_.program().Stderr() << server_.Log();
+    }
+    Socket NewClient() {
+        Socket s = Connect(server_.port());
+        EXPECT_TRUE(s.valid());
+        return s;
+    }
+    static void ExpectInStep(const Socket& s) {
+        ASSERT_TRUE(SendAll(s, SizeRequest(kPosRecId)));
+        EXPECT_EQ(RecvExact(s, 16), SizeAnswer(kPosRecId, kPosRecSize));
+    }
+    std::string Data(const std::string& name) const { return server_ / ("XML_Data/" + name); }
+
+    MorvaneServer server_;
+};
+
+TEST_F(ProtocolClientsTest, ClientsAreServedAtOnceEachIntoItsOwnSession) {
+    Socket a = NewClient();
+    Socket b = NewClient();
+    // b is answered while a stays connected and silent.
+    ExpectInStep(b);
+    ASSERT_TRUE(SendAll(a, OpenSession("A.xml")));
+    ASSERT_TRUE(SendAll(b, OpenSession("B.xml")));
+    ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosA))));
+    ExpectInStep(a);
+    ASSERT_TRUE(SendAll(b, WriteRequest(kPosRecId, PosRecRecord(kPosB))));
+    ExpectInStep(b);
+    ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosC))));
+    ASSERT_TRUE(SendAll(a, CloseSession()));
+    ASSERT_TRUE(SendAll(b, CloseSession()));
+    ExpectInStep(a);
+    ExpectInStep(b);
+    // Record numbers count the records of every client.
+    EXPECT_EQ(ReadFile(Data("A.xml")),
+              SessionText({PosRecRecordText(1, kPosA), PosRecRecordText(3, kPosC)}));
+    EXPECT_EQ(ReadFile(Data("B.xml")), SessionText({PosRecRecordText(2, kPosB)}));
+}
+
+TEST_F(ProtocolClientsTest, ASessionFileIsOpenForOneClientOnly) {
+    Socket a = NewClient();
+    Socket b = NewClient();
+    ASSERT_TRUE(SendAll(a, OpenSession("Same.xml")));
+    ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosA))));
+    ExpectInStep(a);
+    ASSERT_TRUE(SendAll(b, OpenSession("Same.xml")));
+    ASSERT_TRUE(SendAll(b, WriteRequest(kPosRecId, PosRecRecord(kPosB))));
+    ExpectInStep(b);
+    EXPECT_EQ(server_.LogCount("Error CChannelXsd::ProcessingOpenSession session file " +
+                               server_.dir() + "/XML_Data/Same.xml is open by another client\n"),
+              1);
+    EXPECT_EQ(server_.LogCount(kWriteNoSession), 1);
+    ASSERT_TRUE(SendAll(a, CloseSession()));
+    ExpectInStep(a);
+    EXPECT_EQ(ReadFile(Data("Same.xml")), SessionText({PosRecRecordText(1, kPosA)}));
+
+    // Once closed, the name is free for the other client.
+    ASSERT_TRUE(SendAll(b, OpenSession("Same.xml")));
+    ASSERT_TRUE(SendAll(b, WriteRequest(kPosRecId, PosRecRecord(kPosC))));
+    ASSERT_TRUE(SendAll(b, CloseSession()));
+    ExpectInStep(b);
+    EXPECT_EQ(ReadFile(Data("Same.xml")), SessionText({PosRecRecordText(2, kPosC)}));
+}
+
+TEST_F(ProtocolClientsTest, TheSessionOfAClientThatLeavesIsFinished) {
+    for (bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "reset" : "orderly close");
+        const std::string name = abort ? "Reset.xml" : "Left.xml";
+        Socket a = NewClient();
+        ASSERT_TRUE(SendAll(a, OpenSession(name)));
+        ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosA))));
+        ExpectInStep(a);
+        if (abort)
+            Abort(a);
+        else
+            a.Close();
+        ASSERT_TRUE(server_.WaitLog("Xsd Server CChannelXsd::OnReceive the client left, session file " +
+                                    name + " finished\n"));
+        EXPECT_EQ(ReadFile(Data(name)), SessionText({PosRecRecordText(abort ? 2 : 1, kPosA)}));
+    }
+    // The name is free again.
+    Socket b = NewClient();
+    ASSERT_TRUE(SendAll(b, OpenSession("Left.xml")));
+    ASSERT_TRUE(SendAll(b, CloseSession()));
+    ExpectInStep(b);
+    EXPECT_EQ(ReadFile(Data("Left.xml")), SessionText({}));
+}
+
+// The plug-in receives the records of several clients one whole record
+// after the other.
+TEST(ProtocolEightClientsTest, EightClientsWriteAtOnce) {
+    MorvaneServer server(FreeTcpPort(),
+                         "CreateFilesFlag=0\nMaxClients=8\nPrintDataDll=libprintdata.so\n");
+    CopyFromBin(server.dir(), {"libprintdata.so"});
+    ASSERT_TRUE(server.Start()) << server.program().Stderr();
+    constexpr int kClients = 8, kRecords = 150;
+    std::vector<Socket> clients;
+    for (int c = 0; c < kClients; ++c) clients.push_back(Connect(server.port()));
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kClients; ++c) {
+        threads.emplace_back([&, c] {
+            const Socket& s = clients[static_cast<size_t>(c)];
+            Bytes stream = OpenSession("C" + std::to_string(c) + ".xml");
+            for (int r = 0; r < kRecords; ++r)
+                Append(stream, WriteRequest(kPosRecId, PosRecRecordOf(c * 1000 + r)));
+            Append(stream, CloseSession());
+            Append(stream, ReadRequest(kTelemetryId, Bytes(kTelemetrySize)));
+            EXPECT_TRUE(SendAll(s, stream));
+            auto answer = RecvExact(s, kAnswerReadXmlLength);
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(Int32At(*answer, 0), MSG_COMM_ANSWER_READ_XML);
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::set<int> numbers;
+    const std::regex numberAttribute("number=\"([0-9]+)\"");
+    for (int c = 0; c < kClients; ++c) {
+        std::string text = ReadFile(server / ("XML_Data/C" + std::to_string(c) + ".xml"));
+        int previous = 0, count = 0;
+        for (std::sregex_iterator m(text.begin(), text.end(), numberAttribute), end; m != end; ++m) {
+            int number = std::stoi((*m)[1]);
+            EXPECT_GT(number, previous);
+            previous = number;
+            numbers.insert(number);
+            ++count;
+        }
+        EXPECT_EQ(count, kRecords);
+        EXPECT_EQ(text.substr(text.size() - 8), "</Root>\n");
+    }
+    EXPECT_EQ(numbers.size(), static_cast<size_t>(kClients * kRecords));
+
+    // Every header line is followed by the values of one record: count n
+    // gives pos:x 3n (PosRecOf).
+    std::istringstream out(ReadFile(server / "XML_Data/FormattedOutput.log"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
+    int records = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] != "--------------PosRec--------------") continue;
+        ++records;
+        ASSERT_LT(i + 4, lines.size());
+        ASSERT_EQ(lines[i + 1].rfind("count = ", 0), 0u) << i;
+        const int n = std::stoi(lines[i + 1].substr(8));
+        EXPECT_EQ(lines[i + 4], "pos:x = " + std::to_string(n * 3)) << i;
+    }
+    EXPECT_EQ(records, kClients * kRecords);
+}
+
+// A client that sends nothing for IdleTimeout seconds is dropped with a log
+// line, in both modes, and the next is served.
+TEST(ProtocolIdleTest, SilentClientsAreDroppedAfterTheIdleTime) {
+    for (int maxClients : {1, 2}) {
+        SCOPED_TRACE(maxClients);
+        MorvaneServer server(FreeTcpPort(), "CreateFilesFlag=0\nIdleTimeout=1\nMaxClients=" +
+                                                std::to_string(maxClients) + "\n");
+        ASSERT_TRUE(server.Start());
+        std::vector<Socket> silent;
+        for (int i = 0; i < maxClients; ++i) silent.push_back(Connect(server.port()));
+        Socket next = Connect(server.port());
+        ASSERT_TRUE(SendAll(next, SizeRequest(kTelemetryId)));
+        for (auto& s : silent) EXPECT_TRUE(PeerCloses(s));
+        EXPECT_EQ(RecvExact(next, 16), SizeAnswer(kTelemetryId, kTelemetrySize));
+        EXPECT_TRUE(server.WaitLog(
+            "Xsd Server CChannelXsd::OnReceive the client sent nothing for 1 s and is dropped\n",
+            maxClients));
+    }
+}
+
+TEST(ProtocolStopTest, StopSignalsFinishEveryOpenSessionOfSeveralClients) {
+    MorvaneServer server(FreeTcpPort(), "CreateFilesFlag=0\nMaxClients=4\n");
+    ASSERT_TRUE(server.Start());
+    std::vector<Socket> clients;
+    for (int c = 0; c < 3; ++c) {
+        clients.push_back(Connect(server.port()));
+        ASSERT_TRUE(SendAll(clients.back(), OpenSession("S" + std::to_string(c) + ".xml")));
+        ASSERT_TRUE(SendAll(clients.back(), WriteRequest(kPosRecId, PosRecRecord(kPosA))));
+        ASSERT_TRUE(server.WaitLog(WriteLine(c + 1)));
+    }
+    EXPECT_EQ(server.program().Stop(SIGTERM), 0);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(ReadFile(server / ("XML_Data/S" + std::to_string(c) + ".xml")),
+                  SessionText({PosRecRecordText(c + 1, kPosA)}));
 }
 
 }  // namespace

@@ -121,6 +121,10 @@ std::vector<uint8_t> PosRecRecord(const PosRecValues& v) {
     return record;
 }
 
+PosRecValues PosRecOf(int n) { return PosRecValues{n, n % 2, n * 3, -n, 1000000 + n, n * n}; }
+
+std::vector<uint8_t> PosRecRecordOf(int n) { return PosRecRecord(PosRecOf(n)); }
+
 std::string PosRecRecordText(int number, const PosRecValues& v) {
     char text[1024];
     std::snprintf(text, sizeof text,

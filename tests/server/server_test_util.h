@@ -77,6 +77,9 @@ struct PosRecValues {
 };
 std::vector<uint8_t> PosRecRecord(const PosRecValues& v);
 std::string PosRecRecordText(int number, const PosRecValues& v);
+// The PosRec record sent as number n of a test: count n, pos x 3n.
+PosRecValues PosRecOf(int n);
+std::vector<uint8_t> PosRecRecordOf(int n);
 
 // A whole session file holding the given record elements.
 std::string SessionText(const std::vector<std::string>& records);

@@ -57,7 +57,7 @@ TEST_F(StartupTest, DefaultsWithoutIniLoadTheSchemasAndKeepRunning) {
                         d + "/ResultsEmptyXml\nXML_Data_dir=" + d +
                         "/XML_Data\nPort=25000\nLogFlag=1\nPrintDataDll=\nCreateFilesFlag=1\n"
                         "-----------------------\n\n";
-    EXPECT_NE(log.find(block), std::string::npos) << log;
+    EXPECT_NE(log.find(block + "MaxClients=1\nIdleTimeout=0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\n=========PrintUnits===============================\n"), std::string::npos);
     EXPECT_NE(log.find("\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"),
               std::string::npos)
@@ -89,6 +89,32 @@ TEST_F(StartupTest, MissingArchiveIsTheOnlyCheck) {
     EXPECT_NE(log.find("Error! archive_dir=" + dir_ / "nowhere" + " is not exist\n"),
               std::string::npos);
     EXPECT_EQ(log.find("Schemas_dir=" + dir_ / "nowhere/Schemas is not exist"), std::string::npos);
+}
+
+// The two serving keys are logged right after the configuration block,
+// as they are used. The Archive is missing, so each start ends there.
+TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
+    struct Case {
+        const char* general;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"", "MaxClients=1\nIdleTimeout=0\n"},
+        {"MaxClients=8\nIdleTimeout=30\n", "MaxClients=8\nIdleTimeout=30\n"},
+        {"MaxClients=0\nIdleTimeout=-5\n", "MaxClients=1\nIdleTimeout=0\n"},
+        {"maxclients=100000\nIdleTimeout=x\n", "MaxClients=256\nIdleTimeout=0\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.general);
+        std::remove((dir_ / "Morvane.log").c_str());
+        WriteFile(dir_ / "Morvane.ini",
+                  "[Directory]\nArchive=" + dir_ / "nowhere" + "\n[General]\n" + c.general);
+        EXPECT_EQ(RunToEnd().exitCode, 1);
+        EXPECT_NE(Log().find("CreateFilesFlag=1\n-----------------------\n\n" +
+                             std::string(c.logged) + "Error! archive_dir="),
+                  std::string::npos)
+            << Log();
+    }
 }
 
 TEST_F(StartupTest, EveryMissingDirectoryIsReported) {
