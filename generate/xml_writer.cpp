@@ -78,7 +78,6 @@ bool CXmlWriter::OpenFileAt(int dirFd, const char* name) {
         errno = err;
         return false;
     }
-    cutAtClose_ = false;
     int fl = ::fcntl(fd_, F_GETFL);
     if (fl >= 0) ::fcntl(fd_, F_SETFL, fl & ~O_NONBLOCK);
     return true;
