@@ -1,9 +1,10 @@
 // Helpers shared by the generators: case conversion, output file paths, and
-// files rewritten in place.
+// generated files replaced whole.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -19,16 +20,32 @@ std::string ToUpper(const std::string& text);
 bool GeneratedFilePath(const char* who, const char* directory, const std::string& stem,
                        const char* extension, bool lowerStem, std::string& path);
 
-// Opens path for writing, creating it when missing. An existing file is not
-// truncated here but overwritten from its start and cut to the new length
-// by CloseReplaced(): ext4 forces a write-back of every file that is
-// truncated to zero and written again, which made regenerating a few
-// thousand files take seconds instead of milliseconds. Null (errno set) on
-// failure.
 std::FILE* OpenReplaced(const std::string& path);
-
-// Cuts the file to what was written through it and closes it. False when any
-// write, the cut or the close failed; the file is closed all the same.
 bool CloseReplaced(std::FILE* file);
+
+// Why ReplaceFile() failed: the temporary file could not be created, or
+// it could not be written, closed or renamed over the target.
+enum class ReplaceFailure { kNone, kCreate, kWrite };
+
+struct ReplaceResult {
+    ReplaceFailure failure = ReplaceFailure::kNone;
+    int error = 0;  // errno of the failing call
+    bool written = false;  // false when the file already held content
+};
+
+// Makes path a regular file holding exactly content, without logging:
+// - nothing is done when path is a regular file (reached without following
+//   a symbolic link) whose content is already identical, so its time stays;
+// - otherwise content goes to a new temporary file in path's directory,
+//   which is then renamed over path: a symbolic link at path is replaced,
+//   never followed, and a reader (or a process killed meanwhile) sees the
+//   old file or the new one, never a mix. No fsync: this guards against a
+//   process dying, not against the machine losing power.
+// On failure path is untouched and the temporary removed.
+ReplaceResult ReplaceFile(const std::string& path, std::string_view content);
+
+// ReplaceFile() with its own error line: false after logging
+// "Error! [%s] is not written [%s]\n" with path and the reason.
+bool WriteFileIfChanged(const std::string& path, std::string_view content);
 
 }  // namespace morvane
