@@ -34,6 +34,13 @@ std::string FieldJson(const Field& f) {
            ", \"size\": " + std::to_string(f.size) + ", \"type\": " + JsonString(f.type) + "}";
 }
 
+// The type without its repetition count: a count that changes is a
+// resize, not a new type.
+std::string BaseType(const Field& f) {
+    size_t bracket = f.type.rfind('[');
+    return bracket == std::string::npos || f.type.back() != ']' ? f.type : f.type.substr(0, bracket);
+}
+
 // One difference between the two versions. old or now is null for a field
 // added or removed.
 struct Change {
@@ -113,8 +120,9 @@ int RunDiff(const Invocation& call) {
         byPath.erase(it);
         if (now.offset != f.offset) changes.push_back({"moved", &f, &now});
         if (now.size != f.size) changes.push_back({"resized", &f, &now});
-        if (now.type != f.type) changes.push_back({"retyped", &f, &now});
-        compatible = compatible && now.offset == f.offset && now.size == f.size && now.type == f.type;
+        if (BaseType(now) != BaseType(f)) changes.push_back({"retyped", &f, &now});
+        compatible = compatible && now.offset == f.offset && now.size == f.size &&
+                     BaseType(now) == BaseType(f);
     }
     for (const Field& f : newFields) {
         auto it = byPath.find(f.path);

@@ -20,7 +20,6 @@
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
 #include "morvanec/schema_file.h"
-#include "morvanec/stream_output.h"
 #include "schema/schema.h"
 
 namespace morvane {
@@ -199,9 +198,7 @@ int RunGenerate(const Invocation& call) {
             diagnostics.Error(stage.path() + "/" + name, 0, 0, "cannot read the generated file");
             return kExitInput;
         }
-        StreamOutput out;
-        if (!out.Open(dir + "/" + name, diagnostics) || !out.Write(content) || !out.Commit())
-            return kExitInput;
+        if (!WriteFileIfChanged(dir + "/" + name, content)) return kExitInput;
     }
     return kExitOk;
 }
