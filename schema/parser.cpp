@@ -3,11 +3,14 @@
 // then lays the tree out. Every message, errors included, is a trace line.
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "logging/log.h"
@@ -56,24 +59,51 @@ int Depth(const CStructure& s) {
 
 bool TooLong(const char* name) { return std::strlen(name) > static_cast<size_t>(kMaxNameLength); }
 
+// The text of an error line without its line end, for a diagnostic.
+std::string FormatText(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) return std::string();
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(n));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+std::ptrdiff_t OffsetOf(const pugi::xml_node& node) { return node ? node.offset_debug() : -1; }
+
 // The per-load state. One Parser builds one schema's tree.
+//
+// Without diagnostics an error that ends the members of a structure stops
+// their parse, and the trace shows exactly what was parsed. With
+// diagnostics the members after it are parsed as well, "quietly": they log
+// nothing, trace or error, but their errors become diagnostics, so that one
+// load reports every error of the file and the log stays the same.
 class Parser {
   public:
-    explicit Parser(Schema& schema) : schema_(schema) {}
+    Parser(Schema& schema, std::vector<SchemaDiagnostic>* diagnostics)
+        : schema_(schema), diagnostics_(diagnostics) {}
     bool Load(const pugi::xml_document& doc);
 
   private:
     bool ParseMembers(CStructure& s, const pugi::xml_node& e);
     bool ParseEnum(CStructure& s, const pugi::xml_node& c);
+    bool ParseEnumItem(EnumUnit& enumeration, const pugi::xml_node& item);
     bool ParseTemplate(CStructure& s, const pugi::xml_node& c);
     bool ParseStructure(CStructure& s, const pugi::xml_node& c);
     bool ParseItem(CStructure& s, const pugi::xml_node& c);
-    bool CopyTemplateMembers(CStructure& instance, const CStructure& tmpl);
+    bool CopyTemplateMembers(CStructure& instance, const CStructure& tmpl,
+                             const pugi::xml_node& at);
 
-    // Appends unit to s; null (and a fatal error) past kMaxSchemaUnits.
-    Unit* Append(CStructure& s, std::unique_ptr<Unit> unit, int32_t count = 1);
+    // Appends unit, declared by element at, to s; null (and a fatal error)
+    // past kMaxSchemaUnits.
+    Unit* Append(CStructure& s, std::unique_ptr<Unit> unit, const pugi::xml_node& at,
+                 int32_t count = 1);
     // Moves s's next offset and size past a layout member just appended.
-    bool Advance(CStructure& s, const Unit& member);
+    bool Advance(CStructure& s, const Unit& member, const pugi::xml_node& at);
     bool ReadCount(const pugi::xml_node& c, const char* name, const char* attribute,
                    const char* text, int32_t& count);
     bool CheckName(const pugi::xml_node& c, const char* name);
@@ -82,13 +112,29 @@ class Parser {
     const EnumUnit* FindEnumeration(const CStructure& s, const char* name) const;
     bool IsExpanding(const CStructure* tmpl) const;
 
-    // Logs an error line and marks the load failed; returns false.
-    bool FailV(const char* format, va_list args);
-    bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // After the first failure among the members of a structure (or the
+    // items of an enumeration): parse the rest quietly when diagnostics are
+    // wanted. False when the rest is not to be parsed.
+    bool GoOnAfterFailure(bool& quieted);
+    void EndQuiet(bool quieted) {
+        if (quieted) --quiet_;
+    }
+
+    // A trace line of the parse; none while quiet.
+    void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Logs an error line about the element at (none while quiet), adds it
+    // to the diagnostics and marks the load failed; returns false.
+    bool FailV(const pugi::xml_node& at, const char* format, va_list args);
+    bool Fail(const pugi::xml_node& at, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
     // An error after which nothing more is parsed: limits of depth and size.
-    bool FailFatal(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    bool FailFatal(const pugi::xml_node& at, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
 
     Schema& schema_;
+    std::vector<SchemaDiagnostic>* diagnostics_;
+    int quiet_ = 0;  // > 0: parsing past an error, nothing is logged
+    std::set<std::pair<std::ptrdiff_t, std::string>> reported_;  // diagnostics so far
     CStructure* top_ = nullptr;
     bool error_ = false;
     bool fatal_ = false;
@@ -110,32 +156,58 @@ class Parser {
     std::unordered_map<const CStructure*, pugi::xml_node> declarations_;
 };
 
-bool Parser::FailV(const char* format, va_list args) {
+bool Parser::GoOnAfterFailure(bool& quieted) {
+    if (diagnostics_ == nullptr || fatal_) return false;
+    if (!quieted) {
+        quieted = true;
+        ++quiet_;
+    }
+    return true;
+}
+
+void Parser::Note(const char* format, ...) {
+    if (quiet_ > 0) return;
+    va_list args;
+    va_start(args, format);
     LogLineV(TraceEnabled(), format, args);
+    va_end(args);
+}
+
+bool Parser::FailV(const pugi::xml_node& at, const char* format, va_list args) {
     error_ = true;
+    if (diagnostics_ != nullptr) {
+        va_list copy;
+        va_copy(copy, args);
+        SchemaDiagnostic d{OffsetOf(at), FormatText(format, copy)};
+        va_end(copy);
+        // A template body is parsed again for every instance that copies a
+        // nested structure of it: its errors are reported once.
+        if (reported_.emplace(d.offset, d.text).second) diagnostics_->push_back(std::move(d));
+    }
+    if (quiet_ == 0) LogLineV(TraceEnabled(), format, args);
     return false;
 }
 
-bool Parser::Fail(const char* format, ...) {
+bool Parser::Fail(const pugi::xml_node& at, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    FailV(format, args);
+    FailV(at, format, args);
     va_end(args);
     return false;
 }
 
-bool Parser::FailFatal(const char* format, ...) {
+bool Parser::FailFatal(const pugi::xml_node& at, const char* format, ...) {
     fatal_ = true;
     va_list args;
     va_start(args, format);
-    FailV(format, args);
+    FailV(at, format, args);
     va_end(args);
     return false;
 }
 
 bool Parser::CheckName(const pugi::xml_node& c, const char* name) {
     if (!TooLong(name)) return true;
-    return Fail("Error! %s name=\"%s\" is longer than %d characters\n", c.name(), name,
+    return Fail(c, "Error! %s name=\"%s\" is longer than %d characters\n", c.name(), name,
                 kMaxNameLength);
 }
 
@@ -144,16 +216,17 @@ bool Parser::ReadCount(const pugi::xml_node& c, const char* name, const char* at
                        const char* text, int32_t& count) {
     int64_t value = ReadInteger(text);
     if (value < 0 || value > kInt32Max) {
-        return Fail("Error! %s name=\"%s\" %s=\"%s\" is out of range\n", c.name(), name,
+        return Fail(c, "Error! %s name=\"%s\" %s=\"%s\" is out of range\n", c.name(), name,
                     attribute, text);
     }
     count = static_cast<int32_t>(value);
     return true;
 }
 
-Unit* Parser::Append(CStructure& s, std::unique_ptr<Unit> unit, int32_t count) {
+Unit* Parser::Append(CStructure& s, std::unique_ptr<Unit> unit, const pugi::xml_node& at,
+                     int32_t count) {
     if (count > kMaxSchemaUnits - unitCount_) {
-        FailFatal("Error! schema [%s] expands to more than %d units\n", schema_.name.c_str(),
+        FailFatal(at, "Error! schema [%s] expands to more than %d units\n", schema_.name.c_str(),
                   kMaxSchemaUnits);
         return nullptr;
     }
@@ -164,11 +237,11 @@ Unit* Parser::Append(CStructure& s, std::unique_ptr<Unit> unit, int32_t count) {
     return added;
 }
 
-bool Parser::Advance(CStructure& s, const Unit& member) {
+bool Parser::Advance(CStructure& s, const Unit& member, const pugi::xml_node& at) {
     int64_t next = static_cast<int64_t>(s.nextOffset) +
                    static_cast<int64_t>(member.size) * member.nrepetitions;
     if (next > kInt32Max) {
-        return Fail("Error! name=\"%s\" is larger than %d bytes\n", s.name.c_str(),
+        return Fail(at, "Error! name=\"%s\" is larger than %d bytes\n", s.name.c_str(),
                     static_cast<int>(kInt32Max));
     }
     s.nextOffset = static_cast<int32_t>(next);
@@ -258,11 +331,11 @@ bool Parser::Load(const pugi::xml_document& doc) {
     root.parent = nullptr;
 
     pugi::xml_node element = doc.document_element();
-    if (!element) return Fail("Error  during reading  Root Element\n");
+    if (!element) return Fail(element, "Error  during reading  Root Element\n");
     root.element = element;
 
     pugi::xml_attribute nameAttr = element.attribute("name");
-    if (!nameAttr) return Fail("Error  Root Element struct_name is absent\n");
+    if (!nameAttr) return Fail(element, "Error  Root Element struct_name is absent\n");
     const char* name = nameAttr.value();
     if (!CheckName(element, name)) return false;
 
@@ -274,15 +347,15 @@ bool Parser::Load(const pugi::xml_document& doc) {
     if (pugi::xml_attribute a = element.attribute("id")) {
         int64_t value = ReadInteger(a.value());
         if (value < kInt32Min || value > kInt32Max) {
-            return Fail("Error! %s name=\"%s\" %s=\"%s\" is out of range\n", element.name(), name,
-                        "id", a.value());
+            return Fail(element, "Error! %s name=\"%s\" %s=\"%s\" is out of range\n",
+                        element.name(), name, "id", a.value());
         }
         id = static_cast<int32_t>(value);
     }
     if (pugi::xml_attribute a = element.attribute("visibility")) {
         root.visibility = std::strcmp(a.value(), "1") == 0;
     }
-    Trace("%s name=%s id=%d nrepetitions=%d visibility=%d\n", element.name(), name, id,
+    Note("%s name=%s id=%d nrepetitions=%d visibility=%d\n", element.name(), name, id,
           root.nrepetitions, root.visibility ? 1 : 0);
 
     auto top = std::make_unique<CStructure>(name, kTypeStructure);
@@ -303,76 +376,91 @@ bool Parser::Load(const pugi::xml_document& doc) {
 bool Parser::ParseMembers(CStructure& s, const pugi::xml_node& e) {
     if (fatal_) return false;
     if (Depth(s) > kMaxNestingDepth) {
-        return FailFatal("Error! name=\"%s\" nests structures deeper than %d levels\n",
+        return FailFatal(e, "Error! name=\"%s\" nests structures deeper than %d levels\n",
                          s.name.c_str(), kMaxNestingDepth);
     }
-    Trace("ENTRY AddStructure   this=0x%X [%s] xml=0x%X\n", Identity(&s), s.name.c_str(),
-          Identity(e));
+    Note("ENTRY AddStructure   this=0x%X [%s] xml=0x%X\n", Identity(&s), s.name.c_str(),
+         Identity(e));
     bool ok = true;
-    for (pugi::xml_node c = e.first_child(); c && ok; c = c.next_sibling()) {
+    bool quieted = false;
+    for (pugi::xml_node c = e.first_child(); c && !fatal_; c = c.next_sibling()) {
         if (c.type() != pugi::node_element) continue;
+        if (!ok && !GoOnAfterFailure(quieted)) break;
         comment_.clear();
         pugi::xml_node before = c.previous_sibling();
         if (before.type() == pugi::node_comment) {
             comment_ = before.value();
-            Trace("comment = %s\n", comment_.c_str());
+            Note("comment = %s\n", comment_.c_str());
         }
+        bool parsed = true;
         switch (TypeFromName(c.name())) {
             case kTypeStructure:
-                ok = ParseStructure(s, c);
+                parsed = ParseStructure(s, c);
                 break;
             case kTypeTemplate:
-                ok = ParseTemplate(s, c);
+                parsed = ParseTemplate(s, c);
                 break;
             case kTypeEnum:
                 ParseEnum(s, c);  // a broken enumeration does not end the members
                 break;
             default:
                 if (IsItemElement(c.name())) {
-                    ok = ParseItem(s, c);
+                    parsed = ParseItem(s, c);
                 } else {
-                    ok = Fail("Error! elem_xml=\"%s\" is none of Structure, Template, Enum, Item, "
-                              "Item_enum\n",
-                              c.name());
+                    parsed = Fail(c,
+                                  "Error! elem_xml=\"%s\" is none of Structure, Template, Enum, "
+                                  "Item, Item_enum\n",
+                                  c.name());
                 }
                 break;
         }
-        if (fatal_) ok = false;
+        if (!parsed) ok = false;
     }
-    return ok;
+    EndQuiet(quieted);
+    return ok && !fatal_;
 }
 
 bool Parser::ParseEnum(CStructure& s, const pugi::xml_node& c) {
     pugi::xml_attribute nameAttr = c.attribute("name");
-    if (!nameAttr) return Fail("Error! attribute \"name\" is absent\n");
+    if (!nameAttr) return Fail(c, "Error! attribute \"name\" is absent\n");
     if (!CheckName(c, nameAttr.value())) return false;
     auto made = std::make_unique<EnumUnit>(nameAttr.value());
     EnumUnit& enumeration = *made;
-    if (Append(s, std::move(made)) == nullptr) return false;
+    if (Append(s, std::move(made), c) == nullptr) return false;
     lastEnumStructure_ = &s;
 
+    // A broken item ends the items, as a broken member ends the members.
+    bool ok = true;
+    bool quieted = false;
     for (pugi::xml_node item = c.first_child(); item; item = item.next_sibling()) {
         if (item.type() != pugi::node_element) continue;
-        pugi::xml_attribute itemName = item.attribute("name");
-        if (!itemName) return Fail("Error! attribute \"name\" is absent\n");
-        if (!CheckName(item, itemName.value())) return false;
-        pugi::xml_attribute idAttr = item.attribute("id");
-        if (!idAttr) return Fail("Error! attribute \"id\" is absent\n");
-        int64_t id = ReadInteger(idAttr.value());
-        if (id < kInt32Min || id > kInt32Max) {
-            return Fail("Error! %s name=\"%s\" %s=\"%s\" is out of range\n", item.name(),
-                        itemName.value(), "id", idAttr.value());
-        }
-        enumeration.items.push_back(EnumItem{static_cast<int32_t>(id), itemName.value()});
-        Trace("Enum name=%s %d  %s\n", enumeration.name.c_str(), static_cast<int32_t>(id),
-              itemName.value());
+        if (!ok && !GoOnAfterFailure(quieted)) break;
+        if (!ParseEnumItem(enumeration, item)) ok = false;
     }
+    EndQuiet(quieted);
+    return ok;
+}
+
+bool Parser::ParseEnumItem(EnumUnit& enumeration, const pugi::xml_node& item) {
+    pugi::xml_attribute itemName = item.attribute("name");
+    if (!itemName) return Fail(item, "Error! attribute \"name\" is absent\n");
+    if (!CheckName(item, itemName.value())) return false;
+    pugi::xml_attribute idAttr = item.attribute("id");
+    if (!idAttr) return Fail(item, "Error! attribute \"id\" is absent\n");
+    int64_t id = ReadInteger(idAttr.value());
+    if (id < kInt32Min || id > kInt32Max) {
+        return Fail(item, "Error! %s name=\"%s\" %s=\"%s\" is out of range\n", item.name(),
+                    itemName.value(), "id", idAttr.value());
+    }
+    enumeration.items.push_back(EnumItem{static_cast<int32_t>(id), itemName.value()});
+    Note("Enum name=%s %d  %s\n", enumeration.name.c_str(), static_cast<int32_t>(id),
+         itemName.value());
     return true;
 }
 
 bool Parser::ParseTemplate(CStructure& s, const pugi::xml_node& c) {
     pugi::xml_attribute nameAttr = c.attribute("name");
-    if (!nameAttr) return Fail("Error! attribute \"name\" is absent\n");
+    if (!nameAttr) return Fail(c, "Error! attribute \"name\" is absent\n");
     const char* name = nameAttr.value();
     if (!CheckName(c, name)) return false;
 
@@ -382,10 +470,10 @@ bool Parser::ParseTemplate(CStructure& s, const pugi::xml_node& c) {
     tmpl->schema = &schema_;
     tmpl->parent = &s;
     tmpl->comment = comment_;
-    if (Append(s, std::move(made)) == nullptr) return false;
+    if (Append(s, std::move(made), c) == nullptr) return false;
     if (&s == top_) templates_.try_emplace(name, tmpl);
-    Trace("E_TEMPLATE %s name=\"%s\" elem=0x%X pstructure=0%X\n", c.name(), name, Identity(c),
-          Identity(tmpl));
+    Note("E_TEMPLATE %s name=\"%s\" elem=0x%X pstructure=0%X\n", c.name(), name, Identity(c),
+         Identity(tmpl));
 
     expanding_.push_back(tmpl);
     ParseMembers(*tmpl, c);  // a broken template body does not end s's members
@@ -395,10 +483,10 @@ bool Parser::ParseTemplate(CStructure& s, const pugi::xml_node& c) {
 
 bool Parser::ParseStructure(CStructure& s, const pugi::xml_node& c) {
     pugi::xml_attribute nameAttr = c.attribute("name");
-    if (!nameAttr) return Fail("Error! attribute \"name\" is absent\n");
+    if (!nameAttr) return Fail(c, "Error! attribute \"name\" is absent\n");
     const char* name = nameAttr.value();
     if (!CheckName(c, name)) return false;
-    Trace("E_STRUCTURE %s name=\"%s\" elem=0x%X\n", c.name(), name, Identity(c));
+    Note("E_STRUCTURE %s name=\"%s\" elem=0x%X\n", c.name(), name, Identity(c));
 
     int32_t nrepetitions = 1;
     if (pugi::xml_attribute a = c.attribute("nrepetitions"); a && *a.value() != '\0') {
@@ -409,15 +497,15 @@ bool Parser::ParseStructure(CStructure& s, const pugi::xml_node& c) {
         visibility = *a.value() == '\0' || std::strcmp(a.value(), "1") == 0;
     }
     pugi::xml_attribute typeAttr = c.attribute("type");
-    if (!typeAttr) return Fail("Error! attribute \"type\" is absent\n");
+    if (!typeAttr) return Fail(c, "Error! attribute \"type\" is absent\n");
     const char* type = typeAttr.value();
     const CStructure* tmpl = FindTopTemplate(type);
-    if (tmpl == nullptr) return Fail("Error!!! Type name [%s] is wrong\n", type);
+    if (tmpl == nullptr) return Fail(c, "Error!!! Type name [%s] is wrong\n", type);
     if (IsExpanding(tmpl)) {
-        return Fail("Error! Template [%s] contains itself through Structure name=\"%s\"\n", type,
-                    name);
+        return Fail(c, "Error! Template [%s] contains itself through Structure name=\"%s\"\n",
+                    type, name);
     }
-    Trace("O-T-H-E-R   %s elem=0x%X\n", c.name(), Identity(c));
+    Note("O-T-H-E-R   %s elem=0x%X\n", c.name(), Identity(c));
 
     auto made = std::make_unique<CStructure>(name, kTypeStructure);
     CStructure* instance = made.get();
@@ -428,25 +516,26 @@ bool Parser::ParseStructure(CStructure& s, const pugi::xml_node& c) {
     instance->nrepetitions = nrepetitions;
     instance->visibility = visibility;
     instance->comment = comment_;
-    Trace("new CStructure  pstructure=0x%X %s name=%s type=%s nrepetitions=%d visibility=%d\n",
-          Identity(instance), c.name(), name, type, nrepetitions, visibility ? 1 : 0);
+    Note("new CStructure  pstructure=0x%X %s name=%s type=%s nrepetitions=%d visibility=%d\n",
+         Identity(instance), c.name(), name, type, nrepetitions, visibility ? 1 : 0);
 
     expanding_.push_back(tmpl);
-    bool copied = CopyTemplateMembers(*instance, *tmpl);
+    bool copied = CopyTemplateMembers(*instance, *tmpl, c);
     expanding_.pop_back();
     if (!copied) return false;
 
     instance->offset = s.nextOffset;
-    if (Append(s, std::move(made)) == nullptr) return false;
-    Trace("     unit.size()=%d [%s]\n", static_cast<int>(s.units.size()), s.name.c_str());
+    if (Append(s, std::move(made), c) == nullptr) return false;
+    Note("     unit.size()=%d [%s]\n", static_cast<int>(s.units.size()), s.name.c_str());
     if (c.find_child([](const pugi::xml_node& n) { return n.type() == pugi::node_element; })) {
         declarations_.emplace(instance, c);
     }
     if (!ParseMembers(*instance, c)) return false;
-    return Advance(s, *instance);
+    return Advance(s, *instance, c);
 }
 
-bool Parser::CopyTemplateMembers(CStructure& instance, const CStructure& tmpl) {
+bool Parser::CopyTemplateMembers(CStructure& instance, const CStructure& tmpl,
+                                 const pugi::xml_node& at) {
     int index = 0;
     for (const auto& member : tmpl.units) {
         const Unit& m = *member;
@@ -463,26 +552,26 @@ bool Parser::CopyTemplateMembers(CStructure& instance, const CStructure& tmpl) {
             copy->visibility = m.visibility;
             copy->comment = comment_;
             copy->offset = instance.nextOffset;
-            if (Append(instance, std::move(made)) == nullptr) return false;
-            Trace("     %d Added pstructure3=0x%X  to pstructure=0x%X %s type=%s size=%d "
-                  "elem=0x%X\n",
-                  index, Identity(copy), Identity(&instance), m.name.c_str(), tmpl.name.c_str(),
-                  copy->size, Identity(nested->element));
+            if (Append(instance, std::move(made), at) == nullptr) return false;
+            Note("     %d Added pstructure3=0x%X  to pstructure=0x%X %s type=%s size=%d "
+                 "elem=0x%X\n",
+                 index, Identity(copy), Identity(&instance), m.name.c_str(), tmpl.name.c_str(),
+                 copy->size, Identity(nested->element));
             if (!ParseMembers(*copy, nested->element)) return false;
             auto declared = declarations_.find(nested);
             if (declared != declarations_.end() && !ParseMembers(*copy, declared->second)) {
                 return false;
             }
-            if (!Advance(instance, *copy)) return false;
+            if (!Advance(instance, *copy, at)) return false;
         } else {
             std::unique_ptr<Unit> made = CloneUnit(m);
             // An enumeration unit never carries a comment.
             if (made->type != kTypeEnum) made->comment = comment_;
             Unit* copy = made.get();
-            if (Append(instance, std::move(made), CountUnits(*copy)) == nullptr) return false;
-            Trace("     %d Added pelem3=0x%X %s from template=%s size=%d\n", index, Identity(copy),
-                  m.name.c_str(), tmpl.name.c_str(), tmpl.size);
-            if (copy->IsLayoutMember() && !Advance(instance, *copy)) return false;
+            if (Append(instance, std::move(made), at, CountUnits(*copy)) == nullptr) return false;
+            Note("     %d Added pelem3=0x%X %s from template=%s size=%d\n", index, Identity(copy),
+                 m.name.c_str(), tmpl.name.c_str(), tmpl.size);
+            if (copy->IsLayoutMember() && !Advance(instance, *copy, at)) return false;
         }
         ++index;
     }
@@ -491,7 +580,7 @@ bool Parser::CopyTemplateMembers(CStructure& instance, const CStructure& tmpl) {
 
 bool Parser::ParseItem(CStructure& s, const pugi::xml_node& c) {
     pugi::xml_attribute nameAttr = c.attribute("name");
-    if (!nameAttr) return Fail("Error! elem_xml=\"%s\" name is absent\n", c.name());
+    if (!nameAttr) return Fail(c, "Error! elem_xml=\"%s\" name is absent\n", c.name());
     const char* name = nameAttr.value();
     if (!CheckName(c, name)) return false;
 
@@ -499,13 +588,15 @@ bool Parser::ParseItem(CStructure& s, const pugi::xml_node& c) {
     if (pugi::xml_attribute a = c.attribute("type")) {
         typeText = a.value();
     } else if (std::strcmp(c.name(), "Item_enum") == 0) {
-        return Fail("Error! name=\"%s\" type is absent\n", name);
+        return Fail(c, "Error! name=\"%s\" type is absent\n", name);
     }
     UnitType type = TypeFromName(typeText);
     const EnumUnit* ref = nullptr;
     if (!IsPrimitive(type)) {
         ref = FindEnumeration(s, typeText);
-        if (ref == nullptr) return Fail("Error! name=\"%s\" enum type \"%s\" is wrong\n", name, typeText);
+        if (ref == nullptr) {
+            return Fail(c, "Error! name=\"%s\" enum type \"%s\" is wrong\n", name, typeText);
+        }
         type = kTypeItemEnum;
     }
     int32_t nrepetitions = 1;
@@ -522,11 +613,11 @@ bool Parser::ParseItem(CStructure& s, const pugi::xml_node& c) {
     made->visibility = visibility;
     made->comment = comment_;
     made->ref = ref;
-    Unit* item = Append(s, std::move(made));
+    Unit* item = Append(s, std::move(made), c);
     if (item == nullptr) return false;
-    Trace("---%s  name=%s  offset_elem=%d size=%d  units.size()=%d\n", name, s.name.c_str(),
-          s.nextOffset, s.size, static_cast<int>(s.units.size()));
-    return Advance(s, *item);
+    Note("---%s  name=%s  offset_elem=%d size=%d  units.size()=%d\n", name, s.name.c_str(),
+         s.nextOffset, s.size, static_cast<int>(s.units.size()));
+    return Advance(s, *item, c);
 }
 
 // The layout rule over a whole structure, members first: each layout member
@@ -534,11 +625,11 @@ bool Parser::ParseItem(CStructure& s, const pugi::xml_node& c) {
 // bytes of all its layout members. Templates and enumerations take no bytes
 // and keep offset 0. Also drops the element references, which point into a
 // document that only lives for the load.
-bool LayOut(CStructure& s) {
+bool LayOut(CStructure& s, std::vector<SchemaDiagnostic>* diagnostics) {
     int64_t offset = 0;
     for (auto& member : s.units) {
         if (CStructure* nested = member->AsStructure()) {
-            if (!LayOut(*nested)) return false;
+            if (!LayOut(*nested, diagnostics)) return false;
         }
         if (!member->IsLayoutMember()) {
             member->offset = 0;
@@ -547,8 +638,13 @@ bool LayOut(CStructure& s) {
         member->offset = static_cast<int32_t>(offset);
         offset += static_cast<int64_t>(member->size) * member->nrepetitions;
         if (offset > kInt32Max) {
-            Trace("Error! name=\"%s\" is larger than %d bytes\n", s.name.c_str(),
-                  static_cast<int>(kInt32Max));
+            char text[160];
+            std::snprintf(text, sizeof text, "Error! name=\"%s\" is larger than %d bytes",
+                          s.name.c_str(), static_cast<int>(kInt32Max));
+            Trace("%s\n", text);
+            if (diagnostics != nullptr) {
+                diagnostics->push_back(SchemaDiagnostic{OffsetOf(s.element), text});
+            }
             return false;
         }
     }
@@ -560,11 +656,16 @@ bool LayOut(CStructure& s) {
 }  // namespace
 
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc) {
-    Parser parser(schema);
+    return LoadSchema(schema, doc, nullptr);
+}
+
+bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
+                std::vector<SchemaDiagnostic>* diagnostics) {
+    Parser parser(schema, diagnostics);
     bool ok = parser.Load(doc);
     if (ok) {
         CStructure* top = schema.Top();
-        ok = LayOut(*top);
+        ok = LayOut(*top, diagnostics);
         top->offset = 0;
         schema.root->element = pugi::xml_node();
     }

@@ -1,9 +1,11 @@
 // One loaded schema file and the parser that builds and lays out its tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -45,11 +47,35 @@ constexpr int32_t kMaxSchemaUnits = 1 << 21;
 // live for the call. On failure schema.root is null (Top() gives null).
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc);
 
+// One error found while loading a schema: the parser's own error text without
+// its line end, and where it is: the byte offset into the XML text of the
+// element (or the XML error) it concerns, as pugixml reports it
+// (xml_node::offset_debug(), xml_parse_result::offset); -1 when unknown.
+struct SchemaDiagnostic {
+    std::ptrdiff_t offset = -1;
+    std::string text;
+};
+
+// As LoadSchema(schema, doc); also appends every error it finds, in order, to
+// *diagnostics when that is not null. The trace lines it logs do not change:
+// where an error ends the members of a structure, the members after it are
+// still parsed, without trace lines, so that their errors are found too.
+bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
+                std::vector<SchemaDiagnostic>* diagnostics);
+
 // Parses an XML file for LoadSchema() or the data reader: comments kept,
 // documents nested deeper than kMaxXmlDepth refused. On failure returns
-// false with a description in error; nothing is logged.
+// false with a description in error and, when errorOffset is not null, the
+// byte offset of the error in *errorOffset (-1 when unknown); nothing is
+// logged.
 constexpr int kMaxXmlDepth = 256;
-bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error);
+bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
+                     std::ptrdiff_t* errorOffset = nullptr);
+
+// 1-based line and column of byte offset in the file at path (reads the
+// file); false when the file cannot be read or the offset is beyond it. The
+// column counts bytes, as the offsets do.
+bool LineColumnAt(const char* path, std::ptrdiff_t offset, int& line, int& column);
 
 // The first template among the top structure's members named exactly name.
 const CStructure* FindTemplate(const Schema& schema, const std::string& name);

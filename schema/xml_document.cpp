@@ -1,6 +1,10 @@
 // Reading an XML file into a document for the parsers.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -11,15 +15,18 @@ namespace {
 
 // The deepest element nesting of doc, the document element being level 1.
 // Walks without recursion, so any nesting pugixml accepted can be measured;
-// stops as soon as limit is passed.
-int ElementDepth(const pugi::xml_document& doc, int limit) {
+// stops as soon as limit is passed, with that element in *beyond.
+int ElementDepth(const pugi::xml_document& doc, int limit, pugi::xml_node* beyond) {
     int deepest = 0;
     int depth = 1;
     pugi::xml_node node = doc.first_child();
     while (node) {
         if (node.type() == pugi::node_element && depth > deepest) {
             deepest = depth;
-            if (deepest > limit) break;
+            if (deepest > limit) {
+                *beyond = node;
+                break;
+            }
         }
         if (pugi::xml_node child = node.first_child()) {
             node = child;
@@ -38,7 +45,9 @@ int ElementDepth(const pugi::xml_document& doc, int limit) {
 
 }  // namespace
 
-bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error) {
+bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
+                     std::ptrdiff_t* errorOffset) {
+    if (errorOffset != nullptr) *errorOffset = -1;
     // pugixml sizes its buffer from the file's length, which a directory
     // does not have: anything but a regular file is refused up front.
     struct stat st;
@@ -50,17 +59,53 @@ bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& err
     pugi::xml_parse_result result = doc.load_file(path, pugi::parse_default | pugi::parse_comments);
     if (!result) {
         error = result.description();
+        if (errorOffset != nullptr) *errorOffset = result.offset;
         doc.reset();
         return false;
     }
-    if (ElementDepth(doc, kMaxXmlDepth) > kMaxXmlDepth) {
+    pugi::xml_node beyond;
+    if (ElementDepth(doc, kMaxXmlDepth, &beyond) > kMaxXmlDepth) {
         char text[96];
         std::snprintf(text, sizeof text, "Elements nested deeper than %d levels", kMaxXmlDepth);
         error = text;
+        if (errorOffset != nullptr) *errorOffset = beyond.offset_debug();
         doc.reset();
         return false;
     }
     error.clear();
+    return true;
+}
+
+bool LineColumnAt(const char* path, std::ptrdiff_t offset, int& line, int& column) {
+    if (offset < 0) return false;
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || offset > st.st_size) {
+        ::close(fd);
+        return false;
+    }
+    int lines = 1;
+    std::ptrdiff_t lineStart = 0;  // offset of the first byte of the current line
+    std::ptrdiff_t done = 0;
+    char buffer[65536];
+    while (done < offset) {
+        size_t want = static_cast<size_t>(std::min<std::ptrdiff_t>(offset - done, sizeof buffer));
+        ssize_t got = ::read(fd, buffer, want);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] == '\n') {
+                ++lines;
+                lineStart = done + i + 1;
+            }
+        }
+        done += got;
+    }
+    ::close(fd);
+    if (done < offset) return false;  // the file shrank meanwhile
+    line = lines;
+    column = static_cast<int>(offset - lineStart) + 1;
     return true;
 }
 

@@ -69,6 +69,22 @@ TEST_P(LoadSchemaTest, BuildsTreeOrLogsErrors) {
         EXPECT_EQ(schema.Size(), 0);
     }
     for (const auto& line : c.alsoLogged) EXPECT_TRUE(log.Contains(line)) << line;
+
+    // With diagnostics: the same log, and every logged error among them, in
+    // order (the errors found past the first one of a structure are not
+    // logged).
+    const std::string logged = test::MaskIdentities(log.Text());
+    log.Clear();
+    Schema again;
+    std::vector<SchemaDiagnostic> diagnostics;
+    EXPECT_EQ(LoadSchemaText(c.xml, again, &diagnostics), loaded);
+    EXPECT_EQ(test::MaskIdentities(log.Text()), logged);
+    size_t next = 0;
+    for (const SchemaDiagnostic& d : diagnostics) {
+        if (next < c.errors.size() && d.text + "\n" == c.errors[next]) ++next;
+    }
+    EXPECT_EQ(next, c.errors.size()) << "logged errors missing from the diagnostics";
+    EXPECT_EQ(diagnostics.empty(), c.errors.empty());
 }
 
 std::string Wrap(const std::string& members) {
@@ -422,6 +438,81 @@ const LoadCase kErrorCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Errors, LoadSchemaTest, ::testing::ValuesIn(kErrorCases),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// Diagnostics of a schema file: each error's line and column in the file
+// and its text, as "LINE:COLUMN: TEXT". An element's position is that of
+// its name, as pugixml reports it.
+struct DiagnosticCase {
+    const char* label;
+    std::string xml;
+    Lines expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const DiagnosticCase& c) { return out << c.label; }
+
+class SchemaDiagnosticTest : public ::testing::TestWithParam<DiagnosticCase> {};
+
+TEST_P(SchemaDiagnosticTest, GivesLineColumnAndText) {
+    const DiagnosticCase& c = GetParam();
+    LogRecorder log;
+    test::TempDir dir;
+    const std::string path = dir / "S.xsd";
+    test::WriteFile(path, c.xml);
+    pugi::xml_document doc;
+    std::string error;
+    std::ptrdiff_t offset = -2;
+    std::vector<SchemaDiagnostic> diagnostics;
+    if (!LoadXmlDocument(path.c_str(), doc, error, &offset)) {
+        diagnostics.push_back(SchemaDiagnostic{offset, error});
+    } else {
+        Schema schema;
+        EXPECT_FALSE(LoadSchema(schema, doc, &diagnostics));
+    }
+    Lines got;
+    for (const SchemaDiagnostic& d : diagnostics) {
+        int line = 0;
+        int column = 0;
+        EXPECT_TRUE(LineColumnAt(path.c_str(), d.offset, line, column)) << d.offset;
+        got.push_back(std::to_string(line) + ":" + std::to_string(column) + ": " + d.text);
+    }
+    EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SchemaDiagnosticTest,
+    ::testing::Values(
+        DiagnosticCase{"XmlError", "<Schema name=\"S\">\n  <Item name=\"a\">\n</Schema>\n",
+                       {"3:3: Start-end tags mismatch"}},
+        // The first error ends the members as far as the log goes; the
+        // ones after it are still found.
+        DiagnosticCase{"TwoErrorsInOneStructure",
+                       "<Schema name=\"S\">\r\n <Item name=\"a\" type=\"bad1\"/>\r\n"
+                       " <Item name=\"b\"/>  <Item name=\"c\" type=\"bad2\"/>\r\n</Schema>\r\n",
+                       {"2:3: Error! name=\"a\" enum type \"bad1\" is wrong",
+                        "3:21: Error! name=\"c\" enum type \"bad2\" is wrong"}},
+        DiagnosticCase{"ErrorsInsideAndAfterAnInstance",
+                       "<Schema name=\"S\"><Template name=\"T\"/>\n"
+                       "<Structure name=\"s\" type=\"T\">\n"
+                       "\t<Item/><Item name=\"x\" nrepetitions=\"-1\"/>\n"
+                       "</Structure><Enum><Item name=\"A\"/></Enum>\n</Schema>",
+                       {"3:3: Error! elem_xml=\"Item\" name is absent",
+                        "3:10: Error! Item name=\"x\" nrepetitions=\"-1\" is out of range",
+                        "4:14: Error! attribute \"name\" is absent"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(LineColumnAtTest, RefusesOffsetsOutsideTheFile) {
+    test::TempDir dir;
+    const std::string path = dir / "f.xml";
+    test::WriteFile(path, "ab\ncd");
+    int line = 0;
+    int column = 0;
+    EXPECT_TRUE(LineColumnAt(path.c_str(), 5, line, column));  // the end of the file
+    EXPECT_EQ(line, 2);
+    EXPECT_EQ(column, 3);
+    EXPECT_FALSE(LineColumnAt(path.c_str(), 6, line, column));
+    EXPECT_FALSE(LineColumnAt(path.c_str(), -1, line, column));
+    EXPECT_FALSE(LineColumnAt((dir / "missing.xml").c_str(), 0, line, column));
+}
 
 class ParserTest : public ::testing::Test {
   protected:

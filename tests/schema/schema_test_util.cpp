@@ -34,7 +34,8 @@ void Describe(const Unit& u, int level, std::vector<std::string>& out) {
 
 }  // namespace
 
-bool LoadSchemaText(const std::string& xml, Schema& schema) {
+bool LoadSchemaText(const std::string& xml, Schema& schema,
+                    std::vector<SchemaDiagnostic>* diagnostics) {
     pugi::xml_document doc;
     pugi::xml_parse_result parsed =
         doc.load_string(xml.c_str(), pugi::parse_default | pugi::parse_comments);
@@ -42,7 +43,7 @@ bool LoadSchemaText(const std::string& xml, Schema& schema) {
         ADD_FAILURE() << "test schema is not well-formed: " << parsed.description();
         return false;
     }
-    return LoadSchema(schema, doc);
+    return LoadSchema(schema, doc, diagnostics);
 }
 
 std::vector<std::string> DescribeSchema(const Schema& schema) {

@@ -10,8 +10,10 @@
 
 namespace morvane::test {
 
-// Parses xml (comments kept) and loads it into schema.
-bool LoadSchemaText(const std::string& xml, Schema& schema);
+// Parses xml (comments kept) and loads it into schema, with diagnostics
+// when they are given.
+bool LoadSchemaText(const std::string& xml, Schema& schema,
+                    std::vector<SchemaDiagnostic>* diagnostics = nullptr);
 
 // One line per unit from Root down, indented two blanks per level:
 //   "<name> <type> @<offset> <size>x<nrepetitions>" then " hidden" for a
