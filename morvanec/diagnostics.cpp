@@ -18,7 +18,7 @@ void Diagnostics::PrintAt(const std::string& path, std::ptrdiff_t offset, const 
                           const std::string& text) {
     int line = 0;
     int column = 0;
-    (void)offset;  // PRE-MERGE: LineColumnAt
+    if (offset < 0 || !LineColumnAt(path.c_str(), offset, line, column)) line = 0;
     Print(path, line, column, kind, text);
 }
 

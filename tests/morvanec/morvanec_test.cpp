@@ -98,17 +98,18 @@ TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
          {{"a.xsd", PosRecWith("<Item name=\"count\" type=\"int\"/>",
                                "<Item name=\"count\" type=\"nope\"/>\n   <Enum>\n   </Enum>")}},
          1, "",
-         "a.xsd:11:4: error: Error! name=\"count\" enum type \"nope\" is wrong\n"},
+         "a.xsd:11:5: error: Error! name=\"count\" enum type \"nope\" is wrong\n"
+         "a.xsd:12:5: error: Error! attribute \"name\" is absent\n"},
         {"not a C identifier", {"check", "a.xsd"}, {{"a.xsd", PosRecWith("name=\"count\"", "name=\"2nd\"")}}, 0, "",
-         "a.xsd:11:4: warning: name \"2nd\" is not a C identifier\n"},
+         "a.xsd:11:5: warning: name \"2nd\" is not a C identifier\n"},
         {"C keyword", {"check", "a.xsd"}, {{"a.xsd", PosRecWith("name=\"x\"", "name=\"int\"")}}, 0, "",
-         "a.xsd:4:7: warning: name \"int\" is not a C identifier\n"},
+         "a.xsd:4:8: warning: name \"int\" is not a C identifier\n"},
         {"same id", {"check", "a.xsd", "b.xsd"},
          {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")}}, 0, "",
-         "b.xsd:2:1: warning: schema id 7 is also the id of PosRec (a.xsd)\n"},
+         "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n"},
         {"names differing in case", {"check", "a.xsd", "b.xsd"},
          {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\" id=\"7\"", "\"POSREC\" id=\"8\"")}}, 0, "",
-         "b.xsd:2:1: warning: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
+         "b.xsd:2:2: warning: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
          "both generate posrec.h\n"},
     });
 }
@@ -201,7 +202,7 @@ TEST(MorvanecLayout, TextAndJson) {
          "]}\n",
          ""},
         {"a schema with an error", {"layout", "a.xsd"}, {{"a.xsd", PosRecWith("type=\"Mode\"", "type=\"Mood\"")}},
-         1, "", "a.xsd:13:4: error: "},
+         1, "", "a.xsd:13:5: error: Error! name=\"mode\" enum type \"Mood\" is wrong\n"},
     });
 }
 
