@@ -1,10 +1,16 @@
 #include "convert/data_reader.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <string>
+#include <cstdarg>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include <pugixml.hpp>
 
@@ -16,6 +22,7 @@ namespace morvane {
 namespace {
 
 const char* OrNull(const char* text) { return text != nullptr ? text : "(null)"; }
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 // Exact comparison of short names, inlined: it stops at the first byte that
 // differs, the terminator included, and saves a library call per attribute.
@@ -36,14 +43,6 @@ pugi::xml_node NextElement(pugi::xml_node node) {
     pugi::xml_node n = node.next_sibling();
     while (n && n.type() != pugi::node_element) n = n.next_sibling();
     return n;
-}
-
-// The text of the element's first child when that child is text (GetText).
-const char* TextOf(pugi::xml_node element) {
-    pugi::xml_node first = element.first_child();
-    if (first && (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata))
-        return first.value();
-    return nullptr;
 }
 
 // Compares a tag with a type's name ignoring case; the first letter decides
@@ -87,38 +86,166 @@ UnitType KindOfTypeName(const char* name) {
     return TypeFromName(name);
 }
 
+// The deepest element nesting below node, node itself being at level;
+// stops once limit is passed. Iterative, like the walk.
+int SubtreeDepth(pugi::xml_node node, int level, int limit) {
+    int deepest = level;
+    pugi::xml_node n = node.first_child();
+    int depth = level + 1;
+    while (n && n != node) {
+        if (n.type() == pugi::node_element && depth > deepest) {
+            deepest = depth;
+            if (deepest > limit) break;
+        }
+        if (pugi::xml_node child = n.first_child()) {
+            n = child;
+            ++depth;
+            continue;
+        }
+        while (n != node && !n.next_sibling()) {
+            n = n.parent();
+            --depth;
+        }
+        if (n != node) n = n.next_sibling();
+    }
+    return deepest;
+}
+
+// What the schema expects next in strict mode: the member of each
+// structure entered so far and how many of its elements were seen.
+class SchemaCursor {
+  public:
+    explicit SchemaCursor(const CStructure* top) { frames_.push_back({top, 0, 0}); }
+
+    // The member the next element must stand for; null when the innermost
+    // structure has no more.
+    const Unit* Expected() {
+        Frame& f = frames_.back();
+        while (f.member < f.s->units.size()) {
+            const Unit& u = *f.s->units[f.member];
+            if (u.IsLayoutMember() && f.seen < ElementsOf(u)) return &u;
+            ++f.member;
+            f.seen = 0;
+        }
+        return nullptr;
+    }
+    void Consume() { ++frames_.back().seen; }
+    void Enter(const CStructure* s) { frames_.push_back({s, 0, 0}); }
+    void Leave() {
+        if (frames_.size() > 1) frames_.pop_back();
+    }
+    const CStructure* Current() const { return frames_.back().s; }
+
+    // The elements a member is written as: one per structure repetition or
+    // visible repetition, one collapsed element otherwise.
+    static int32_t ElementsOf(const Unit& u) {
+        if (u.AsStructure() != nullptr || (u.visibility && u.nrepetitions != 1)) return u.nrepetitions;
+        return 1;
+    }
+    static bool Collapsed(const Unit& u) {
+        return u.AsStructure() == nullptr && !u.visibility && u.nrepetitions != 1;
+    }
+
+  private:
+    struct Frame {
+        const CStructure* s;
+        size_t member;
+        int32_t seen;
+    };
+    std::vector<Frame> frames_;
+};
+
+const char* TypeAttributeOf(const Unit& u) {
+    if (u.type == kTypeItemEnum) return u.ref != nullptr ? u.ref->name.c_str() : "";
+    return SchemaTypeName(u.type);
+}
+
 class DataReader {
   public:
-    DataReader(const char* path, bool store, uint8_t* buffer, int32_t length)
-        : path_(path), store_(store), buffer_(buffer), length_(length), trace_(TraceEnabled()) {}
+    DataReader(const Schema& schema, const char* source, bool store, uint8_t* buffer,
+               int32_t length, const ReadOptions& options, std::vector<ReadError>* errors)
+        : schema_(schema),
+          source_(source),
+          store_(store),
+          buffer_(buffer),
+          length_(length),
+          strict_(options.strict),
+          errors_(errors),
+          trace_(TraceEnabled()) {}
 
-    // Reads the children of the record element; false after an error line.
+    // Reads the children of the record element; false after an error.
     bool ReadRecord(pugi::xml_node record);
+    // Reports an error: logged with the source when log is set, appended to
+    // the caller's errors when it asked for them.
+    void Report(pugi::xml_node at, bool log, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
 
   private:
     bool ReadValue(pugi::xml_node element, const char* tag);
+    // Whether element, at the given nesting level (the record element is
+    // 1), holds elements deeper than kMaxXmlDepth; reported when it does.
+    bool TooDeep(pugi::xml_node element, int level);
+    // Strict mode: checks an element against the member the schema expects.
+    bool MatchesSchema(pugi::xml_node element, const char* tag, const ValueAttributes& a);
+    void CheckStructureEnd(pugi::xml_node element);
 
-    const char* path_;
+    const Schema& schema_;
+    const char* source_;
     bool store_;
     uint8_t* buffer_;
     int32_t length_;
+    bool strict_;
+    std::vector<ReadError>* errors_;
     bool trace_;
+    bool failed_ = false;  // a strict error was reported
     int64_t offset_ = 0;
+    int depth_ = 0;  // Structure elements entered
+    std::unique_ptr<SchemaCursor> cursor_;  // strict mode while the elements follow the schema
 };
+
+void DataReader::Report(pugi::xml_node at, bool log, const char* format, ...) {
+    char small[512];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0) return;
+    std::string text(small, std::min(static_cast<size_t>(n), sizeof small - 1));
+    if (log) LogLine(true, "Error! %s: %s\n", source_, text.c_str());
+    if (errors_ != nullptr) errors_->push_back({at ? at.offset_debug() : -1, std::move(text)});
+}
+
+bool DataReader::TooDeep(pugi::xml_node element, int level) {
+    if (SubtreeDepth(element, level, kMaxXmlDepth) <= kMaxXmlDepth) return false;
+    Report(element, false, "elements nested deeper than %d levels", kMaxXmlDepth);
+    return true;
+}
 
 // The walk is iterative: a Structure element is entered by moving to its
 // first child and left by moving on from it when its children run out, so
-// the depth costs no stack.
+// the depth costs no stack. Elements it does not enter are measured only
+// when they hold more than their text, so that the common file is walked
+// once.
 bool DataReader::ReadRecord(pugi::xml_node record) {
-    int depth = 0;
+    if (strict_) {
+        const CStructure* top = schema_.Top();
+        const char* name = record.attribute("name").value();
+        if (Same(record.name(), "Schema") && top != nullptr && Same(name, top->name.c_str()))
+            cursor_ = std::make_unique<SchemaCursor>(top);
+        else
+            Report(record, true, "element %s name=\"%s\" is not a record of %s", record.name(), name,
+                   schema_.name.c_str());
+        failed_ = !cursor_;
+    }
     pugi::xml_node parent = record;
     pugi::xml_node node = FirstElement(record);
     for (;;) {
         if (!node) {
-            if (depth == 0) return true;
+            if (cursor_) CheckStructureEnd(parent);
+            if (depth_ == 0) return !failed_;
             node = NextElement(parent);
             parent = parent.parent();
-            --depth;
+            --depth_;
             continue;
         }
         const char* tag = node.name();
@@ -127,17 +254,23 @@ bool DataReader::ReadRecord(pugi::xml_node record) {
                 LogLine(true, "name_unit=%s, struct_name=%s\n", tag,
                         OrNull(node.attribute("name").as_string(nullptr)));
             }
-            if (depth == kMaxDataStructureDepth) {
-                LogLine(true, "Error! %s: element %s name=\"%s\" is nested deeper than %d structures\n",
-                        path_, tag, node.attribute("name").value(), kMaxDataStructureDepth);
+            if (depth_ == kMaxDataStructureDepth) {
+                Report(node, true, "element %s name=\"%s\" is nested deeper than %d structures", tag,
+                       node.attribute("name").value(), kMaxDataStructureDepth);
                 return false;
             }
-            ++depth;
+            if (strict_) MatchesSchema(node, tag, AttributesOf(node));
+            ++depth_;
             parent = node;
             node = FirstElement(node);
             continue;
         }
-        if (!TagIs(tag, kTypeEnum) && !ReadValue(node, tag)) return false;
+        if (TagIs(tag, kTypeEnum)) {
+            if (strict_) MatchesSchema(node, tag, AttributesOf(node));
+            if (node.first_child() && TooDeep(node, depth_ + 2)) return false;
+        } else if (!ReadValue(node, tag)) {
+            return false;
+        }
         node = NextElement(node);
     }
 }
@@ -145,36 +278,196 @@ bool DataReader::ReadRecord(pugi::xml_node record) {
 bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
     ValueAttributes a = AttributesOf(element);
     UnitType kind = Same(tag, "Item_enum") ? kTypeItemEnum
-                    : a.type != nullptr                ? KindOfTypeName(a.type)
-                                                       : kTypeUndefined;
-    const char* text = TextOf(element);
+                    : a.type != nullptr    ? KindOfTypeName(a.type)
+                                           : kTypeUndefined;
+    // The text of the element's first child when that child is text.
+    pugi::xml_node first = element.first_child();
+    const char* text = nullptr;
+    if (first) {
+        pugi::xml_node_type t = first.type();
+        if (t == pugi::node_pcdata || t == pugi::node_cdata) text = first.value();
+        if ((t == pugi::node_element || first.next_sibling()) && TooDeep(element, depth_ + 2)) return false;
+    }
     if (trace_) {
         LogLine(true, "   name_unit=%s, struct_name=%s offset_elem=%d text=%s\n", tag,
                 OrNull(a.name), static_cast<int>(offset_), OrNull(text));
+    }
+    bool store = store_;
+    if (strict_) {
+        if (!MatchesSchema(element, tag, a)) store = false;
+        if (text != nullptr && !ValueTextFits(kind, text)) {
+            Report(first, true, "element %s name=\"%s\" holds \"%s\", which does not fit %s", tag,
+                   OrEmpty(a.name), text, OrEmpty(a.type));
+            failed_ = true;
+            store = false;
+        }
     }
     int64_t size = TypeSize(kind);
     if (size == 0) return true;
 
     int64_t count = a.nrepetitions != nullptr ? ParseInt32(a.nrepetitions) : 1;
     if (count < 0) {
-        LogLine(true, "Error! %s: element %s name=\"%s\" has nrepetitions=\"%s\"\n", path_, tag,
-                a.name != nullptr ? a.name : "", a.nrepetitions);
+        Report(element, true, "element %s name=\"%s\" has nrepetitions=\"%s\"", tag, OrEmpty(a.name),
+               a.nrepetitions);
         return false;
     }
     // A value is stored once, at the first repetition's place, even when
     // the count is 0; the check covers that byte range too.
     int64_t bytes = (count == 0 && text != nullptr ? 1 : count) * size;
     if (offset_ + bytes > length_) {
-        LogLine(true,
-                "Error! %s: element %s name=\"%s\" at offset %lld describes %lld bytes, the "
-                "buffer holds %d\n",
-                path_, tag, a.name != nullptr ? a.name : "", static_cast<long long>(offset_),
-                static_cast<long long>(bytes), length_);
+        Report(element, true,
+               "element %s name=\"%s\" at offset %lld describes %lld bytes, the buffer holds %d", tag,
+               OrEmpty(a.name), static_cast<long long>(offset_), static_cast<long long>(bytes),
+               length_);
         return false;
     }
-    if (store_ && text != nullptr) StoreValueText(kind, text, buffer_ + offset_);
+    if (store && text != nullptr) StoreValueText(kind, text, buffer_ + offset_);
     offset_ += count * size;
     return true;
+}
+
+bool DataReader::MatchesSchema(pugi::xml_node element, const char* tag, const ValueAttributes& a) {
+    bool known = Same(tag, "Structure") || Same(tag, "Item") || Same(tag, "Item_enum");
+    if (!cursor_) {
+        if (!known) {
+            Report(element, true, "element %s name=\"%s\" is not in the schema", tag, OrEmpty(a.name));
+            failed_ = true;
+        }
+        return known;
+    }
+    const Unit* u = cursor_->Expected();
+    bool match = known && u != nullptr && a.name != nullptr && Same(a.name, u->name.c_str());
+    if (match && u->AsStructure() != nullptr) {
+        match = Same(tag, "Structure");
+    } else if (match) {
+        int32_t count = a.nrepetitions != nullptr ? ParseInt32(a.nrepetitions) : 1;
+        match = Same(tag, u->type == kTypeItemEnum ? "Item_enum" : "Item") && a.type != nullptr &&
+                Same(a.type, TypeAttributeOf(*u)) &&
+                count == (SchemaCursor::Collapsed(*u) ? u->nrepetitions : 1);
+    }
+    if (match) {
+        cursor_->Consume();
+        if (const CStructure* s = u->AsStructure()) cursor_->Enter(s);
+        return true;
+    }
+    // Everything after a mismatch is out of step with the schema: one error
+    // says it, the values are still checked.
+    if (u == nullptr) {
+        Report(element, true, "element %s name=\"%s\" is not in the schema: %s has no more members",
+               tag, OrEmpty(a.name), cursor_->Current()->name.c_str());
+    } else {
+        Report(element, true, "element %s name=\"%s\" is not in the schema here: it has %s %s",
+               tag, OrEmpty(a.name), u->AsStructure() != nullptr ? "structure" : "member",
+               u->name.c_str());
+    }
+    failed_ = true;
+    cursor_.reset();
+    return false;
+}
+
+void DataReader::CheckStructureEnd(pugi::xml_node element) {
+    if (const Unit* u = cursor_->Expected()) {
+        Report(element, true, "element %s name=\"%s\" ends before its member %s", element.name(),
+               element.attribute("name").value(), u->name.c_str());
+        failed_ = true;
+        cursor_.reset();
+        return;
+    }
+    cursor_->Leave();
+}
+
+// The text of the last read and the document parsed from it, kept for the
+// thread's next read: their memory is reused rather than allocated and
+// faulted in again for every read.
+struct ReadBuffers {
+    std::unique_ptr<char[]> text;
+    size_t capacity = 0;
+    pugi::xml_document doc;
+
+    char* Reserve(size_t size) {
+        if (size > capacity) {
+            text.reset();
+            text = std::make_unique<char[]>(size);
+            capacity = size;
+        }
+        return text.get();
+    }
+};
+
+ReadBuffers& Buffers() {
+    thread_local ReadBuffers buffers;
+    return buffers;
+}
+
+enum class FileRead { kRead, kMissing, kFailed };
+
+// Reads the regular file at path into buffers. The file is opened without
+// blocking and checked on the descriptor, so a FIFO or device put in its
+// place is refused rather than waited on.
+FileRead ReadDataFile(const char* path, ReadBuffers& buffers, size_t& size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::kMissing : FileRead::kFailed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return FileRead::kFailed;
+    }
+    // One byte more than the file's size, so that a file grown since fstat
+    // is noticed and read to its end.
+    size_t capacity = static_cast<size_t>(st.st_size) + 1;
+    char* data = buffers.Reserve(capacity);
+    size = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, data + size, capacity - size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return FileRead::kFailed;
+        }
+        if (n == 0) break;
+        size += static_cast<size_t>(n);
+        if (size == capacity) {
+            auto grown = std::make_unique<char[]>(capacity * 2);
+            std::memcpy(grown.get(), data, size);
+            buffers.text = std::move(grown);
+            capacity *= 2;
+            buffers.capacity = capacity;
+            data = buffers.text.get();
+        }
+    }
+    ::close(fd);
+    return FileRead::kRead;
+}
+
+// Parses size bytes of buffers.text in place and walks the record.
+bool ReadParsed(const Schema& schema, bool store, const char* source, size_t size,
+                uint8_t* buffer, int32_t length, const ReadOptions& options,
+                std::vector<ReadError>* errors) {
+    ReadBuffers& buffers = Buffers();
+    pugi::xml_parse_result result = buffers.doc.load_buffer_inplace(
+        buffers.text.get(), size, pugi::parse_default | pugi::parse_comments);
+    if (!result) {
+        if (errors != nullptr) errors->push_back({result.offset, result.description()});
+        return false;
+    }
+    DataReader reader(schema, source, store, buffer, length, options, errors);
+    pugi::xml_node record = FirstElement(buffers.doc);
+    if (!record) {
+        Trace("Error  during reading  Root Element\n");
+        if (errors != nullptr) errors->push_back({-1, "no element"});
+        return false;
+    }
+    // Elements beside the record element are never walked: only their depth
+    // matters.
+    for (pugi::xml_node n = record.next_sibling(); n; n = n.next_sibling()) {
+        if (n.first_child() && SubtreeDepth(n, 1, kMaxXmlDepth) > kMaxXmlDepth) {
+            reader.Report(n, false, "elements nested deeper than %d levels", kMaxXmlDepth);
+            return false;
+        }
+    }
+    Trace("offset0 =%d\n", ParseInt32(record.attribute("offset").value()));
+    if (length < schema.Size()) return false;
+    return reader.ReadRecord(record);
 }
 
 }  // namespace
@@ -182,26 +475,22 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
                  int32_t length) {
     if (path == nullptr) return false;
-    // A missing file is no failure: the record keeps what it holds. Anything
-    // but a regular file (a directory, a FIFO) is not read at all.
-    struct stat st;
-    if (stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR;
-    if (!S_ISREG(st.st_mode)) return false;
-
-    pugi::xml_document doc;
-    std::string error;
-    if (!LoadXmlDocument(path, doc, error)) return false;
-
-    pugi::xml_node record = FirstElement(doc);
-    if (!record) {
-        Trace("Error  during reading  Root Element\n");
-        return false;
+    size_t size = 0;
+    switch (ReadDataFile(path, Buffers(), size)) {
+        case FileRead::kMissing: return true;  // the record keeps what it holds
+        case FileRead::kFailed: return false;
+        case FileRead::kRead: break;
     }
-    Trace("offset0 =%d\n", ParseInt32(record.attribute("offset").value()));
-    if (length < schema.Size()) return false;
+    return ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr);
+}
 
-    DataReader reader(path, store, buffer, length);
-    return reader.ReadRecord(record);
+bool ReadXmlText(const Schema& schema, bool store, std::string_view text, const char* source,
+                 uint8_t* buffer, int32_t length, const ReadOptions& options,
+                 std::vector<ReadError>* errors) {
+    char* data = Buffers().Reserve(text.size() + 1);
+    std::memcpy(data, text.data(), text.size());
+    return ReadParsed(schema, store, source != nullptr ? source : "(text)", text.size(), buffer,
+                      length, options, errors);
 }
 
 }  // namespace morvane

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "convert/print_data.h"
+#include "convert/record_text.h"
 #include "convert/value_codec.h"
 #include "generate/value_path.h"
 #include "generate/xml_writer.h"
@@ -148,6 +149,13 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
         return false;
     }
     return true;
+}
+
+bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
+                     std::string& out, int32_t depth) {
+    const CStructure* top = schema.Top();
+    if (top == nullptr || length < top->size || depth < 0) return false;
+    return RecordTextPlan(schema, depth).Append(number, buffer, length, out);
 }
 
 }  // namespace morvane

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace morvane {
 
@@ -25,5 +26,17 @@ class Schema;
 // One record at a time per writer.
 bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, const uint8_t* buffer,
                   int32_t length);
+
+// Appends to out the exact text WriteXmlFile writes for the record in
+// buffer as record number `number` into a session file: the record element
+// at depth 1 (indented by three spaces per level) with all its lines, byte
+// for byte, so that a converter can stream records into a session file
+// between its "<Root>" and "</Root>" lines. depth gives another level (0:
+// the record element of a data file of its own). Makes no plug-in call and
+// logs nothing. Returns false, with out as it was, when the schema has no
+// top structure, length is below its record size, or the record's
+// structures would nest deeper than CXmlWriter::kMaxDepth.
+bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
+                     std::string& out, int32_t depth = 1);
 
 }  // namespace morvane

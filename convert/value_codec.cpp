@@ -1,6 +1,7 @@
 #include "convert/value_codec.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -53,18 +54,64 @@ Scanned Scan(const char* p) {
     return s;
 }
 
-// strtod, with from_chars's faster conversion wherever it reads exactly
-// what strtod would: not after blanks or '+', not for hexadecimal or
-// out-of-range texts.
-double ParseDouble(const char* text) {
+// strtod (strtof for float), with from_chars's faster conversion wherever
+// it reads exactly what strtod would: not after blanks or '+', not for
+// hexadecimal or out-of-range texts. A float is read as a float, never
+// through a double, so that no text rounds twice.
+template <class T>
+T ParseFloating(const char* text) {
     const char* p = text + (text[0] == '-');
     if ((*p >= '0' && *p <= '9') || *p == '.') {
-        double value;
+        T value;
         const char* end = text + std::strlen(text);
         auto r = std::from_chars(text, end, value);
         if (r.ec == std::errc() && *r.ptr != 'x' && *r.ptr != 'X') return value;
     }
-    return std::strtod(text, nullptr);
+    if constexpr (sizeof(T) == sizeof(float)) {
+        return std::strtof(text, nullptr);
+    } else {
+        return std::strtod(text, nullptr);
+    }
+}
+
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+// A decimal integer filling text (blanks around it aside) within [low, high].
+bool IntegerFits(const char* text, int64_t low, uint64_t high) {
+    const char* p = SkipBlanks(text);
+    bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    if (DigitOf<10>(*p) < 0) return false;
+    uint64_t magnitude = 0;
+    for (; DigitOf<10>(*p) >= 0; ++p) {
+        if (__builtin_mul_overflow(magnitude, 10u, &magnitude) ||
+            __builtin_add_overflow(magnitude, static_cast<uint64_t>(*p - '0'), &magnitude))
+            return false;
+    }
+    if (*SkipBlanks(p) != '\0') return false;
+    if (!negative) return magnitude <= high;
+    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+}
+
+template <class T>
+bool FloatingFits(const char* text) {
+    const char* p = SkipBlanks(text);
+    char* end = nullptr;
+    T value;
+    if constexpr (sizeof(T) == sizeof(float)) {
+        value = std::strtof(p, &end);
+    } else {
+        value = std::strtod(p, &end);
+    }
+    if (end == p || *SkipBlanks(end) != '\0') return false;
+    // Hexadecimal floating texts are the C library's, not ours.
+    const char* digits = p + (*p == '-' || *p == '+');
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) return false;
+    if (!std::isinf(value)) return true;
+    return (digits[0] | 0x20) == 'i';  // "inf" itself, not an overflow
 }
 
 // strtoull's result for a scanned number.
@@ -148,16 +195,55 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest) {
             Put(dest, ParseUnsigned64(text));
             break;
         case kTypeFloat:
-            Put(dest, static_cast<float>(ParseDouble(text)));
+            Put(dest, ParseFloating<float>(text));
             break;
         case kTypeDouble:
-            Put(dest, ParseDouble(text));
+            Put(dest, ParseFloating<double>(text));
             break;
         case kTypeBool:
             Put(dest, static_cast<int32_t>(ParseInt32(text) != 0 ? 1 : 0));
             break;
         default:  // kinds without bytes
             break;
+    }
+}
+
+bool ValueTextFits(UnitType kind, const char* text) {
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    switch (kind) {
+        case kTypeChar: {
+            const char* p = SkipBlanks(text);
+            if (p[0] != '0' || p[1] != 'x' || HexDigit(p[2]) < 0) return false;
+            uint32_t value = 0;
+            for (p += 2; HexDigit(*p) >= 0; ++p) {
+                value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
+                if (value > 0xFF) return false;
+            }
+            return *SkipBlanks(p) == '\0';
+        }
+        case kTypeInt:
+        case kTypeItemEnum:
+        case kTypeBool:
+            return IntegerFits(text, kInt32Min, kInt32Max);
+        case kTypeInt16:
+            return IntegerFits(text, std::numeric_limits<int16_t>::min(),
+                               std::numeric_limits<int16_t>::max());
+        case kTypeUnsigned16:
+            return IntegerFits(text, 0, std::numeric_limits<uint16_t>::max());
+        case kTypeUnsigned:
+            return IntegerFits(text, kInt32Min, std::numeric_limits<uint32_t>::max());
+        case kTypeInt64:
+            return IntegerFits(text, std::numeric_limits<int64_t>::min(),
+                               std::numeric_limits<int64_t>::max());
+        case kTypeUnsigned64:
+            return IntegerFits(text, 0, std::numeric_limits<uint64_t>::max());
+        case kTypeFloat:
+            return FloatingFits<float>(text);
+        case kTypeDouble:
+            return FloatingFits<double>(text);
+        default:  // kinds without bytes
+            return true;
     }
 }
 

@@ -33,6 +33,15 @@ constexpr size_t kValueTextSize = 320;
 // the kind's zero. dest must hold TypeSize(kind) bytes.
 void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
 
+// Whether text is a whole value of kind that fits it, as a strict read
+// wants it: blanks around the value aside, nothing but the value. Integers
+// are decimal within the range of their width (unsigned also down to
+// INT32_MIN, the way it is written; bool and item_enum within int's);
+// char is "0x" and hexadecimal digits up to 0xFF; float and double are
+// decimal or exponent forms, "inf" or "nan", and a finite text must not
+// overflow the type. Kinds without bytes take any text.
+bool ValueTextFits(UnitType kind, const char* text);
+
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
 // empty text.

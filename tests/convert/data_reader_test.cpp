@@ -317,5 +317,163 @@ TEST(ReadXmlFileExample, TelemetryDataFileFillsItsRecord) {
     EXPECT_EQ(at(74, 8), "03 00 00 00 00 3e 00 00");     // samples[2]
 }
 
+
+// ReadXmlText in strict mode: the record of one member of every width.
+const char kStrictXsd[] = R"(<Schema name="S" id="4">
+   <Enum name="E"><Item name="A" id="0"/></Enum>
+   <Item name="c" type="char"/>
+   <Item name="s" type="int16"/>
+   <Item name="us" type="unsigned16"/>
+   <Item name="i" type="int"/>
+   <Item name="u" type="unsigned"/>
+   <Item name="l" type="int64"/>
+   <Item name="ul" type="unsigned64"/>
+   <Item name="f" type="float"/>
+   <Item name="d" type="double"/>
+   <Item name="b" type="bool"/>
+   <Item_enum name="e" type="E"/>
+   <Item name="h" type="char" nrepetitions="2" visibility="0"/>
+</Schema>)";
+
+// The record element with every member at 0, one value replaced.
+std::string StrictRecord(const std::string& member, const std::string& value) {
+    const char* const kMembers[][2] = {{"c", "char"},       {"s", "int16"},      {"us", "unsigned16"},
+                                       {"i", "int"},        {"u", "unsigned"},   {"l", "int64"},
+                                       {"ul", "unsigned64"}, {"f", "float"},     {"d", "double"},
+                                       {"b", "bool"}};
+    std::string text = "<Schema name=\"S\" id=\"4\" offset=\"0\" size=\"51\">\n";
+    for (const auto& m : kMembers) {
+        std::string v = m[0] == member ? value : (std::string(m[0]) == "c" ? "0x0" : "0");
+        text += std::string("<Item name=\"") + m[0] + "\" type=\"" + m[1] + "\">" + v + "</Item>\n";
+    }
+    text += "<Item_enum name=\"e\" type=\"E\">" + (member == "e" ? value : "0") + "</Item_enum>\n";
+    text += "<Item name=\"h\" type=\"char\" nrepetitions=\"2\"/>\n</Schema>\n";
+    return text;
+}
+
+struct StrictCase {
+    const char* title;
+    const char* member;
+    const char* value;
+    bool fits;
+};
+
+const StrictCase kStrictCases[] = {
+    {"char up to 0xFF", "c", "0xff", true},
+    {"char above 0xFF", "c", "0x100", false},
+    {"char without 0x", "c", "65", false},
+    {"int16 maximum", "s", "32767", true},
+    {"int16 above", "s", "32768", false},
+    {"int16 below", "s", "-32769", false},
+    {"unsigned16 maximum", "us", "65535", true},
+    {"unsigned16 above", "us", "65536", false},
+    {"unsigned16 negative", "us", "-1", false},
+    {"int minimum", "i", "-2147483648", true},
+    {"int above", "i", "2147483648", false},
+    {"int with trailing text", "i", "12abc", false},
+    {"int blanks around", "i", " 12 ", true},
+    {"unsigned maximum", "u", "4294967295", true},
+    {"unsigned as written negative", "u", "-1", true},
+    {"unsigned above", "u", "4294967296", false},
+    {"int64 above", "l", "9223372036854775808", false},
+    {"int64 minimum", "l", "-9223372036854775808", true},
+    {"unsigned64 maximum", "ul", "18446744073709551615", true},
+    {"unsigned64 above", "ul", "18446744073709551616", false},
+    {"unsigned64 negative", "ul", "-1", false},
+    {"float exponent form", "f", "1e-10", true},
+    {"float overflow", "f", "1e39", false},
+    {"float inf", "f", "-inf", true},
+    {"double overflow", "d", "1e309", false},
+    {"double not a number", "d", "x1", false},
+    {"bool above int", "b", "2147483648", false},
+    {"item_enum id", "e", "-5", true},
+};
+
+class StrictValueTest : public testing::TestWithParam<StrictCase> {};
+
+TEST_P(StrictValueTest, RefusesValuesThatDoNotFitAtTheirOffset) {
+    const StrictCase& c = GetParam();
+    auto schema = test::SchemaFromText(kStrictXsd);
+    ASSERT_TRUE(schema);
+    std::string text = StrictRecord(c.member, c.value);
+    std::vector<uint8_t> record(53, 0);
+    std::vector<ReadError> errors;
+    test::LogRecorder log(false);
+    bool ok = ReadXmlText(*schema, true, text, "t.xml", record.data(), 53, ReadOptions{true}, &errors);
+    EXPECT_EQ(ok, c.fits) << c.title;
+    // Not strict, the same text reads.
+    EXPECT_TRUE(ReadXmlText(*schema, true, text, "t.xml", record.data(), 53, ReadOptions{}, nullptr));
+    if (c.fits) {
+        EXPECT_TRUE(errors.empty()) << c.title << ": " << (errors.empty() ? "" : errors[0].text);
+        return;
+    }
+    ASSERT_EQ(errors.size(), 1u) << c.title;
+    EXPECT_EQ(errors[0].offset, static_cast<std::ptrdiff_t>(text.find(std::string(">") + c.value + "<") + 1));
+    EXPECT_NE(errors[0].text.find(std::string("holds \"") + c.value + "\", which does not fit"),
+              std::string::npos)
+        << errors[0].text;
+    EXPECT_EQ(log.Text(), "Error! t.xml: " + errors[0].text + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StrictValueTest, testing::ValuesIn(kStrictCases),
+                         test::CaseName<StrictCase>);
+
+struct StrictElementCase {
+    const char* title;
+    const char* from;  // replaced in the record text by `to`
+    const char* to;
+    const char* at;    // the error's offset: where this text starts, plus one
+    const char* error;
+};
+
+const StrictElementCase kStrictElementCases[] = {
+    {"an element the schema does not have", "<Item name=\"i\"",
+     "<Item name=\"x\" type=\"int\">1</Item>\n<Item name=\"i\"", "<Item name=\"x\"",
+     "element Item name=\"x\" is not in the schema here: it has member i"},
+    {"a member of another type", "name=\"s\" type=\"int16\"", "name=\"s\" type=\"int\"",
+     "<Item name=\"s\"", "element Item name=\"s\" is not in the schema here: it has member s"},
+    {"an unknown tag", "<Item name=\"b\" type=\"bool\">0</Item>", "<Value name=\"b\"/>",
+     "<Value", "element Value name=\"b\" is not in the schema here: it has member b"},
+    {"a collapsed member's count", "nrepetitions=\"2\"", "nrepetitions=\"3\"",
+     "<Item name=\"h\"", "element Item name=\"h\" is not in the schema here: it has member h"},
+    {"a member left out", "<Item name=\"h\" type=\"char\" nrepetitions=\"2\"/>", "", "<Schema",
+     "element Schema name=\"S\" ends before its member h"},
+    {"one more at the end", "</Schema>", "<Item name=\"z\" type=\"int\">1</Item></Schema>",
+     "<Item name=\"z\"", "element Item name=\"z\" is not in the schema: S has no more members"},
+    {"a record of another schema", "<Schema name=\"S\"", "<Schema name=\"T\"", "<Schema",
+     "element Schema name=\"T\" is not a record of S"},
+};
+
+class StrictElementTest : public testing::TestWithParam<StrictElementCase> {};
+
+TEST_P(StrictElementTest, RefusesElementsTheSchemaDoesNotHave) {
+    const StrictElementCase& c = GetParam();
+    auto schema = test::SchemaFromText(kStrictXsd);
+    ASSERT_TRUE(schema);
+    std::string text = StrictRecord("", "");
+    ASSERT_NE(text.find(c.from), std::string::npos);
+    text.replace(text.find(c.from), std::strlen(c.from), c.to);
+    std::vector<uint8_t> record(64, 0);  // room for an element more
+    std::vector<ReadError> errors;
+    EXPECT_FALSE(ReadXmlText(*schema, true, text, "t.xml", record.data(), 64, ReadOptions{true}, &errors));
+    ASSERT_EQ(errors.size(), 1u) << c.title;
+    EXPECT_EQ(errors[0].text, c.error);
+    EXPECT_EQ(errors[0].offset, static_cast<std::ptrdiff_t>(text.find(c.at) + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StrictElementTest, testing::ValuesIn(kStrictElementCases),
+                         test::CaseName<StrictElementCase>);
+
+TEST(ReadXmlTextTest, MalformedTextReportsWhere) {
+    auto schema = test::SchemaFromText(kStrictXsd);
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record(53, 0);
+    std::vector<ReadError> errors;
+    std::string text = "<Schema name=\"S\"><Item name=\"c\" type=\"char\">0x1</Schema>";
+    EXPECT_FALSE(ReadXmlText(*schema, true, text, "t.xml", record.data(), 53, ReadOptions{}, &errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].offset, static_cast<std::ptrdiff_t>(text.find("</Schema>") + 2));
+}
+
 }  // namespace
 }  // namespace morvane

@@ -271,5 +271,52 @@ TEST_F(WriteXmlFileTest, TelemetryRoundTrip) {
     EXPECT_NE(text.find("<Item name=\"stamp\" type=\"int64\">1234567890123</Item>"), std::string::npos);
 }
 
+
+// AppendRecordXml gives the bytes WriteXmlFile writes: at depth 1 those of
+// a session file, at depth 0 those of a file of its own.
+TEST_F(WriteXmlFileTest, AppendRecordXmlWritesWhatWriteXmlFileWrites) {
+    std::string session = WriteSession(1);
+    auto posrec = test::PosRecSchema();
+    ASSERT_TRUE(posrec);
+    std::string out = "<?xml version=\"1.0\"?>\n<Root>\n";
+    std::vector<uint8_t> record = test::PosRecRecord();
+    ASSERT_TRUE(AppendRecordXml(*posrec, 1, record.data(), 28, out));
+    EXPECT_EQ(out + "</Root>\n", session);
+
+    const std::string kDeclaration = "<?xml version=\"1.0\"?>\n";
+    auto forms = test::SchemaFromText(kFormsXsd);
+    auto all = test::SchemaFromText(kAllTypesXsd);
+    ASSERT_TRUE(forms && all);
+    out = kDeclaration;
+    ASSERT_TRUE(AppendRecordXml(*forms, 4, FormsRecord().data(), 21, out, 0));
+    EXPECT_EQ(out, Golden("forms_record.xml"));
+    out = kDeclaration;
+    std::vector<uint8_t> zero(49, 0);
+    ASSERT_TRUE(AppendRecordXml(*all, 1, zero.data(), 49, out, 0));
+    EXPECT_EQ(out, Golden("zero_record.xml"));
+
+    out = "kept";
+    EXPECT_FALSE(AppendRecordXml(*all, 1, zero.data(), 48, out));  // short buffer
+    Schema unloaded;
+    EXPECT_FALSE(AppendRecordXml(unloaded, 1, zero.data(), 49, out));
+    EXPECT_EQ(out, "kept");
+}
+
+// Whatever the bytes, a strict read accepts what the writer wrote.
+TEST_F(WriteXmlFileTest, StrictReadAcceptsEveryRecordWritten) {
+    auto all = test::SchemaFromText(kAllTypesXsd);
+    ASSERT_TRUE(all);
+    std::vector<std::vector<uint8_t>> records;
+    for (uint8_t fill : {0x00, 0x01, 0x7F, 0x80, 0xFF}) records.emplace_back(49, fill);
+    for (const auto& record : records) {
+        std::string text;
+        ASSERT_TRUE(AppendRecordXml(*all, 1, record.data(), 49, text, 0));
+        std::vector<uint8_t> back(49, 0);
+        std::vector<ReadError> errors;
+        EXPECT_TRUE(ReadXmlText(*all, true, text, "t", back.data(), 49, ReadOptions{true}, &errors))
+            << text << (errors.empty() ? "" : errors[0].text);
+    }
+}
+
 }  // namespace
 }  // namespace morvane
