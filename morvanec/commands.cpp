@@ -6,6 +6,7 @@
 #include <string>
 
 #include "logging/log.h"
+#include "morvanec/diagnostics.h"
 
 namespace morvane {
 namespace {
@@ -109,7 +110,7 @@ int UsageError(const Command* c, const char* format, ...) {
 
 // What the modules below log with their error flag set (error lines, and
 // banners such as the enumeration header's) is kept, and shown only when
-// the command fails, to say why. Trace lines (the parser's messages, its
+// the command fails without a diagnostic, to say why. Trace lines (the parser's messages, its
 // errors among them) are dropped: the errors reach the user as diagnostics
 // with their place instead.
 std::string g_logged;
@@ -136,7 +137,9 @@ void ShowLogged() {
 
 int Run(const Command& command, const Invocation& call) {
     int status = command.run(call);
-    if (status != kExitOk) ShowLogged();
+    // Errors that came with a diagnostic were logged too; the log adds
+    // nothing then.
+    if (status != kExitOk && Diagnostics::Printed() == 0) ShowLogged();
     return status;
 }
 

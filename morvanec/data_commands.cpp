@@ -1,8 +1,373 @@
+// to-binary and to-xml: records between the packed binary form and XML data
+// or session files, streamed so that memory stays bounded by a few records
+// whatever the size of the file.
+//
+// Session files are machine-written: the header, then one record element
+// after another, then "</Root>". to-binary cuts such a file at the record
+// elements' end tags and reads each record element alone.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/data_reader.h"
+#include "convert/data_writer.h"
 #include "morvanec/commands.h"
+#include "morvanec/diagnostics.h"
+#include "morvanec/schema_file.h"
+#include "morvanec/session_text.h"
+#include "morvanec/stream_output.h"
+#include "schema/schema.h"
 
 namespace morvane {
+namespace {
 
-int RunToBinary(const Invocation&) { return kExitInput; }
-int RunToXml(const Invocation&) { return kExitInput; }
+constexpr size_t kReadPiece = size_t{1} << 20;
+// A file with this many errors is not worth reading on.
+constexpr int kMaxReportedErrors = 100;
+
+// An input file read in pieces: a window of its bytes that grows at the end
+// as more is needed and drops what is consumed at the front. Tracks the
+// line of a position so that errors can be placed without going back.
+class InputWindow {
+  public:
+    bool Open(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        return fd_ >= 0;
+    }
+    ~InputWindow() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int fd() const { return fd_; }
+    const std::string& bytes() const { return bytes_; }
+    int64_t base() const { return base_; }  // file offset of bytes()[0]
+
+    // Reads the next piece; false at the end of the file or on an error
+    // (then failed() is true).
+    bool More() {
+        if (eof_) return false;
+        size_t old = bytes_.size();
+        bytes_.resize(old + kReadPiece);
+        ssize_t n;
+        do {
+            n = ::read(fd_, bytes_.data() + old, kReadPiece);
+        } while (n < 0 && errno == EINTR);
+        bytes_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n <= 0) {
+            eof_ = true;
+            failed_ = n < 0;
+        }
+        return n > 0;
+    }
+    bool failed() const { return failed_; }
+
+    // Finds text from index from on, reading on as needed; npos when the
+    // file ends first.
+    size_t Find(std::string_view text, size_t from) {
+        for (;;) {
+            size_t at = bytes_.find(text, from);
+            if (at != std::string::npos) return at;
+            from = bytes_.size() >= text.size() ? bytes_.size() - text.size() + 1 : 0;
+            if (!More()) return std::string::npos;
+        }
+    }
+    // The byte at index, reading on as needed; -1 at the end of the file.
+    int At(size_t index) {
+        while (index >= bytes_.size()) {
+            if (!More()) return -1;
+        }
+        return static_cast<unsigned char>(bytes_[index]);
+    }
+
+    // Drops the bytes before index (they are consumed), counting their
+    // lines first.
+    void Consume(size_t index) {
+        CountTo(index);
+        counted_ -= index;
+        bytes_.erase(0, index);
+        base_ += static_cast<int64_t>(index);
+    }
+
+    // The 1-based line and column of the byte at index; index must not lie
+    // before the bytes already consumed or placed by Consume().
+    void Place(size_t index, int& line, int& column) const {
+        line = line_;
+        int64_t lineStart = lineStart_;
+        for (size_t i = counted_; i < index && i < bytes_.size(); ++i) {
+            if (bytes_[i] == '\n') {
+                ++line;
+                lineStart = base_ + static_cast<int64_t>(i) + 1;
+            }
+        }
+        column = static_cast<int>(base_ + static_cast<int64_t>(std::max(index, counted_)) - lineStart) + 1;
+    }
+
+  private:
+    void CountTo(size_t index) {
+        for (; counted_ < index; ++counted_) {
+            if (bytes_[counted_] == '\n') {
+                ++line_;
+                lineStart_ = base_ + static_cast<int64_t>(counted_) + 1;
+            }
+        }
+    }
+
+    int fd_ = -1;
+    std::string bytes_;
+    int64_t base_ = 0;
+    size_t counted_ = 0;     // bytes_ before this index are counted in line_
+    int line_ = 1;           // the line of bytes_[counted_]
+    int64_t lineStart_ = 0;  // file offset of that line's first byte
+    bool eof_ = false;
+    bool failed_ = false;
+};
+
+bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Skips blanks, comments, processing instructions and a document type from
+// index on; returns the index of the next '<' that starts an element or an
+// end tag, or npos when the file ends (or holds text there).
+size_t SkipToTag(InputWindow& in, size_t index) {
+    for (;;) {
+        int c = in.At(index);
+        while (IsBlank(c)) c = in.At(++index);
+        if (c != '<') return std::string::npos;
+        int next = in.At(index + 1);
+        if (next == '?') {
+            size_t end = in.Find("?>", index + 2);
+            if (end == std::string::npos) return end;
+            index = end + 2;
+        } else if (next == '!') {
+            bool comment = in.At(index + 2) == '-' && in.At(index + 3) == '-';
+            size_t end = in.Find(comment ? "-->" : ">", index + 2);
+            if (end == std::string::npos) return end;
+            index = end + (comment ? 3 : 1);
+        } else {
+            return index;
+        }
+    }
+}
+
+// The element name of the tag at index ('<' there).
+std::string TagName(InputWindow& in, size_t index) {
+    std::string name;
+    for (size_t i = index + 1;; ++i) {
+        int c = in.At(i);
+        if (c < 0 || IsBlank(c) || c == '>' || c == '/') return name;
+        name += static_cast<char>(c);
+    }
+}
+
+class ToBinary {
+  public:
+    ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
+        : schema_(schema),
+          path_(call.args[1]),
+          diagnostics_(diagnostics),
+          record_(static_cast<size_t>(schema.Size())) {
+        options_.strict = !call.lenient;
+    }
+
+    // Converts the whole file into out; false after diagnostics.
+    bool Run(StreamOutput& out);
+
+  private:
+    bool Record(size_t start, size_t end, StreamOutput& out);
+    void Error(size_t index, const std::string& text);
+    bool TooMany() const { return diagnostics_.errors() >= kMaxReportedErrors; }
+
+    const Schema& schema_;
+    const std::string& path_;
+    Diagnostics& diagnostics_;
+    ReadOptions options_;
+    InputWindow in_;
+    std::vector<uint8_t> record_;
+    std::vector<ReadError> errors_;
+    bool writing_ = true;  // until the first error: the output is of no use after it
+};
+
+void ToBinary::Error(size_t index, const std::string& text) {
+    int line;
+    int column;
+    in_.Place(index, line, column);
+    diagnostics_.Error(path_, line, column, text);
+}
+
+bool ToBinary::Record(size_t start, size_t end, StreamOutput& out) {
+    std::fill(record_.begin(), record_.end(), 0);
+    errors_.clear();
+    std::string_view text(in_.bytes().data() + start, end - start);
+    if (!ReadXmlText(schema_, true, text, path_.c_str(), record_.data(),
+                     static_cast<int32_t>(record_.size()), options_, &errors_)) {
+        if (errors_.empty()) errors_.push_back({-1, "the record cannot be read"});
+        for (const ReadError& e : errors_) {
+            if (TooMany()) break;
+            size_t at = e.offset >= 0 && static_cast<size_t>(e.offset) < text.size()
+                            ? start + static_cast<size_t>(e.offset)
+                            : start;
+            Error(at, e.text);
+        }
+        writing_ = false;
+        return false;
+    }
+    if (writing_) {
+        writing_ = out.Write(std::string_view(reinterpret_cast<const char*>(record_.data()),
+                                              record_.size()));
+    }
+    return writing_;
+}
+
+bool ToBinary::Run(StreamOutput& out) {
+    if (!in_.Open(path_)) {
+        diagnostics_.Error(path_, 0, 0, std::strerror(errno));
+        return false;
+    }
+    size_t root = SkipToTag(in_, 0);
+    if (root == std::string::npos) {
+        diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");
+        return false;
+    }
+    if (TagName(in_, root) != "Root") {
+        // A data file of one record element: read whole, like the server
+        // reads one.
+        while (in_.More()) {
+        }
+        Record(0, in_.bytes().size(), out);
+        return diagnostics_.errors() == 0 && writing_;
+    }
+    size_t at = in_.Find(">", root);
+    if (at == std::string::npos) {
+        Error(root, "the Root element is not complete");
+        return false;
+    }
+    if (in_.bytes()[at - 1] == '/') return true;  // <Root/>: no record
+    ++at;
+    for (;;) {
+        size_t start = SkipToTag(in_, at);
+        if (start == std::string::npos) {
+            if (in_.At(at) >= 0 || in_.failed()) {
+                Error(at, "text between record elements");
+            } else if (options_.strict) {
+                Error(at, "the session file is not closed (no </Root>); morvanec recover closes it");
+            } else {
+                diagnostics_.Warning(path_, 0, 0, "the session file is not closed (no </Root>)");
+            }
+            break;
+        }
+        if (in_.At(start + 1) == '/') break;  // </Root>
+        const std::string name = TagName(in_, start);
+        const std::string endTag = "</" + name + ">";
+        size_t end = in_.Find(endTag, start);
+        if (end == std::string::npos) {
+            Error(start, "the record element " + name +
+                             " is not complete (the file ends inside it); morvanec recover "
+                             "closes the file after its last whole record");
+            break;
+        }
+        end += endTag.size();
+        Record(start, end, out);
+        if (TooMany()) {
+            diagnostics_.Warning(path_, 0, 0, "too many errors; the rest of the file is not read");
+            break;
+        }
+        in_.Consume(end);
+        at = 0;
+    }
+    return diagnostics_.errors() == 0 && writing_;
+}
+
+}  // namespace
+
+int RunToBinary(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    ToBinary convert(*schema, call, diagnostics);
+    if (!convert.Run(out)) {
+        out.Abandon();
+        return kExitInput;
+    }
+    return out.Commit() ? kExitOk : kExitInput;
+}
+
+int RunToXml(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    const std::string& path = call.args[1];
+    const int32_t size = schema->Size();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        diagnostics.Error(path, 0, 0, std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return kExitInput;
+    }
+    // A regular file is checked before anything is written; a pipe when it
+    // ends.
+    auto misfit = [&](int64_t bytes) {
+        diagnostics.Error(path, 0, 0,
+                          "its size of " + std::to_string(bytes) +
+                              " bytes is not a multiple of the record size of " + schema->name +
+                              " (" + call.args[0] + "), " + std::to_string(size) + " bytes");
+        return kExitInput;
+    };
+    if (S_ISREG(st.st_mode) && (size == 0 ? st.st_size != 0 : st.st_size % size != 0)) {
+        ::close(fd);
+        return misfit(st.st_size);
+    }
+
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) {
+        ::close(fd);
+        return kExitInput;
+    }
+    // Records are read and written in batches of about a read piece.
+    const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
+    std::vector<uint8_t> records(batch * static_cast<size_t>(size));
+    std::string text = std::string(kSessionHeader);
+    int32_t number = 0;
+    int64_t total = 0;
+    bool ok = true;
+    size_t filled = 0;
+    while (ok && size > 0) {
+        ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            diagnostics.Error(path, 0, 0, std::strerror(errno));
+            ok = false;
+            break;
+        }
+        filled += static_cast<size_t>(n);
+        total += n;
+        const size_t whole = filled / static_cast<size_t>(size);
+        for (size_t r = 0; r < whole && ok; ++r) {
+            ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
+                                 size, text);
+            if (!ok) diagnostics.Error(path, 0, 0, "record " + std::to_string(number) + " cannot be written");
+        }
+        const size_t used = whole * static_cast<size_t>(size);
+        std::memmove(records.data(), records.data() + used, filled - used);
+        filled -= used;
+        ok = ok && out.Write(text);
+        text.clear();
+        if (n == 0) break;
+    }
+    ::close(fd);
+    if (ok && filled != 0) return misfit(total);
+    text += kSessionEnd;
+    if (!ok || !out.Write(text) || !out.Commit()) {
+        out.Abandon();
+        return kExitInput;
+    }
+    return kExitOk;
+}
 
 }  // namespace morvane

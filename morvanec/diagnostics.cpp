@@ -6,6 +6,8 @@
 
 namespace morvane {
 
+int Diagnostics::printed_ = 0;
+
 void Diagnostics::Print(const std::string& path, int line, int column, const char* kind,
                         const std::string& text) {
     if (line > 0)
@@ -24,6 +26,7 @@ void Diagnostics::PrintAt(const std::string& path, std::ptrdiff_t offset, const 
 
 void Diagnostics::Error(const std::string& path, int line, int column, const std::string& text) {
     ++errors_;
+    ++printed_;
     Print(path, line, column, "error", text);
 }
 
@@ -33,6 +36,7 @@ void Diagnostics::Warning(const std::string& path, int line, int column, const s
 
 void Diagnostics::ErrorAt(const std::string& path, std::ptrdiff_t offset, const std::string& text) {
     ++errors_;
+    ++printed_;
     PrintAt(path, offset, "error", text);
 }
 

@@ -24,6 +24,8 @@ class Diagnostics {
     void WarningAt(const std::string& path, std::ptrdiff_t offset, const std::string& text);
 
     int errors() const { return errors_; }
+    // Errors printed by every Diagnostics of the process.
+    static int Printed() { return printed_; }
 
   private:
     void Print(const std::string& path, int line, int column, const char* kind,
@@ -32,6 +34,7 @@ class Diagnostics {
                  const std::string& text);
 
     int errors_ = 0;
+    static int printed_;
 };
 
 }  // namespace morvane

@@ -18,14 +18,15 @@
 
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
+#include "morvanec/session_text.h"
 #include "morvanec/stream_output.h"
 
 namespace morvane {
 namespace {
 
-constexpr std::string_view kHeader = "<?xml version=\"1.0\"?>\n<Root>\n";
-constexpr std::string_view kRecordEnd = "</Schema>";
-constexpr std::string_view kRootEnd = "</Root>";
+constexpr std::string_view kHeader = kSessionHeader;
+constexpr std::string_view kRecordEnd = kRecordEndTag;
+constexpr std::string_view kRootEnd = kSessionEnd.substr(0, kSessionEnd.size() - 1);  // no line end
 constexpr size_t kChunk = size_t{1} << 20;
 
 // What a scan of the file found.
@@ -137,7 +138,7 @@ int RunRecover(const Invocation& call) {
     bool ok = out.Open(path, diagnostics, st.st_mode & 07777) && CopyPrefix(fd, keep, out) &&
               out.Write(noRecord ? kHeader.substr(static_cast<size_t>(keep))
                                  : (scan.lineEnd ? "" : "\n")) &&
-              out.Write("</Root>\n") && out.Commit();
+              out.Write(kSessionEnd) && out.Commit();
     ::close(fd);
     if (!ok) {
         if (diagnostics.errors() == 0) diagnostics.Error(path, 0, 0, "cannot read the file");
