@@ -130,26 +130,19 @@ class InputWindow {
 bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 // Skips blanks, comments, processing instructions and a document type from
-// index on; returns the index of the next '<' that starts an element or an
-// end tag, or npos when the file ends (or holds text there).
+// index on. Returns the index of what follows: a '<' that starts an element
+// or an end tag, other text, or the end of the file (At() gives -1 there;
+// so it does for a comment the file ends in).
 size_t SkipToTag(InputWindow& in, size_t index) {
     for (;;) {
         int c = in.At(index);
         while (IsBlank(c)) c = in.At(++index);
-        if (c != '<') return std::string::npos;
-        int next = in.At(index + 1);
-        if (next == '?') {
-            size_t end = in.Find("?>", index + 2);
-            if (end == std::string::npos) return end;
-            index = end + 2;
-        } else if (next == '!') {
-            bool comment = in.At(index + 2) == '-' && in.At(index + 3) == '-';
-            size_t end = in.Find(comment ? "-->" : ">", index + 2);
-            if (end == std::string::npos) return end;
-            index = end + (comment ? 3 : 1);
-        } else {
-            return index;
-        }
+        int next = c == '<' ? in.At(index + 1) : -1;
+        if (next != '?' && next != '!') return index;
+        bool comment = next == '!' && in.At(index + 2) == '-' && in.At(index + 3) == '-';
+        size_t end = in.Find(next == '?' ? "?>" : comment ? "-->" : ">", index + 2);
+        if (end == std::string::npos) return in.bytes().size();
+        index = end + (next == '?' ? 2 : comment ? 3 : 1);
     }
 }
 
@@ -228,7 +221,7 @@ bool ToBinary::Run(StreamOutput& out) {
         return false;
     }
     size_t root = SkipToTag(in_, 0);
-    if (root == std::string::npos) {
+    if (in_.At(root) != '<') {
         diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");
         return false;
     }
@@ -249,11 +242,11 @@ bool ToBinary::Run(StreamOutput& out) {
     ++at;
     for (;;) {
         size_t start = SkipToTag(in_, at);
-        if (start == std::string::npos) {
-            if (in_.At(at) >= 0 || in_.failed()) {
-                Error(at, "text between record elements");
+        if (in_.At(start) != '<') {
+            if (in_.At(start) >= 0 || in_.failed()) {
+                Error(start, in_.failed() ? std::strerror(errno) : "text between record elements");
             } else if (options_.strict) {
-                Error(at, "the session file is not closed (no </Root>); morvanec recover closes it");
+                Error(start, "the session file is not closed (no </Root>); morvanec recover closes it");
             } else {
                 diagnostics_.Warning(path_, 0, 0, "the session file is not closed (no </Root>)");
             }

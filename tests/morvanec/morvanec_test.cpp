@@ -273,5 +273,96 @@ TEST(MorvanecRecover, ClosesAfterTheLastWholeRecord) {
     EXPECT_EQ(missing.err, "none.xml: error: No such file or directory\n");
 }
 
+std::string PosRecRecord(int number, int count, int x0) {
+    return "   <Schema name=\"PosRec\" id=\"7\" number=\"" + std::to_string(number) +
+           "\" offset=\"0\" size=\"28\">\n"
+           "      <Item name=\"count\" type=\"int\">" + std::to_string(count) + "</Item>\n"
+           "      <Item name=\"flags\" type=\"char\" nrepetitions=\"4\"/>\n"
+           "      <Item_enum name=\"mode\" type=\"Mode\">1</Item_enum>\n"
+           "      <Structure name=\"pos\" offset=\"12\" size=\"8\" index=\"0\">\n"
+           "         <Item name=\"x\" type=\"int\">" + std::to_string(x0) + "</Item>\n"
+           "         <Item name=\"y\" type=\"int\">2</Item>\n"
+           "      </Structure>\n"
+           "      <Structure name=\"pos\" offset=\"20\" size=\"8\" index=\"1\">\n"
+           "         <Item name=\"x\" type=\"int\">3</Item>\n"
+           "         <Item name=\"y\" type=\"int\">4</Item>\n"
+           "      </Structure>\n"
+           "   </Schema>\n";
+}
+
+// The packed PosRec record of PosRecRecord(), as text for the table.
+std::string PosRecBytes(int count, int x0) {
+    const int32_t values[7] = {count, 0, 1, x0, 2, 3, 4};
+    return std::string(reinterpret_cast<const char*>(values), sizeof values);
+}
+
+TEST(MorvanecToBinary, StrictByDefault) {
+    const std::string two = kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, -1);
+    struct BinaryCase {
+        const char* what;
+        std::vector<std::string> options;
+        std::string data;
+        int exit;
+        std::string err;
+        std::string bytes;  // the output
+    };
+    const std::vector<BinaryCase> cases = {
+        {"session file", {}, two + "</Root>\n", 0, "", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
+        {"empty session", {}, kSessionHeader + std::string("</Root>\n"), 0, "", ""},
+        {"data file", {}, "<?xml version=\"1.0\"?>\n" + PosRecRecord(9, 7, 8), 0, "", PosRecBytes(7, 8)},
+        {"value out of range", {}, kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, 1) +
+             PosRecRecord(3, 5, 1).replace(PosRecRecord(3, 5, 1).find(">5<"), 3, ">5000000000<") + "</Root>\n",
+         1, "d.xml:30:37: error: element Item name=\"count\" holds \"5000000000\", which does not fit int\n", ""},
+        {"lenient", {"--lenient"}, two.substr(0, two.find(">6<")) + ">6 apples<" + two.substr(two.find(">6<") + 3) +
+             "</Root>\n", 0, "", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
+        {"unknown element", {}, kSessionHeader + PosRecRecord(1, 5, 1).replace(
+             PosRecRecord(1, 5, 1).find("      <Item_enum"), 0, "      <Item name=\"extra\" type=\"int\">1</Item>\n") +
+             "</Root>\n", 1, "d.xml:6:8: error: ", ""},
+        {"another schema", {}, kSessionHeader + PosRecRecord(1, 5, 1).replace(14, 6, "Alarms") + "</Root>\n",
+         1, "d.xml:3:", ""},
+        {"record cut off", {}, two.substr(0, two.size() - 20), 1,
+         "d.xml:16:4: error: the record element Schema is not complete (the file ends inside it); "
+         "morvanec recover closes the file after its last whole record\n", ""},
+        {"session not closed", {}, two, 1,
+         "d.xml:29:1: error: the session file is not closed (no </Root>); morvanec recover closes it\n", ""},
+        {"session not closed, lenient", {"--lenient"}, two, 0,
+         "d.xml: warning: the session file is not closed (no </Root>)\n", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
+        {"not XML", {}, "junk", 1, "d.xml: error: no element\n", ""},
+    };
+    for (const BinaryCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteFile(dir / "a.xsd", kPosRec);
+        WriteFile(dir / "d.xml", c.data);
+        std::vector<std::string> args = {"to-binary"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"a.xsd", "d.xml", "-o", "out.bin"});
+        ProgramResult r = Morvanec(args, dir.path());
+        EXPECT_EQ(r.exitCode, c.exit);
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+        EXPECT_EQ(FileExists(dir / "out.bin"), c.exit == 0);
+        if (c.exit == 0) {
+            EXPECT_EQ(ReadFile(dir / "out.bin"), c.bytes);
+        }
+    }
+}
+
+TEST(MorvanecToXml, TheSessionFileMorvaneWrites) {
+    RunCases({
+        {"records", {"to-xml", "a.xsd", "in.bin"}, {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + PosRecBytes(6, -1)}}, 0,
+         kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, -1) + "</Root>\n", ""},
+        {"no record", {"to-xml", "a.xsd", "in.bin"}, {{"a.xsd", kPosRec}, {"in.bin", ""}}, 0,
+         kSessionHeader + std::string("</Root>\n"), ""},
+        {"not a multiple", {"to-xml", "a.xsd", "in.bin", "-o", "out.xml"}, {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + "x"}}, 1, "",
+         "in.bin: error: its size of 29 bytes is not a multiple of the record size of PosRec (a.xsd), 28 bytes\n"},
+    });
+    // The golden session file of the writer's tests, written by WriteXmlFile.
+    TempDir dir;
+    WriteFile(dir / "a.xsd", kPosRec);
+    WriteFile(dir / "in.bin", PosRecBytes(5, 1));
+    ASSERT_EQ(Morvanec({"to-xml", "a.xsd", "in.bin", "-o", "out.xml"}, dir.path()).exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "out.xml"), ReadFile(TestDataDir() + "/convert/golden/posrec_session.xml"));
+}
+
 }  // namespace
 }  // namespace morvane::test
