@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
+#include <random>
 
 #include "support/test_support.h"
 
@@ -362,6 +366,102 @@ TEST(MorvanecToXml, TheSessionFileMorvaneWrites) {
     WriteFile(dir / "in.bin", PosRecBytes(5, 1));
     ASSERT_EQ(Morvanec({"to-xml", "a.xsd", "in.bin", "-o", "out.xml"}, dir.path()).exitCode, 0);
     EXPECT_EQ(ReadFile(dir / "out.xml"), ReadFile(TestDataDir() + "/convert/golden/posrec_session.xml"));
+}
+
+// A schema with a value of every type code in a template repeated reps
+// times after ten leading ints, and a packed record of it holding values that
+// use every bit a type keeps: 64-bit values beyond 32 bits, floats and
+// doubles of any magnitude (subnormal, huge, negative zero, infinite). The
+// collapsed member's bytes are not in data files, so they stay zero; a bool
+// keeps 0 or 1.
+struct AllTypes {
+    std::string schema;
+    std::string record;
+};
+
+AllTypes AllTypesRecord(int reps, uint32_t seed) {
+    AllTypes a;
+    a.schema = R"(<?xml version="1.0"?>
+<Schema name="All" id="3">
+   <Enum name="E"><Item name="A" id="1"/></Enum>
+   <Template name="T">
+      <Item name="c" type="char"/>
+      <Item name="i" type="int"/>
+      <Item name="s" type="int16"/>
+      <Item name="l" type="int64"/>
+      <Item name="u" type="unsigned"/>
+      <Item name="us" type="unsigned16"/>
+      <Item name="ul" type="unsigned64"/>
+      <Item name="f" type="float"/>
+      <Item name="d" type="double"/>
+      <Item name="t" type="text"/>
+      <Item name="b" type="bool"/>
+      <Item_enum name="e" type="E"/>
+      <Item name="cs" type="char" nrepetitions="3"/>
+      <Item name="hidden" type="int" nrepetitions="2" visibility="0"/>
+   </Template>
+   <Item name="lead" type="int" nrepetitions="10"/>
+   <Structure name="v" type="T" nrepetitions=")" +
+               std::to_string(reps) + "\"/>\n</Schema>\n";
+    std::mt19937_64 rng(seed);
+    auto put = [&](const void* p, size_t n) { a.record.append(static_cast<const char*>(p), n); };
+    auto bits = [&](size_t n) {
+        uint64_t v = rng();
+        put(&v, n);
+    };
+    const float floats[] = {0.0f, -0.0f, 1e-45f, 1.17549435e-38f, 3.4028235e38f, 0.1f,
+                            -123.456f, std::numeric_limits<float>::infinity()};
+    const double doubles[] = {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                              0.1, -1e-300, -std::numeric_limits<double>::infinity()};
+    for (int j = 0; j < 10; ++j) bits(4);
+    for (int k = 0; k < reps; ++k) {
+        bits(1), bits(4), bits(2), bits(8), bits(4), bits(2), bits(8);
+        float f;
+        double d;
+        do {
+            uint32_t u = static_cast<uint32_t>(rng());
+            std::memcpy(&f, &u, 4);
+        } while (std::isnan(f));
+        do {
+            uint64_t u = rng();
+            std::memcpy(&d, &u, 8);
+        } while (std::isnan(d));
+        if (k % 3 == 0) f = floats[(k / 3) % 8], d = doubles[(k / 3) % 8];
+        put(&f, 4), put(&d, 8);
+        int32_t b = static_cast<int32_t>(rng() & 1);
+        put(&b, 4);
+        bits(4), bits(3);
+        a.record.append(8, '\0');
+    }
+    return a;
+}
+
+// to-xml then to-binary gives back the same bytes, strict mode included.
+TEST(MorvanecRoundTrip, EveryTypeCodeAndRecordSize) {
+    const struct {
+        int reps;
+        size_t size;
+    } rows[] = {{0, 40}, {1, 100}, {50, 3040}, {1666, 100000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.size);
+        TempDir dir;
+        AllTypes a = AllTypesRecord(row.reps, 77 + row.reps);
+        ASSERT_EQ(a.record.size(), row.size);
+        WriteFile(dir / "all.xsd", a.schema);
+        WriteFile(dir / "in.bin", a.record + a.record + a.record);
+        ProgramResult x = Morvanec({"to-xml", "all.xsd", "in.bin", "-o", "s.xml"}, dir.path());
+        ASSERT_EQ(x.exitCode, 0) << x.err;
+        ProgramResult b = Morvanec({"to-binary", "all.xsd", "s.xml", "-o", "out.bin"}, dir.path());
+        ASSERT_EQ(b.exitCode, 0) << b.err.substr(0, 2000);
+        EXPECT_TRUE(ReadFile(dir / "out.bin") == a.record + a.record + a.record);
+    }
+    // The smallest record: one byte.
+    TempDir dir;
+    WriteFile(dir / "c.xsd", "<Schema name=\"C\" id=\"1\"><Item name=\"c\" type=\"char\"/></Schema>");
+    WriteFile(dir / "in.bin", std::string("\xff\x00\x7f", 3));
+    ASSERT_EQ(Morvanec({"to-xml", "c.xsd", "in.bin", "-o", "s.xml"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(Morvanec({"to-binary", "c.xsd", "s.xml", "-o", "out.bin"}, dir.path()).exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "out.bin"), std::string("\xff\x00\x7f", 3));
 }
 
 }  // namespace
