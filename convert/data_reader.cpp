@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -160,10 +161,57 @@ const char* TypeAttributeOf(const Unit& u) {
     return SchemaTypeName(u.type);
 }
 
+// The trace lines of one read, collected as the walk goes and handed to
+// the logger in as few calls as possible: one per read, unless the lines
+// pass kFlushBytes (a file of many thousand values) or an error line must
+// follow them. The logger library writes each call at once and whole, so
+// lines stay whole and in order; nothing is held once the read returns.
+class TraceLines {
+  public:
+    static constexpr size_t kFlushBytes = 256 * 1024;
+
+    TraceLines() : on_(TraceEnabled()), text_(Text()) { text_.clear(); }
+    ~TraceLines() { Flush(); }
+    TraceLines(const TraceLines&) = delete;
+    TraceLines& operator=(const TraceLines&) = delete;
+
+    bool On() const { return on_; }
+    TraceLines& operator<<(const char* piece) {
+        text_.append(piece);
+        return *this;
+    }
+    TraceLines& operator<<(int value) {
+        char digits[16];
+        text_.append(digits, static_cast<size_t>(std::to_chars(digits, digits + 16, value).ptr - digits));
+        return *this;
+    }
+    // Ends a line begun with the operators.
+    void EndLine() {
+        text_.push_back('\n');
+        if (text_.size() >= kFlushBytes) Flush();
+    }
+    void Flush() {
+        if (text_.empty()) return;
+        if (PrintfDebFn fn = LogFunction()) fn(LogHandle(), true, "%s", text_.c_str());
+        text_.clear();
+    }
+
+  private:
+    // The thread's line buffer, kept so that its memory is reused.
+    static std::string& Text() {
+        thread_local std::string text;
+        return text;
+    }
+
+    bool on_;
+    std::string& text_;
+};
+
 class DataReader {
   public:
     DataReader(const Schema& schema, const char* source, bool store, uint8_t* buffer,
-               int32_t length, const ReadOptions& options, std::vector<ReadError>* errors)
+               int32_t length, const ReadOptions& options, std::vector<ReadError>* errors,
+               TraceLines& trace)
         : schema_(schema),
           source_(source),
           store_(store),
@@ -171,7 +219,7 @@ class DataReader {
           length_(length),
           strict_(options.strict),
           errors_(errors),
-          trace_(TraceEnabled()) {}
+          trace_(trace) {}
 
     // Reads the children of the record element; false after an error.
     bool ReadRecord(pugi::xml_node record);
@@ -196,7 +244,7 @@ class DataReader {
     int32_t length_;
     bool strict_;
     std::vector<ReadError>* errors_;
-    bool trace_;
+    TraceLines& trace_;
     bool failed_ = false;  // a strict error was reported
     int64_t offset_ = 0;
     int depth_ = 0;  // Structure elements entered
@@ -211,7 +259,10 @@ void DataReader::Report(pugi::xml_node at, bool log, const char* format, ...) {
     va_end(args);
     if (n < 0) return;
     std::string text(small, std::min(static_cast<size_t>(n), sizeof small - 1));
-    if (log) LogLine(true, "Error! %s: %s\n", source_, text.c_str());
+    if (log) {
+        trace_.Flush();  // the lines before the error come first
+        LogLine(true, "Error! %s: %s\n", source_, text.c_str());
+    }
     if (errors_ != nullptr) errors_->push_back({at ? at.offset_debug() : -1, std::move(text)});
 }
 
@@ -250,9 +301,10 @@ bool DataReader::ReadRecord(pugi::xml_node record) {
         }
         const char* tag = node.name();
         if (TagIs(tag, kTypeStructure)) {
-            if (trace_) {
-                LogLine(true, "name_unit=%s, struct_name=%s\n", tag,
-                        OrNull(node.attribute("name").as_string(nullptr)));
+            if (trace_.On()) {
+                trace_ << "name_unit=" << tag << ", struct_name="
+                       << OrNull(node.attribute("name").as_string(nullptr));
+                trace_.EndLine();
             }
             if (depth_ == kMaxDataStructureDepth) {
                 Report(node, true, "element %s name=\"%s\" is nested deeper than %d structures", tag,
@@ -288,9 +340,10 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
         if (t == pugi::node_pcdata || t == pugi::node_cdata) text = first.value();
         if ((t == pugi::node_element || first.next_sibling()) && TooDeep(element, depth_ + 2)) return false;
     }
-    if (trace_) {
-        LogLine(true, "   name_unit=%s, struct_name=%s offset_elem=%d text=%s\n", tag,
-                OrNull(a.name), static_cast<int>(offset_), OrNull(text));
+    if (trace_.On()) {
+        trace_ << "   name_unit=" << tag << ", struct_name=" << OrNull(a.name)
+               << " offset_elem=" << static_cast<int>(offset_) << " text=" << OrNull(text);
+        trace_.EndLine();
     }
     bool store = store_;
     if (strict_) {
@@ -450,7 +503,8 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
         if (errors != nullptr) errors->push_back({result.offset, result.description()});
         return false;
     }
-    DataReader reader(schema, source, store, buffer, length, options, errors);
+    TraceLines trace;
+    DataReader reader(schema, source, store, buffer, length, options, errors, trace);
     pugi::xml_node record = FirstElement(buffers.doc);
     if (!record) {
         Trace("Error  during reading  Root Element\n");
@@ -465,7 +519,10 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
             return false;
         }
     }
-    Trace("offset0 =%d\n", ParseInt32(record.attribute("offset").value()));
+    if (trace.On()) {
+        trace << "offset0 =" << ParseInt32(record.attribute("offset").value());
+        trace.EndLine();
+    }
     if (length < schema.Size()) return false;
     return reader.ReadRecord(record);
 }

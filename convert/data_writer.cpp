@@ -1,6 +1,7 @@
 #include "convert/data_writer.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "convert/print_data.h"
@@ -14,91 +15,59 @@
 namespace morvane {
 namespace {
 
-class RecordWriter {
+// Hands every value of a record to the print-data plug-in, in the order
+// the record element lists them.
+class PrintWalker {
   public:
-    RecordWriter(const Schema& schema, CXmlWriter& writer, const uint8_t* buffer, int32_t length)
-        : writer_(writer),
-          buffer_(buffer),
-          length_(length),
-          printData_(schema.printData),
-          print_(PrintDataActive(schema.printData)) {}
+    PrintWalker(void* printData, const uint8_t* buffer) : printData_(printData), buffer_(buffer) {}
 
-    // Writes the members of s; false when a value lay outside the buffer
-    // (logged) or the writer refused a line.
-    bool WriteMembers(const CStructure& s);
+    void WalkMembers(const CStructure& s);
 
   private:
-    bool WriteItem(const Unit& unit, const std::string& prefix);
-    bool WriteValue(const Unit& unit, UnitType kind, const char* element, const char* type,
-                    int32_t index, const std::string& prefix);
+    void PrintItem(const Unit& unit, const std::string& prefix);
+    void PrintValue(const Unit& unit, int32_t index, const std::string& prefix);
 
-    CXmlWriter& writer_;
-    const uint8_t* buffer_;
-    int32_t length_;
     void* printData_;
-    bool print_;
+    const uint8_t* buffer_;
     int64_t offset_ = 0;
     char value_[kValueTextSize];
     std::string printText_;
 };
 
-bool RecordWriter::WriteMembers(const CStructure& s) {
-    std::string prefix = print_ ? ValuePathPrefix(s) : std::string();
+void PrintWalker::WalkMembers(const CStructure& s) {
+    std::string prefix = ValuePathPrefix(s);
     for (const auto& member : s.units) {
         const Unit& unit = *member;
         if (!unit.IsLayoutMember()) continue;
         if (const CStructure* child = unit.AsStructure()) {
-            for (int32_t k = 0; k < unit.nrepetitions; ++k) {
-                if (!writer_.OpenElement("Structure", unit.name.c_str(), unit.offset + k * unit.size,
-                                         unit.size, k) ||
-                    !WriteMembers(*child) || !writer_.CloseElement())
-                    return false;
-            }
-        } else if (!WriteItem(unit, prefix)) {
-            return false;
+            for (int32_t k = 0; k < unit.nrepetitions; ++k) WalkMembers(*child);
+        } else {
+            PrintItem(unit, prefix);
         }
     }
-    return true;
 }
 
-bool RecordWriter::WriteItem(const Unit& unit, const std::string& prefix) {
-    bool isEnum = unit.type == kTypeItemEnum;
-    const char* element = isEnum ? "Item_enum" : "Item";
-    const char* type = isEnum ? (unit.ref != nullptr ? unit.ref->name.c_str() : "")
-                              : SchemaTypeName(unit.type);
+void PrintWalker::PrintItem(const Unit& unit, const std::string& prefix) {
     int32_t n = unit.nrepetitions;
-    if (n == 1) return WriteValue(unit, unit.type, element, type, -1, prefix);
-    if (unit.visibility) {
-        for (int32_t j = 0; j < n; ++j) {
-            if (!WriteValue(unit, unit.type, element, type, j, prefix)) return false;
-        }
-        return true;
+    if (n == 1) {
+        PrintValue(unit, -1, prefix);
+    } else if (unit.visibility) {
+        for (int32_t j = 0; j < n; ++j) PrintValue(unit, j, prefix);
+    } else {
+        offset_ += static_cast<int64_t>(n) * TypeSize(unit.type);
+        PrintDataValue(printData_, ValuePath(prefix, unit.name, n).c_str(), "Collapsed");
     }
-    if (!writer_.WriteCollapsedElement(element, unit.name.c_str(), type, n)) return false;
-    offset_ += static_cast<int64_t>(n) * TypeSize(unit.type);
-    if (print_) PrintDataValue(printData_, ValuePath(prefix, unit.name, n).c_str(), "Collapsed");
-    return true;
 }
 
-bool RecordWriter::WriteValue(const Unit& unit, UnitType kind, const char* element,
-                              const char* type, int32_t index, const std::string& prefix) {
-    int32_t size = TypeSize(kind);
-    if (offset_ < 0 || offset_ + size > length_) {
-        LogLine(true, "Error! WriteXmlFile: %s at offset %lld lies outside the record of %d bytes\n",
-                unit.name.c_str(), static_cast<long long>(offset_), length_);
-        return false;
-    }
+void PrintWalker::PrintValue(const Unit& unit, int32_t index, const std::string& prefix) {
     const uint8_t* bytes = buffer_ + offset_;
-    FormatValue(kind, bytes, value_);
-    if (!writer_.WriteValueElement(element, unit.name.c_str(), value_, type, index)) return false;
-    offset_ += size;
-    if (!print_) return true;
-
+    FormatValue(unit.type, bytes, value_);
+    offset_ += TypeSize(unit.type);
     std::string label =
         index >= 0 ? ValuePath(prefix, unit.name, index) : ValuePath(prefix, unit.name);
-    if (kind != kTypeItemEnum) {
+    if (unit.type != kTypeItemEnum) {
         PrintDataValue(printData_, label.c_str(), value_);
-        return true;
+        return;
     }
     printText_.clear();
     if (unit.ref != nullptr) {
@@ -115,7 +84,18 @@ bool RecordWriter::WriteValue(const Unit& unit, UnitType kind, const char* eleme
     printText_ += value_;
     printText_ += ']';
     PrintDataValue(printData_, label.c_str(), printText_.c_str());
-    return true;
+}
+
+// The text plan of the schema's record element at depth, made once and
+// kept with the schema.
+const RecordTextPlan& PlanOf(const Schema& schema, int32_t depth) {
+    auto* plan = static_cast<const RecordTextPlan*>(schema.writerCache.get());
+    if (plan == nullptr || plan->Depth() != depth) {
+        auto made = std::make_shared<const RecordTextPlan>(schema, depth);
+        plan = made.get();
+        schema.writerCache = std::move(made);
+    }
+    return *plan;
 }
 
 }  // namespace
@@ -131,17 +111,23 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
     }
 
     PrintDataRecordHeader(schema);
-    writer.BeginRecord();
-    RecordWriter record(schema, writer, buffer, length);
-    if (!writer.OpenRecordElement(schema.id, "Schema", number, top->name.c_str(), top->offset,
-                                  top->size, -1) ||
-        !record.WriteMembers(*top) || !writer.CloseElement()) {
-        writer.AbortRecord();
+    // The record's text is put together whole and then handed to the
+    // writer as one record transaction: one write per record.
+    thread_local std::string text;
+    text.clear();
+    RecordTextPlan::Outside outside;
+    if (!PlanOf(schema, writer.Depth()).Append(number, buffer, length, text, &outside)) {
+        if (outside.name != nullptr) {
+            LogLine(true,
+                    "Error! WriteXmlFile: %s at offset %lld lies outside the record of %d bytes\n",
+                    outside.name->c_str(), static_cast<long long>(outside.offset), length);
+        }
         LogLine(true, "Error! WriteXmlFile: record %d of %s is not written\n", number,
                 schema.name.c_str());
         return false;
     }
-    if (!writer.EndRecord()) {
+    if (PrintDataActive(schema.printData)) PrintWalker(schema.printData, buffer).WalkMembers(*top);
+    if (!writer.WriteRecord(text)) {
         LogLine(true,
                 "Error! WriteXmlFile: writing record %d of %s failed; the data file is cut back "
                 "to the record before it\n",
@@ -155,7 +141,7 @@ bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer
                      std::string& out, int32_t depth) {
     const CStructure* top = schema.Top();
     if (top == nullptr || length < top->size || depth < 0) return false;
-    return RecordTextPlan(schema, depth).Append(number, buffer, length, out);
+    return PlanOf(schema, depth).Append(number, buffer, length, out);
 }
 
 }  // namespace morvane

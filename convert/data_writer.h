@@ -33,7 +33,8 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
 // for byte, so that a converter can stream records into a session file
 // between its "<Root>" and "</Root>" lines. depth gives another level (0:
 // the record element of a data file of its own). Makes no plug-in call and
-// logs nothing. Returns false, with out as it was, when the schema has no
+// logs nothing. Records of one schema are written by one thread at a time
+// (see Schema::writerCache). Returns false, with out as it was, when the schema has no
 // top structure, length is below its record size, or the record's
 // structures would nest deeper than CXmlWriter::kMaxDepth.
 bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,

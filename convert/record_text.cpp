@@ -46,7 +46,7 @@ class Sink {
 
 }  // namespace
 
-RecordTextPlan::RecordTextPlan(const Schema& schema, int32_t depth) {
+RecordTextPlan::RecordTextPlan(const Schema& schema, int32_t depth) : depth_(depth) {
     const CStructure& top = *schema.Top();
     std::string head = Indent(depth) + "<Schema name=\"" + top.name + "\" id=\"" +
                        std::to_string(schema.id) + "\" number=\"";
@@ -115,12 +115,11 @@ void RecordTextPlan::AddStructure(const CStructure& s, int32_t level) {
         step->kind = u.type;
         step->size = TypeSize(u.type);
         step->name = &u.name;
-        bytes_ += static_cast<int64_t>(n) * step->size;
     }
 }
 
 bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length,
-                            std::string& out, const std::string** outside) const {
+                            std::string& out, Outside* outside) const {
     if (maxLevel_ >= CXmlWriter::kMaxDepth) return false;
     Sink sink(out);
     const char* texts = texts_.data();
@@ -146,7 +145,7 @@ bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t lengt
                 int32_t n = s.op == Op::kValue ? 1 : s.count;
                 for (int32_t j = 0; j < n; ++j) {
                     if (offset < 0 || offset + s.size > length) {
-                        if (outside != nullptr) *outside = s.name;
+                        if (outside != nullptr) *outside = {s.name, offset};
                         sink.Drop();
                         return false;
                     }

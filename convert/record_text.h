@@ -25,15 +25,20 @@ class RecordTextPlan {
     // must outlive the plan.
     RecordTextPlan(const Schema& schema, int32_t depth);
 
+    // A value that lies outside the record buffer: its member and offset.
+    struct Outside {
+        const std::string* name = nullptr;
+        int64_t offset = 0;
+    };
+
     // Appends the record element numbered number for the record in buffer
     // (length bytes) to out. False, with out as it was, when the record's
     // structures nest deeper than CXmlWriter allows; also when a value lies
-    // outside the buffer, *outside then naming that value's member.
+    // outside the buffer, described in *outside when that is not null.
     bool Append(int32_t number, const uint8_t* buffer, int32_t length, std::string& out,
-                const std::string** outside = nullptr) const;
+                Outside* outside = nullptr) const;
 
-    // The bytes the values of the record span.
-    int64_t Bytes() const { return bytes_; }
+    int32_t Depth() const { return depth_; }
 
   private:
     enum class Op : uint8_t {
@@ -62,7 +67,7 @@ class RecordTextPlan {
 
     std::vector<Step> steps_;
     std::string texts_;
-    int64_t bytes_ = 0;
+    int32_t depth_;
     int32_t maxLevel_ = 0;  // the deepest element opened, by depth
 };
 

@@ -147,6 +147,46 @@ size_t Fixed(char* out, double value) {
     return static_cast<size_t>(r.ptr - out);
 }
 
+// Whether the "%f" text of value reads back as value. Below 2^30 this is
+// decided without any text: m, value times 10^6 rounded, is the "%f" text's
+// digits (the product is exact for a float, within 1/16 for a double, and
+// a miss of the rounding only happens where no six-decimal text reads back
+// anyway), and that text reads back as m / 10^6 correctly rounded. A float
+// is read back through a double only where that cannot round twice.
+template <class T>
+bool FixedReadsBack(T value) {
+    constexpr double kScale = 1e6;
+    double v = static_cast<double>(value);
+    if (std::fabs(v) < 0x1p30 && (sizeof(T) == sizeof(double) || std::fabs(v) >= 0x1p-126)) {
+        double back = std::nearbyint(v * kScale) / kScale;
+        if constexpr (sizeof(T) == sizeof(double)) {
+            return back == v;
+        } else {
+            uint64_t bits;
+            std::memcpy(&bits, &back, sizeof bits);
+            constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
+            if ((bits & kBelowFloat) != uint64_t{1} << 28) return static_cast<float>(back) == value;
+        }
+    }
+    char text[kValueTextSize];
+    size_t n = Fixed(text, v);
+    T back;
+    auto r = std::from_chars(text, text + n, back);
+    return r.ec == std::errc() && back == value;
+}
+
+// The "%f" text when it reads back as the same value, which keeps the text
+// of every value it renders exactly; otherwise the shortest text that reads
+// back exactly (1e-10, 3.141592653589793), in exponent form where that is
+// shorter. Infinities and NaNs keep "%f"'s text.
+template <class T>
+size_t Floating(char* out, T value) {
+    if (!std::isfinite(value) || FixedReadsBack(value)) return Fixed(out, static_cast<double>(value));
+    auto r = std::to_chars(out, out + kValueTextSize - 1, value);
+    *r.ptr = '\0';
+    return static_cast<size_t>(r.ptr - out);
+}
+
 }  // namespace
 
 int64_t ParseInt64(const char* text) {
@@ -275,9 +315,9 @@ size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {
         case kTypeUnsigned64:
             return Decimal(out, Get<uint64_t>(src));
         case kTypeFloat:
-            return Fixed(out, static_cast<double>(Get<float>(src)));
+            return Floating(out, Get<float>(src));
         case kTypeDouble:
-            return Fixed(out, Get<double>(src));
+            return Floating(out, Get<double>(src));
         case kTypeBool:
             return Decimal(out, static_cast<int>(src[0]));
         default:  // kinds without bytes

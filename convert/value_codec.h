@@ -44,7 +44,9 @@ bool ValueTextFits(UnitType kind, const char* text);
 
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
-// empty text.
+// empty text. A float or double is written as "%f" writes it when that text
+// reads back as the same value, otherwise in the shortest text that does
+// (1e-10, 3.141592653589793); StoreValueText reads both forms.
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out);
 
 // Decimal text the way the C library reads it: leading blanks, an optional

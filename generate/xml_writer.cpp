@@ -247,6 +247,13 @@ bool CXmlWriter::EndRecord() {
     return false;
 }
 
+bool CXmlWriter::WriteRecord(const std::string& lines) {
+    if (!IsOpen() || inRecord_) return false;
+    BeginRecord();
+    pending_.append(lines);
+    return EndRecord();
+}
+
 void CXmlWriter::AbortRecord() {
     if (!inRecord_) return;
     inRecord_ = false;

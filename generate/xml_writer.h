@@ -83,6 +83,12 @@ class CXmlWriter {
     // inside a record does this too: an unfinished record never reaches the
     // disk. BeginRecord() inside a record keeps the earlier mark.
     void AbortRecord();
+    // Writes lines already formatted at the current depth (a whole record
+    // element, say) as one record transaction: BeginRecord(), the lines,
+    // EndRecord(). The lines must close every element they open. False when
+    // no file is open, inside a record, or when the write failed (the file
+    // is then cut back as EndRecord() does).
+    bool WriteRecord(const std::string& lines);
 
     // Writes every pending line to the disk (inside a record, the lines
     // before BeginRecord() only). False on an I/O error; the file then ends

@@ -661,6 +661,7 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc) {
 
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
                 std::vector<SchemaDiagnostic>* diagnostics) {
+    schema.writerCache.reset();  // derived from the tree being replaced
     Parser parser(schema, diagnostics);
     bool ok = parser.Load(doc);
     if (ok) {

@@ -31,6 +31,11 @@ class Schema {
     int32_t id = 0;
     std::unique_ptr<CStructure> root;  // "Root", whose only member is the top structure
     void* printData = nullptr;
+    // What the data writer derives from the loaded tree once and keeps for
+    // the schema's later records (the fixed text of its record element);
+    // made on first use. Records of one schema are written by one thread
+    // at a time.
+    mutable std::shared_ptr<const void> writerCache;
 };
 
 // Limits that keep a hostile schema from exhausting the stack or memory: a

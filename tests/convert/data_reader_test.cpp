@@ -257,13 +257,25 @@ TEST_F(ReadXmlFileTest, StoreFlagOffTracesTheWalkAndStoresNothing) {
 )",
                      false));
     EXPECT_EQ(Record(), Filled(""));
+    // The lines of one read reach the logger in one call.
     EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "offset0 =12\n",
-                               "   name_unit=Item, struct_name=count offset_elem=0 text=5\n",
-                               "   name_unit=Item, struct_name=flags offset_elem=4 text=(null)\n",
-                               "name_unit=Structure, struct_name=pos\n",
-                               "   name_unit=Item, struct_name=x offset_elem=8 text=1\n",
+                               "offset0 =12\n"
+                               "   name_unit=Item, struct_name=count offset_elem=0 text=5\n"
+                               "   name_unit=Item, struct_name=flags offset_elem=4 text=(null)\n"
+                               "name_unit=Structure, struct_name=pos\n"
+                               "   name_unit=Item, struct_name=x offset_elem=8 text=1\n"
                                "   name_unit=Item, struct_name=(null) offset_elem=12 text=(null)\n",
+                           }));
+}
+
+// An error line follows the trace lines of the elements before it.
+TEST_F(ReadXmlFileTest, TraceLinesPrecedeTheErrorLine) {
+    test::LogRecorder log(true);
+    EXPECT_FALSE(Read(DataFile(R"(<Item name="a" type="int">1</Item><Item name="b" type="int" nrepetitions="-1"/>)")));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "offset0 =0\n   name_unit=Item, struct_name=a offset_elem=0 text=1\n"
+                               "   name_unit=Item, struct_name=b offset_elem=4 text=(null)\n",
+                               "Error! " + path_ + ": element Item name=\"b\" has nrepetitions=\"-1\"\n",
                            }));
 }
 

@@ -173,38 +173,90 @@ TEST_P(FormatValueTest, WritesTheTableText) {
 INSTANTIATE_TEST_SUITE_P(Table, FormatValueTest, testing::ValuesIn(kFormatCases),
                          KindAndIndex<FormatCase>);
 
-// Floating-point values are written exactly as printf's "%f" writes them,
-// also where the text is far longer than 51 characters.
-TEST(FormatValue, FloatingPointMatchesPrintfInFull) {
-    const double doubles[] = {0.1,      -0.0,      1e43,    -1e43,  1e300,
-                              DBL_MAX,  -DBL_MAX,  DBL_MIN, 5e-324, 123456.0000005,
-                              HUGE_VAL, -HUGE_VAL, NAN,     -NAN,   0.5e-6};
-    for (double d : doubles) {
-        char expected[400];
-        std::snprintf(expected, sizeof expected, "%f", d);
-        uint8_t bytes[8];
-        std::memcpy(bytes, &d, sizeof d);
-        char text[kValueTextSize];
-        size_t n = FormatValue(kTypeDouble, bytes, text);
-        EXPECT_STREQ(text, expected);
-        EXPECT_EQ(n, std::strlen(expected));
-    }
-    const float floats[] = {FLT_MAX, -FLT_MAX, 1e-45f, 3.14159265f, -2.5e38f};
-    for (float f : floats) {
-        char expected[400];
-        std::snprintf(expected, sizeof expected, "%f", static_cast<double>(f));
-        uint8_t bytes[4];
-        std::memcpy(bytes, &f, sizeof f);
-        char text[kValueTextSize];
-        FormatValue(kTypeFloat, bytes, text);
-        EXPECT_STREQ(text, expected);
-    }
-    // The longest text of all fits the value text.
+// Floating-point values keep printf's "%f" text wherever it reads back as
+// the same value, also where the text is far longer than 51 characters;
+// any other value is written in the shortest text that reads back exactly.
+template <class T>
+std::string Written(T value) {
+    uint8_t bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof value);
     char text[kValueTextSize];
-    uint8_t bytes[8];
-    double lowest = -DBL_MAX;
-    std::memcpy(bytes, &lowest, sizeof lowest);
-    EXPECT_EQ(FormatValue(kTypeDouble, bytes, text), kValueTextSize - 3);
+    size_t n = FormatValue(sizeof(T) == 4 ? kTypeFloat : kTypeDouble, bytes, text);
+    EXPECT_EQ(n, std::strlen(text));
+    return text;
+}
+
+std::string PrintfF(double value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
+TEST(FormatValue, FloatingPointKeepsPrintfWhereItReadsBack) {
+    const double doubles[] = {0.1,     -0.0,      1e43,     -1e43,    1e300,  DBL_MAX,
+                              -DBL_MAX, HUGE_VAL, -HUGE_VAL, NAN,     -NAN,   2.5,
+                              -500.25, 123456.000001, 1073741823.999999, 1e15 + 0.5};
+    for (double d : doubles) EXPECT_EQ(Written(d), PrintfF(d));
+    const float floats[] = {FLT_MAX, -FLT_MAX, -2.5e38f, 0.1f, 1.5f, 1e7f, 0.25f};
+    for (float f : floats) EXPECT_EQ(Written(f), PrintfF(static_cast<double>(f)));
+    // The longest text of all fits the value text.
+    EXPECT_EQ(Written(-DBL_MAX).size(), kValueTextSize - 3);
+}
+
+TEST(FormatValue, FloatingPointOtherwiseShortestExactText) {
+    const std::pair<double, const char*> doubles[] = {
+        {1e-10, "1e-10"},
+        {3.141592653589793, "3.141592653589793"},
+        {123456.0000005, "123456.0000005"},
+        {0.5e-6, "5e-07"},
+        {DBL_MIN, "2.2250738585072014e-308"},
+        {5e-324, "5e-324"},
+        {1073741824.0000002, "1073741824.0000002"},
+    };
+    for (const auto& [d, text] : doubles) {
+        EXPECT_EQ(Written(d), text);
+        uint8_t back[8];
+        StoreValueText(kTypeDouble, text, back);
+        EXPECT_EQ(Hex(back, 8), Hex(reinterpret_cast<const uint8_t*>(&d), 8)) << text;
+    }
+    const std::pair<float, const char*> floats[] = {
+        {3.14159265f, "3.1415927"}, {1e-45f, "1e-45"}, {1.0f / 3, "0.33333334"}, {1e-7f, "1e-07"}};
+    for (const auto& [f, text] : floats) {
+        EXPECT_EQ(Written(f), text);
+        uint8_t back[4];
+        StoreValueText(kTypeFloat, text, back);
+        EXPECT_EQ(Hex(back, 4), Hex(reinterpret_cast<const uint8_t*>(&f), 4)) << text;
+    }
+}
+
+// Every float and double pattern reads back as the bytes it was written
+// from, NaNs aside (their payload is not written).
+TEST(ValueCodec, FloatingValuesRoundTrip) {
+    std::mt19937_64 random(20261209);
+    for (int i = 0; i < 200000; ++i) {
+        uint64_t bits = random();
+        // Mostly values of everyday magnitudes, where "%f" usually reads back.
+        if (i % 2 == 0) bits = (bits & 0x800FFFFFFFFFFFFFull) | (static_cast<uint64_t>(1000 + i % 70) << 52);
+        uint8_t in[8], out[8];
+        std::memcpy(in, &bits, 8);
+        double d;
+        std::memcpy(&d, in, 8);
+        char text[kValueTextSize];
+        if (!std::isnan(d)) {
+            FormatValue(kTypeDouble, in, text);
+            StoreValueText(kTypeDouble, text, out);
+            ASSERT_EQ(Hex(out, 8), Hex(in, 8)) << text;
+        }
+        auto fbits = static_cast<uint32_t>(bits >> 32);
+        if (i % 2 == 0) fbits = (fbits & 0x807FFFFFu) | (static_cast<uint32_t>(100 + i % 55) << 23);
+        std::memcpy(in, &fbits, 4);
+        float f;
+        std::memcpy(&f, in, 4);
+        if (std::isnan(f)) continue;
+        FormatValue(kTypeFloat, in, text);
+        StoreValueText(kTypeFloat, text, out);
+        ASSERT_EQ(Hex(out, 4), Hex(in, 4)) << text;
+    }
 }
 
 // Every integral pattern reads back as the bytes it was written from.
@@ -239,19 +291,21 @@ TEST(ValueCodec, DecimalParsingFollowsTheCLibrary) {
     }
 }
 
-// Floating-point texts read as strtod reads them, bit for bit.
+// Floating-point texts read as strtod (strtof for float) reads them, bit
+// for bit: a float never rounds twice through a double.
 TEST(ValueCodec, FloatingPointParsingFollowsStrtod) {
     const char* texts[] = {"3.141593",  "-0.0",    "1e308",     "1e309",   "-1e-400", "4.9e-324",
                            "  2.5",     "+2.5",    "0x1p4",     "0X10",    ".5",      "-.5e1",
                            "5.",        "1e",      "1.5e+",     "inf",     "-nan",    "Infinity",
                            "0.1f",      "12,5",    "",          "-",       ".",       "0x",
-                           "123456789012345678901234567890", "2.2250738585072011e-308"};
+                           "123456789012345678901234567890", "2.2250738585072011e-308",
+                           "1.000000059604644775390626"};
     for (const char* t : texts) {
         double expected = std::strtod(t, nullptr);
         uint8_t bytes[8];
         StoreValueText(kTypeDouble, t, bytes);
         EXPECT_EQ(Hex(bytes, 8), Hex(reinterpret_cast<const uint8_t*>(&expected), 8)) << t;
-        float expectedFloat = static_cast<float>(expected);
+        float expectedFloat = std::strtof(t, nullptr);
         StoreValueText(kTypeFloat, t, bytes);
         EXPECT_EQ(Hex(bytes, 4), Hex(reinterpret_cast<const uint8_t*>(&expectedFloat), 4)) << t;
     }
