@@ -109,12 +109,14 @@ class InputWindow {
 
   private:
     void CountTo(size_t index) {
-        for (; counted_ < index; ++counted_) {
-            if (bytes_[counted_] == '\n') {
-                ++line_;
-                lineStart_ = base_ + static_cast<int64_t>(counted_) + 1;
-            }
+        const char* p = bytes_.data() + counted_;
+        const char* end = bytes_.data() + std::max(index, counted_);
+        while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p))) {
+            p = static_cast<const char*>(nl) + 1;
+            ++line_;
+            lineStart_ = base_ + (p - bytes_.data());
         }
+        counted_ = std::max(index, counted_);
     }
 
     int fd_ = -1;
@@ -268,8 +270,13 @@ bool ToBinary::Run(StreamOutput& out) {
             diagnostics_.Warning(path_, 0, 0, "too many errors; the rest of the file is not read");
             break;
         }
-        in_.Consume(end);
-        at = 0;
+        // The window drops what is done once it is large, so that the
+        // bytes after a record are not moved for every record.
+        at = end;
+        if (at >= kReadPiece) {
+            in_.Consume(at);
+            at = 0;
+        }
     }
     return diagnostics_.errors() == 0 && writing_;
 }
@@ -322,13 +329,15 @@ int RunToXml(const Invocation& call) {
         ::close(fd);
         return kExitInput;
     }
-    // Records are read and written in batches of about a read piece.
+    // Records are read in batches of about a read piece; each record's text
+    // is put together alone (small, so it stays in the cache) and handed to
+    // the output, which writes in large pieces.
     const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
     std::vector<uint8_t> records(batch * static_cast<size_t>(size));
-    std::string text = std::string(kSessionHeader);
+    std::string text;
     int32_t number = 0;
     int64_t total = 0;
-    bool ok = true;
+    bool ok = out.Write(kSessionHeader);
     size_t filled = 0;
     while (ok && size > 0) {
         ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
@@ -342,21 +351,22 @@ int RunToXml(const Invocation& call) {
         total += n;
         const size_t whole = filled / static_cast<size_t>(size);
         for (size_t r = 0; r < whole && ok; ++r) {
+            text.clear();
             ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
                                  size, text);
-            if (!ok) diagnostics.Error(path, 0, 0, "record " + std::to_string(number) + " cannot be written");
+            if (!ok) {
+                diagnostics.Error(path, 0, 0, "record " + std::to_string(number) + " cannot be written");
+            }
+            ok = ok && out.Write(text);
         }
         const size_t used = whole * static_cast<size_t>(size);
         std::memmove(records.data(), records.data() + used, filled - used);
         filled -= used;
-        ok = ok && out.Write(text);
-        text.clear();
         if (n == 0) break;
     }
     ::close(fd);
     if (ok && filled != 0) return misfit(total);
-    text += kSessionEnd;
-    if (!ok || !out.Write(text) || !out.Commit()) {
+    if (!ok || !out.Write(kSessionEnd) || !out.Commit()) {
         out.Abandon();
         return kExitInput;
     }

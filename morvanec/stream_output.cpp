@@ -121,7 +121,8 @@ bool StreamOutput::Commit() {
         fd_ = -1;
         return true;
     }
-    if (fsync(fd_) != 0) return Fail("cannot write the file", errno);
+    // No fsync: like the generated files, this guards against the process
+    // dying, not against the machine losing power.
     if (SameAsTarget()) {
         Abandon();
         return true;
