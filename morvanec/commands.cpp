@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "logging/log.h"
@@ -113,6 +114,8 @@ int UsageError(const Command* c, const char* format, ...) {
 // the command fails without a diagnostic, to say why. Trace lines (the parser's messages, its
 // errors among them) are dropped: the errors reach the user as diagnostics
 // with their place instead.
+// to-binary reads on several threads, each of which may log.
+std::mutex g_loggedMutex;
 std::string g_logged;
 
 int KeepLogLine(void* /*handle*/, bool enable, const char* format, ...) {
@@ -121,6 +124,7 @@ int KeepLogLine(void* /*handle*/, bool enable, const char* format, ...) {
     va_start(args, format);
     const char* line = va_arg(args, const char*);  // the log binding passes "%s", line
     va_end(args);
+    std::lock_guard<std::mutex> lock(g_loggedMutex);
     if (std::strcmp(format, "%s") == 0 && line != nullptr) g_logged += line;
     return 0;
 }

@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/data_reader.h"
@@ -93,18 +97,12 @@ class InputWindow {
         base_ += static_cast<int64_t>(index);
     }
 
-    // The 1-based line and column of the byte at index; index must not lie
-    // before the bytes already consumed or placed by Consume().
-    void Place(size_t index, int& line, int& column) const {
+    // The 1-based line and column of the byte at index. Places are asked
+    // for in file order: an index before an earlier one gets that one's.
+    void Place(size_t index, int& line, int& column) {
+        CountTo(index);
         line = line_;
-        int64_t lineStart = lineStart_;
-        for (size_t i = counted_; i < index && i < bytes_.size(); ++i) {
-            if (bytes_[i] == '\n') {
-                ++line;
-                lineStart = base_ + static_cast<int64_t>(i) + 1;
-            }
-        }
-        column = static_cast<int>(base_ + static_cast<int64_t>(std::max(index, counted_)) - lineStart) + 1;
+        column = static_cast<int>(base_ + static_cast<int64_t>(counted_) - lineStart_) + 1;
     }
 
   private:
@@ -158,21 +156,55 @@ std::string TagName(InputWindow& in, size_t index) {
     }
 }
 
+// Record elements cut from the file, converted together on one thread.
+// Errors are placed by the cut's line and column, so that a batch needs
+// nothing of the file once it is made.
+struct Batch {
+    struct Cut {
+        size_t begin = 0;  // in text
+        size_t end = 0;
+        int line = 0;  // of text[begin]
+        int column = 0;
+    };
+    struct Placed {
+        int line = 0;
+        int column = 0;
+        std::string text;
+    };
+    std::string text;
+    std::vector<Cut> cuts;
+    std::string output;  // the packed records, while no record failed
+    std::vector<Placed> errors;
+};
+
+// Batches of about this many bytes of XML are converted on several threads
+// at once; the output keeps the records' order.
+constexpr size_t kBatchBytes = size_t{1} << 20;
+
 class ToBinary {
   public:
     ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
-        : schema_(schema),
-          path_(call.args[1]),
-          diagnostics_(diagnostics),
-          record_(static_cast<size_t>(schema.Size())) {
+        : schema_(schema), path_(call.args[1]), diagnostics_(diagnostics) {
         options_.strict = !call.lenient;
+        unsigned cores = std::thread::hardware_concurrency();
+        inFlight_ = cores == 0 ? 1 : cores;
     }
 
     // Converts the whole file into out; false after diagnostics.
     bool Run(StreamOutput& out);
 
   private:
-    bool Record(size_t start, size_t end, StreamOutput& out);
+    void Convert(Batch& batch) const;
+    // Adds the record element at [start, end) of the window to the batch
+    // being filled, and starts the batch when it is full.
+    void Cut(size_t start, size_t end, StreamOutput& out);
+    void Start(StreamOutput& out);
+    // Waits for the oldest batch and hands on its records and errors.
+    void Finish(StreamOutput& out);
+    void Drain(StreamOutput& out) {
+        Start(out);
+        while (!running_.empty()) Finish(out);
+    }
     void Error(size_t index, const std::string& text);
     bool TooMany() const { return diagnostics_.errors() >= kMaxReportedErrors; }
 
@@ -181,8 +213,9 @@ class ToBinary {
     Diagnostics& diagnostics_;
     ReadOptions options_;
     InputWindow in_;
-    std::vector<uint8_t> record_;
-    std::vector<ReadError> errors_;
+    size_t inFlight_ = 1;
+    Batch filling_;
+    std::deque<std::future<std::unique_ptr<Batch>>> running_;
     bool writing_ = true;  // until the first error: the output is of no use after it
 };
 
@@ -193,28 +226,67 @@ void ToBinary::Error(size_t index, const std::string& text) {
     diagnostics_.Error(path_, line, column, text);
 }
 
-bool ToBinary::Record(size_t start, size_t end, StreamOutput& out) {
-    std::fill(record_.begin(), record_.end(), 0);
-    errors_.clear();
-    std::string_view text(in_.bytes().data() + start, end - start);
-    if (!ReadXmlText(schema_, true, text, path_.c_str(), record_.data(),
-                     static_cast<int32_t>(record_.size()), options_, &errors_)) {
-        if (errors_.empty()) errors_.push_back({-1, "the record cannot be read"});
-        for (const ReadError& e : errors_) {
-            if (TooMany()) break;
-            size_t at = e.offset >= 0 && static_cast<size_t>(e.offset) < text.size()
-                            ? start + static_cast<size_t>(e.offset)
-                            : start;
-            Error(at, e.text);
+void ToBinary::Convert(Batch& batch) const {
+    std::vector<uint8_t> record(static_cast<size_t>(schema_.Size()));
+    std::vector<ReadError> errors;
+    for (const Batch::Cut& cut : batch.cuts) {
+        std::fill(record.begin(), record.end(), 0);
+        errors.clear();
+        std::string_view text(batch.text.data() + cut.begin, cut.end - cut.begin);
+        if (ReadXmlText(schema_, true, text, path_.c_str(), record.data(),
+                        static_cast<int32_t>(record.size()), options_, &errors)) {
+            if (batch.errors.empty())
+                batch.output.append(reinterpret_cast<const char*>(record.data()), record.size());
+            continue;
         }
-        writing_ = false;
-        return false;
+        if (errors.empty()) errors.push_back({-1, "the record cannot be read"});
+        for (const ReadError& e : errors) {
+            size_t at = e.offset >= 0 && static_cast<size_t>(e.offset) < text.size()
+                            ? static_cast<size_t>(e.offset)
+                            : 0;
+            Batch::Placed placed{cut.line, cut.column, e.text};
+            size_t lastLine = text.rfind('\n', at == 0 ? 0 : at - 1);
+            if (at > 0 && lastLine != std::string::npos) {
+                placed.line += static_cast<int>(std::count(text.begin(), text.begin() + at, '\n'));
+                placed.column = static_cast<int>(at - lastLine);
+            } else {
+                placed.column += static_cast<int>(at);
+            }
+            batch.errors.push_back(std::move(placed));
+        }
     }
-    if (writing_) {
-        writing_ = out.Write(std::string_view(reinterpret_cast<const char*>(record_.data()),
-                                              record_.size()));
+}
+
+void ToBinary::Cut(size_t start, size_t end, StreamOutput& out) {
+    Batch::Cut cut;
+    in_.Place(start, cut.line, cut.column);
+    cut.begin = filling_.text.size();
+    filling_.text.append(in_.bytes(), start, end - start);
+    cut.end = filling_.text.size();
+    filling_.cuts.push_back(cut);
+    if (filling_.text.size() >= kBatchBytes) Start(out);
+}
+
+void ToBinary::Start(StreamOutput& out) {
+    if (filling_.cuts.empty()) return;
+    auto batch = std::make_unique<Batch>(std::move(filling_));
+    filling_ = Batch();
+    if (running_.size() >= inFlight_) Finish(out);
+    running_.push_back(std::async(std::launch::async, [this, b = std::move(batch)]() mutable {
+        Convert(*b);
+        return std::move(b);
+    }));
+}
+
+void ToBinary::Finish(StreamOutput& out) {
+    std::unique_ptr<Batch> batch = running_.front().get();
+    running_.pop_front();
+    for (const Batch::Placed& e : batch->errors) {
+        if (TooMany()) break;
+        diagnostics_.Error(path_, e.line, e.column, e.text);
     }
-    return writing_;
+    if (!batch->errors.empty()) writing_ = false;
+    if (writing_) writing_ = out.Write(batch->output);
 }
 
 bool ToBinary::Run(StreamOutput& out) {
@@ -232,7 +304,8 @@ bool ToBinary::Run(StreamOutput& out) {
         // reads one.
         while (in_.More()) {
         }
-        Record(0, in_.bytes().size(), out);
+        Cut(0, in_.bytes().size(), out);
+        Drain(out);
         return diagnostics_.errors() == 0 && writing_;
     }
     size_t at = in_.Find(">", root);
@@ -245,6 +318,7 @@ bool ToBinary::Run(StreamOutput& out) {
     for (;;) {
         size_t start = SkipToTag(in_, at);
         if (in_.At(start) != '<') {
+            Drain(out);
             if (in_.At(start) >= 0 || in_.failed()) {
                 Error(start, in_.failed() ? std::strerror(errno) : "text between record elements");
             } else if (options_.strict) {
@@ -259,13 +333,14 @@ bool ToBinary::Run(StreamOutput& out) {
         const std::string endTag = "</" + name + ">";
         size_t end = in_.Find(endTag, start);
         if (end == std::string::npos) {
+            Drain(out);
             Error(start, "the record element " + name +
                              " is not complete (the file ends inside it); morvanec recover "
                              "closes the file after its last whole record");
             break;
         }
         end += endTag.size();
-        Record(start, end, out);
+        Cut(start, end, out);
         if (TooMany()) {
             diagnostics_.Warning(path_, 0, 0, "too many errors; the rest of the file is not read");
             break;
@@ -278,6 +353,7 @@ bool ToBinary::Run(StreamOutput& out) {
             at = 0;
         }
     }
+    Drain(out);
     return diagnostics_.errors() == 0 && writing_;
 }
 
