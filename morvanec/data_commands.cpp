@@ -34,6 +34,9 @@ namespace {
 constexpr size_t kReadPiece = size_t{1} << 20;
 // A file with this many errors is not worth reading on.
 constexpr int kMaxReportedErrors = 100;
+// The longest record element read: the largest record of 100,000 bytes
+// takes a few megabytes of XML; anything far beyond is not a record.
+constexpr size_t kMaxRecordText = size_t{64} << 20;
 
 // An input file read in pieces: a window of its bytes that grows at the end
 // as more is needed and drops what is consumed at the front. Tracks the
@@ -71,15 +74,18 @@ class InputWindow {
     bool failed() const { return failed_; }
 
     // Finds text from index from on, reading on as needed; npos when the
-    // file ends first.
-    size_t Find(std::string_view text, size_t from) {
+    // file ends first, or when more than limit bytes after from hold no
+    // text (then the window holds about limit bytes more, no further).
+    size_t Find(std::string_view text, size_t from, size_t limit = std::string::npos) {
+        const size_t first = from;
         for (;;) {
             size_t at = bytes_.find(text, from);
             if (at != std::string::npos) return at;
             from = bytes_.size() >= text.size() ? bytes_.size() - text.size() + 1 : 0;
-            if (!More()) return std::string::npos;
+            if (bytes_.size() - first > limit || !More()) return std::string::npos;
         }
     }
+    bool AtEnd() const { return eof_; }
     // The byte at index, reading on as needed; -1 at the end of the file.
     int At(size_t index) {
         while (index >= bytes_.size()) {
@@ -302,7 +308,13 @@ bool ToBinary::Run(StreamOutput& out) {
     if (TagName(in_, root) != "Root") {
         // A data file of one record element: read whole, like the server
         // reads one.
-        while (in_.More()) {
+        while (in_.bytes().size() <= kMaxRecordText && in_.More()) {
+        }
+        if (!in_.AtEnd()) {
+            diagnostics_.Error(path_, 0, 0, "a data file larger than " +
+                                                std::to_string(kMaxRecordText >> 20) +
+                                                " MB is not one record");
+            return false;
         }
         Cut(0, in_.bytes().size(), out);
         Drain(out);
@@ -331,7 +343,13 @@ bool ToBinary::Run(StreamOutput& out) {
         if (in_.At(start + 1) == '/') break;  // </Root>
         const std::string name = TagName(in_, start);
         const std::string endTag = "</" + name + ">";
-        size_t end = in_.Find(endTag, start);
+        size_t end = in_.Find(endTag, start, kMaxRecordText);
+        if (end == std::string::npos && !in_.AtEnd()) {
+            Drain(out);
+            Error(start, "the record element " + name + " is longer than " +
+                             std::to_string(kMaxRecordText >> 20) + " MB");
+            break;
+        }
         if (end == std::string::npos) {
             Drain(out);
             Error(start, "the record element " + name +
