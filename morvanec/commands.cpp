@@ -129,6 +129,26 @@ int KeepLogLine(void* /*handle*/, bool enable, const char* format, ...) {
     return 0;
 }
 
+}  // namespace
+
+std::string TakeLogged() {
+    std::lock_guard<std::mutex> lock(g_loggedMutex);
+    std::string text;
+    size_t at = 0;
+    while (at < g_logged.size()) {
+        size_t end = g_logged.find('\n', at);
+        if (end == std::string::npos) end = g_logged.size();
+        std::string line = g_logged.substr(at, end - at);
+        if (line.rfind("Error! ", 0) == 0) line.erase(0, 7);
+        if (!line.empty()) text += (text.empty() ? "" : "; ") + line;
+        at = end + 1;
+    }
+    g_logged.clear();
+    return text;
+}
+
+namespace {
+
 void ShowLogged() {
     size_t at = 0;
     while (at < g_logged.size()) {

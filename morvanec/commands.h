@@ -36,6 +36,11 @@ int RunToBinary(const Invocation& call);
 int RunToXml(const Invocation& call);
 int RunRecover(const Invocation& call);
 
+// The error lines the modules below have logged since the last call, one
+// per line without the "Error!" decoration, and forgets them; for a
+// command that adds them to its own diagnostic.
+std::string TakeLogged();
+
 // The whole program: parses argv, binds the log to standard error (errors
 // only; the parser's trace lines are dropped) and runs the command.
 int MorvanecMain(int argc, char** argv);

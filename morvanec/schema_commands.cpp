@@ -177,13 +177,17 @@ int RunGenerate(const Invocation& call) {
     std::vector<Schema*> schemas;
     for (size_t i = 0; i < set.schemas.size(); ++i) {
         if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str())) {
-            diagnostics.Error(set.paths[i], 0, 0, "cannot generate the files of " + set.schemas[i]->name);
+            std::string why = TakeLogged();
+            diagnostics.Error(set.paths[i], 0, 0,
+                              "cannot generate the files of " + set.schemas[i]->name +
+                                  (why.empty() ? "" : ": " + why));
             return kExitInput;
         }
         schemas.push_back(set.schemas[i].get());
     }
     if (!CreateSchemaEnumIncludeFile(schemas, stage.path().c_str())) {
-        diagnostics.Error(dir, 0, 0, "cannot generate Schema_Enum.h");
+        std::string why = TakeLogged();
+        diagnostics.Error(dir, 0, 0, "cannot generate Schema_Enum.h" + (why.empty() ? "" : ": " + why));
         return kExitInput;
     }
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {

@@ -134,11 +134,13 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         {"into -o DIR", {"generate", "-o", "out", posRec, alarm}, 0, 5},
         {"current directory", {"generate", posRec, alarm}, 0, 5},
         {"a set with an error", {"generate", "-o", "out", posRec, alarm, "bad.xsd"}, 1, 0},
+        {"a name that cannot be a file name", {"generate", "-o", "out", posRec, "slash.xsd"}, 1, 0},
     };
     for (const GenerateCase& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         WriteFile(dir / "bad.xsd", PosRecWith("type=\"Point\"", "type=\"Pt\""));
+        WriteFile(dir / "slash.xsd", PosRecWith("\"PosRec\"", "\"a/b\""));
         MakeDirs(dir / "out");
         ProgramResult r = Morvanec(c.args, c.args[1] == "-o" ? dir.path() : dir / "out");
         EXPECT_EQ(r.exitCode, c.exit) << r.err;
