@@ -50,9 +50,7 @@ class InputWindow {
     ~InputWindow() {
         if (fd_ >= 0) ::close(fd_);
     }
-    int fd() const { return fd_; }
     const std::string& bytes() const { return bytes_; }
-    int64_t base() const { return base_; }  // file offset of bytes()[0]
 
     // Reads the next piece; false at the end of the file or on an error
     // (then failed() is true).
@@ -125,7 +123,7 @@ class InputWindow {
 
     int fd_ = -1;
     std::string bytes_;
-    int64_t base_ = 0;
+    int64_t base_ = 0;  // file offset of bytes_[0]
     size_t counted_ = 0;     // bytes_ before this index are counted in line_
     int line_ = 1;           // the line of bytes_[counted_]
     int64_t lineStart_ = 0;  // file offset of that line's first byte

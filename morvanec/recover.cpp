@@ -24,9 +24,8 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view kHeader = kSessionHeader;
-constexpr std::string_view kRecordEnd = kRecordEndTag;
-constexpr std::string_view kRootEnd = kSessionEnd.substr(0, kSessionEnd.size() - 1);  // no line end
+// The end tag of the Root element, without its line end.
+constexpr std::string_view kRootEnd = kSessionEnd.substr(0, kSessionEnd.size() - 1);
 constexpr size_t kChunk = size_t{1} << 20;
 
 // What a scan of the file found.
@@ -56,25 +55,29 @@ bool Scan(int fd, int64_t size, SessionScan& scan) {
     for (;;) {
         size_t old = text.size();
         text.resize(old + kChunk);
-        ssize_t n = ::read(fd, text.data() + old, kChunk);
-        if (n < 0 && errno == EINTR) n = 0;
+        ssize_t n;
+        do {
+            n = ::read(fd, text.data() + old, kChunk);
+        } while (n < 0 && errno == EINTR);
         if (n < 0) return false;
         text.resize(old + static_cast<size_t>(n));
         if (n == 0) break;
-        for (size_t at = 0, found; (found = text.find(kRecordEnd, at)) != std::string::npos;) {
+        for (size_t at = 0, found; (found = text.find(kRecordEndTag, at)) != std::string::npos;) {
             ++scan.records;
-            at = found + kRecordEnd.size();
+            at = found + kRecordEndTag.size();
             lastEnd = base + static_cast<int64_t>(at);
         }
         // A tag split between two pieces is found with the next one.
-        size_t carry = std::min(text.size(), kRecordEnd.size() - 1);
+        size_t carry = std::min(text.size(), kRecordEndTag.size() - 1);
         base += static_cast<int64_t>(text.size() - carry);
         text.erase(0, text.size() - carry);
     }
     if (base + static_cast<int64_t>(text.size()) != size) return false;
 
-    std::string head = ReadAt(fd, 0, kHeader.size());
-    scan.header = head.size() == kHeader.size() ? head == kHeader : kHeader.substr(0, head.size()) == head;
+    std::string head = ReadAt(fd, 0, kSessionHeader.size());
+    // A file shorter than the header may be one cut while the header was
+    // being written.
+    scan.header = kSessionHeader.substr(0, head.size()) == head;
     int64_t tailStart = std::max<int64_t>(0, size - 64);
     std::string tail = ReadAt(fd, tailStart, static_cast<size_t>(size - tailStart));
     size_t end = tail.size();
@@ -110,8 +113,7 @@ int RunRecover(const Invocation& call) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        diagnostics.Error(path, 0, 0,
-                          fd < 0 ? std::strerror(errno) : "not a regular file");
+        diagnostics.Error(path, 0, 0, fd < 0 ? std::strerror(errno) : "not a regular file");
         if (fd >= 0) ::close(fd);
         return kExitInput;
     }
@@ -133,10 +135,10 @@ int RunRecover(const Invocation& call) {
     // No whole record: the header alone is kept (written whole when the
     // kill came while it was being written).
     const bool noRecord = scan.records == 0;
-    const int64_t keep = noRecord ? std::min<int64_t>(st.st_size, kHeader.size()) : scan.keep;
+    const int64_t keep = noRecord ? std::min<int64_t>(st.st_size, kSessionHeader.size()) : scan.keep;
     StreamOutput out;
     bool ok = out.Open(path, diagnostics, st.st_mode & 07777) && CopyPrefix(fd, keep, out) &&
-              out.Write(noRecord ? kHeader.substr(static_cast<size_t>(keep))
+              out.Write(noRecord ? kSessionHeader.substr(static_cast<size_t>(keep))
                                  : (scan.lineEnd ? "" : "\n")) &&
               out.Write(kSessionEnd) && out.Commit();
     ::close(fd);
