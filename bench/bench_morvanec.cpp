@@ -26,10 +26,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
@@ -42,12 +41,12 @@ namespace {
 
 constexpr int kFields = 200;
 constexpr int kKinds = 10;
-const char* const kSchemaKinds[kKinds] = {"char",       "int",   "int16",  "int64", "unsigned",
+const char* const kSchemaKinds[kKinds] = {"char",       "int",        "int16", "int64",  "unsigned",
                                           "unsigned16", "unsigned64", "float", "double", "bool"};
 const int kSizes[kKinds] = {1, 4, 2, 8, 4, 2, 8, 4, 8, 4};
-const char* const kFlatKinds[kKinds] = {"ubyte",  "int",   "short",  "long", "uint",
+const char* const kFlatKinds[kKinds] = {"ubyte",  "int",   "short", "long",   "uint",
                                         "ushort", "ulong", "float", "double", "bool"};
-const char* const kProtoKinds[kKinds] = {"uint32", "int32", "int32", "int64",  "uint32",
+const char* const kProtoKinds[kKinds] = {"uint32", "int32",  "int32", "int64",  "uint32",
                                          "uint32", "uint64", "float", "double", "bool"};
 
 // The value of field f of record r as text (the same text for every format).
@@ -55,16 +54,36 @@ std::string Value(int r, int f) {
     const int i = r * 7 + f;
     char text[64];
     switch (f % kKinds) {
-        case 0: std::snprintf(text, sizeof text, "%d", (i * 7) & 0xFF); break;
-        case 1: std::snprintf(text, sizeof text, "%d", -12345 * (i % 100000)); break;
-        case 2: std::snprintf(text, sizeof text, "%d", (i * 37) % 30000 - 15000); break;
-        case 3: std::snprintf(text, sizeof text, "%lld", 1234567890123LL + i * 1000003LL); break;
-        case 4: std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(i) * 100003u); break;
-        case 5: std::snprintf(text, sizeof text, "%d", (i * 13) % 65536); break;
-        case 6: std::snprintf(text, sizeof text, "%llu", 9000000000000000000ULL + i); break;
-        case 7: std::snprintf(text, sizeof text, "%g", (i % 4096) * 0.25 + 0.5); break;
-        case 8: std::snprintf(text, sizeof text, "%.17g", (i % 100000) * 1.0001 - 500); break;
-        default: std::snprintf(text, sizeof text, "%s", i % 2 != 0 ? "true" : "false"); break;
+        case 0:
+            std::snprintf(text, sizeof text, "%d", (i * 7) & 0xFF);
+            break;
+        case 1:
+            std::snprintf(text, sizeof text, "%d", -12345 * (i % 100000));
+            break;
+        case 2:
+            std::snprintf(text, sizeof text, "%d", (i * 37) % 30000 - 15000);
+            break;
+        case 3:
+            std::snprintf(text, sizeof text, "%lld", 1234567890123LL + i * 1000003LL);
+            break;
+        case 4:
+            std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(i) * 100003u);
+            break;
+        case 5:
+            std::snprintf(text, sizeof text, "%d", (i * 13) % 65536);
+            break;
+        case 6:
+            std::snprintf(text, sizeof text, "%llu", 9000000000000000000ULL + i);
+            break;
+        case 7:
+            std::snprintf(text, sizeof text, "%g", (i % 4096) * 0.25 + 0.5);
+            break;
+        case 8:
+            std::snprintf(text, sizeof text, "%.17g", (i % 100000) * 1.0001 - 500);
+            break;
+        default:
+            std::snprintf(text, sizeof text, "%s", i % 2 != 0 ? "true" : "false");
+            break;
     }
     return text;
 }
@@ -74,16 +93,36 @@ void PackValue(int r, int f, std::string& out) {
     const int kind = f % kKinds;
     auto put = [&](auto v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
     switch (kind) {
-        case 0: put(static_cast<uint8_t>(std::atoi(text.c_str()))); break;
-        case 1: put(static_cast<int32_t>(std::atoi(text.c_str()))); break;
-        case 2: put(static_cast<int16_t>(std::atoi(text.c_str()))); break;
-        case 3: put(static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10))); break;
-        case 4: put(static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10))); break;
-        case 5: put(static_cast<uint16_t>(std::atoi(text.c_str()))); break;
-        case 6: put(static_cast<uint64_t>(std::strtoull(text.c_str(), nullptr, 10))); break;
-        case 7: put(std::strtof(text.c_str(), nullptr)); break;
-        case 8: put(std::strtod(text.c_str(), nullptr)); break;
-        default: put(static_cast<int32_t>(text == "true")); break;
+        case 0:
+            put(static_cast<uint8_t>(std::atoi(text.c_str())));
+            break;
+        case 1:
+            put(static_cast<int32_t>(std::atoi(text.c_str())));
+            break;
+        case 2:
+            put(static_cast<int16_t>(std::atoi(text.c_str())));
+            break;
+        case 3:
+            put(static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10)));
+            break;
+        case 4:
+            put(static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)));
+            break;
+        case 5:
+            put(static_cast<uint16_t>(std::atoi(text.c_str())));
+            break;
+        case 6:
+            put(static_cast<uint64_t>(std::strtoull(text.c_str(), nullptr, 10)));
+            break;
+        case 7:
+            put(std::strtof(text.c_str(), nullptr));
+            break;
+        case 8:
+            put(std::strtod(text.c_str(), nullptr));
+            break;
+        default:
+            put(static_cast<int32_t>(text == "true"));
+            break;
     }
 }
 
@@ -170,7 +209,8 @@ int main(int argc, char** argv) {
     std::string proto = "syntax = \"proto3\";\nmessage Record {\n";
     for (int f = 0; f < kFields; ++f) {
         const int kind = f % kKinds;
-        xsd += "   <Item name=\"f" + std::to_string(f) + "\" type=\"" + kSchemaKinds[kind] + "\"/>\n";
+        xsd +=
+            "   <Item name=\"f" + std::to_string(f) + "\" type=\"" + kSchemaKinds[kind] + "\"/>\n";
         fbs += "  f" + std::to_string(f) + ":" + kFlatKinds[kind] + ";\n";
         proto += "  " + std::string(kProtoKinds[kind]) + " f" + std::to_string(f) + " = " +
                  std::to_string(f + 1) + ";\n";
@@ -194,12 +234,13 @@ int main(int argc, char** argv) {
     for (int f = 0; f < kFields; ++f) recordSize += kSizes[f % kKinds];
 
     std::printf("%d records of %d fields, %d bytes packed\n\n", g_records, kFields, recordSize);
-    Run toXml = Measure({morvanec, "to-xml", dir + "/bench.xsd", dir + "/in.bin", "-o", dir + "/s.xml"},
-                        "", "");
+    Run toXml = Measure(
+        {morvanec, "to-xml", dir + "/bench.xsd", dir + "/in.bin", "-o", dir + "/s.xml"}, "", "");
     Row("morvanec to-xml", toXml);
     const double xmlBytes = static_cast<double>(fs::file_size(dir + "/s.xml"));
-    Run toBinary = Measure(
-        {morvanec, "to-binary", dir + "/bench.xsd", dir + "/s.xml", "-o", dir + "/out.bin"}, "", "");
+    Run toBinary =
+        Measure({morvanec, "to-binary", dir + "/bench.xsd", dir + "/s.xml", "-o", dir + "/out.bin"},
+                "", "");
     Row("morvanec to-binary", toBinary);
     const bool same = ReadAll(dir + "/in.bin") == ReadAll(dir + "/out.bin");
 
@@ -215,9 +256,10 @@ int main(int argc, char** argv) {
     double c0 = ProcessCpu();
     for (int r = 0; r < g_records; ++r) {
         text.clear();
-        AppendRecordXml(schema, r + 1, reinterpret_cast<const uint8_t*>(packed.data()) +
-                                           static_cast<size_t>(r) * recordSize,
-                        recordSize, text);
+        AppendRecordXml(
+            schema, r + 1,
+            reinterpret_cast<const uint8_t*>(packed.data()) + static_cast<size_t>(r) * recordSize,
+            recordSize, text);
     }
     Run writer;
     writer.status = 0;
@@ -225,8 +267,9 @@ int main(int argc, char** argv) {
     writer.cpu = ProcessCpu() - c0;
     std::vector<std::string> texts(1000);
     for (int r = 0; r < 1000; ++r) {
-        AppendRecordXml(schema, r + 1, reinterpret_cast<const uint8_t*>(packed.data()) +
-                                           static_cast<size_t>(r % g_records) * recordSize,
+        AppendRecordXml(schema, r + 1,
+                        reinterpret_cast<const uint8_t*>(packed.data()) +
+                            static_cast<size_t>(r % g_records) * recordSize,
                         recordSize, texts[r]);
     }
     std::vector<uint8_t> buffer(recordSize);
@@ -235,7 +278,8 @@ int main(int argc, char** argv) {
     t0 = std::chrono::steady_clock::now();
     c0 = ProcessCpu();
     for (int r = 0; r < g_records; ++r) {
-        ReadXmlText(schema, true, texts[r % 1000], "bench", buffer.data(), recordSize, strict, nullptr);
+        ReadXmlText(schema, true, texts[r % 1000], "bench", buffer.data(), recordSize, strict,
+                    nullptr);
     }
     Run reader;
     reader.status = 0;
@@ -266,21 +310,25 @@ int main(int argc, char** argv) {
         json << "\n]}\n";
     }
     if (flatc) {
-        flatBinary = Measure({"flatc", "--binary", "-o", dir + "/fb", dir + "/records.fbs",
-                              dir + "/records.json"}, "", "");
+        flatBinary = Measure(
+            {"flatc", "--binary", "-o", dir + "/fb", dir + "/records.fbs", dir + "/records.json"},
+            "", "");
         Row("flatc --binary (JSON to binary)", flatBinary);
         flatJson = Measure({"flatc", "--json", "--strict-json", "--raw-binary", "-o", dir + "/fj",
-                            dir + "/records.fbs", "--", dir + "/fb/records.bin"}, "", "");
+                            dir + "/records.fbs", "--", dir + "/fb/records.bin"},
+                           "", "");
         Row("flatc --json (binary to JSON)", flatJson);
     } else {
         std::printf("%-36s not installed (scripts/setup-bench.sh)\n", "flatc");
     }
     if (protoc) {
-        protoEncode = Measure({"protoc", "--encode=Records", "--proto_path=" + dir, "records.proto"},
-                              dir + "/records.txt", dir + "/records.pb");
+        protoEncode =
+            Measure({"protoc", "--encode=Records", "--proto_path=" + dir, "records.proto"},
+                    dir + "/records.txt", dir + "/records.pb");
         Row("protoc --encode (text to binary)", protoEncode);
-        protoDecode = Measure({"protoc", "--decode=Records", "--proto_path=" + dir, "records.proto"},
-                              dir + "/records.pb", dir + "/records.out");
+        protoDecode =
+            Measure({"protoc", "--decode=Records", "--proto_path=" + dir, "records.proto"},
+                    dir + "/records.pb", dir + "/records.out");
         Row("protoc --decode (binary to text)", protoDecode);
     } else {
         std::printf("%-36s not installed (scripts/setup-bench.sh)\n", "protoc");
@@ -289,11 +337,15 @@ int main(int argc, char** argv) {
     std::printf("\nround trip to-xml then to-binary: %s; %.1f KB of XML per record\n",
                 same ? "the same bytes" : "BYTES DIFFER", xmlBytes / g_records / 1024);
     std::printf("CPU time, to-xml: %.2fx the in-process writer", toXml.cpu / writer.cpu);
-    if (flatc && flatJson.status == 0) std::printf(", %.2fx less than flatc --json", flatJson.cpu / toXml.cpu);
-    if (protoc && protoDecode.status == 0) std::printf(", %.2fx less than protoc --decode", protoDecode.cpu / toXml.cpu);
+    if (flatc && flatJson.status == 0)
+        std::printf(", %.2fx less than flatc --json", flatJson.cpu / toXml.cpu);
+    if (protoc && protoDecode.status == 0)
+        std::printf(", %.2fx less than protoc --decode", protoDecode.cpu / toXml.cpu);
     std::printf("\nCPU time, to-binary: %.2fx the in-process reader", toBinary.cpu / reader.cpu);
-    if (flatc && flatBinary.status == 0) std::printf(", %.2fx less than flatc --binary", flatBinary.cpu / toBinary.cpu);
-    if (protoc && protoEncode.status == 0) std::printf(", %.2fx less than protoc --encode", protoEncode.cpu / toBinary.cpu);
+    if (flatc && flatBinary.status == 0)
+        std::printf(", %.2fx less than flatc --binary", flatBinary.cpu / toBinary.cpu);
+    if (protoc && protoEncode.status == 0)
+        std::printf(", %.2fx less than protoc --encode", protoEncode.cpu / toBinary.cpu);
     std::printf("\ntarget: >= 25,000 records/s each way, ahead of both peers\n");
     fs::remove_all(dir);
     return 0;

@@ -154,7 +154,9 @@ void ShowLogged() {
     while (at < g_logged.size()) {
         size_t end = g_logged.find('\n', at);
         if (end == std::string::npos) end = g_logged.size();
-        if (end > at) std::fprintf(stderr, "%s: %.*s\n", kProgram, static_cast<int>(end - at), g_logged.data() + at);
+        if (end > at)
+            std::fprintf(stderr, "%s: %.*s\n", kProgram, static_cast<int>(end - at),
+                         g_logged.data() + at);
         at = end + 1;
     }
 }

@@ -123,7 +123,7 @@ class InputWindow {
 
     int fd_ = -1;
     std::string bytes_;
-    int64_t base_ = 0;  // file offset of bytes_[0]
+    int64_t base_ = 0;       // file offset of bytes_[0]
     size_t counted_ = 0;     // bytes_ before this index are counted in line_
     int line_ = 1;           // the line of bytes_[counted_]
     int64_t lineStart_ = 0;  // file offset of that line's first byte
@@ -309,9 +309,9 @@ bool ToBinary::Run(StreamOutput& out) {
         while (in_.bytes().size() <= kMaxRecordText && in_.More()) {
         }
         if (!in_.AtEnd()) {
-            diagnostics_.Error(path_, 0, 0, "a data file larger than " +
-                                                std::to_string(kMaxRecordText >> 20) +
-                                                " MB is not one record");
+            diagnostics_.Error(path_, 0, 0,
+                               "a data file larger than " + std::to_string(kMaxRecordText >> 20) +
+                                   " MB is not one record");
             return false;
         }
         Cut(0, in_.bytes().size(), out);
@@ -332,7 +332,8 @@ bool ToBinary::Run(StreamOutput& out) {
             if (in_.At(start) >= 0 || in_.failed()) {
                 Error(start, in_.failed() ? std::strerror(errno) : "text between record elements");
             } else if (options_.strict) {
-                Error(start, "the session file is not closed (no </Root>); morvanec recover closes it");
+                Error(start,
+                      "the session file is not closed (no </Root>); morvanec recover closes it");
             } else {
                 diagnostics_.Warning(path_, 0, 0, "the session file is not closed (no </Root>)");
             }
@@ -447,7 +448,8 @@ int RunToXml(const Invocation& call) {
             ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
                                  size, text);
             if (!ok) {
-                diagnostics.Error(path, 0, 0, "record " + std::to_string(number) + " cannot be written");
+                diagnostics.Error(path, 0, 0,
+                                  "record " + std::to_string(number) + " cannot be written");
             }
             ok = ok && out.Write(text);
         }

@@ -28,7 +28,7 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
         f.offset = base + unit.offset;
         f.size = static_cast<int64_t>(unit.size) * unit.nrepetitions;
         f.type = unit.type == kTypeItemEnum && unit.ref != nullptr ? unit.ref->name
-                                                                    : SchemaTypeName(unit.type);
+                                                                   : SchemaTypeName(unit.type);
         if (unit.nrepetitions != 1) f.type += "[" + std::to_string(unit.nrepetitions) + "]";
         fields.push_back(std::move(f));
     }

@@ -21,9 +21,9 @@ std::unique_ptr<Schema> LoadFields(const std::string& path, Diagnostics& diagnos
     std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics);
     if (schema == nullptr) return nullptr;
     if (!RecordFields(*schema, fields)) {
-        diagnostics.Error(path, 0, 0,
-                          "the record has more than " + std::to_string(kMaxListedFields) +
-                              " fields to list");
+        diagnostics.Error(
+            path, 0, 0,
+            "the record has more than " + std::to_string(kMaxListedFields) + " fields to list");
         return nullptr;
     }
     return schema;
@@ -38,7 +38,8 @@ std::string FieldJson(const Field& f) {
 // resize, not a new type.
 std::string BaseType(const Field& f) {
     size_t bracket = f.type.rfind('[');
-    return bracket == std::string::npos || f.type.back() != ']' ? f.type : f.type.substr(0, bracket);
+    return bracket == std::string::npos || f.type.back() != ']' ? f.type
+                                                                : f.type.substr(0, bracket);
 }
 
 // One difference between the two versions. old or now is null for a field
@@ -56,13 +57,13 @@ std::string ChangeText(const Change& c) {
     what.resize(8, ' ');
     std::string out = what + f.path + "  ";
     if (c.old == nullptr || c.now == nullptr) {
-        std::snprintf(text, sizeof text, "offset %lld, size %lld, ", static_cast<long long>(f.offset),
-                      static_cast<long long>(f.size));
+        std::snprintf(text, sizeof text, "offset %lld, size %lld, ",
+                      static_cast<long long>(f.offset), static_cast<long long>(f.size));
         return out + text + f.type;
     }
     if (std::strcmp(c.kind, "moved") == 0) {
-        std::snprintf(text, sizeof text, "offset %lld -> %lld", static_cast<long long>(c.old->offset),
-                      static_cast<long long>(c.now->offset));
+        std::snprintf(text, sizeof text, "offset %lld -> %lld",
+                      static_cast<long long>(c.old->offset), static_cast<long long>(c.now->offset));
     } else if (std::strcmp(c.kind, "resized") == 0) {
         std::snprintf(text, sizeof text, "size %lld -> %lld", static_cast<long long>(c.old->size),
                       static_cast<long long>(c.now->size));
@@ -132,9 +133,10 @@ int RunDiff(const Invocation& call) {
     const int32_t newSize = newSchema->Size();
 
     if (call.json) {
-        std::printf("{\"compatible\": %s,\n \"size\": {\"old\": %d, \"new\": %d},\n"
-                    " \"id\": {\"old\": %d, \"new\": %d},\n \"changes\": [",
-                    compatible ? "true" : "false", oldSize, newSize, oldSchema->id, newSchema->id);
+        std::printf(
+            "{\"compatible\": %s,\n \"size\": {\"old\": %d, \"new\": %d},\n"
+            " \"id\": {\"old\": %d, \"new\": %d},\n \"changes\": [",
+            compatible ? "true" : "false", oldSize, newSize, oldSchema->id, newSchema->id);
         for (size_t i = 0; i < changes.size(); ++i) {
             const Change& c = changes[i];
             std::printf("%s\n  {\"change\": \"%s\", \"path\": %s, \"old\": %s, \"new\": %s}",
@@ -147,7 +149,8 @@ int RunDiff(const Invocation& call) {
     } else {
         for (const Change& c : changes) std::printf("%s\n", ChangeText(c).c_str());
         if (oldSize != newSize) std::printf("size    %d -> %d\n", oldSize, newSize);
-        if (oldSchema->id != newSchema->id) std::printf("id      %d -> %d\n", oldSchema->id, newSchema->id);
+        if (oldSchema->id != newSchema->id)
+            std::printf("id      %d -> %d\n", oldSchema->id, newSchema->id);
         std::printf("%s\n", compatible ? "compatible" : "incompatible");
     }
     return compatible ? kExitOk : kExitInput;

@@ -30,11 +30,11 @@ constexpr size_t kChunk = size_t{1} << 20;
 
 // What a scan of the file found.
 struct SessionScan {
-    int64_t records = 0;    // record end tags
-    int64_t keep = 0;       // bytes up to the last record end, its line end included
-    bool lineEnd = false;   // the last record end is followed by a line end
-    bool closed = false;    // the file ends with </Root> and blanks
-    bool header = false;    // the file starts with the session header
+    int64_t records = 0;   // record end tags
+    int64_t keep = 0;      // bytes up to the last record end, its line end included
+    bool lineEnd = false;  // the last record end is followed by a line end
+    bool closed = false;   // the file ends with </Root> and blanks
+    bool header = false;   // the file starts with the session header
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
@@ -135,7 +135,8 @@ int RunRecover(const Invocation& call) {
     // No whole record: the header alone is kept (written whole when the
     // kill came while it was being written).
     const bool noRecord = scan.records == 0;
-    const int64_t keep = noRecord ? std::min<int64_t>(st.st_size, kSessionHeader.size()) : scan.keep;
+    const int64_t keep =
+        noRecord ? std::min<int64_t>(st.st_size, kSessionHeader.size()) : scan.keep;
     StreamOutput out;
     bool ok = out.Open(path, diagnostics, st.st_mode & 07777) && CopyPrefix(fd, keep, out) &&
               out.Write(noRecord ? kSessionHeader.substr(static_cast<size_t>(keep))

@@ -27,12 +27,11 @@ namespace {
 
 bool IsCKeyword(const char* name) {
     static const char* const kKeywords[] = {
-        "auto",     "bool",     "break",    "case",     "char",   "const",    "continue",
-        "default",  "do",       "double",   "else",     "enum",   "extern",   "float",
-        "for",      "goto",     "if",       "inline",   "int",    "long",     "register",
-        "restrict", "return",   "short",    "signed",   "sizeof", "static",   "struct",
-        "switch",   "typedef",  "union",    "unsigned", "void",   "volatile", "while",
-        "_Bool",    "_Complex", "_Imaginary"};
+        "auto",   "bool",     "break",  "case",   "char",     "const",     "continue", "default",
+        "do",     "double",   "else",   "enum",   "extern",   "float",     "for",      "goto",
+        "if",     "inline",   "int",    "long",   "register", "restrict",  "return",   "short",
+        "signed", "sizeof",   "static", "struct", "switch",   "typedef",   "union",    "unsigned",
+        "void",   "volatile", "while",  "_Bool",  "_Complex", "_Imaginary"};
     for (const char* k : kKeywords) {
         if (std::strcmp(k, name) == 0) return true;
     }
@@ -58,9 +57,9 @@ void WarnNames(const std::string& path, const pugi::xml_document& doc, Diagnosti
         if (node.type() == pugi::node_element) {
             pugi::xml_attribute name = node.attribute("name");
             if (name && !IsCIdentifier(name.value())) {
-                diagnostics.WarningAt(path, node.offset_debug(),
-                                      std::string("name \"") + name.value() +
-                                          "\" is not a C identifier");
+                diagnostics.WarningAt(
+                    path, node.offset_debug(),
+                    std::string("name \"") + name.value() + "\" is not a C identifier");
             }
         }
         if (pugi::xml_node child = node.first_child()) {
@@ -94,8 +93,9 @@ bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, Sc
         if (!id.second) {
             const size_t first = id.first->second;
             diagnostics.WarningAt(path, root,
-                                  "schema id " + std::to_string(schema->id) + " is also the id of " +
-                                      set.schemas[first]->name + " (" + set.paths[first] + ")");
+                                  "schema id " + std::to_string(schema->id) +
+                                      " is also the id of " + set.schemas[first]->name + " (" +
+                                      set.paths[first] + ")");
         }
         auto name = byFileName.emplace(ToLower(schema->name), index);
         if (!name.second) {
@@ -170,8 +170,8 @@ int RunGenerate(const Invocation& call) {
     const std::string dir = call.output.empty() ? "." : call.output;
     StagingDir stage;
     if (stage.path().empty()) {
-        diagnostics.Error(dir, 0, 0, std::string("cannot create a staging directory: ") +
-                                         std::strerror(errno));
+        diagnostics.Error(
+            dir, 0, 0, std::string("cannot create a staging directory: ") + std::strerror(errno));
         return kExitInput;
     }
     std::vector<Schema*> schemas;
@@ -187,11 +187,13 @@ int RunGenerate(const Invocation& call) {
     }
     if (!CreateSchemaEnumIncludeFile(schemas, stage.path().c_str())) {
         std::string why = TakeLogged();
-        diagnostics.Error(dir, 0, 0, "cannot generate Schema_Enum.h" + (why.empty() ? "" : ": " + why));
+        diagnostics.Error(dir, 0, 0,
+                          "cannot generate Schema_Enum.h" + (why.empty() ? "" : ": " + why));
         return kExitInput;
     }
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-        diagnostics.Error(dir, 0, 0, std::string("cannot create the directory: ") + std::strerror(errno));
+        diagnostics.Error(dir, 0, 0,
+                          std::string("cannot create the directory: ") + std::strerror(errno));
         return kExitInput;
     }
     for (const std::string& name : stage.Files()) {

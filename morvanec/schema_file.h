@@ -2,9 +2,8 @@
 #pragma once
 
 #include <memory>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 namespace morvane {
 

@@ -97,8 +97,8 @@ bool StreamOutput::Write(std::string_view bytes) {
 bool StreamOutput::SameAsTarget() {
     struct stat target;
     struct stat temp;
-    if (lstat(path_.c_str(), &target) != 0 || !S_ISREG(target.st_mode) ||
-        fstat(fd_, &temp) != 0 || temp.st_size != target.st_size)
+    if (lstat(path_.c_str(), &target) != 0 || !S_ISREG(target.st_mode) || fstat(fd_, &temp) != 0 ||
+        temp.st_size != target.st_size)
         return false;
     int other = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (other < 0) return false;

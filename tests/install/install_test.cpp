@@ -80,10 +80,11 @@ TEST(InstallTest, InstalledMorvaneRunsAsTheBuiltOne) {
 
     // The installed morvanec, run from elsewhere, generates what the
     // installed Morvane generated (its value-name logs aside).
-    ProgramResult generate = RunProgram(bin + "/morvanec",
-                                        {"generate", "-o", work / "generated",
-                                         bin + "/Schemas/PosRec.xsd", bin + "/Schemas/Telemetry.xsd"},
-                                        work.path());
+    ProgramResult generate =
+        RunProgram(bin + "/morvanec",
+                   {"generate", "-o", work / "generated", bin + "/Schemas/PosRec.xsd",
+                    bin + "/Schemas/Telemetry.xsd"},
+                   work.path());
     ASSERT_EQ(generate.exitCode, 0) << generate.err;
     std::map<std::string, std::string> fromMorvane = Tree(bin + "/ResultsInclude");
     for (const auto& [name, text] : Tree(bin + "/ResultsEmptyXml")) {

@@ -81,12 +81,32 @@ TEST(MorvanecUsage, ExitStatusAndUsageLines) {
     RunCases({
         {"no command", {}, {}, 2, "", "morvanec: no command given\nusage: morvanec COMMAND"},
         {"unknown command", {"compile"}, {}, 2, "", "unknown command 'compile'"},
-        {"help", {"--help"}, {}, 0, "  morvanec to-binary [--lenient] FILE.xsd DATA.xml [-o OUT.bin]", ""},
-        {"command help", {"diff", "--help"}, {}, 0, "usage: morvanec diff [--json] OLD.xsd NEW.xsd", ""},
+        {"help",
+         {"--help"},
+         {},
+         0,
+         "  morvanec to-binary [--lenient] FILE.xsd DATA.xml [-o OUT.bin]",
+         ""},
+        {"command help",
+         {"diff", "--help"},
+         {},
+         0,
+         "usage: morvanec diff [--json] OLD.xsd NEW.xsd",
+         ""},
         {"version", {"--version"}, {}, 0, "morvanec 0.1.0\n", ""},
-        {"missing argument", {"layout"}, {}, 2, "", "missing argument\nusage: morvanec layout [--json] FILE.xsd\n"},
+        {"missing argument",
+         {"layout"},
+         {},
+         2,
+         "",
+         "missing argument\nusage: morvanec layout [--json] FILE.xsd\n"},
         {"extra argument", {"recover", "a", "b"}, {}, 2, "", "unexpected argument 'b'"},
-        {"option of another command", {"check", "--json", "a.xsd"}, {}, 2, "", "unknown option '--json' for check"},
+        {"option of another command",
+         {"check", "--json", "a.xsd"},
+         {},
+         2,
+         "",
+         "unknown option '--json' for check"},
         {"-o without value", {"generate", "a.xsd", "-o"}, {}, 2, "", "option -o needs an argument"},
     });
 }
@@ -94,25 +114,44 @@ TEST(MorvanecUsage, ExitStatusAndUsageLines) {
 TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
     RunCases({
         {"clean", {"check", "a.xsd"}, {{"a.xsd", kPosRec}}, 0, "", ""},
-        {"not XML", {"check", "a.xsd"}, {{"a.xsd", "<Schema name=\"a\">\n<Item>\n</Schema>\n"}}, 1, "",
+        {"not XML",
+         {"check", "a.xsd"},
+         {{"a.xsd", "<Schema name=\"a\">\n<Item>\n</Schema>\n"}},
+         1,
+         "",
          "a.xsd:3:3: error: "},
         {"missing file", {"check", "none.xsd"}, {}, 1, "", "none.xsd: error: File was not found"},
         {"every parser error",
          {"check", "a.xsd"},
          {{"a.xsd", PosRecWith("<Item name=\"count\" type=\"int\"/>",
                                "<Item name=\"count\" type=\"nope\"/>\n   <Enum>\n   </Enum>")}},
-         1, "",
+         1,
+         "",
          "a.xsd:11:5: error: Error! name=\"count\" enum type \"nope\" is wrong\n"
          "a.xsd:12:5: error: Error! attribute \"name\" is absent\n"},
-        {"not a C identifier", {"check", "a.xsd"}, {{"a.xsd", PosRecWith("name=\"count\"", "name=\"2nd\"")}}, 0, "",
+        {"not a C identifier",
+         {"check", "a.xsd"},
+         {{"a.xsd", PosRecWith("name=\"count\"", "name=\"2nd\"")}},
+         0,
+         "",
          "a.xsd:11:5: warning: name \"2nd\" is not a C identifier\n"},
-        {"C keyword", {"check", "a.xsd"}, {{"a.xsd", PosRecWith("name=\"x\"", "name=\"int\"")}}, 0, "",
+        {"C keyword",
+         {"check", "a.xsd"},
+         {{"a.xsd", PosRecWith("name=\"x\"", "name=\"int\"")}},
+         0,
+         "",
          "a.xsd:4:8: warning: name \"int\" is not a C identifier\n"},
-        {"same id", {"check", "a.xsd", "b.xsd"},
-         {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")}}, 0, "",
+        {"same id",
+         {"check", "a.xsd", "b.xsd"},
+         {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")}},
+         0,
+         "",
          "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n"},
-        {"names differing in case", {"check", "a.xsd", "b.xsd"},
-         {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\" id=\"7\"", "\"POSREC\" id=\"8\"")}}, 0, "",
+        {"names differing in case",
+         {"check", "a.xsd", "b.xsd"},
+         {{"a.xsd", kPosRec}, {"b.xsd", PosRecWith("\"PosRec\" id=\"7\"", "\"POSREC\" id=\"8\"")}},
+         0,
+         "",
          "b.xsd:2:2: warning: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
          "both generate posrec.h\n"},
     });
@@ -163,7 +202,8 @@ TEST(MorvanecGenerate, UnchangedFilesKeepTheirTime) {
     const struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
     for (const char* name : {"posrec.h", "posrec.xml", "Schema_Enum.h"})
         ASSERT_EQ(utimes((dir / name).c_str(), old), 0);
-    WriteFile(dir / "a.xsd", PosRecWith("name=\"count\" type=\"int\"", "name=\"count\" type=\"int16\""));
+    WriteFile(dir / "a.xsd",
+              PosRecWith("name=\"count\" type=\"int\"", "name=\"count\" type=\"int16\""));
     ASSERT_EQ(Morvanec({"generate", "a.xsd"}, dir.path()).exitCode, 0);
     std::map<std::string, bool> kept;
     for (const char* name : {"posrec.h", "posrec.xml", "Schema_Enum.h"}) {
@@ -186,7 +226,10 @@ TEST(MorvanecGenerate, UnchangedFilesKeepTheirTime) {
 
 TEST(MorvanecLayout, TextAndJson) {
     RunCases({
-        {"text", {"layout", "a.xsd"}, {{"a.xsd", kPosRec}}, 0,
+        {"text",
+         {"layout", "a.xsd"},
+         {{"a.xsd", kPosRec}},
+         0,
          "schema PosRec id 7\n"
          "  offset     size  type         path\n"
          "       0        4  int          count\n"
@@ -198,7 +241,10 @@ TEST(MorvanecLayout, TextAndJson) {
          "      24        4  int          pos[1].y\n"
          "record size 28\n",
          ""},
-        {"json", {"layout", "--json", "a.xsd"}, {{"a.xsd", PosRecWith("nrepetitions=\"2\"", "")}}, 0,
+        {"json",
+         {"layout", "--json", "a.xsd"},
+         {{"a.xsd", PosRecWith("nrepetitions=\"2\"", "")}},
+         0,
          "{\"name\": \"PosRec\", \"id\": 7, \"size\": 20, \"fields\": [\n"
          "  {\"path\": \"count\", \"offset\": 0, \"size\": 4, \"type\": \"int\"},\n"
          "  {\"path\": \"flags\", \"offset\": 4, \"size\": 4, \"type\": \"char[4]\"},\n"
@@ -207,8 +253,12 @@ TEST(MorvanecLayout, TextAndJson) {
          "  {\"path\": \"pos.y\", \"offset\": 16, \"size\": 4, \"type\": \"int\"}\n"
          "]}\n",
          ""},
-        {"a schema with an error", {"layout", "a.xsd"}, {{"a.xsd", PosRecWith("type=\"Mode\"", "type=\"Mood\"")}},
-         1, "", "a.xsd:13:5: error: Error! name=\"mode\" enum type \"Mood\" is wrong\n"},
+        {"a schema with an error",
+         {"layout", "a.xsd"},
+         {{"a.xsd", PosRecWith("type=\"Mode\"", "type=\"Mood\"")}},
+         1,
+         "",
+         "a.xsd:13:5: error: Error! name=\"mode\" enum type \"Mood\" is wrong\n"},
     });
 }
 
@@ -254,15 +304,20 @@ TEST(MorvanecRecover, ClosesAfterTheLastWholeRecord) {
         std::string after;  // the file afterwards
     };
     const std::vector<RecoverCase> cases = {
-        {"closed", whole + "</Root>\n", 0, "s.xml: closed, 2 records; left untouched\n", whole + "</Root>\n"},
-        {"part of a record", whole + record.substr(0, 40), 0, "s.xml: kept 2 records, dropped 40 bytes\n",
+        {"closed", whole + "</Root>\n", 0, "s.xml: closed, 2 records; left untouched\n",
          whole + "</Root>\n"},
-        {"cut after a record", whole, 0, "s.xml: kept 2 records, dropped 0 bytes\n", whole + "</Root>\n"},
+        {"part of a record", whole + record.substr(0, 40), 0,
+         "s.xml: kept 2 records, dropped 40 bytes\n", whole + "</Root>\n"},
+        {"cut after a record", whole, 0, "s.xml: kept 2 records, dropped 0 bytes\n",
+         whole + "</Root>\n"},
         {"cut inside the end tag", whole + record.substr(0, record.size() - 4), 0,
-         "s.xml: kept 2 records, dropped " + std::to_string(record.size() - 4) + " bytes\n", whole + "</Root>\n"},
+         "s.xml: kept 2 records, dropped " + std::to_string(record.size() - 4) + " bytes\n",
+         whole + "</Root>\n"},
         {"cut in the header", std::string(kSessionHeader).substr(0, 10), 0,
          "s.xml: kept 0 records, dropped 0 bytes\n", kSessionHeader + std::string("</Root>\n")},
-        {"not a session file", "<Schema/>\n", 1, "s.xml: error: not a session file: it does not start with the session header\n", "<Schema/>\n"},
+        {"not a session file", "<Schema/>\n", 1,
+         "s.xml: error: not a session file: it does not start with the session header\n",
+         "<Schema/>\n"},
     };
     for (const RecoverCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -282,11 +337,15 @@ TEST(MorvanecRecover, ClosesAfterTheLastWholeRecord) {
 std::string PosRecRecord(int number, int count, int x0) {
     return "   <Schema name=\"PosRec\" id=\"7\" number=\"" + std::to_string(number) +
            "\" offset=\"0\" size=\"28\">\n"
-           "      <Item name=\"count\" type=\"int\">" + std::to_string(count) + "</Item>\n"
+           "      <Item name=\"count\" type=\"int\">" +
+           std::to_string(count) +
+           "</Item>\n"
            "      <Item name=\"flags\" type=\"char\" nrepetitions=\"4\"/>\n"
            "      <Item_enum name=\"mode\" type=\"Mode\">1</Item_enum>\n"
            "      <Structure name=\"pos\" offset=\"12\" size=\"8\" index=\"0\">\n"
-           "         <Item name=\"x\" type=\"int\">" + std::to_string(x0) + "</Item>\n"
+           "         <Item name=\"x\" type=\"int\">" +
+           std::to_string(x0) +
+           "</Item>\n"
            "         <Item name=\"y\" type=\"int\">2</Item>\n"
            "      </Structure>\n"
            "      <Structure name=\"pos\" offset=\"20\" size=\"8\" index=\"1\">\n"
@@ -315,24 +374,63 @@ TEST(MorvanecToBinary, StrictByDefault) {
     const std::vector<BinaryCase> cases = {
         {"session file", {}, two + "</Root>\n", 0, "", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
         {"empty session", {}, kSessionHeader + std::string("</Root>\n"), 0, "", ""},
-        {"data file", {}, "<?xml version=\"1.0\"?>\n" + PosRecRecord(9, 7, 8), 0, "", PosRecBytes(7, 8)},
-        {"value out of range", {}, kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, 1) +
-             PosRecRecord(3, 5, 1).replace(PosRecRecord(3, 5, 1).find(">5<"), 3, ">5000000000<") + "</Root>\n",
-         1, "d.xml:30:37: error: element Item name=\"count\" holds \"5000000000\", which does not fit int\n", ""},
-        {"lenient", {"--lenient"}, two.substr(0, two.find(">6<")) + ">6 apples<" + two.substr(two.find(">6<") + 3) +
-             "</Root>\n", 0, "", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
-        {"unknown element", {}, kSessionHeader + PosRecRecord(1, 5, 1).replace(
-             PosRecRecord(1, 5, 1).find("      <Item_enum"), 0, "      <Item name=\"extra\" type=\"int\">1</Item>\n") +
-             "</Root>\n", 1, "d.xml:6:8: error: ", ""},
-        {"another schema", {}, kSessionHeader + PosRecRecord(1, 5, 1).replace(14, 6, "Alarms") + "</Root>\n",
-         1, "d.xml:3:", ""},
-        {"record cut off", {}, two.substr(0, two.size() - 20), 1,
+        {"data file",
+         {},
+         "<?xml version=\"1.0\"?>\n" + PosRecRecord(9, 7, 8),
+         0,
+         "",
+         PosRecBytes(7, 8)},
+        {"value out of range",
+         {},
+         kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, 1) +
+             PosRecRecord(3, 5, 1).replace(PosRecRecord(3, 5, 1).find(">5<"), 3, ">5000000000<") +
+             "</Root>\n",
+         1,
+         "d.xml:30:37: error: element Item name=\"count\" holds \"5000000000\", which does not fit "
+         "int\n",
+         ""},
+        {"lenient",
+         {"--lenient"},
+         two.substr(0, two.find(">6<")) + ">6 apples<" + two.substr(two.find(">6<") + 3) +
+             "</Root>\n",
+         0,
+         "",
+         PosRecBytes(5, 1) + PosRecBytes(6, -1)},
+        {"unknown element",
+         {},
+         kSessionHeader +
+             PosRecRecord(1, 5, 1).replace(PosRecRecord(1, 5, 1).find("      <Item_enum"), 0,
+                                           "      <Item name=\"extra\" type=\"int\">1</Item>\n") +
+             "</Root>\n",
+         1,
+         "d.xml:6:8: error: ",
+         ""},
+        {"another schema",
+         {},
+         kSessionHeader + PosRecRecord(1, 5, 1).replace(14, 6, "Alarms") + "</Root>\n",
+         1,
+         "d.xml:3:",
+         ""},
+        {"record cut off",
+         {},
+         two.substr(0, two.size() - 20),
+         1,
          "d.xml:16:4: error: the record element Schema is not complete (the file ends inside it); "
-         "morvanec recover closes the file after its last whole record\n", ""},
-        {"session not closed", {}, two, 1,
-         "d.xml:29:1: error: the session file is not closed (no </Root>); morvanec recover closes it\n", ""},
-        {"session not closed, lenient", {"--lenient"}, two, 0,
-         "d.xml: warning: the session file is not closed (no </Root>)\n", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
+         "morvanec recover closes the file after its last whole record\n",
+         ""},
+        {"session not closed",
+         {},
+         two,
+         1,
+         "d.xml:29:1: error: the session file is not closed (no </Root>); morvanec recover closes "
+         "it\n",
+         ""},
+        {"session not closed, lenient",
+         {"--lenient"},
+         two,
+         0,
+         "d.xml: warning: the session file is not closed (no </Root>)\n",
+         PosRecBytes(5, 1) + PosRecBytes(6, -1)},
         {"not XML", {}, "junk", 1, "d.xml: error: no element\n", ""},
     };
     for (const BinaryCase& c : cases) {
@@ -355,19 +453,33 @@ TEST(MorvanecToBinary, StrictByDefault) {
 
 TEST(MorvanecToXml, TheSessionFileMorvaneWrites) {
     RunCases({
-        {"records", {"to-xml", "a.xsd", "in.bin"}, {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + PosRecBytes(6, -1)}}, 0,
-         kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, -1) + "</Root>\n", ""},
-        {"no record", {"to-xml", "a.xsd", "in.bin"}, {{"a.xsd", kPosRec}, {"in.bin", ""}}, 0,
-         kSessionHeader + std::string("</Root>\n"), ""},
-        {"not a multiple", {"to-xml", "a.xsd", "in.bin", "-o", "out.xml"}, {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + "x"}}, 1, "",
-         "in.bin: error: its size of 29 bytes is not a multiple of the record size of PosRec (a.xsd), 28 bytes\n"},
+        {"records",
+         {"to-xml", "a.xsd", "in.bin"},
+         {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + PosRecBytes(6, -1)}},
+         0,
+         kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, -1) + "</Root>\n",
+         ""},
+        {"no record",
+         {"to-xml", "a.xsd", "in.bin"},
+         {{"a.xsd", kPosRec}, {"in.bin", ""}},
+         0,
+         kSessionHeader + std::string("</Root>\n"),
+         ""},
+        {"not a multiple",
+         {"to-xml", "a.xsd", "in.bin", "-o", "out.xml"},
+         {{"a.xsd", kPosRec}, {"in.bin", PosRecBytes(5, 1) + "x"}},
+         1,
+         "",
+         "in.bin: error: its size of 29 bytes is not a multiple of the record size of PosRec "
+         "(a.xsd), 28 bytes\n"},
     });
     // The golden session file of the writer's tests, written by WriteXmlFile.
     TempDir dir;
     WriteFile(dir / "a.xsd", kPosRec);
     WriteFile(dir / "in.bin", PosRecBytes(5, 1));
     ASSERT_EQ(Morvanec({"to-xml", "a.xsd", "in.bin", "-o", "out.xml"}, dir.path()).exitCode, 0);
-    EXPECT_EQ(ReadFile(dir / "out.xml"), ReadFile(TestDataDir() + "/convert/golden/posrec_session.xml"));
+    EXPECT_EQ(ReadFile(dir / "out.xml"),
+              ReadFile(TestDataDir() + "/convert/golden/posrec_session.xml"));
 }
 
 // A schema with a value of every type code in a template repeated reps
@@ -411,10 +523,17 @@ AllTypes AllTypesRecord(int reps, uint32_t seed) {
         uint64_t v = rng();
         put(&v, n);
     };
-    const float floats[] = {0.0f, -0.0f, 1e-45f, 1.17549435e-38f, 3.4028235e38f, 0.1f,
-                            -123.456f, std::numeric_limits<float>::infinity()};
-    const double doubles[] = {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
-                              0.1, -1e-300, -std::numeric_limits<double>::infinity()};
+    const float floats[] = {
+        0.0f,          -0.0f, 1e-45f,    1.17549435e-38f,
+        3.4028235e38f, 0.1f,  -123.456f, std::numeric_limits<float>::infinity()};
+    const double doubles[] = {0.0,
+                              -0.0,
+                              5e-324,
+                              2.2250738585072014e-308,
+                              1.7976931348623157e308,
+                              0.1,
+                              -1e-300,
+                              -std::numeric_limits<double>::infinity()};
     for (int j = 0; j < 10; ++j) bits(4);
     for (int k = 0; k < reps; ++k) {
         bits(1), bits(4), bits(2), bits(8), bits(4), bits(2), bits(8);
@@ -459,7 +578,8 @@ TEST(MorvanecRoundTrip, EveryTypeCodeAndRecordSize) {
     }
     // The smallest record: one byte.
     TempDir dir;
-    WriteFile(dir / "c.xsd", "<Schema name=\"C\" id=\"1\"><Item name=\"c\" type=\"char\"/></Schema>");
+    WriteFile(dir / "c.xsd",
+              "<Schema name=\"C\" id=\"1\"><Item name=\"c\" type=\"char\"/></Schema>");
     WriteFile(dir / "in.bin", std::string("\xff\x00\x7f", 3));
     ASSERT_EQ(Morvanec({"to-xml", "c.xsd", "in.bin", "-o", "s.xml"}, dir.path()).exitCode, 0);
     ASSERT_EQ(Morvanec({"to-binary", "c.xsd", "s.xml", "-o", "out.bin"}, dir.path()).exitCode, 0);
