@@ -49,7 +49,8 @@ TEST(InstallTest, InstalledMorvaneRunsAsTheBuiltOne) {
     ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
 
     const std::string bin = prefix / "bin";
-    std::vector<std::string> expected = {"Morvane", "demo", "libquillog.so", "libprintdata.so"};
+    std::vector<std::string> expected = {"Morvane", "demo", "morvanec", "libquillog.so",
+                                         "libprintdata.so"};
     if (INSTALL_WITH_BUILDER) expected.push_back("MorvaneBuilder");
     for (const auto& name : expected) {
         EXPECT_TRUE(fs::is_regular_file(bin + "/" + name)) << name;
@@ -76,6 +77,20 @@ TEST(InstallTest, InstalledMorvaneRunsAsTheBuiltOne) {
         EXPECT_FALSE(installed.empty()) << dir;
         EXPECT_EQ(installed, Tree(built / dir)) << dir;
     }
+
+    // The installed morvanec, run from elsewhere, generates what the
+    // installed Morvane generated (its value-name logs aside).
+    ProgramResult generate =
+        RunProgram(bin + "/morvanec",
+                   {"generate", "-o", work / "generated", bin + "/Schemas/PosRec.xsd",
+                    bin + "/Schemas/Telemetry.xsd"},
+                   work.path());
+    ASSERT_EQ(generate.exitCode, 0) << generate.err;
+    std::map<std::string, std::string> fromMorvane = Tree(bin + "/ResultsInclude");
+    for (const auto& [name, text] : Tree(bin + "/ResultsEmptyXml")) {
+        if (!name.ends_with(".log")) fromMorvane[name] = text;
+    }
+    EXPECT_EQ(Tree(work / "generated"), fromMorvane);
 }
 
 }  // namespace

@@ -1,0 +1,470 @@
+// to-binary and to-xml: records between the packed binary form and XML data
+// or session files, streamed so that memory stays bounded by a few records
+// whatever the size of the file.
+//
+// Session files are machine-written: the header, then one record element
+// after another, then "</Root>". to-binary cuts such a file at the record
+// elements' end tags and reads each record element alone.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert/data_reader.h"
+#include "convert/data_writer.h"
+#include "morvanec/commands.h"
+#include "morvanec/diagnostics.h"
+#include "morvanec/schema_file.h"
+#include "morvanec/session_text.h"
+#include "morvanec/stream_output.h"
+#include "schema/schema.h"
+
+namespace morvane {
+namespace {
+
+constexpr size_t kReadPiece = size_t{1} << 20;
+// A file with this many errors is not worth reading on.
+constexpr int kMaxReportedErrors = 100;
+// The longest record element read: the largest record of 100,000 bytes
+// takes a few megabytes of XML; anything far beyond is not a record.
+constexpr size_t kMaxRecordText = size_t{64} << 20;
+
+// An input file read in pieces: a window of its bytes that grows at the end
+// as more is needed and drops what is consumed at the front. Tracks the
+// line of a position so that errors can be placed without going back.
+class InputWindow {
+  public:
+    bool Open(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        return fd_ >= 0;
+    }
+    ~InputWindow() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    const std::string& bytes() const { return bytes_; }
+
+    // Reads the next piece; false at the end of the file or on an error
+    // (then failed() is true).
+    bool More() {
+        if (eof_) return false;
+        size_t old = bytes_.size();
+        bytes_.resize(old + kReadPiece);
+        ssize_t n;
+        do {
+            n = ::read(fd_, bytes_.data() + old, kReadPiece);
+        } while (n < 0 && errno == EINTR);
+        bytes_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n <= 0) {
+            eof_ = true;
+            failed_ = n < 0;
+        }
+        return n > 0;
+    }
+    bool failed() const { return failed_; }
+
+    // Finds text from index from on, reading on as needed; npos when the
+    // file ends first, or when more than limit bytes after from hold no
+    // text (then the window holds about limit bytes more, no further).
+    size_t Find(std::string_view text, size_t from, size_t limit = std::string::npos) {
+        const size_t first = from;
+        for (;;) {
+            size_t at = bytes_.find(text, from);
+            if (at != std::string::npos) return at;
+            from = bytes_.size() >= text.size() ? bytes_.size() - text.size() + 1 : 0;
+            if (bytes_.size() - first > limit || !More()) return std::string::npos;
+        }
+    }
+    bool AtEnd() const { return eof_; }
+    // The byte at index, reading on as needed; -1 at the end of the file.
+    int At(size_t index) {
+        while (index >= bytes_.size()) {
+            if (!More()) return -1;
+        }
+        return static_cast<unsigned char>(bytes_[index]);
+    }
+
+    // Drops the bytes before index (they are consumed), counting their
+    // lines first.
+    void Consume(size_t index) {
+        CountTo(index);
+        counted_ -= index;
+        bytes_.erase(0, index);
+        base_ += static_cast<int64_t>(index);
+    }
+
+    // The 1-based line and column of the byte at index. Places are asked
+    // for in file order: an index before an earlier one gets that one's.
+    void Place(size_t index, int& line, int& column) {
+        CountTo(index);
+        line = line_;
+        column = static_cast<int>(base_ + static_cast<int64_t>(counted_) - lineStart_) + 1;
+    }
+
+  private:
+    void CountTo(size_t index) {
+        const char* p = bytes_.data() + counted_;
+        const char* end = bytes_.data() + std::max(index, counted_);
+        while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p))) {
+            p = static_cast<const char*>(nl) + 1;
+            ++line_;
+            lineStart_ = base_ + (p - bytes_.data());
+        }
+        counted_ = std::max(index, counted_);
+    }
+
+    int fd_ = -1;
+    std::string bytes_;
+    int64_t base_ = 0;       // file offset of bytes_[0]
+    size_t counted_ = 0;     // bytes_ before this index are counted in line_
+    int line_ = 1;           // the line of bytes_[counted_]
+    int64_t lineStart_ = 0;  // file offset of that line's first byte
+    bool eof_ = false;
+    bool failed_ = false;
+};
+
+bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Skips blanks, comments, processing instructions and a document type from
+// index on. Returns the index of what follows: a '<' that starts an element
+// or an end tag, other text, or the end of the file (At() gives -1 there;
+// so it does for a comment the file ends in).
+size_t SkipToTag(InputWindow& in, size_t index) {
+    for (;;) {
+        int c = in.At(index);
+        while (IsBlank(c)) c = in.At(++index);
+        int next = c == '<' ? in.At(index + 1) : -1;
+        if (next != '?' && next != '!') return index;
+        bool comment = next == '!' && in.At(index + 2) == '-' && in.At(index + 3) == '-';
+        size_t end = in.Find(next == '?' ? "?>" : comment ? "-->" : ">", index + 2);
+        if (end == std::string::npos) return in.bytes().size();
+        index = end + (next == '?' ? 2 : comment ? 3 : 1);
+    }
+}
+
+// The element name of the tag at index ('<' there).
+std::string TagName(InputWindow& in, size_t index) {
+    std::string name;
+    for (size_t i = index + 1;; ++i) {
+        int c = in.At(i);
+        if (c < 0 || IsBlank(c) || c == '>' || c == '/') return name;
+        name += static_cast<char>(c);
+    }
+}
+
+// Record elements cut from the file, converted together on one thread.
+// Errors are placed by the cut's line and column, so that a batch needs
+// nothing of the file once it is made.
+struct Batch {
+    struct Cut {
+        size_t begin = 0;  // in text
+        size_t end = 0;
+        int line = 0;  // of text[begin]
+        int column = 0;
+    };
+    struct Placed {
+        int line = 0;
+        int column = 0;
+        std::string text;
+    };
+    std::string text;
+    std::vector<Cut> cuts;
+    std::string output;  // the packed records, while no record failed
+    std::vector<Placed> errors;
+};
+
+// Batches of about this many bytes of XML are converted on several threads
+// at once; the output keeps the records' order.
+constexpr size_t kBatchBytes = size_t{1} << 20;
+
+class ToBinary {
+  public:
+    ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
+        : schema_(schema), path_(call.args[1]), diagnostics_(diagnostics) {
+        options_.strict = !call.lenient;
+        unsigned cores = std::thread::hardware_concurrency();
+        inFlight_ = cores == 0 ? 1 : cores;
+    }
+
+    // Converts the whole file into out; false after diagnostics.
+    bool Run(StreamOutput& out);
+
+  private:
+    void Convert(Batch& batch) const;
+    // Adds the record element at [start, end) of the window to the batch
+    // being filled, and starts the batch when it is full.
+    void Cut(size_t start, size_t end, StreamOutput& out);
+    void Start(StreamOutput& out);
+    // Waits for the oldest batch and hands on its records and errors.
+    void Finish(StreamOutput& out);
+    void Drain(StreamOutput& out) {
+        Start(out);
+        while (!running_.empty()) Finish(out);
+    }
+    void Error(size_t index, const std::string& text);
+    bool TooMany() const { return diagnostics_.errors() >= kMaxReportedErrors; }
+
+    const Schema& schema_;
+    const std::string& path_;
+    Diagnostics& diagnostics_;
+    ReadOptions options_;
+    InputWindow in_;
+    size_t inFlight_ = 1;
+    Batch filling_;
+    std::deque<std::future<std::unique_ptr<Batch>>> running_;
+    bool writing_ = true;  // until the first error: the output is of no use after it
+};
+
+void ToBinary::Error(size_t index, const std::string& text) {
+    int line;
+    int column;
+    in_.Place(index, line, column);
+    diagnostics_.Error(path_, line, column, text);
+}
+
+void ToBinary::Convert(Batch& batch) const {
+    std::vector<uint8_t> record(static_cast<size_t>(schema_.Size()));
+    std::vector<ReadError> errors;
+    for (const Batch::Cut& cut : batch.cuts) {
+        std::fill(record.begin(), record.end(), 0);
+        errors.clear();
+        std::string_view text(batch.text.data() + cut.begin, cut.end - cut.begin);
+        if (ReadXmlText(schema_, true, text, path_.c_str(), record.data(),
+                        static_cast<int32_t>(record.size()), options_, &errors)) {
+            if (batch.errors.empty())
+                batch.output.append(reinterpret_cast<const char*>(record.data()), record.size());
+            continue;
+        }
+        if (errors.empty()) errors.push_back({-1, "the record cannot be read"});
+        for (const ReadError& e : errors) {
+            size_t at = e.offset >= 0 && static_cast<size_t>(e.offset) < text.size()
+                            ? static_cast<size_t>(e.offset)
+                            : 0;
+            Batch::Placed placed{cut.line, cut.column, e.text};
+            size_t lastLine = text.rfind('\n', at == 0 ? 0 : at - 1);
+            if (at > 0 && lastLine != std::string::npos) {
+                placed.line += static_cast<int>(std::count(text.begin(), text.begin() + at, '\n'));
+                placed.column = static_cast<int>(at - lastLine);
+            } else {
+                placed.column += static_cast<int>(at);
+            }
+            batch.errors.push_back(std::move(placed));
+        }
+    }
+}
+
+void ToBinary::Cut(size_t start, size_t end, StreamOutput& out) {
+    Batch::Cut cut;
+    in_.Place(start, cut.line, cut.column);
+    cut.begin = filling_.text.size();
+    filling_.text.append(in_.bytes(), start, end - start);
+    cut.end = filling_.text.size();
+    filling_.cuts.push_back(cut);
+    if (filling_.text.size() >= kBatchBytes) Start(out);
+}
+
+void ToBinary::Start(StreamOutput& out) {
+    if (filling_.cuts.empty()) return;
+    auto batch = std::make_unique<Batch>(std::move(filling_));
+    filling_ = Batch();
+    if (running_.size() >= inFlight_) Finish(out);
+    running_.push_back(std::async(std::launch::async, [this, b = std::move(batch)]() mutable {
+        Convert(*b);
+        return std::move(b);
+    }));
+}
+
+void ToBinary::Finish(StreamOutput& out) {
+    std::unique_ptr<Batch> batch = running_.front().get();
+    running_.pop_front();
+    for (const Batch::Placed& e : batch->errors) {
+        if (TooMany()) break;
+        diagnostics_.Error(path_, e.line, e.column, e.text);
+    }
+    if (!batch->errors.empty()) writing_ = false;
+    if (writing_) writing_ = out.Write(batch->output);
+}
+
+bool ToBinary::Run(StreamOutput& out) {
+    if (!in_.Open(path_)) {
+        diagnostics_.Error(path_, 0, 0, std::strerror(errno));
+        return false;
+    }
+    size_t root = SkipToTag(in_, 0);
+    if (in_.At(root) != '<') {
+        diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");
+        return false;
+    }
+    if (TagName(in_, root) != "Root") {
+        // A data file of one record element: read whole, like the server
+        // reads one.
+        while (in_.bytes().size() <= kMaxRecordText && in_.More()) {
+        }
+        if (!in_.AtEnd()) {
+            diagnostics_.Error(path_, 0, 0,
+                               "a data file larger than " + std::to_string(kMaxRecordText >> 20) +
+                                   " MB is not one record");
+            return false;
+        }
+        Cut(0, in_.bytes().size(), out);
+        Drain(out);
+        return diagnostics_.errors() == 0 && writing_;
+    }
+    size_t at = in_.Find(">", root);
+    if (at == std::string::npos) {
+        Error(root, "the Root element is not complete");
+        return false;
+    }
+    if (in_.bytes()[at - 1] == '/') return true;  // <Root/>: no record
+    ++at;
+    for (;;) {
+        size_t start = SkipToTag(in_, at);
+        if (in_.At(start) != '<') {
+            Drain(out);
+            if (in_.At(start) >= 0 || in_.failed()) {
+                Error(start, in_.failed() ? std::strerror(errno) : "text between record elements");
+            } else if (options_.strict) {
+                Error(start,
+                      "the session file is not closed (no </Root>); morvanec recover closes it");
+            } else {
+                diagnostics_.Warning(path_, 0, 0, "the session file is not closed (no </Root>)");
+            }
+            break;
+        }
+        if (in_.At(start + 1) == '/') break;  // </Root>
+        const std::string name = TagName(in_, start);
+        const std::string endTag = "</" + name + ">";
+        size_t end = in_.Find(endTag, start, kMaxRecordText);
+        if (end == std::string::npos && !in_.AtEnd()) {
+            Drain(out);
+            Error(start, "the record element " + name + " is longer than " +
+                             std::to_string(kMaxRecordText >> 20) + " MB");
+            break;
+        }
+        if (end == std::string::npos) {
+            Drain(out);
+            Error(start, "the record element " + name +
+                             " is not complete (the file ends inside it); morvanec recover "
+                             "closes the file after its last whole record");
+            break;
+        }
+        end += endTag.size();
+        Cut(start, end, out);
+        if (TooMany()) {
+            diagnostics_.Warning(path_, 0, 0, "too many errors; the rest of the file is not read");
+            break;
+        }
+        // The window drops what is done once it is large, so that the
+        // bytes after a record are not moved for every record.
+        at = end;
+        if (at >= kReadPiece) {
+            in_.Consume(at);
+            at = 0;
+        }
+    }
+    Drain(out);
+    return diagnostics_.errors() == 0 && writing_;
+}
+
+}  // namespace
+
+int RunToBinary(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    ToBinary convert(*schema, call, diagnostics);
+    if (!convert.Run(out)) {
+        out.Abandon();
+        return kExitInput;
+    }
+    return out.Commit() ? kExitOk : kExitInput;
+}
+
+int RunToXml(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    const std::string& path = call.args[1];
+    const int32_t size = schema->Size();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        diagnostics.Error(path, 0, 0, std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return kExitInput;
+    }
+    // A regular file is checked before anything is written; a pipe when it
+    // ends.
+    auto misfit = [&](int64_t bytes) {
+        diagnostics.Error(path, 0, 0,
+                          "its size of " + std::to_string(bytes) +
+                              " bytes is not a multiple of the record size of " + schema->name +
+                              " (" + call.args[0] + "), " + std::to_string(size) + " bytes");
+        return kExitInput;
+    };
+    if (S_ISREG(st.st_mode) && (size == 0 ? st.st_size != 0 : st.st_size % size != 0)) {
+        ::close(fd);
+        return misfit(st.st_size);
+    }
+
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) {
+        ::close(fd);
+        return kExitInput;
+    }
+    // Records are read in batches of about a read piece; each record's text
+    // is put together alone (small, so it stays in the cache) and handed to
+    // the output, which writes in large pieces.
+    const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
+    std::vector<uint8_t> records(batch * static_cast<size_t>(size));
+    std::string text;
+    int32_t number = 0;
+    int64_t total = 0;
+    bool ok = out.Write(kSessionHeader);
+    size_t filled = 0;
+    while (ok && size > 0) {
+        ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            diagnostics.Error(path, 0, 0, std::strerror(errno));
+            ok = false;
+            break;
+        }
+        filled += static_cast<size_t>(n);
+        total += n;
+        const size_t whole = filled / static_cast<size_t>(size);
+        for (size_t r = 0; r < whole && ok; ++r) {
+            text.clear();
+            ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
+                                 size, text);
+            if (!ok) {
+                diagnostics.Error(path, 0, 0,
+                                  "record " + std::to_string(number) + " cannot be written");
+            }
+            ok = ok && out.Write(text);
+        }
+        const size_t used = whole * static_cast<size_t>(size);
+        std::memmove(records.data(), records.data() + used, filled - used);
+        filled -= used;
+        if (n == 0) break;
+    }
+    ::close(fd);
+    if (ok && filled != 0) return misfit(total);
+    if (!ok || !out.Write(kSessionEnd) || !out.Commit()) {
+        out.Abandon();
+        return kExitInput;
+    }
+    return kExitOk;
+}
+
+}  // namespace morvane

@@ -1,0 +1,159 @@
+// layout and diff: the record's fields as text or JSON, and the
+// compatibility of two versions of a schema.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "morvanec/commands.h"
+#include "morvanec/diagnostics.h"
+#include "morvanec/fields.h"
+#include "morvanec/schema_file.h"
+#include "schema/schema.h"
+
+namespace morvane {
+namespace {
+
+// The schema at path and its fields; null after a diagnostic.
+std::unique_ptr<Schema> LoadFields(const std::string& path, Diagnostics& diagnostics,
+                                   std::vector<Field>& fields) {
+    std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics);
+    if (schema == nullptr) return nullptr;
+    if (!RecordFields(*schema, fields)) {
+        diagnostics.Error(
+            path, 0, 0,
+            "the record has more than " + std::to_string(kMaxListedFields) + " fields to list");
+        return nullptr;
+    }
+    return schema;
+}
+
+std::string FieldJson(const Field& f) {
+    return "{\"path\": " + JsonString(f.path) + ", \"offset\": " + std::to_string(f.offset) +
+           ", \"size\": " + std::to_string(f.size) + ", \"type\": " + JsonString(f.type) + "}";
+}
+
+// The type without its repetition count: a count that changes is a
+// resize, not a new type.
+std::string BaseType(const Field& f) {
+    size_t bracket = f.type.rfind('[');
+    return bracket == std::string::npos || f.type.back() != ']' ? f.type
+                                                                : f.type.substr(0, bracket);
+}
+
+// One difference between the two versions. old or now is null for a field
+// added or removed.
+struct Change {
+    const char* kind;  // "added", "removed", "moved", "resized", "retyped"
+    const Field* old;
+    const Field* now;
+};
+
+std::string ChangeText(const Change& c) {
+    char text[160];
+    const Field& f = c.old != nullptr ? *c.old : *c.now;
+    std::string what = c.kind;
+    what.resize(8, ' ');
+    std::string out = what + f.path + "  ";
+    if (c.old == nullptr || c.now == nullptr) {
+        std::snprintf(text, sizeof text, "offset %lld, size %lld, ",
+                      static_cast<long long>(f.offset), static_cast<long long>(f.size));
+        return out + text + f.type;
+    }
+    if (std::strcmp(c.kind, "moved") == 0) {
+        std::snprintf(text, sizeof text, "offset %lld -> %lld",
+                      static_cast<long long>(c.old->offset), static_cast<long long>(c.now->offset));
+    } else if (std::strcmp(c.kind, "resized") == 0) {
+        std::snprintf(text, sizeof text, "size %lld -> %lld", static_cast<long long>(c.old->size),
+                      static_cast<long long>(c.now->size));
+    } else {
+        return out + "type " + c.old->type + " -> " + c.now->type;
+    }
+    return out + text;
+}
+
+}  // namespace
+
+int RunLayout(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::vector<Field> fields;
+    std::unique_ptr<Schema> schema = LoadFields(call.args[0], diagnostics, fields);
+    if (schema == nullptr) return kExitInput;
+    if (call.json) {
+        std::printf("{\"name\": %s, \"id\": %d, \"size\": %d, \"fields\": [",
+                    JsonString(schema->name).c_str(), schema->id, schema->Size());
+        for (size_t i = 0; i < fields.size(); ++i)
+            std::printf("%s\n  %s", i == 0 ? "" : ",", FieldJson(fields[i]).c_str());
+        std::printf("%s]}\n", fields.empty() ? "" : "\n");
+        return kExitOk;
+    }
+    std::printf("schema %s id %d\n%8s %8s  %-12s %s\n", schema->name.c_str(), schema->id, "offset",
+                "size", "type", "path");
+    for (const Field& f : fields) {
+        std::printf("%8lld %8lld  %-12s %s\n", static_cast<long long>(f.offset),
+                    static_cast<long long>(f.size), f.type.c_str(), f.path.c_str());
+    }
+    std::printf("record size %d\n", schema->Size());
+    return kExitOk;
+}
+
+int RunDiff(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::vector<Field> oldFields;
+    std::vector<Field> newFields;
+    std::unique_ptr<Schema> oldSchema = LoadFields(call.args[0], diagnostics, oldFields);
+    std::unique_ptr<Schema> newSchema = LoadFields(call.args[1], diagnostics, newFields);
+    if (oldSchema == nullptr || newSchema == nullptr) return kExitInput;
+
+    std::unordered_map<std::string, const Field*> byPath;
+    for (const Field& f : newFields) byPath.emplace(f.path, &f);
+    std::vector<Change> changes;
+    bool compatible = true;
+    for (const Field& f : oldFields) {
+        auto it = byPath.find(f.path);
+        if (it == byPath.end()) {
+            changes.push_back({"removed", &f, nullptr});
+            compatible = false;
+            continue;
+        }
+        const Field& now = *it->second;
+        byPath.erase(it);
+        if (now.offset != f.offset) changes.push_back({"moved", &f, &now});
+        if (now.size != f.size) changes.push_back({"resized", &f, &now});
+        if (BaseType(now) != BaseType(f)) changes.push_back({"retyped", &f, &now});
+        compatible = compatible && now.offset == f.offset && now.size == f.size &&
+                     BaseType(now) == BaseType(f);
+    }
+    for (const Field& f : newFields) {
+        auto it = byPath.find(f.path);
+        if (it != byPath.end() && it->second == &f) changes.push_back({"added", nullptr, &f});
+    }
+    const int32_t oldSize = oldSchema->Size();
+    const int32_t newSize = newSchema->Size();
+
+    if (call.json) {
+        std::printf(
+            "{\"compatible\": %s,\n \"size\": {\"old\": %d, \"new\": %d},\n"
+            " \"id\": {\"old\": %d, \"new\": %d},\n \"changes\": [",
+            compatible ? "true" : "false", oldSize, newSize, oldSchema->id, newSchema->id);
+        for (size_t i = 0; i < changes.size(); ++i) {
+            const Change& c = changes[i];
+            std::printf("%s\n  {\"change\": \"%s\", \"path\": %s, \"old\": %s, \"new\": %s}",
+                        i == 0 ? "" : ",", c.kind,
+                        JsonString((c.old != nullptr ? c.old : c.now)->path).c_str(),
+                        c.old != nullptr ? FieldJson(*c.old).c_str() : "null",
+                        c.now != nullptr ? FieldJson(*c.now).c_str() : "null");
+        }
+        std::printf("%s]}\n", changes.empty() ? "" : "\n");
+    } else {
+        for (const Change& c : changes) std::printf("%s\n", ChangeText(c).c_str());
+        if (oldSize != newSize) std::printf("size    %d -> %d\n", oldSize, newSize);
+        if (oldSchema->id != newSchema->id)
+            std::printf("id      %d -> %d\n", oldSchema->id, newSchema->id);
+        std::printf("%s\n", compatible ? "compatible" : "incompatible");
+    }
+    return compatible ? kExitOk : kExitInput;
+}
+
+}  // namespace morvane

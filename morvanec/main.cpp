@@ -1,0 +1,3 @@
+#include "morvanec/commands.h"
+
+int main(int argc, char** argv) { return morvane::MorvanecMain(argc, argv); }

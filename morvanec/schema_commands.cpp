@@ -1,0 +1,212 @@
+// check and generate: a set of schema files loaded together, their errors
+// and the warnings about what loads but will hurt, and the generated files.
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "generate/generators.h"
+#include "generate/output_files.h"
+#include "morvanec/commands.h"
+#include "morvanec/diagnostics.h"
+#include "morvanec/schema_file.h"
+#include "schema/schema.h"
+
+namespace morvane {
+namespace {
+
+bool IsCKeyword(const char* name) {
+    static const char* const kKeywords[] = {
+        "auto",   "bool",     "break",  "case",   "char",     "const",     "continue", "default",
+        "do",     "double",   "else",   "enum",   "extern",   "float",     "for",      "goto",
+        "if",     "inline",   "int",    "long",   "register", "restrict",  "return",   "short",
+        "signed", "sizeof",   "static", "struct", "switch",   "typedef",   "union",    "unsigned",
+        "void",   "volatile", "while",  "_Bool",  "_Complex", "_Imaginary"};
+    for (const char* k : kKeywords) {
+        if (std::strcmp(k, name) == 0) return true;
+    }
+    return false;
+}
+
+bool IsCIdentifier(const char* name) {
+    if (!((*name >= 'A' && *name <= 'Z') || (*name >= 'a' && *name <= 'z') || *name == '_'))
+        return false;
+    for (const char* p = name + 1; *p != '\0'; ++p) {
+        if (!((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') ||
+              *p == '_'))
+            return false;
+    }
+    return !IsCKeyword(name);
+}
+
+// Every name attribute of the document becomes a name in the C header: of
+// the record, a template, an enumeration, an enumerator or a member.
+void WarnNames(const std::string& path, const pugi::xml_document& doc, Diagnostics& diagnostics) {
+    pugi::xml_node node = doc.document_element();
+    while (node) {
+        if (node.type() == pugi::node_element) {
+            pugi::xml_attribute name = node.attribute("name");
+            if (name && !IsCIdentifier(name.value())) {
+                diagnostics.WarningAt(
+                    path, node.offset_debug(),
+                    std::string("name \"") + name.value() + "\" is not a C identifier");
+            }
+        }
+        if (pugi::xml_node child = node.first_child()) {
+            node = child;
+            continue;
+        }
+        while (node && !node.next_sibling()) node = node.parent();
+        if (node) node = node.next_sibling();
+    }
+}
+
+// The schemas of one command line, loaded in order.
+struct SchemaSet {
+    std::vector<std::unique_ptr<Schema>> schemas;
+    std::vector<std::string> paths;
+};
+
+// Loads every file; reports errors and warnings. False when any file has an
+// error (set then holds the schemas that loaded).
+bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, SchemaSet& set) {
+    std::map<int32_t, size_t> byId;
+    std::map<std::string, size_t> byFileName;
+    for (const std::string& path : files) {
+        pugi::xml_document doc;
+        std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc);
+        if (schema == nullptr) continue;
+        WarnNames(path, doc, diagnostics);
+        std::ptrdiff_t root = doc.document_element().offset_debug();
+        const size_t index = set.schemas.size();
+        auto id = byId.emplace(schema->id, index);
+        if (!id.second) {
+            const size_t first = id.first->second;
+            diagnostics.WarningAt(path, root,
+                                  "schema id " + std::to_string(schema->id) +
+                                      " is also the id of " + set.schemas[first]->name + " (" +
+                                      set.paths[first] + ")");
+        }
+        auto name = byFileName.emplace(ToLower(schema->name), index);
+        if (!name.second) {
+            const size_t first = name.first->second;
+            diagnostics.WarningAt(path, root,
+                                  "schema name " + schema->name + " differs from " +
+                                      set.schemas[first]->name + " (" + set.paths[first] +
+                                      ") only in letter case: both generate " +
+                                      ToLower(schema->name) + ".h");
+        }
+        set.schemas.push_back(std::move(schema));
+        set.paths.push_back(path);
+    }
+    return diagnostics.errors() == 0;
+}
+
+// A directory under the system's temporary directory, removed with its
+// files when the object goes.
+class StagingDir {
+  public:
+    StagingDir() {
+        const char* tmp = std::getenv("TMPDIR");
+        path_ = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/morvanec.XXXXXX";
+        if (mkdtemp(path_.data()) == nullptr) path_.clear();
+    }
+    ~StagingDir() {
+        for (const std::string& name : Files()) unlink((path_ + "/" + name).c_str());
+        if (!path_.empty()) rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+
+    // The names of the files in it, sorted.
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        if (DIR* dir = path_.empty() ? nullptr : opendir(path_.c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+            }
+            closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    std::string path_;
+};
+
+bool ReadWhole(const std::string& path, std::string& content) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    content = text.str();
+    return static_cast<bool>(in);
+}
+
+}  // namespace
+
+int RunCheck(const Invocation& call) {
+    Diagnostics diagnostics;
+    SchemaSet set;
+    return LoadSet(call.args, diagnostics, set) ? kExitOk : kExitInput;
+}
+
+int RunGenerate(const Invocation& call) {
+    Diagnostics diagnostics;
+    SchemaSet set;
+    if (!LoadSet(call.args, diagnostics, set)) return kExitInput;
+
+    // Everything is generated into a staging directory first, so that a
+    // schema that fails half-way leaves no file of the set behind.
+    const std::string dir = call.output.empty() ? "." : call.output;
+    StagingDir stage;
+    if (stage.path().empty()) {
+        diagnostics.Error(
+            dir, 0, 0, std::string("cannot create a staging directory: ") + std::strerror(errno));
+        return kExitInput;
+    }
+    std::vector<Schema*> schemas;
+    for (size_t i = 0; i < set.schemas.size(); ++i) {
+        if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str())) {
+            std::string why = TakeLogged();
+            diagnostics.Error(set.paths[i], 0, 0,
+                              "cannot generate the files of " + set.schemas[i]->name +
+                                  (why.empty() ? "" : ": " + why));
+            return kExitInput;
+        }
+        schemas.push_back(set.schemas[i].get());
+    }
+    if (!CreateSchemaEnumIncludeFile(schemas, stage.path().c_str())) {
+        std::string why = TakeLogged();
+        diagnostics.Error(dir, 0, 0,
+                          "cannot generate Schema_Enum.h" + (why.empty() ? "" : ": " + why));
+        return kExitInput;
+    }
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        diagnostics.Error(dir, 0, 0,
+                          std::string("cannot create the directory: ") + std::strerror(errno));
+        return kExitInput;
+    }
+    for (const std::string& name : stage.Files()) {
+        // The value-name log needs the logger library; it is not written.
+        if (name.ends_with(".log")) continue;
+        std::string content;
+        if (!ReadWhole(stage.path() + "/" + name, content)) {
+            diagnostics.Error(stage.path() + "/" + name, 0, 0, "cannot read the generated file");
+            return kExitInput;
+        }
+        if (!WriteFileIfChanged(dir + "/" + name, content)) return kExitInput;
+    }
+    return kExitOk;
+}
+
+}  // namespace morvane
