@@ -22,6 +22,8 @@ namespace {
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+// The trace of a load is handed to the log in batches of about this size.
+constexpr size_t kTraceBatchBytes = 64 * 1024;
 
 // The "identity value" of trace lines: the low 32 bits of the address.
 unsigned Identity(const void* object) {
@@ -131,8 +133,12 @@ std::ptrdiff_t OffsetOf(const pugi::xml_node& node) { return node ? node.offset_
 class Parser {
   public:
     Parser(Schema& schema, std::vector<SchemaDiagnostic>* diagnostics)
-        : schema_(schema), diagnostics_(diagnostics) {}
+        : schema_(schema), diagnostics_(diagnostics), trace_(TraceEnabled()) {}
+    // Hands what is left of the trace to the log: every path out of a load
+    // passes here, so no line waits beyond the LoadSchema() call.
+    ~Parser() { FlushTrace(); }
     bool Load(const pugi::xml_document& doc);
+    void FlushTrace();
 
   private:
     bool ParseMembers(CStructure& s, const pugi::xml_node& e);
@@ -167,6 +173,7 @@ class Parser {
     }
 
     // A trace line of the parse; none while quiet.
+    void TraceV(const char* format, va_list args);
     void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Logs an error line about the element at (none while quiet), adds it
     // to the diagnostics and marks the load failed; returns false.
@@ -179,6 +186,12 @@ class Parser {
 
     Schema& schema_;
     std::vector<SchemaDiagnostic>* diagnostics_;
+    // The trace lines not yet handed to the log. A load traces a few
+    // hundred lines per schema; one call per line made it one write(2)
+    // each. They go out a batch of whole lines at a time instead, when the
+    // batch reaches kTraceBatchBytes and when the load ends.
+    bool trace_;
+    std::string traceBatch_;
     int quiet_ = 0;  // > 0: parsing past an error, nothing is logged
     std::set<std::pair<std::ptrdiff_t, std::string>> reported_;  // diagnostics so far
     CStructure* top_ = nullptr;
@@ -212,11 +225,21 @@ bool Parser::GoOnAfterFailure(bool& quieted) {
     return true;
 }
 
+void Parser::FlushTrace() {
+    LogText(trace_, traceBatch_);
+    traceBatch_.clear();
+}
+
+void Parser::TraceV(const char* format, va_list args) {
+    if (!trace_ || quiet_ > 0) return;
+    AppendFormatV(traceBatch_, format, args);
+    if (traceBatch_.size() >= kTraceBatchBytes) FlushTrace();
+}
+
 void Parser::Note(const char* format, ...) {
-    if (quiet_ > 0) return;
     va_list args;
     va_start(args, format);
-    LogLineV(TraceEnabled(), format, args);
+    TraceV(format, args);
     va_end(args);
 }
 
@@ -231,7 +254,7 @@ bool Parser::FailV(const pugi::xml_node& at, const char* format, va_list args) {
         // nested structure of it: its errors are reported once.
         if (reported_.emplace(d.offset, d.text).second) diagnostics_->push_back(std::move(d));
     }
-    if (quiet_ == 0) LogLineV(TraceEnabled(), format, args);
+    TraceV(format, args);
     return false;
 }
 
@@ -737,6 +760,7 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
     schema.writerCache.reset();  // derived from the tree being replaced
     Parser parser(schema, diagnostics);
     bool ok = parser.Load(doc);
+    parser.FlushTrace();  // before the lines of the layout
     if (ok) {
         CStructure* top = schema.Top();
         ok = LayOut(*top, diagnostics);

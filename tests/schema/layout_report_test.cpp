@@ -10,18 +10,8 @@ namespace {
 
 using test::LoadSchemaText;
 using test::LogRecorder;
+using test::SplitLines;
 using Lines = std::vector<std::string>;
-
-Lines SplitLines(const std::string& text) {
-    Lines lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(at, end - at));
-        at = end;
-    }
-    return lines;
-}
 
 // The report's lines; a small report reaches the log in a single call.
 Lines ReportOf(const std::string& xml) {

@@ -628,6 +628,29 @@ TEST_F(ParserTest, TraceOfTheWorkedExample) {
         "     unit.size()=6 [PosRec]\n"
         "ENTRY AddStructure   this=0xID [pos] xml=0xID\n";
     EXPECT_EQ(test::MaskIdentities(log_.Text()), expected);
+    EXPECT_EQ(log_.lines().size(), 1u);  // the whole trace in one call
+}
+
+// A long trace goes out in a few calls of whole lines, in order, each one
+// before the load returns; so does the trace of a failed load.
+TEST_F(ParserTest, LongTraceIsLoggedInBatchesOfWholeLines) {
+    std::string xml = "<Schema name=\"Big\" id=\"1\">";
+    for (int i = 0; i < 3000; ++i) xml += "<Item name=\"f" + std::to_string(i) + "\" type=\"int\"/>";
+    Schema schema;
+    ASSERT_TRUE(LoadSchemaText(xml + "</Schema>", schema));
+    EXPECT_GT(log_.lines().size(), 1u);
+    EXPECT_LT(log_.lines().size(), 10u);
+    for (const std::string& call : log_.lines()) EXPECT_EQ(call.back(), '\n');
+    const Lines lines = test::SplitLines(log_.Text());
+    ASSERT_EQ(lines.size(), 3002u);
+    EXPECT_EQ(lines[3001], "---f2999  name=Big  offset_elem=11996 size=11996  units.size()=3000\n");
+
+    log_.Clear();
+    EXPECT_FALSE(LoadSchemaText(xml + "<Item name=\"bad\" type=\"Nowhere\"/></Schema>", schema));
+    const Lines failed = test::SplitLines(log_.Text());
+    ASSERT_EQ(failed.size(), 3003u);
+    EXPECT_EQ(failed.back(), "Error! name=\"bad\" enum type \"Nowhere\" is wrong\n");
+    EXPECT_LT(log_.lines().size(), 10u);
 }
 
 TEST_F(ParserTest, TraceOfACopiedNestedInstance) {
@@ -767,8 +790,9 @@ class ErrorOnlyLog {
         va_start(args, format);
         const char* text = va_arg(args, const char*);
         va_end(args);
-        if (enable && std::strcmp(format, "%s") == 0 && std::strncmp(text, "Error", 5) == 0) {
-            static_cast<ErrorOnlyLog*>(handle)->lines.push_back(text);
+        if (!enable || std::strcmp(format, "%s") != 0) return 0;
+        for (const std::string& line : test::SplitLines(text)) {
+            if (line.rfind("Error", 0) == 0) static_cast<ErrorOnlyLog*>(handle)->lines.push_back(line);
         }
         return 0;
     }

@@ -54,9 +54,20 @@ std::vector<std::string> DescribeSchema(const Schema& schema) {
     return out;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
 std::vector<std::string> ErrorLines(const LogRecorder& log) {
     std::vector<std::string> errors;
-    for (const auto& line : log.lines()) {
+    for (const auto& line : SplitLines(log.Text())) {
         if (line.rfind("Error", 0) == 0) errors.push_back(line);
     }
     return errors;

@@ -22,7 +22,11 @@ bool LoadSchemaText(const std::string& xml, Schema& schema,
 // The first line is "schema <name> id=<id> size=<size>".
 std::vector<std::string> DescribeSchema(const Schema& schema);
 
-// The logged lines that begin with "Error".
+// text cut after each line end; a last line without one is kept too.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The logged lines that begin with "Error", wherever a call carrying
+// several lines holds them.
 std::vector<std::string> ErrorLines(const LogRecorder& log);
 
 // Identity values masked, so that traces compare across runs: "0x<hex>"

@@ -237,8 +237,15 @@ std::string LogRecorder::Text() const {
 }
 
 bool LogRecorder::Contains(const std::string& line) const {
-    for (const auto& l : lines_)
-        if (l == line) return true;
+    for (const auto& call : lines_) {
+        if (call == line) return true;
+        for (size_t at = 0; at < call.size();) {
+            size_t end = call.find('\n', at);
+            end = end == std::string::npos ? call.size() : end + 1;
+            if (call.compare(at, end - at, line) == 0) return true;
+            at = end;
+        }
+    }
     return false;
 }
 

@@ -106,14 +106,16 @@ bool WaitFor(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds
 // A TCP port on loopback that nothing listens on at the moment of the call.
 int FreeTcpPort();
 
-// Binds the main log to a recorder for the object's life: every enabled line
-// is kept whole, in order.
+// Binds the main log to a recorder for the object's life: the text of every
+// enabled call is kept whole, in order; lines() has one entry per call,
+// which may carry several lines.
 class LogRecorder {
   public:
     explicit LogRecorder(bool trace = true);
     ~LogRecorder();
     const std::vector<std::string>& lines() const { return lines_; }
     std::string Text() const;
+    // Whether a call's text is line, or holds it as one of its lines.
     bool Contains(const std::string& line) const;
     void Clear() { lines_.clear(); }
 
