@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -57,12 +59,17 @@ int CaptureLine(void* handle, bool enable, const char* format, ...) {
     auto* capture = static_cast<ErrorCapture*>(handle);
     va_list args;
     va_start(args, format);
-    const char* text = va_arg(args, const char*);  // LogLine() passes "%s" and the line
+    // The log binding passes "%s" and the text: one line, or several when
+    // a module hands over many at once (the parser's trace does).
+    const char* text = va_arg(args, const char*);
     va_end(args);
-    std::string line = text != nullptr ? text : "";
-    if (line.rfind("Error", 0) == 0) {
-        while (!line.empty() && line.back() == '\n') line.pop_back();
-        capture->errors.push_back(line);
+    const std::string_view all = text != nullptr ? text : "";
+    for (size_t at = 0; at < all.size();) {
+        size_t end = all.find('\n', at);
+        if (end == std::string_view::npos) end = all.size();
+        const std::string_view line = all.substr(at, end - at);
+        if (line.rfind("Error", 0) == 0) capture->errors.emplace_back(line);
+        at = end + 1;
     }
     if (capture->trace && capture->fn != nullptr && text != nullptr)
         capture->fn(capture->handle, enable, "%s", text);
