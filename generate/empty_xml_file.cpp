@@ -1,6 +1,7 @@
 // CreateEmptyXmlFile: the empty XML data file of one schema (every value of
 // the record present with its name and type, without a value) and its
 // value-name log, one entry per value element or collapsed element.
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,15 +32,25 @@ class EmptyXmlRunScope {
     EmptyXmlRunScope& operator=(const EmptyXmlRunScope&) = delete;
 };
 
-// Entries "%s\n" and "%s = %s\n" with "Collapsed".
-void LogValue(const std::string& path) {
-    g_run.valueLog += path;
-    g_run.valueLog += '\n';
-}
-
-void LogCollapsedValue(const std::string& path) {
-    g_run.valueLog += path;
-    g_run.valueLog += " = Collapsed\n";
+// Entries "%s\n" and "%s = %s\n" with "Collapsed" for the value path of
+// member (ValuePath()), put straight into the log's text.
+void LogValue(const std::string& prefix, const std::string& member, bool indexed,
+              int32_t index, const char* tail) {
+    std::string& log = g_run.valueLog;
+    if (!prefix.empty()) {
+        log += prefix;
+        log += ':';
+    }
+    log += member;
+    if (indexed) {
+        char digits[16];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+        (void)ec;
+        log += '[';
+        log.append(digits, static_cast<size_t>(end - digits));
+        log += ']';
+    }
+    log += tail;
 }
 
 // Offsets are written as 32-bit attributes; the product is formed in 64
@@ -56,16 +67,16 @@ bool WriteItem(const Unit& m, const std::string& prefix) {
     const int32_t n = m.nrepetitions;
     if (n == 1) {
         if (!w.WriteEmptyElement(element, m.name.c_str(), type, -1)) return false;
-        LogValue(ValuePath(prefix, m.name));
+        LogValue(prefix, m.name, false, 0, "\n");
     } else if (m.visibility) {
         // Each repetition its own element; a count of 0 gives none at all.
         for (int32_t j = 0; j < n; ++j) {
             if (!w.WriteEmptyElement(element, m.name.c_str(), type, j)) return false;
-            LogValue(ValuePath(prefix, m.name, j));
+            LogValue(prefix, m.name, true, j, "\n");
         }
     } else {
         if (!w.WriteCollapsedElement(element, m.name.c_str(), type, n)) return false;
-        LogCollapsedValue(ValuePath(prefix, m.name, n));
+        LogValue(prefix, m.name, true, n, " = Collapsed\n");
     }
     return true;
 }

@@ -9,6 +9,7 @@
 // A structure member with members of its own besides its template's has a
 // type of its own, OWNER_MEMBER, declared just before the block that holds
 // it: the template's members, then its own.
+#include <charconv>
 #include <cstdarg>
 #include <string>
 #include <unordered_map>
@@ -138,14 +139,31 @@ bool MakeTypeWord(const Unit& member) {
 bool WriteMemberLine(const Unit& member, const char* indent) {
     WriteComment(member);
     if (!MakeTypeWord(member)) return false;
-    std::string declaration = g_run.typeWord + " " + member.name;
-    if (member.nrepetitions != 1) declaration += "[" + std::to_string(member.nrepetitions) + "]";
-    if (member.type == kTypeText)
-        Out("%s/* %s; */\n", indent, CommentSafe(declaration).c_str());
-    else if (member.type == kTypeBool)
-        Out("%s%s; /* bool */\n", indent, declaration.c_str());
-    else
-        Out("%s%s;\n", indent, declaration.c_str());
+    // "%s%s;\n" (indent, declaration) put straight into the text: through
+    // the formatter this line was most of the time of a header.
+    std::string& out = g_run.text;
+    const size_t start = out.size();
+    out += indent;
+    const size_t declarationStart = out.size();
+    out += g_run.typeWord;
+    out += ' ';
+    out += member.name;
+    if (member.nrepetitions != 1) {
+        char digits[16];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, member.nrepetitions);
+        (void)ec;
+        out += '[';
+        out.append(digits, static_cast<size_t>(end - digits));
+        out += ']';
+    }
+    if (member.type == kTypeText) {
+        // "%s/* %s; */\n"
+        const std::string declaration = CommentSafe(out.substr(declarationStart));
+        out.resize(start);
+        Out("%s/* %s; */\n", indent, declaration.c_str());
+    } else {
+        out += member.type == kTypeBool ? "; /* bool */\n" : ";\n";
+    }
     return true;
 }
 

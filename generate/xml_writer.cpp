@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
@@ -186,81 +187,87 @@ bool CXmlWriter::CloseElement() {
     if (!IsOpen() || stack_.empty()) return false;
     --depth_;
     indent_.resize(static_cast<size_t>(depth_) * indentUnit_.size());
-    pending_.append(indent_);
-    AppendEndTag(stack_.back().c_str());
+    AppendPieces({indent_, std::string_view("</", 2), stack_.back(), std::string_view(">\n", 2)});
     stack_.pop_back();
     return AutoFlush();
 }
 
-// The element lines written once per value are put together piece by
-// piece: formatting them through vsnprintf cost more than all the rest of a
+// The element lines written once per value are put together from their
+// pieces, the text grown once per line: formatting them through vsnprintf,
+// and later appending piece by piece, cost more than all the rest of a
 // record's conversion. The text is the same as the printf forms in the
 // comments.
-void CXmlWriter::AppendText(const char* text) { pending_.append(text); }
-
-void CXmlWriter::AppendInt(int32_t value) {
-    char digits[16];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    pending_.append(digits, static_cast<size_t>(end - digits));
+void CXmlWriter::AppendPieces(const std::string_view* pieces, size_t count) {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += pieces[i].size();
+    const size_t at = pending_.size();
+    pending_.resize(at + total);
+    char* out = pending_.data() + at;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].empty()) continue;
+        std::memcpy(out, pieces[i].data(), pieces[i].size());
+        out += pieces[i].size();
+    }
 }
 
-// "%s<%s name=\"%s\"" then, when given, " type=\"%s\"" and " index=\"%d\"".
-void CXmlWriter::AppendStartTag(const char* element, const char* name, const char* type,
-                                int32_t index) {
-    pending_.append(indent_);
-    pending_.push_back('<');
-    AppendText(element);
-    AppendText(" name=\"");
-    AppendText(name);
-    pending_.push_back('"');
+void CXmlWriter::AppendElementLine(std::string_view element, const char* name, const char* type,
+                                   int32_t index, std::initializer_list<std::string_view> tail) {
+    using namespace std::string_view_literals;
+    // Six pieces up to the name, three for the type, three for the index.
+    std::string_view pieces[6 + 3 + 3 + kMaxTailPieces];
+    size_t count = 0;
+    for (std::string_view piece : {std::string_view(indent_), "<"sv, element, " name=\""sv,
+                                   std::string_view(name), "\""sv})
+        pieces[count++] = piece;
     if (type != nullptr) {
-        AppendText(" type=\"");
-        AppendText(type);
-        pending_.push_back('"');
+        pieces[count++] = " type=\""sv;
+        pieces[count++] = type;
+        pieces[count++] = "\""sv;
     }
+    char digits[16];
     if (index != -1) {
-        AppendText(" index=\"");
-        AppendInt(index);
-        pending_.push_back('"');
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+        (void)ec;
+        pieces[count++] = " index=\""sv;
+        pieces[count++] = std::string_view(digits, static_cast<size_t>(end - digits));
+        pieces[count++] = "\""sv;
     }
-}
-
-void CXmlWriter::AppendEndTag(const char* element) {
-    AppendText("</");
-    AppendText(element);
-    AppendText(">\n");
+    assert(tail.size() <= kMaxTailPieces);
+    for (std::string_view piece : tail) pieces[count++] = piece;
+    AppendPieces(pieces, count);
 }
 
 // "%s<%s name=\"%s\" type=\"%s\" index=\"%d\"></%s>\n" and its shorter forms.
 bool CXmlWriter::WriteEmptyElement(const char* element, const char* name, const char* type,
                                    int32_t index) {
+    using namespace std::string_view_literals;
     if (!IsOpen() || !FitsElementName(element) || name == nullptr) return false;
-    AppendStartTag(element, name, type, index);
-    pending_.push_back('>');
-    AppendEndTag(element);
+    const std::string_view e(element);
+    AppendElementLine(e, name, type, index, {"></"sv, e, ">\n"sv});
     return AutoFlush();
 }
 
 // "%s<%s name=\"%s\" type=\"%s\" nrepetitions=\"%d\"/>\n", type optional.
 bool CXmlWriter::WriteCollapsedElement(const char* element, const char* name, const char* type,
                                        int32_t nrepetitions) {
+    using namespace std::string_view_literals;
     if (!IsOpen() || !FitsElementName(element) || name == nullptr) return false;
-    AppendStartTag(element, name, type, -1);
-    AppendText(" nrepetitions=\"");
-    AppendInt(nrepetitions);
-    AppendText("\"/>\n");
+    char digits[16];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, nrepetitions);
+    (void)ec;
+    AppendElementLine(element, name, type, -1,
+                      {" nrepetitions=\""sv,
+                       std::string_view(digits, static_cast<size_t>(end - digits)), "\"/>\n"sv});
     return AutoFlush();
 }
 
 // "%s<%s name=\"%s\" type=\"%s\" index=\"%d\">%s</%s>\n" and its shorter forms.
 bool CXmlWriter::WriteValueElement(const char* element, const char* name, const char* value,
                                    const char* type, int32_t index) {
+    using namespace std::string_view_literals;
     if (!IsOpen() || !FitsElementName(element) || name == nullptr || value == nullptr) return false;
-    AppendStartTag(element, name, type, index);
-    pending_.push_back('>');
-    AppendText(value);
-    AppendEndTag(element);
+    const std::string_view e(element);
+    AppendElementLine(e, name, type, index, {">"sv, value, "</"sv, e, ">\n"sv});
     return AutoFlush();
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,10 +114,16 @@ class CXmlWriter {
 
   private:
     void AppendDeclaration();
-    void AppendText(const char* text);
-    void AppendInt(int32_t value);
-    void AppendStartTag(const char* element, const char* name, const char* type, int32_t index);
-    void AppendEndTag(const char* element);
+    // Appends the pieces one after the other, growing the text once.
+    void AppendPieces(const std::string_view* pieces, size_t count);
+    void AppendPieces(std::initializer_list<std::string_view> pieces) {
+        AppendPieces(pieces.begin(), pieces.size());
+    }
+    // The line "%s<%s name=\"%s\"" then, when given, " type=\"%s\"" and
+    // " index=\"%d\"", then the pieces of tail (at most kMaxTailPieces).
+    static constexpr size_t kMaxTailPieces = 6;
+    void AppendElementLine(std::string_view element, const char* name, const char* type,
+                           int32_t index, std::initializer_list<std::string_view> tail);
     // flags: the access mode and any open flags beyond O_CREAT|O_CLOEXEC.
     bool Open(int dirFd, const char* path, int flags);
     bool CanOpen(const char* element) const;
