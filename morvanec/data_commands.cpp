@@ -37,25 +37,29 @@ namespace {
 constexpr size_t kReadPiece = size_t{1} << 20;
 // to-binary reads in smaller pieces: what is read past the last record of a
 // batch is copied into the next one.
-constexpr size_t kInputPiece = size_t{1} << 18;
+constexpr size_t kInputPiece = size_t{1} << 16;
 // A file with this many errors is not worth reading on.
 constexpr int kMaxReportedErrors = 100;
 // The longest record element read: the largest record of 100,000 bytes
 // takes a few megabytes of XML; anything far beyond is not a record.
 constexpr size_t kMaxRecordText = size_t{64} << 20;
 
-// The number of line ends in [p, end), eight bytes at a time.
+// The number of line ends in [p, end), sixteen bytes at a time.
 int64_t CountLineEnds(const char* p, const char* end) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    constexpr uint64_t kNewlines = 0x0A0A0A0A0A0A0A0AULL;
+    using Bytes = char __attribute__((vector_size(16)));
+    const Bytes newlines = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n',
+                            '\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
     int64_t count = 0;
-    for (; end - p >= 8; p += 8) {
-        uint64_t v;
-        std::memcpy(&v, p, 8);
-        v ^= kNewlines;  // a line end becomes a zero byte
-        // The high bit of each zero byte, exactly (no borrow between bytes).
-        uint64_t zero = ~(((v & kLow7) + kLow7) | v | kLow7);
-        count += static_cast<int64_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
+    while (end - p >= 16) {
+        // Each lane counts down by one per line end (a match is -1), for at
+        // most 255 rounds before it is added up.
+        Bytes lanes = {};
+        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
+            Bytes v;
+            std::memcpy(&v, p, 16);
+            lanes += v == newlines;
+        }
+        for (int i = 0; i < 16; ++i) count += static_cast<unsigned char>(-lanes[i]);
     }
     for (; p < end; ++p) count += *p == '\n';
     return count;
@@ -74,19 +78,20 @@ class InputWindow {
     ~InputWindow() {
         if (fd_ >= 0) ::close(fd_);
     }
-    const std::string& bytes() const { return bytes_; }
+    std::string_view bytes() const { return {bytes_.data(), end_}; }
 
     // Reads the next piece; false at the end of the file or on an error
     // (then failed() is true).
     bool More() {
         if (eof_) return false;
-        size_t old = bytes_.size();
-        bytes_.resize(old + kInputPiece);
+        // The buffer only grows, so that its bytes are set once, not for
+        // every piece read.
+        if (bytes_.size() - end_ < kInputPiece) bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
         ssize_t n;
         do {
-            n = ::read(fd_, bytes_.data() + old, kInputPiece);
+            n = ::read(fd_, bytes_.data() + end_, kInputPiece);
         } while (n < 0 && errno == EINTR);
-        bytes_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        end_ += static_cast<size_t>(std::max<ssize_t>(n, 0));
         if (n <= 0) {
             eof_ = true;
             failed_ = n < 0;
@@ -98,33 +103,44 @@ class InputWindow {
     // Finds text from index from on, reading on as needed; npos when the
     // file ends first, or when more than limit bytes after from hold no
     // text (then the window holds about limit bytes more, no further).
+    // Looks for the byte after a leading "</" first: in a record element,
+    // the first letter of its name is rarer than the '<' of every line.
     size_t Find(std::string_view text, size_t from, size_t limit = std::string::npos) {
         const size_t first = from;
+        const size_t key = text.size() > 2 && text.substr(0, 2) == "</" ? 2 : 0;
         for (;;) {
-            const void* at = from >= bytes_.size() ? nullptr
-                                                    : memmem(bytes_.data() + from, bytes_.size() - from,
-                                                             text.data(), text.size());
-            if (at != nullptr) return static_cast<size_t>(static_cast<const char*>(at) - bytes_.data());
-            from = bytes_.size() >= text.size() ? bytes_.size() - text.size() + 1 : 0;
-            if (bytes_.size() - first > limit || !More()) return std::string::npos;
+            for (size_t at = from + key; at < end_;) {
+                const void* hit = std::memchr(bytes_.data() + at, text[key], end_ - at);
+                if (hit == nullptr) break;
+                at = static_cast<size_t>(static_cast<const char*>(hit) - bytes_.data());
+                if (at - key + text.size() <= end_ &&
+                    std::memcmp(bytes_.data() + at - key, text.data(), text.size()) == 0)
+                    return at - key;
+                ++at;
+            }
+            from = end_ >= text.size() ? std::max(from, end_ - text.size() + 1) : from;
+            if (end_ - first > limit || !More()) return std::string::npos;
         }
     }
     bool AtEnd() const { return eof_; }
     // The byte at index, reading on as needed; -1 at the end of the file.
     int At(size_t index) {
-        while (index >= bytes_.size()) {
+        while (index >= end_) {
             if (!More()) return -1;
         }
         return static_cast<unsigned char>(bytes_[index]);
     }
 
-    // Hands over the bytes before index (they are done with) in front,
-    // counting their lines first; front's memory is reused for what stays.
+    // Hands over the bytes before index (they are done with) at the start
+    // of front, counting their lines first; front's memory is reused for
+    // what stays.
     void TakeFront(size_t index, std::string& front) {
         CountTo(index);
-        front.assign(bytes_, index);
+        const size_t rest = end_ - index;
+        if (front.size() < rest + kInputPiece) front.resize(std::max(bytes_.size(), rest + kInputPiece));
+        std::memcpy(front.data(), bytes_.data() + index, rest);
         front.swap(bytes_);
-        front.resize(index);
+        end_ = rest;
         counted_ -= index;
         base_ += static_cast<int64_t>(index);
     }
@@ -151,7 +167,8 @@ class InputWindow {
     }
 
     int fd_ = -1;
-    std::string bytes_;
+    std::string bytes_;      // allocated; the file's bytes end at end_
+    size_t end_ = 0;
     int64_t base_ = 0;       // file offset of bytes_[0]
     size_t counted_ = 0;     // bytes_ before this index are counted in line_
     int line_ = 1;           // the line of bytes_[counted_]
