@@ -46,13 +46,6 @@ pugi::xml_node NextElement(pugi::xml_node node) {
     return n;
 }
 
-// Compares a tag with a type's name ignoring case; the first letter decides
-// most tags cheaply.
-bool TagIs(const char* tag, UnitType kind) {
-    const char* name = SchemaTypeName(kind);
-    return (tag[0] | 0x20) == name[0] && strcasecmp(tag, name) == 0;
-}
-
 // The attributes a value element is read by, found in one pass.
 struct ValueAttributes {
     const char* name = nullptr;
@@ -93,6 +86,13 @@ struct KindTable {
 const KindTable& Kinds() {
     static const KindTable table;
     return table;
+}
+
+// Compares a tag with a type's name ignoring case; the first letter decides
+// most tags cheaply.
+bool TagIs(const char* tag, UnitType kind) {
+    const char* name = Kinds().name[kind];
+    return (tag[0] | 0x20) == name[0] && strcasecmp(tag, name) == 0;
 }
 
 // The kind a type attribute names. Data files spell the names as the type
@@ -183,7 +183,7 @@ class SchemaCursor {
 
 const char* TypeAttributeOf(const Unit& u) {
     if (u.type == kTypeItemEnum) return u.ref != nullptr ? u.ref->name.c_str() : "";
-    return SchemaTypeName(u.type);
+    return Kinds().name[u.type];
 }
 
 // The lines of one read, collected as the walk goes and handed to the
