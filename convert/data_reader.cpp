@@ -160,7 +160,8 @@ class SchemaCursor {
     // The elements a member is written as: one per structure repetition or
     // visible repetition, one collapsed element otherwise.
     static int32_t ElementsOf(const Unit& u) {
-        if (StructureOf(u) != nullptr || (u.visibility && u.nrepetitions != 1)) return u.nrepetitions;
+        if (StructureOf(u) != nullptr || (u.visibility && u.nrepetitions != 1))
+            return u.nrepetitions;
         return 1;
     }
     static bool Collapsed(const Unit& u) {

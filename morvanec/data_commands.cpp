@@ -86,7 +86,8 @@ class InputWindow {
         if (eof_) return false;
         // The buffer only grows, so that its bytes are set once, not for
         // every piece read.
-        if (bytes_.size() - end_ < kInputPiece) bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
+        if (bytes_.size() - end_ < kInputPiece)
+            bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
         ssize_t n;
         do {
             n = ::read(fd_, bytes_.data() + end_, kInputPiece);
@@ -137,7 +138,8 @@ class InputWindow {
     void TakeFront(size_t index, std::string& front) {
         CountTo(index);
         const size_t rest = end_ - index;
-        if (front.size() < rest + kInputPiece) front.resize(std::max(bytes_.size(), rest + kInputPiece));
+        if (front.size() < rest + kInputPiece)
+            front.resize(std::max(bytes_.size(), rest + kInputPiece));
         std::memcpy(front.data(), bytes_.data() + index, rest);
         front.swap(bytes_);
         end_ = rest;
