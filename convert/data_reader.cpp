@@ -46,13 +46,6 @@ pugi::xml_node NextElement(pugi::xml_node node) {
     return n;
 }
 
-// Compares a tag with a type's name ignoring case; the first letter decides
-// most tags cheaply.
-bool TagIs(const char* tag, UnitType kind) {
-    const char* name = SchemaTypeName(kind);
-    return (tag[0] | 0x20) == name[0] && strcasecmp(tag, name) == 0;
-}
-
 // The attributes a value element is read by, found in one pass.
 struct ValueAttributes {
     const char* name = nullptr;
@@ -93,6 +86,13 @@ struct KindTable {
 const KindTable& Kinds() {
     static const KindTable table;
     return table;
+}
+
+// Compares a tag with a type's name ignoring case; the first letter decides
+// most tags cheaply.
+bool TagIs(const char* tag, UnitType kind) {
+    const char* name = Kinds().name[kind];
+    return (tag[0] | 0x20) == name[0] && strcasecmp(tag, name) == 0;
 }
 
 // The kind a type attribute names. Data files spell the names as the type
@@ -160,11 +160,17 @@ class SchemaCursor {
     // The elements a member is written as: one per structure repetition or
     // visible repetition, one collapsed element otherwise.
     static int32_t ElementsOf(const Unit& u) {
-        if (u.AsStructure() != nullptr || (u.visibility && u.nrepetitions != 1)) return u.nrepetitions;
+        if (StructureOf(u) != nullptr || (u.visibility && u.nrepetitions != 1))
+            return u.nrepetitions;
         return 1;
     }
     static bool Collapsed(const Unit& u) {
-        return u.AsStructure() == nullptr && !u.visibility && u.nrepetitions != 1;
+        return StructureOf(u) == nullptr && !u.visibility && u.nrepetitions != 1;
+    }
+    // The structure a member is; only units of type structure can be one,
+    // so the others cost no virtual call.
+    static const CStructure* StructureOf(const Unit& u) {
+        return u.type == kTypeStructure ? u.AsStructure() : nullptr;
     }
 
   private:
@@ -178,7 +184,7 @@ class SchemaCursor {
 
 const char* TypeAttributeOf(const Unit& u) {
     if (u.type == kTypeItemEnum) return u.ref != nullptr ? u.ref->name.c_str() : "";
-    return SchemaTypeName(u.type);
+    return Kinds().name[u.type];
 }
 
 // The lines of one read, collected as the walk goes and handed to the
@@ -395,9 +401,12 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
         trace_.EndLine();
     }
     bool store = store_;
+    // Strict mode converts the value once, while checking it, and stores
+    // those bytes below.
+    uint8_t checked[8];
     if (strict_) {
         if (!MatchesSchema(element, tag, a)) store = false;
-        if (text != nullptr && !ValueTextFits(kind, text)) {
+        if (text != nullptr && !ConvertFittingText(kind, text, checked)) {
             Report(first, true, "element %s name=\"%s\" holds \"%s\", which does not fit %s", tag,
                    OrEmpty(a.name), text, OrEmpty(a.type));
             failed_ = true;
@@ -423,7 +432,10 @@ bool DataReader::ReadValue(pugi::xml_node element, const char* tag) {
                length_);
         return false;
     }
-    if (store && text != nullptr) StoreValueText(kind, text, buffer_ + offset_);
+    if (store && text != nullptr && strict_)
+        std::memcpy(buffer_ + offset_, checked, static_cast<size_t>(size));
+    else if (store && text != nullptr)
+        StoreValueText(kind, text, buffer_ + offset_);
     offset_ += count * size;
     return true;
 }
@@ -438,8 +450,9 @@ bool DataReader::MatchesSchema(pugi::xml_node element, const char* tag, const Va
         return known;
     }
     const Unit* u = cursor_->Expected();
+    const CStructure* s = u != nullptr ? SchemaCursor::StructureOf(*u) : nullptr;
     bool match = known && u != nullptr && a.name != nullptr && Same(a.name, u->name.c_str());
-    if (match && u->AsStructure() != nullptr) {
+    if (match && s != nullptr) {
         match = Same(tag, "Structure");
     } else if (match) {
         int32_t count = a.nrepetitions != nullptr ? ParseInt32(a.nrepetitions) : 1;
@@ -449,7 +462,7 @@ bool DataReader::MatchesSchema(pugi::xml_node element, const char* tag, const Va
     }
     if (match) {
         cursor_->Consume();
-        if (const CStructure* s = u->AsStructure()) cursor_->Enter(s);
+        if (s != nullptr) cursor_->Enter(s);
         return true;
     }
     // Everything after a mismatch is out of step with the schema: one error
@@ -459,7 +472,7 @@ bool DataReader::MatchesSchema(pugi::xml_node element, const char* tag, const Va
                tag, OrEmpty(a.name), cursor_->Current()->name.c_str());
     } else {
         Report(element, true, "element %s name=\"%s\" is not in the schema here: it has %s %s",
-               tag, OrEmpty(a.name), u->AsStructure() != nullptr ? "structure" : "member",
+               tag, OrEmpty(a.name), s != nullptr ? "structure" : "member",
                u->name.c_str());
     }
     failed_ = true;

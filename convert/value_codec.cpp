@@ -79,8 +79,9 @@ const char* SkipBlanks(const char* p) {
     return p;
 }
 
-// A decimal integer filling text (blanks around it aside) within [low, high].
-bool IntegerFits(const char* text, int64_t low, uint64_t high) {
+// A decimal integer filling text (blanks around it aside) within [low, high];
+// bits is its value modulo 2^64.
+bool IntegerFits(const char* text, int64_t low, uint64_t high, uint64_t& bits) {
     const char* p = SkipBlanks(text);
     bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
@@ -92,15 +93,33 @@ bool IntegerFits(const char* text, int64_t low, uint64_t high) {
             return false;
     }
     if (*SkipBlanks(p) != '\0') return false;
+    bits = negative ? 0 - magnitude : magnitude;
     if (!negative) return magnitude <= high;
     return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
 }
 
+bool IntegerFits(const char* text, int64_t low, uint64_t high) {
+    uint64_t bits;
+    return IntegerFits(text, low, high, bits);
+}
+
+// A floating text that from_chars reads whole, as strtod would read it: a
+// plain decimal number, perhaps with blanks after it. Others go the long
+// way, which gives the same answers.
+template <class T>
+bool PlainFloatingFits(const char* text, T& value) {
+    const char* p = text + (text[0] == '-');
+    if (*p < '0' || *p > '9') return false;
+    auto r = std::from_chars(text, text + std::strlen(text), value);
+    return r.ec == std::errc() && *SkipBlanks(r.ptr) == '\0' && std::isfinite(value);
+}
+
 template <class T>
 bool FloatingFits(const char* text) {
+    T value;
+    if (PlainFloatingFits(text, value)) return true;
     const char* p = SkipBlanks(text);
     char* end = nullptr;
-    T value;
     if constexpr (sizeof(T) == sizeof(float)) {
         value = std::strtof(p, &end);
     } else {
@@ -112,6 +131,16 @@ bool FloatingFits(const char* text) {
     if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) return false;
     if (!std::isinf(value)) return true;
     return (digits[0] | 0x20) == 'i';  // "inf" itself, not an overflow
+}
+
+// Stores a plain floating text that fits T; false, storing nothing, for
+// any other text.
+template <class T>
+bool PutPlainFloating(const char* text, uint8_t* dest) {
+    T value;
+    if (!PlainFloatingFits(text, value)) return false;
+    std::memcpy(dest, &value, sizeof value);
+    return true;
 }
 
 // strtoull's result for a scanned number.
@@ -285,6 +314,59 @@ bool ValueTextFits(UnitType kind, const char* text) {
         default:  // kinds without bytes
             return true;
     }
+}
+
+bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest) {
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    uint64_t bits = 0;
+    switch (kind) {
+        case kTypeInt:
+        case kTypeItemEnum:
+            if (!IntegerFits(text, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeBool:
+            if (!IntegerFits(text, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<int32_t>(static_cast<uint32_t>(bits) != 0 ? 1 : 0));
+            return true;
+        case kTypeUnsigned:
+            if (!IntegerFits(text, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeInt16:
+            if (!IntegerFits(text, std::numeric_limits<int16_t>::min(),
+                             std::numeric_limits<int16_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeUnsigned16:
+            if (!IntegerFits(text, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeInt64:
+            if (!IntegerFits(text, std::numeric_limits<int64_t>::min(),
+                             std::numeric_limits<int64_t>::max(), bits))
+                return false;
+            Put(dest, bits);
+            return true;
+        case kTypeUnsigned64:
+            if (!IntegerFits(text, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
+            Put(dest, bits);
+            return true;
+        case kTypeFloat:
+            if (PutPlainFloating<float>(text, dest)) return true;
+            break;
+        case kTypeDouble:
+            if (PutPlainFloating<double>(text, dest)) return true;
+            break;
+        default:
+            break;
+    }
+    if (!ValueTextFits(kind, text)) return false;
+    StoreValueText(kind, text, dest);
+    return true;
 }
 
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {

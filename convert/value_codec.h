@@ -42,6 +42,11 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
 // overflow the type. Kinds without bytes take any text.
 bool ValueTextFits(UnitType kind, const char* text);
 
+// ValueTextFits and StoreValueText in one pass: whether text fits kind, and
+// when it does, the bytes StoreValueText would store are stored at dest.
+// Nothing is stored when it does not fit.
+bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest);
+
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
 // empty text. A float or double is written as "%f" writes it when that text

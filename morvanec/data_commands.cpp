@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,15 +35,40 @@ namespace morvane {
 namespace {
 
 constexpr size_t kReadPiece = size_t{1} << 20;
+// to-binary reads in smaller pieces: what is read past the last record of a
+// batch is copied into the next one.
+constexpr size_t kInputPiece = size_t{1} << 16;
 // A file with this many errors is not worth reading on.
 constexpr int kMaxReportedErrors = 100;
 // The longest record element read: the largest record of 100,000 bytes
 // takes a few megabytes of XML; anything far beyond is not a record.
 constexpr size_t kMaxRecordText = size_t{64} << 20;
 
+// The number of line ends in [p, end), sixteen bytes at a time.
+int64_t CountLineEnds(const char* p, const char* end) {
+    using Bytes = char __attribute__((vector_size(16)));
+    const Bytes newlines = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n',
+                            '\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+    int64_t count = 0;
+    while (end - p >= 16) {
+        // Each lane counts down by one per line end (a match is -1), for at
+        // most 255 rounds before it is added up.
+        Bytes lanes = {};
+        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
+            Bytes v;
+            std::memcpy(&v, p, 16);
+            lanes += v == newlines;
+        }
+        for (int i = 0; i < 16; ++i) count += static_cast<unsigned char>(-lanes[i]);
+    }
+    for (; p < end; ++p) count += *p == '\n';
+    return count;
+}
+
 // An input file read in pieces: a window of its bytes that grows at the end
-// as more is needed and drops what is consumed at the front. Tracks the
-// line of a position so that errors can be placed without going back.
+// as more is needed and hands over its front when that is done with.
+// Tracks the line of a position so that errors can be placed without going
+// back.
 class InputWindow {
   public:
     bool Open(const std::string& path) {
@@ -50,19 +78,21 @@ class InputWindow {
     ~InputWindow() {
         if (fd_ >= 0) ::close(fd_);
     }
-    const std::string& bytes() const { return bytes_; }
+    std::string_view bytes() const { return {bytes_.data(), end_}; }
 
     // Reads the next piece; false at the end of the file or on an error
     // (then failed() is true).
     bool More() {
         if (eof_) return false;
-        size_t old = bytes_.size();
-        bytes_.resize(old + kReadPiece);
+        // The buffer only grows, so that its bytes are set once, not for
+        // every piece read.
+        if (bytes_.size() - end_ < kInputPiece)
+            bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
         ssize_t n;
         do {
-            n = ::read(fd_, bytes_.data() + old, kReadPiece);
+            n = ::read(fd_, bytes_.data() + end_, kInputPiece);
         } while (n < 0 && errno == EINTR);
-        bytes_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        end_ += static_cast<size_t>(std::max<ssize_t>(n, 0));
         if (n <= 0) {
             eof_ = true;
             failed_ = n < 0;
@@ -74,30 +104,46 @@ class InputWindow {
     // Finds text from index from on, reading on as needed; npos when the
     // file ends first, or when more than limit bytes after from hold no
     // text (then the window holds about limit bytes more, no further).
+    // Looks for the byte after a leading "</" first: in a record element,
+    // the first letter of its name is rarer than the '<' of every line.
     size_t Find(std::string_view text, size_t from, size_t limit = std::string::npos) {
         const size_t first = from;
+        const size_t key = text.size() > 2 && text.substr(0, 2) == "</" ? 2 : 0;
         for (;;) {
-            size_t at = bytes_.find(text, from);
-            if (at != std::string::npos) return at;
-            from = bytes_.size() >= text.size() ? bytes_.size() - text.size() + 1 : 0;
-            if (bytes_.size() - first > limit || !More()) return std::string::npos;
+            for (size_t at = from + key; at < end_;) {
+                const void* hit = std::memchr(bytes_.data() + at, text[key], end_ - at);
+                if (hit == nullptr) break;
+                at = static_cast<size_t>(static_cast<const char*>(hit) - bytes_.data());
+                if (at - key + text.size() <= end_ &&
+                    std::memcmp(bytes_.data() + at - key, text.data(), text.size()) == 0)
+                    return at - key;
+                ++at;
+            }
+            from = end_ >= text.size() ? std::max(from, end_ - text.size() + 1) : from;
+            if (end_ - first > limit || !More()) return std::string::npos;
         }
     }
     bool AtEnd() const { return eof_; }
     // The byte at index, reading on as needed; -1 at the end of the file.
     int At(size_t index) {
-        while (index >= bytes_.size()) {
+        while (index >= end_) {
             if (!More()) return -1;
         }
         return static_cast<unsigned char>(bytes_[index]);
     }
 
-    // Drops the bytes before index (they are consumed), counting their
-    // lines first.
-    void Consume(size_t index) {
+    // Hands over the bytes before index (they are done with) at the start
+    // of front, counting their lines first; front's memory is reused for
+    // what stays.
+    void TakeFront(size_t index, std::string& front) {
         CountTo(index);
+        const size_t rest = end_ - index;
+        if (front.size() < rest + kInputPiece)
+            front.resize(std::max(bytes_.size(), rest + kInputPiece));
+        std::memcpy(front.data(), bytes_.data() + index, rest);
+        front.swap(bytes_);
+        end_ = rest;
         counted_ -= index;
-        bytes_.erase(0, index);
         base_ += static_cast<int64_t>(index);
     }
 
@@ -111,18 +157,20 @@ class InputWindow {
 
   private:
     void CountTo(size_t index) {
+        if (index <= counted_) return;
         const char* p = bytes_.data() + counted_;
-        const char* end = bytes_.data() + std::max(index, counted_);
-        while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p))) {
-            p = static_cast<const char*>(nl) + 1;
-            ++line_;
-            lineStart_ = base_ + (p - bytes_.data());
+        const char* end = bytes_.data() + index;
+        if (int64_t lines = CountLineEnds(p, end); lines > 0) {
+            line_ += static_cast<int>(lines);
+            const void* last = memrchr(p, '\n', static_cast<size_t>(end - p));
+            lineStart_ = base_ + (static_cast<const char*>(last) + 1 - bytes_.data());
         }
-        counted_ = std::max(index, counted_);
+        counted_ = index;
     }
 
     int fd_ = -1;
-    std::string bytes_;
+    std::string bytes_;      // allocated; the file's bytes end at end_
+    size_t end_ = 0;
     int64_t base_ = 0;       // file offset of bytes_[0]
     size_t counted_ = 0;     // bytes_ before this index are counted in line_
     int line_ = 1;           // the line of bytes_[counted_]
@@ -160,7 +208,8 @@ std::string TagName(InputWindow& in, size_t index) {
     }
 }
 
-// Record elements cut from the file, converted together on one thread.
+// Record elements cut from the file, converted together on one thread:
+// the stretch of the file that holds them, and where each one is in it.
 // Errors are placed by the cut's line and column, so that a batch needs
 // nothing of the file once it is made.
 struct Batch {
@@ -185,13 +234,68 @@ struct Batch {
 // at once; the output keeps the records' order.
 constexpr size_t kBatchBytes = size_t{1} << 20;
 
+// Threads that run jobs in the order given, kept for the whole conversion
+// so that each keeps its reader's buffers warm from one batch to the next.
+class Workers {
+  public:
+    explicit Workers(size_t count) {
+        for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { Loop(); });
+    }
+    ~Workers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    std::future<void> Run(std::function<void()> job) {
+        std::packaged_task<void()> task(std::move(job));
+        std::future<void> done = task.get_future();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(task));
+        }
+        wake_.notify_one();
+        return done;
+    }
+
+  private:
+    // Runs jobs until stopped and none is left.
+    void Loop() {
+        for (;;) {
+            std::packaged_task<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+                if (jobs_.empty()) return;
+                task = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::packaged_task<void()>> jobs_;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
 class ToBinary {
   public:
     ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
-        : schema_(schema), path_(call.args[1]), diagnostics_(diagnostics) {
+        : schema_(schema),
+          path_(call.args[1]),
+          diagnostics_(diagnostics),
+          inFlight_(std::max(1u, std::thread::hardware_concurrency())),
+          filling_(std::make_unique<Batch>()),
+          workers_(inFlight_) {
         options_.strict = !call.lenient;
-        unsigned cores = std::thread::hardware_concurrency();
-        inFlight_ = cores == 0 ? 1 : cores;
     }
 
     // Converts the whole file into out; false after diagnostics.
@@ -200,27 +304,37 @@ class ToBinary {
   private:
     void Convert(Batch& batch) const;
     // Adds the record element at [start, end) of the window to the batch
-    // being filled, and starts the batch when it is full.
-    void Cut(size_t start, size_t end, StreamOutput& out);
-    void Start(StreamOutput& out);
+    // being filled.
+    void Cut(size_t start, size_t end);
+    // Starts the batch being filled: it takes the window up to its last
+    // record element. Returns the number of bytes taken.
+    size_t Start(StreamOutput& out);
     // Waits for the oldest batch and hands on its records and errors.
     void Finish(StreamOutput& out);
-    void Drain(StreamOutput& out) {
-        Start(out);
+    size_t Drain(StreamOutput& out) {
+        size_t taken = Start(out);
         while (!running_.empty()) Finish(out);
+        return taken;
     }
     void Error(size_t index, const std::string& text);
     bool TooMany() const { return diagnostics_.errors() >= kMaxReportedErrors; }
+
+    struct Running {
+        std::unique_ptr<Batch> batch;
+        std::future<void> done;
+    };
 
     const Schema& schema_;
     const std::string& path_;
     Diagnostics& diagnostics_;
     ReadOptions options_;
     InputWindow in_;
-    size_t inFlight_ = 1;
-    Batch filling_;
-    std::deque<std::future<std::unique_ptr<Batch>>> running_;
+    size_t inFlight_;
+    std::unique_ptr<Batch> filling_;
+    std::vector<std::unique_ptr<Batch>> spare_;  // finished, kept for their memory
+    std::deque<Running> running_;
     bool writing_ = true;  // until the first error: the output is of no use after it
+    Workers workers_;      // last: stopped before the batches they convert go
 };
 
 void ToBinary::Error(size_t index, const std::string& text) {
@@ -261,29 +375,36 @@ void ToBinary::Convert(Batch& batch) const {
     }
 }
 
-void ToBinary::Cut(size_t start, size_t end, StreamOutput& out) {
+void ToBinary::Cut(size_t start, size_t end) {
     Batch::Cut cut;
     in_.Place(start, cut.line, cut.column);
-    cut.begin = filling_.text.size();
-    filling_.text.append(in_.bytes(), start, end - start);
-    cut.end = filling_.text.size();
-    filling_.cuts.push_back(cut);
-    if (filling_.text.size() >= kBatchBytes) Start(out);
+    cut.begin = start;
+    cut.end = end;
+    filling_->cuts.push_back(cut);
 }
 
-void ToBinary::Start(StreamOutput& out) {
-    if (filling_.cuts.empty()) return;
-    auto batch = std::make_unique<Batch>(std::move(filling_));
-    filling_ = Batch();
+size_t ToBinary::Start(StreamOutput& out) {
+    if (filling_->cuts.empty()) return 0;
+    const size_t taken = filling_->cuts.back().end;
+    in_.TakeFront(taken, filling_->text);
     if (running_.size() >= inFlight_) Finish(out);
-    running_.push_back(std::async(std::launch::async, [this, b = std::move(batch)]() mutable {
-        Convert(*b);
-        return std::move(b);
-    }));
+    Batch* batch = filling_.get();
+    running_.push_back({std::move(filling_), workers_.Run([this, batch] { Convert(*batch); })});
+    if (spare_.empty()) {
+        filling_ = std::make_unique<Batch>();
+    } else {
+        filling_ = std::move(spare_.back());
+        spare_.pop_back();
+        filling_->cuts.clear();
+        filling_->output.clear();
+        filling_->errors.clear();
+    }
+    return taken;
 }
 
 void ToBinary::Finish(StreamOutput& out) {
-    std::unique_ptr<Batch> batch = running_.front().get();
+    running_.front().done.get();
+    std::unique_ptr<Batch> batch = std::move(running_.front().batch);
     running_.pop_front();
     for (const Batch::Placed& e : batch->errors) {
         if (TooMany()) break;
@@ -291,6 +412,7 @@ void ToBinary::Finish(StreamOutput& out) {
     }
     if (!batch->errors.empty()) writing_ = false;
     if (writing_) writing_ = out.Write(batch->output);
+    spare_.push_back(std::move(batch));
 }
 
 bool ToBinary::Run(StreamOutput& out) {
@@ -314,7 +436,7 @@ bool ToBinary::Run(StreamOutput& out) {
                                    " MB is not one record");
             return false;
         }
-        Cut(0, in_.bytes().size(), out);
+        Cut(0, in_.bytes().size());
         Drain(out);
         return diagnostics_.errors() == 0 && writing_;
     }
@@ -328,7 +450,7 @@ bool ToBinary::Run(StreamOutput& out) {
     for (;;) {
         size_t start = SkipToTag(in_, at);
         if (in_.At(start) != '<') {
-            Drain(out);
+            start -= Drain(out);
             if (in_.At(start) >= 0 || in_.failed()) {
                 Error(start, in_.failed() ? std::strerror(errno) : "text between record elements");
             } else if (options_.strict) {
@@ -344,30 +466,25 @@ bool ToBinary::Run(StreamOutput& out) {
         const std::string endTag = "</" + name + ">";
         size_t end = in_.Find(endTag, start, kMaxRecordText);
         if (end == std::string::npos && !in_.AtEnd()) {
-            Drain(out);
+            start -= Drain(out);
             Error(start, "the record element " + name + " is longer than " +
                              std::to_string(kMaxRecordText >> 20) + " MB");
             break;
         }
         if (end == std::string::npos) {
-            Drain(out);
+            start -= Drain(out);
             Error(start, "the record element " + name +
                              " is not complete (the file ends inside it); morvanec recover "
                              "closes the file after its last whole record");
             break;
         }
         end += endTag.size();
-        Cut(start, end, out);
+        Cut(start, end);
+        at = end;
+        if (at >= kBatchBytes) at -= Start(out);
         if (TooMany()) {
             diagnostics_.Warning(path_, 0, 0, "too many errors; the rest of the file is not read");
             break;
-        }
-        // The window drops what is done once it is large, so that the
-        // bytes after a record are not moved for every record.
-        at = end;
-        if (at >= kReadPiece) {
-            in_.Consume(at);
-            at = 0;
         }
     }
     Drain(out);
@@ -423,11 +540,10 @@ int RunToXml(const Invocation& call) {
         return kExitInput;
     }
     // Records are read in batches of about a read piece; each record's text
-    // is put together alone (small, so it stays in the cache) and handed to
-    // the output, which writes in large pieces.
+    // is put together straight in the output's pending bytes, which are
+    // written in large pieces.
     const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
     std::vector<uint8_t> records(batch * static_cast<size_t>(size));
-    std::string text;
     int32_t number = 0;
     int64_t total = 0;
     bool ok = out.Write(kSessionHeader);
@@ -444,14 +560,14 @@ int RunToXml(const Invocation& call) {
         total += n;
         const size_t whole = filled / static_cast<size_t>(size);
         for (size_t r = 0; r < whole && ok; ++r) {
-            text.clear();
-            ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
-                                 size, text);
-            if (!ok) {
+            std::string* text = out.Pending();
+            ok = text != nullptr &&
+                 AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
+                                 size, *text);
+            if (!ok && text != nullptr) {
                 diagnostics.Error(path, 0, 0,
                                   "record " + std::to_string(number) + " cannot be written");
             }
-            ok = ok && out.Write(text);
         }
         const size_t used = whole * static_cast<size_t>(size);
         std::memmove(records.data(), records.data() + used, filled - used);

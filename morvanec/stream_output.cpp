@@ -94,6 +94,11 @@ bool StreamOutput::Write(std::string_view bytes) {
     return true;
 }
 
+std::string* StreamOutput::Pending() {
+    if (fd_ < 0 || (pending_.size() >= kPieceSize && !Flush())) return nullptr;
+    return &pending_;
+}
+
 bool StreamOutput::SameAsTarget() {
     struct stat target;
     struct stat temp;

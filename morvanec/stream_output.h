@@ -30,6 +30,10 @@ class StreamOutput {
     // Appends bytes; they are written in large pieces. False after a
     // diagnostic; the output is then abandoned.
     bool Write(std::string_view bytes);
+    // The bytes pending, for the caller to append to in place of Write;
+    // they are written in large pieces like the others. Null after a
+    // diagnostic.
+    std::string* Pending();
     // Writes what is pending and publishes the file. False after a
     // diagnostic; the target is then unchanged and the temporary gone.
     bool Commit();

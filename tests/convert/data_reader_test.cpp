@@ -399,6 +399,15 @@ const StrictCase kStrictCases[] = {
     {"double not a number", "d", "x1", false},
     {"bool above int", "b", "2147483648", false},
     {"item_enum id", "e", "-5", true},
+    {"int16 negative", "s", "-5", true},
+    {"unsigned16 blanks around", "us", " 7\t", true},
+    {"bool stored as 1", "b", "-2", true},
+    {"float plain", "f", "-2.25", true},
+    {"float blanks after", "f", "2.5 ", true},
+    {"float hexadecimal", "f", "0x1p3", false},
+    {"float underflow", "f", "1e-50", true},
+    {"double plain", "d", "-491.99920000000003", true},
+    {"double leading point", "d", ".5", true},
 };
 
 class StrictValueTest : public testing::TestWithParam<StrictCase> {};
@@ -408,15 +417,18 @@ TEST_P(StrictValueTest, RefusesValuesThatDoNotFitAtTheirOffset) {
     auto schema = test::SchemaFromText(kStrictXsd);
     ASSERT_TRUE(schema);
     std::string text = StrictRecord(c.member, c.value);
-    std::vector<uint8_t> record(53, 0);
+    std::vector<uint8_t> strictRecord(53, 0);
     std::vector<ReadError> errors;
     test::LogRecorder log(false);
-    bool ok = ReadXmlText(*schema, true, text, "t.xml", record.data(), 53, ReadOptions{true}, &errors);
+    bool ok = ReadXmlText(*schema, true, text, "t.xml", strictRecord.data(), 53, ReadOptions{true},
+                          &errors);
     EXPECT_EQ(ok, c.fits) << c.title;
-    // Not strict, the same text reads.
+    // Not strict, the same text reads; a value that fits is stored alike.
+    std::vector<uint8_t> record(53, 0);
     EXPECT_TRUE(ReadXmlText(*schema, true, text, "t.xml", record.data(), 53, ReadOptions{}, nullptr));
     if (c.fits) {
         EXPECT_TRUE(errors.empty()) << c.title << ": " << (errors.empty() ? "" : errors[0].text);
+        EXPECT_EQ(strictRecord, record) << c.title;
         return;
     }
     ASSERT_EQ(errors.size(), 1u) << c.title;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -363,6 +364,16 @@ std::string PosRecBytes(int count, int x0) {
 
 TEST(MorvanecToBinary, StrictByDefault) {
     const std::string two = kSessionHeader + PosRecRecord(1, 5, 1) + PosRecRecord(2, 6, -1);
+    // A session of several megabytes, read in several batches, with a bad
+    // value in its last record: placed by the whole file's lines.
+    std::string many = kSessionHeader;
+    for (int i = 1; many.size() < (size_t{3} << 20); ++i) many += PosRecRecord(i, 5, 1);
+    std::string last = PosRecRecord(9999, 5, 1);
+    many += last.replace(last.find(">5<"), 3, ">5000000000<") + "</Root>\n";
+    const size_t bad = many.rfind(">5000000000<") + 1;
+    const std::string badPlace =
+        "d.xml:" + std::to_string(std::count(many.begin(), many.begin() + bad, '\n') + 1) + ":" +
+        std::to_string(bad - many.rfind('\n', bad)) + ": error: element Item name=\"count\"";
     struct BinaryCase {
         const char* what;
         std::vector<std::string> options;
@@ -389,6 +400,7 @@ TEST(MorvanecToBinary, StrictByDefault) {
          "d.xml:30:37: error: element Item name=\"count\" holds \"5000000000\", which does not fit "
          "int\n",
          ""},
+        {"value out of range after megabytes", {}, many, 1, badPlace, ""},
         {"lenient",
          {"--lenient"},
          two.substr(0, two.find(">6<")) + ">6 apples<" + two.substr(two.find(">6<") + 3) +
