@@ -121,7 +121,11 @@ std::vector<uint8_t> PosRecRecord(const PosRecValues& v) {
     return record;
 }
 
-PosRecValues PosRecOf(int n) { return PosRecValues{n, n % 2, n * 3, -n, 1000000 + n, n * n}; }
+// y1 = n * n, wrapped at 32 bits as the record stores it (no signed overflow).
+PosRecValues PosRecOf(int n) {
+    const auto square = static_cast<int32_t>(static_cast<uint32_t>(n) * static_cast<uint32_t>(n));
+    return PosRecValues{n, n % 2, n * 3, -n, 1000000 + n, square};
+}
 
 std::vector<uint8_t> PosRecRecordOf(int n) { return PosRecRecord(PosRecOf(n)); }
 
