@@ -13,7 +13,9 @@ int CMorvaneBuilderApp::Run(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     CQtDialogs dialogs;
     CMorvaneBuilderDlg dialog(Configuration::Get(), dialogs);
-    return dialog.Run(argc > 0 && argv[0] != nullptr ? argv[0] : "MorvaneBuilder");
+    // The program directory is that of the running executable, wherever
+    // the editor was started from and whatever its first word says.
+    return dialog.Run(ExecutablePath(argc > 0 && argv[0] != nullptr ? argv[0] : "MorvaneBuilder"));
 }
 
 }  // namespace morvane

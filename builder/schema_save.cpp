@@ -4,13 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -45,44 +42,20 @@ std::string NotSaved(const std::string& path, const std::string& why) {
     return msg::Format("Error! The schema was not saved in %s: %s", path.c_str(), why.c_str());
 }
 
-// The parser logs its errors as trace lines; while it runs, the log binding
-// is replaced by one that keeps every error line and passes every line on
-// to the bound log as before.
-struct ErrorCapture {
-    void* handle = nullptr;
-    PrintfDebFn fn = nullptr;
-    bool trace = false;
-    std::vector<std::string> errors;
-};
-
-int CaptureLine(void* handle, bool enable, const char* format, ...) {
-    auto* capture = static_cast<ErrorCapture*>(handle);
-    va_list args;
-    va_start(args, format);
-    // The log binding passes "%s" and the text: one line, or several when
-    // a module hands over many at once (the parser's trace does).
-    const char* text = va_arg(args, const char*);
-    va_end(args);
-    const std::string_view all = text != nullptr ? text : "";
-    for (size_t at = 0; at < all.size();) {
-        size_t end = all.find('\n', at);
-        if (end == std::string_view::npos) end = all.size();
-        const std::string_view line = all.substr(at, end - at);
-        if (line.rfind("Error", 0) == 0) capture->errors.emplace_back(line);
-        at = end + 1;
+// LoadSchema() on the document read from path, with the parser's reasons for
+// a failure in reason, each with the line and column of path where it is
+// known. The parser's own log lines are written as ever.
+bool CompileSchema(Schema& schema, const pugi::xml_document& doc, const std::string& path,
+                   std::string& reason) {
+    std::vector<SchemaDiagnostic> diagnostics;
+    const bool ok = LoadSchema(schema, doc, &diagnostics);
+    for (const SchemaDiagnostic& d : diagnostics) {
+        reason += (reason.empty() ? "" : "; ") + d.text;
+        int line = 0;
+        int column = 0;
+        if (LineColumnAt(path.c_str(), d.offset, line, column))
+            reason += msg::Format(" (line %d, column %d)", line, column);
     }
-    if (capture->trace && capture->fn != nullptr && text != nullptr)
-        capture->fn(capture->handle, enable, "%s", text);
-    return 0;
-}
-
-// LoadSchema() with the parser's reason for a failure in reason.
-bool CompileSchema(Schema& schema, const pugi::xml_document& doc, std::string& reason) {
-    ErrorCapture capture{LogHandle(), LogFunction(), TraceEnabled(), {}};
-    BindLog(&capture, CaptureLine, true);
-    const bool ok = LoadSchema(schema, doc);
-    BindLog(capture.handle, capture.fn, capture.trace);
-    for (const std::string& e : capture.errors) reason += (reason.empty() ? "" : "; ") + e;
     if (reason.empty()) reason = "the parser refuses it";
     return ok;
 }
@@ -117,7 +90,7 @@ std::string WriteAndCompile(const CEditModel& model, std::string_view name, std:
         return "it cannot be read back [" + error + "]";
     }
     Schema schema;
-    if (!CompileSchema(schema, doc, error)) {
+    if (!CompileSchema(schema, doc, temporary, error)) {
         outcome = SaveOutcome::kNotCompiled;
         return "it does not compile: " + error;
     }

@@ -205,17 +205,22 @@ bool WriteOwnTypes(const CStructure& s, const std::vector<const Unit*>& members)
     return true;
 }
 
+// An enumeration without items has no enumerator to declare, and C
+// accepts no empty enum: it is declared as an int, the 4 bytes of its
+// members. An enumeration copied into a template instance is a plain unit
+// without items.
 void WriteEnumBlock(const Unit& e) {
     WriteComment(e);
+    const EnumUnit* en = e.AsEnum();
+    if (en == nullptr || en->items.empty()) {
+        Out("typedef int %s; /* enum without items */\n\n", ToUpper(e.name).c_str());
+        return;
+    }
     Out("typedef enum\n");
     Out("{\n");
-    // An enumeration copied into a template instance is a plain unit
-    // without items.
-    if (const EnumUnit* en = e.AsEnum()) {
-        for (size_t i = 0; i < en->items.size(); ++i) {
-            const EnumItem& item = en->items[i];
-            Out(i + 1 < en->items.size() ? "   %s=%d,\n" : "   %s=%d\n", item.name.c_str(), item.id);
-        }
+    for (size_t i = 0; i < en->items.size(); ++i) {
+        const EnumItem& item = en->items[i];
+        Out(i + 1 < en->items.size() ? "   %s=%d,\n" : "   %s=%d\n", item.name.c_str(), item.id);
     }
     Out("} %s;\n\n", ToUpper(e.name).c_str());
 }

@@ -31,7 +31,7 @@ class Configuration {
     // Publishes the trace flag and the logger handle to the modules.
     void PublishLogBinding() const;
 
-    std::string programPath;  // first command-line word; set before reading
+    std::string programPath;  // the running program (ExecutablePath()); set before reading
     std::string programDirectory;
     std::string archiveDirectory;
     std::string schemasDirectory = "Schemas";

@@ -33,16 +33,55 @@ TEST(BuilderStartupTest, MissingLoggerLibraryEndsWithStatusOne) {
     EXPECT_EQ(r.out, "Error! Quillog is absent\n");
 }
 
+// Started by its path, through PATH or through a symbolic link from another
+// directory that is a program directory of its own, the editor reads
+// Morvane.ini and the folders beside its executable and logs there.
 TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
-    TempDir dir;
-    test::MakeProgramDir(dir.path(), {"MorvaneBuilder"}, false);
-    test::BackgroundProgram program(dir / "MorvaneBuilder", {}, dir.path(), kOffscreen);
-    EXPECT_TRUE(test::WaitFor(
-        [&] { return test::ReadFile(dir / "Morvane.log").find("CreateFilesFlag=1") != std::string::npos; },
-        std::chrono::seconds(20)));
-    test::SleepMs(300);
-    EXPECT_TRUE(program.Running()) << program.Stdout() << program.Stderr();
-    program.Stop(SIGKILL, std::chrono::seconds(5));
+    enum How { kInPlace, kThroughPath, kThroughLink };
+    const struct {
+        How how;
+        const char* ini;  // Morvane.ini beside the executable; null: none
+        const char* line;
+    } rows[] = {
+        {kInPlace, nullptr, "CreateFilesFlag=1\n"},
+        {kThroughPath, "[General]\nCreateFilesFlag=0\n", "CreateFilesFlag=0\n"},
+        {kThroughLink, "[General]\nCreateFilesFlag=0\n", "CreateFilesFlag=0\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        TempDir dir;
+        test::MakeProgramDir(dir.path(), {"MorvaneBuilder"}, false);
+        if (row.ini != nullptr) test::WriteFile(dir / "Morvane.ini", row.ini);
+        const std::string elsewhere = dir / "elsewhere";
+        test::MakeProgramDir(elsewhere, {}, false);
+        std::filesystem::create_symlink(dir / "MorvaneBuilder", elsewhere + "/Builder");
+        std::vector<std::string> env = kOffscreen;
+        std::string exe = dir / "MorvaneBuilder";
+        std::vector<std::string> args;
+        if (row.how == kThroughPath) {
+            exe = "/bin/sh";
+            args = {"-c", "exec MorvaneBuilder"};
+            env.push_back("PATH=" + dir.path() + ":/usr/bin:/bin");
+        } else if (row.how == kThroughLink) {
+            exe = elsewhere + "/Builder";
+        }
+        test::BackgroundProgram program(exe, args, row.how == kInPlace ? dir.path() : elsewhere,
+                                        env);
+        const std::string schemas =
+            "Schemas_dir=" + std::filesystem::canonical(dir.path()).string() + "/Schemas\n";
+        EXPECT_TRUE(test::WaitFor(
+            [&] {
+                const std::string log = test::ReadFile(dir / "Morvane.log");
+                return log.find(schemas) != std::string::npos &&
+                       log.find(row.line) != std::string::npos;
+            },
+            std::chrono::seconds(20)))
+            << test::ReadFile(dir / "Morvane.log") << program.Stdout();
+        test::SleepMs(300);
+        EXPECT_TRUE(program.Running()) << program.Stdout() << program.Stderr();
+        EXPECT_FALSE(test::FileExists(elsewhere + "/Morvane.log"));
+        program.Stop(SIGKILL, std::chrono::seconds(5));
+    }
 }
 
 class BuilderConfigurationTest : public ::testing::Test {

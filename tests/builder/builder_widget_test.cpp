@@ -899,7 +899,7 @@ void BuilderWidgetTest::saves_data() {
         << "Rec"
         << "1" << int(kTemplateOrder) << none
         << "Error! The schema was not saved in %1/Rec.xsd: it does not "
-           "compile: Error!!! Type name [Inner] is wrong"
+           "compile: Error!!! Type name [Inner] is wrong (line 12, column 8)"
         << none;
     QTest::newRow("does not compile over a file")
         << "PosRec"

@@ -131,11 +131,19 @@ TEST_F(SchemaSaveTest, ExistingFileYesAndCloseUnchangedOverwrites) {
     EXPECT_NE(ReadFile(path).find("<Item name=\"y\" type=\"char\"/>"), std::string::npos);
 }
 
-TEST_F(SchemaSaveTest, ParserReasonReachesTheLog) {
+// The parser's reason, with its place in the file as it would have been
+// written, in the message; its own line in the log.
+TEST_F(SchemaSaveTest, ParserReasonReachesTheMessageAndTheLog) {
+    model.EnsureSchema().elements.push_back(Element("Item", "x", "int"));
     model.EnsureSchema().elements.push_back(Element("Item_enum", "e", "NoSuchEnum"));
     test::LogRecorder log;
     EXPECT_EQ(Save("Bad"), SaveOutcome::kNotCompiled);
-    EXPECT_TRUE(log.Contains("Error! name=\"e\" enum type \"NoSuchEnum\" is wrong\n")) << log.Text();
+    const std::string reason = "Error! name=\"e\" enum type \"NoSuchEnum\" is wrong";
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error! The schema was not saved in " +
+                                                         config.schemasDirectory +
+                                                         "/Bad.xsd: it does not compile: " +
+                                                         reason + " (line 4, column 5)"});
+    EXPECT_TRUE(log.Contains(reason + "\n")) << log.Text();
 }
 
 // The flattened layout of a loaded schema: every layout member with its

@@ -103,8 +103,8 @@ class CHeaderCompileTest : public ::testing::Test {
 };
 
 // Every type code a header can hold (text and bool included), repetitions,
-// nested templates, structure members with members of their own and
-// comments holding the marks of C comments.
+// nested templates, structure members with members of their own, an
+// enumeration without items and comments holding the marks of C comments.
 TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
     const char* files[] = {"Layout.xsd", "PosRec.xsd", "Alarm.xsd", "AllTypes.xsd"};
     std::vector<std::unique_ptr<Schema>> schemas;
@@ -125,11 +125,14 @@ TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
     source += "_Static_assert(sizeof(VEC) == 13 && sizeof(BODY) == 78, \"fixed\");\n";
     source += "_Static_assert(sizeof(WRAPPER) == 182 && sizeof(LAYOUT) == 500, \"fixed\");\n";
     source += "_Static_assert(offsetof(LAYOUT, w) == 81 && offsetof(BODY, mass) == 57, \"fixed\");\n";
-    // AllTypes: a bool is 4 bytes, a text none; Pt 6, Box 30, the record 173.
+    // AllTypes: a bool is 4 bytes, a text none, an enumeration without items
+    // 4; Pt 6, Box 30, the record 177.
     source += "_Static_assert(sizeof(PT) == 6 && sizeof(BOX_CENTRE) == 14, \"fixed\");\n";
     source += "_Static_assert(offsetof(ALLTYPES, lvl) == 57 && offsetof(ALLTYPES, ext) == 121, "
               "\"fixed\");\n";
-    source += "_Static_assert(offsetof(ALLTYPES_EXT, more) == 31 && sizeof(ALLTYPES) == 173, "
+    source += "_Static_assert(offsetof(ALLTYPES_EXT, more) == 31 && sizeof(ALLTYPES) == 177, "
+              "\"fixed\");\n";
+    source += "_Static_assert(offsetof(ALLTYPES, spare) == 173 && sizeof(SPARE) == 4, "
               "\"fixed\");\n";
 
     std::string diagnostics;

@@ -10,6 +10,8 @@ typedef enum
    HIGH=9
 } LEVEL;
 
+typedef int SPARE; /* enum without items */
+
 //--- size of structure = 6
 /*
 a point: ends with * / and opens / * again
@@ -72,7 +74,7 @@ a point and its weight
    ALLTYPES_EXT_MORE more[2];
 } ALLTYPES_EXT;
 
-//--- size of structure = 173
+//--- size of structure = 177
 typedef struct
 {
     char c[3];
@@ -93,6 +95,7 @@ free text, / ** /
     BOX box[2];
     ALLTYPES_EXT ext;
     char last;
+    SPARE spare;
 } ALLTYPES;
 
 #pragma pack(pop)

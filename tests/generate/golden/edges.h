@@ -37,9 +37,7 @@ typedef enum
    ONLY=5
 } SINGLE;
 
-typedef enum
-{
-} HOLLOW;
+typedef int HOLLOW; /* enum without items */
 
 //--- size of structure = 76
 typedef struct
