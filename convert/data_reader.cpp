@@ -310,13 +310,11 @@ class DataReader {
 };
 
 void DataReader::Report(pugi::xml_node at, bool log, const char* format, ...) {
-    char small[512];
+    std::string text;
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(small, sizeof small, format, args);
+    AppendFormatV(text, format, args);
     va_end(args);
-    if (n < 0) return;
-    std::string text(small, std::min(static_cast<size_t>(n), sizeof small - 1));
     if (log) trace_.Error(source_, text);
     if (errors_ != nullptr) errors_->push_back({at ? at.offset_debug() : -1, std::move(text)});
 }

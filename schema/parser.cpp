@@ -109,14 +109,8 @@ int64_t ExpandedFields(const Unit& u, int64_t limit) {
 
 // The text of an error line without its line end, for a diagnostic.
 std::string FormatText(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n <= 0) return std::string();
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(n));
+    std::string text;
+    AppendFormatV(text, format, args);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
 }
