@@ -512,38 +512,6 @@ ReadBuffers& Buffers() {
     return buffers;
 }
 
-enum class FileRead { kRead, kMissing, kFailed };
-
-// Reads the regular file at path into buffers. The file is opened without
-// blocking and checked on the descriptor, so a FIFO or device put in its
-// place is refused rather than waited on.
-FileRead ReadDataFile(const char* path, ReadBuffers& buffers, size_t& size) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::kMissing : FileRead::kFailed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return FileRead::kFailed;
-    }
-    // The file is read up to the size fstat gave, as a reader that sizes
-    // its buffer by the file does; a file cut shorter meanwhile ends early.
-    const auto wanted = static_cast<size_t>(st.st_size);
-    char* data = buffers.Reserve(wanted + 1);
-    size = 0;
-    while (size < wanted) {
-        ssize_t n = ::read(fd, data + size, wanted - size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return FileRead::kFailed;
-        }
-        if (n == 0) break;
-        size += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return FileRead::kRead;
-}
-
 // Parses size bytes of buffers.text in place and walks the record.
 bool ReadParsed(const Schema& schema, bool store, const char* source, size_t size,
                 uint8_t* buffer, int32_t length, const ReadOptions& options,
@@ -590,11 +558,11 @@ bool ReadFile(const Schema& schema, bool store, const char* path, uint8_t* buffe
               std::string* lines) {
     if (path == nullptr) return false;
     size_t size = 0;
-    switch (ReadDataFile(path, Buffers(), size)) {
-        case FileRead::kMissing: return true;  // the record keeps what it holds
-        case FileRead::kFailed: return false;
-        case FileRead::kRead: break;
-    }
+    ReadBuffers& buffers = Buffers();
+    const int err =
+        ReadRegularFile(path, [&buffers](size_t n) { return buffers.Reserve(n + 1); }, size);
+    if (err == ENOENT || err == ENOTDIR) return true;  // the record keeps what it holds
+    if (err != 0) return false;
     return ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr, lines);
 }
 

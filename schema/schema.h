@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,15 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
 constexpr int kMaxXmlDepth = 256;
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
                      std::ptrdiff_t* errorOffset = nullptr);
+
+// Reads the regular file at path whole, up to its size when opened (a file
+// cut shorter meanwhile ends early), into memory from reserve(size) (size
+// bytes or more, owned by the caller). The file is opened without blocking
+// and checked on the open descriptor, so a FIFO or device put in its place
+// is refused rather than waited on. Returns 0, or the errno of the failure:
+// EINVAL when it is not a regular file, ENOMEM when reserve gave null.
+int ReadRegularFile(const char* path, const std::function<char*(size_t)>& reserve,
+                    size_t& size);
 
 // 1-based line and column of byte offset in the file at path (reads the
 // file); false when the file cannot be read or the offset is beyond it. The

@@ -43,62 +43,57 @@ int ElementDepth(const pugi::xml_document& doc, int limit, pugi::xml_node* beyon
     return deepest;
 }
 
-// Reads the whole file at path into a buffer of pugixml's allocator, for
-// load_buffer_inplace_own(). The file is opened without blocking and
-// checked on the open descriptor, so a FIFO (or a file swapped for one after
-// any check by name) can never stall the caller. False with error set when
-// it is not a regular file or cannot be read.
-bool ReadWholeFile(const char* path, void*& data, size_t& size, std::string& error) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = "File was not found";
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "Not a regular file";
-        ::close(fd);
-        return false;
-    }
-    // A file that grows while it is read is read up to its size at the
-    // check; one that shrinks, up to its new end.
-    size = static_cast<size_t>(st.st_size);
-    data = pugi::get_memory_allocation_function()(size > 0 ? size : 1);
-    if (data == nullptr) {
-        error = "Could not allocate memory";
-        ::close(fd);
-        return false;
-    }
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, static_cast<char*>(data) + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = "Error reading from file/stream";
-            pugi::get_memory_deallocation_function()(data);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    size = done;
-    ::close(fd);
-    return true;
-}
-
 }  // namespace
+
+int ReadRegularFile(const char* path, const std::function<char*(size_t)>& reserve,
+                    size_t& size) {
+    size = 0;
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int err = 0;
+    char* data = nullptr;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if ((data = reserve(static_cast<size_t>(st.st_size))) == nullptr)
+        err = ENOMEM;
+    const auto wanted = static_cast<size_t>(st.st_size);
+    while (err == 0 && size < wanted) {
+        ssize_t n = ::read(fd, data + size, wanted - size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        size += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return err;
+}
 
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
                      std::ptrdiff_t* errorOffset) {
     if (errorOffset != nullptr) *errorOffset = -1;
+    // The document takes a buffer of pugixml's allocator over, also when
+    // parsing fails.
     void* data = nullptr;
     size_t size = 0;
-    if (!ReadWholeFile(path, data, size, error)) {
+    const int err = ReadRegularFile(
+        path,
+        [&data](size_t n) {
+            data = pugi::get_memory_allocation_function()(n > 0 ? n : 1);
+            return static_cast<char*>(data);
+        },
+        size);
+    if (err != 0) {
+        if (data != nullptr) pugi::get_memory_deallocation_function()(data);
+        error = err == ENOENT ? "File was not found"
+                : err == EINVAL ? "Not a regular file"
+                : err == ENOMEM ? "Could not allocate memory"
+                                : "Error reading from file/stream";
         doc.reset();
         return false;
     }
-    // The document takes the buffer over, also when parsing fails.
     pugi::xml_parse_result result =
         doc.load_buffer_inplace_own(data, size, pugi::parse_default | pugi::parse_comments);
     if (!result) {
