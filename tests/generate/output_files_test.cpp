@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -33,23 +34,14 @@ struct ReplaceCase {
     bool rewritten;  // a new file (new inode) is expected at the target
 };
 
-ino_t Inode(const std::string& path) {
+struct stat Lstat(const std::string& path) {
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-time_t ModifiedAt(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+    ::lstat(path.c_str(), &st);
+    return st;
 }
 
 size_t EntryCount(const std::string& dir) {
-    size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        (void)entry;
-        ++n;
-    }
-    return n;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
 TEST(WriteFileIfChangedTest, TargetEndsAsARegularFileWithTheContent) {
@@ -68,30 +60,15 @@ TEST(WriteFileIfChangedTest, TargetEndsAsARegularFileWithTheContent) {
         const std::string outside = tmp / "outside";
         const std::string old = std::string(kNew) + "// an older, longer text\n";
         WriteFile(outside, c.before == Before::kLinkToSame ? kNew : old);
-        switch (c.before) {
-            case Before::kNothing:
-                break;
-            case Before::kSameContent:
-                WriteFile(target, kNew);
-                break;
-            case Before::kOtherContent:
-                WriteFile(target, old);
-                break;
-            case Before::kLinkToSame:
-                fs::create_symlink(outside, target);
-                break;
-            case Before::kDanglingLink:
-                fs::create_symlink(tmp / "nowhere", target);
-                break;
-            case Before::kHardLink:
-                fs::create_hard_link(outside, target);
-                break;
-        }
+        if (c.before == Before::kSameContent || c.before == Before::kOtherContent)
+            WriteFile(target, c.before == Before::kSameContent ? kNew : old);
+        if (c.before == Before::kLinkToSame) fs::create_symlink(outside, target);
+        if (c.before == Before::kDanglingLink) fs::create_symlink(tmp / "nowhere", target);
+        if (c.before == Before::kHardLink) fs::create_hard_link(outside, target);
         // An old time stamp that a rewrite could not keep.
         if (c.before != Before::kNothing && !fs::is_symlink(target))
             fs::last_write_time(target, fs::file_time_type::clock::now() - std::chrono::hours(48));
-        const ino_t inodeBefore = Inode(target);
-        const time_t timeBefore = ModifiedAt(target);
+        const struct stat before = Lstat(target);
         const size_t entries = EntryCount(tmp.path()) + (c.before == Before::kNothing ? 1 : 0);
 
         test::LogRecorder log;
@@ -99,9 +76,9 @@ TEST(WriteFileIfChangedTest, TargetEndsAsARegularFileWithTheContent) {
         EXPECT_TRUE(log.lines().empty());
         EXPECT_FALSE(fs::is_symlink(target));
         EXPECT_EQ(ReadFile(target), kNew);
-        EXPECT_EQ(Inode(target) != inodeBefore, c.rewritten);
+        EXPECT_EQ(Lstat(target).st_ino != before.st_ino, c.rewritten);
         if (!c.rewritten) {
-            EXPECT_EQ(ModifiedAt(target), timeBefore);
+            EXPECT_EQ(Lstat(target).st_mtime, before.st_mtime);
         }
         // Nothing written through a link or a second name, no temporary left.
         EXPECT_EQ(ReadFile(outside), c.before == Before::kLinkToSame ? kNew : old);

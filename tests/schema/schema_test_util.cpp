@@ -65,6 +65,18 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+std::string ManyMembers(int n) {
+    std::string xml = "<Schema name=\"Big\" id=\"1\">";
+    for (int i = 0; i < n; ++i) xml += "<Item name=\"f" + std::to_string(i) + "\" type=\"int\"/>";
+    return xml;
+}
+
+void ExpectBatchesOfWholeLines(const LogRecorder& log, size_t most) {
+    EXPECT_GT(log.lines().size(), 1u);
+    EXPECT_LT(log.lines().size(), most);
+    for (const std::string& call : log.lines()) EXPECT_EQ(call.back(), '\n');
+}
+
 std::vector<std::string> ErrorLines(const LogRecorder& log) {
     std::vector<std::string> errors;
     for (const auto& line : SplitLines(log.Text())) {

@@ -25,6 +25,12 @@ std::vector<std::string> DescribeSchema(const Schema& schema);
 // text cut after each line end; a last line without one is kept too.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// A schema "Big" of n int members f0..f(n-1), without its end tag.
+std::string ManyMembers(int n);
+
+// log holds more than one and fewer than most calls, each of whole lines.
+void ExpectBatchesOfWholeLines(const LogRecorder& log, size_t most);
+
 // The logged lines that begin with "Error", wherever a call carrying
 // several lines holds them.
 std::vector<std::string> ErrorLines(const LogRecorder& log);
