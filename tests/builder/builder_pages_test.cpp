@@ -170,6 +170,7 @@ void BuilderPagesTest::LoadShapes() {
 BuilderPagesTest::NamedListPage BuilderPagesTest::ListPage(int page) const {
     if (page == kEnums) {
         CEnumerations* p = Enums();
+        const std::string mode = "Enumeration \"Mode\" is still used by Line.mode. ";
         return {p->EnumList(),
                 p->EnumNameEdit(),
                 p->DeleteOneButton(),
@@ -180,23 +181,23 @@ BuilderPagesTest::NamedListPage BuilderPagesTest::ListPage(int page) const {
                 {"RED|1"},
                 "Enumeration element is not selected from the Enumeration list",
                 false,
-                "Enumeration \"Mode\" is still used by Line.mode. ",
-                "Enumeration \"Mode\" is still used by Line.mode. "};
+                mode,
+                mode};
     }
     CTemplateStructures* p = Templates();
-    return {
-        p->TemplateList(),
-        p->TemplateNameEdit(),
-        p->DeleteOneButton(),
-        p->DeleteAllButton(),
-        p->Editor()->List(),
-        p->Editor()->NameEdit(),
-        {"Point", "Line"},
-        {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
-        "Template is not selected from the Template list",
-        true,
-        "Template \"Point\" is still used by Line.from. ",
-        "Template \"Point\" is still used by Line.from. Template \"Line\" is still used by line. "};
+    const std::string point = "Template \"Point\" is still used by Line.from. ";
+    return {p->TemplateList(),
+            p->TemplateNameEdit(),
+            p->DeleteOneButton(),
+            p->DeleteAllButton(),
+            p->Editor()->List(),
+            p->Editor()->NameEdit(),
+            {"Point", "Line"},
+            {"Structure|from|Point|1|", "Item_enum|mode|Mode|2|"},
+            "Template is not selected from the Template list",
+            true,
+            point,
+            point + "Template \"Line\" is still used by line. "};
 }
 
 void BuilderPagesTest::Create(int page, const QString& name, const QString& comment) {

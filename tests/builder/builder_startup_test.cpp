@@ -56,17 +56,11 @@ TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
         test::MakeProgramDir(elsewhere, {}, false);
         std::filesystem::create_symlink(dir / "MorvaneBuilder", elsewhere + "/Builder");
         std::vector<std::string> env = kOffscreen;
-        std::string exe = dir / "MorvaneBuilder";
-        std::vector<std::string> args;
-        if (row.how == kThroughPath) {
-            exe = "/bin/sh";
-            args = {"-c", "exec MorvaneBuilder"};
-            env.push_back("PATH=" + dir.path() + ":/usr/bin:/bin");
-        } else if (row.how == kThroughLink) {
-            exe = elsewhere + "/Builder";
-        }
-        test::BackgroundProgram program(exe, args, row.how == kInPlace ? dir.path() : elsewhere,
-                                        env);
+        if (row.how == kThroughPath) env.push_back("PATH=" + dir.path() + ":/usr/bin:/bin");
+        const std::string exes[] = {dir / "MorvaneBuilder", "/bin/sh", elsewhere + "/Builder"};
+        const std::vector<std::string> args = {"-c", "exec MorvaneBuilder"}, none;
+        test::BackgroundProgram program(exes[row.how], row.how == kThroughPath ? args : none,
+                                        row.how == kInPlace ? dir.path() : elsewhere, env);
         const std::string schemas =
             "Schemas_dir=" + std::filesystem::canonical(dir.path()).string() + "/Schemas\n";
         EXPECT_TRUE(test::WaitFor(

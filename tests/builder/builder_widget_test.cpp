@@ -141,7 +141,7 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     // Saves that must not leave a broken or misplaced file.
     void saves_data();
     void saves();
-    // The General page's directory and keys, the list headers.
+    // The list headers and columns at any width.
     void gettingAround_data();
     void gettingAround();
     void changeNameDialog();
@@ -380,20 +380,21 @@ void BuilderWidgetTest::schemaAddRefusals_data() {
     QTest::addColumn<QString>("kind");  // typed over "Element:", unless empty
     QTest::addColumn<bool>("clearType");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty name") << ""
-                                << "1"
-                                << "" << false << "Error! name is empty";
-    QTest::newRow("name of 50") << QString(50, 'n') << "1"
-                                << "" << false << "Error! Size of field > max[50]";
-    QTest::newRow("repetitions of 10") << "a"
-                                       << "1234567890"
-                                       << "" << false << "Error! Size of field > max[10]";
-    QTest::newRow("type cleared") << "a"
-                                  << "1"
-                                  << "" << true << "Error! Type is empty";
-    QTest::newRow("no kind") << "a"
-                             << "1"
-                             << "Itme" << false << "Error! Type is empty";
+    const struct {
+        const char *tag, *repetitions, *kind;
+        QString name;
+        bool clearType;
+        const char* message;
+    } rows[] = {
+        {"empty name", "1", "", "", false, "Error! name is empty"},
+        {"name of 50", "1", "", QString(50, 'n'), false, "Error! Size of field > max[50]"},
+        {"repetitions of 10", "1234567890", "", "a", false, "Error! Size of field > max[10]"},
+        {"type cleared", "1", "", "a", true, "Error! Type is empty"},
+        {"no kind", "1", "Itme", "a", false, "Error! Type is empty"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.tag) << r.name << QString(r.repetitions) << QString(r.kind) << r.clearType
+                             << QString(r.message);
 }
 
 void BuilderWidgetTest::schemaAddRefusals() {
@@ -737,30 +738,33 @@ void BuilderWidgetTest::dataKept_data() {
     QTest::addColumn<QString>("name");   // the row, enumeration or template acted on
     QTest::addColumn<int>("key");        // pressed in the message box
     QTest::addColumn<QString>("shown");  // the Type field, the question, or the Name field
-    const int escape = Qt::Key_Escape, enter = Qt::Key_Return,
-              schema = CMyPropertySheet::kSchemaPage;
-    QTest::newRow("type not offered") << int(kEditRow) << schema << "note" << 0 << "text";
-    QTest::newRow("Item of an enumeration")
-        << int(kEditRow) << schema << "history" << 0 << "Status";
-    QTest::newRow("leave a new schema, Escape")
-        << int(kLeaveNew) << schema << "x" << escape << "Do you want to save schema?";
-    QTest::newRow("leave a new schema, Enter saves")
-        << int(kLeaveNew) << schema << "x" << enter << "Do you want to save schema?";
-    QTest::newRow("close with edits, Escape")
-        << int(kCloseEdited) << schema << "x" << escape << "Do you want to save schema?";
-    QTest::newRow("New Schema with edits, Escape")
-        << int(kNewSchemaEdited) << int(CMyPropertySheet::kGeneralPage) << "x" << escape
-        << "Do you want to save schema?";
-    QTest::newRow("renamed loaded schema")
-        << int(kRenameLoaded) << schema << "Renamed" << 0 << "Renamed";
-    QTest::newRow("used enumeration, Enter")
-        << int(kDeleteUsed) << int(CMyPropertySheet::kEnumerationsPage) << "Status" << enter
-        << "Enumeration \"Status\" is still used by status, history. "
-           "Are you sure that you want to delete enumeration?";
-    QTest::newRow("used template, Enter")
-        << int(kDeleteUsed) << int(CMyPropertySheet::kTemplatesPage) << "Sample" << enter
-        << "Template \"Sample\" is still used by samples. "
-           "Are you sure that you want to delete enumeration?";
+    const int escape = Qt::Key_Escape, enter = Qt::Key_Return;
+    const int schema = CMyPropertySheet::kSchemaPage;
+    const char* save = "Do you want to save schema?";
+    const char* used = "Are you sure that you want to delete enumeration?";
+    const struct {
+        const char* tag;
+        DataStep step;
+        int page;
+        const char* name;
+        int key;
+        QString shown;
+    } rows[] = {
+        {"type not offered", kEditRow, schema, "note", 0, "text"},
+        {"Item of an enumeration", kEditRow, schema, "history", 0, "Status"},
+        {"leave a new schema, Escape", kLeaveNew, schema, "x", escape, save},
+        {"leave a new schema, Enter saves", kLeaveNew, schema, "x", enter, save},
+        {"close with edits, Escape", kCloseEdited, schema, "x", escape, save},
+        {"New Schema with edits, Escape", kNewSchemaEdited, CMyPropertySheet::kGeneralPage, "x",
+         escape, save},
+        {"renamed loaded schema", kRenameLoaded, schema, "Renamed", 0, "Renamed"},
+        {"used enumeration, Enter", kDeleteUsed, CMyPropertySheet::kEnumerationsPage, "Status",
+         enter, QString("Enumeration \"Status\" is still used by status, history. ") + used},
+        {"used template, Enter", kDeleteUsed, CMyPropertySheet::kTemplatesPage, "Sample", enter,
+         QString("Template \"Sample\" is still used by samples. ") + used},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.tag) << int(r.step) << r.page << QString(r.name) << r.key << r.shown;
 }
 
 void BuilderWidgetTest::dataKept() {
@@ -814,10 +818,9 @@ void BuilderWidgetTest::dataKept() {
                                   : sheet_->Templates()->DeleteOneButton(),
                               Qt::LeftButton);
     }
-    if (step == kEditRow) QVERIFY(answerer.texts.isEmpty());
-    if (step != kEditRow) {
-        // The question came, through the real message box, and its default
-        // button is the one that loses nothing.
+    if (step == kEditRow) {
+        QVERIFY(answerer.texts.isEmpty());
+    } else {  // the question came, its default button the one that loses nothing
         QTRY_COMPARE_WITH_TIMEOUT(answerer.texts.size(),
                                   step == kLeaveNew && key == Qt::Key_Return ? 2 : 1, 20000);
         QCOMPARE(answerer.texts[0], shown);
@@ -861,61 +864,44 @@ void BuilderWidgetTest::saves_data() {
     QTest::addColumn<QString>("newPath");  // typed into "Change File Name"; null: no such question
     QTest::addColumn<QString>("message");  // part of the last message; %1 the Schemas directory
     QTest::addColumn<QString>("written");  // the file the save made in Schemas, if any
-    const QString none;
-    const QString identifier =
-        " is not a C identifier (letters, digits and _, not first a "
-        "digit, no C keyword). The schema is not saved.";
-    QTest::newRow("member name") << "Rec"
-                                 << "1" << int(kMemberName) << none
-                                 << "Error! Name of member 1 of the schema \"my field\"" +
-                                        identifier
-                                 << none;
-    QTest::newRow("C keyword as template name")
-        << "Rec"
-        << "1" << int(kTemplateKeyword) << none << "Error! Name of template \"struct\"" + identifier
-        << none;
-    QTest::newRow("quote in enumeration name")
-        << "Rec"
-        << "1" << int(kEnumQuote) << none << "Name of enumeration \"Q\"<&\"" + identifier << none;
-    QTest::newRow("schema name") << "int"
-                                 << "1" << int(kNone) << none
-                                 << "Error! Name of schema \"int\"" + identifier << none;
-    QTest::newRow("empty NRepetitions") << "Rec"
-                                        << "1" << int(kEmptyRepetitions) << none
-                                        << "Error! NRepetitions of member \"count\" of the schema "
-                                           "\"\" is not a non-negative integer."
-                                        << none;
-    QTest::newRow("enumeration id x")
-        << "Rec"
-        << "1" << int(kEnumId) << none
-        << "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer." << none;
-    QTest::newRow("empty schema id")
-        << "Rec"
-        << "" << int(kNone) << none << "Error! Id of schema \"\" is not an integer." << none;
-    QTest::newRow("schema id x") << "Rec"
-                                 << "x" << int(kNone) << none
-                                 << "Error! Id of schema \"x\" is not an integer." << none;
-    QTest::newRow("does not compile")
-        << "Rec"
-        << "1" << int(kTemplateOrder) << none
-        << "Error! The schema was not saved in %1/Rec.xsd: it does not "
-           "compile: Error!!! Type name [Inner] is wrong (line 12, column 8)"
-        << none;
-    QTest::newRow("does not compile over a file")
-        << "PosRec"
-        << "7" << int(kTemplateOrder) << "%1/PosRec.xsd"
-        << "Error! The schema was not saved in %1/PosRec.xsd: it does not compile" << none;
-    QTest::newRow("bare new name") << "PosRec"
-                                   << "7" << int(kNone) << "PosRec3"
-                                   << "Schema created successfully!"
-                                   << "PosRec3.xsd";
-    QTest::newRow("path outside Schemas")
-        << "PosRec"
-        << "7" << int(kNone) << "../PosRec3"
-        << "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved." << none;
-    QTest::newRow("new file") << "Fresh"
-                              << "12" << int(kNone) << none << "Schema created successfully!"
-                              << "Fresh.xsd";
+    const QString id = " is not a C identifier (letters, digits and _, not first a digit, no C "
+                       "keyword). The schema is not saved.";
+    const struct {
+        const char *tag, *name, *id;
+        SaveTweak tweak;
+        const char* newPath;
+        QString message;
+        const char* written;
+    } rows[] = {
+        {"member name", "Rec", "1", kMemberName, nullptr,
+         "Error! Name of member 1 of the schema \"my field\"" + id, nullptr},
+        {"C keyword as template name", "Rec", "1", kTemplateKeyword, nullptr,
+         "Error! Name of template \"struct\"" + id, nullptr},
+        {"quote in enumeration name", "Rec", "1", kEnumQuote, nullptr,
+         "Name of enumeration \"Q\"<&\"" + id, nullptr},
+        {"schema name", "int", "1", kNone, nullptr, "Error! Name of schema \"int\"" + id, nullptr},
+        {"empty NRepetitions", "Rec", "1", kEmptyRepetitions, nullptr,
+         "Error! NRepetitions of member \"count\" of the schema \"\" is not a non-negative integer.",
+         nullptr},
+        {"enumeration id x", "Rec", "1", kEnumId, nullptr,
+         "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer.", nullptr},
+        {"empty schema id", "Rec", "", kNone, nullptr,
+         "Error! Id of schema \"\" is not an integer.", nullptr},
+        {"does not compile", "Rec", "1", kTemplateOrder, nullptr,
+         "Error! The schema was not saved in %1/Rec.xsd: it does not compile: Error!!! Type name "
+         "[Inner] is wrong (line 12, column 8)",
+         nullptr},
+        {"does not compile over a file", "PosRec", "7", kTemplateOrder, "%1/PosRec.xsd",
+         "Error! The schema was not saved in %1/PosRec.xsd: it does not compile", nullptr},
+        {"bare new name", "PosRec", "7", kNone, "PosRec3", "Schema created successfully!",
+         "PosRec3.xsd"},
+        {"path outside Schemas", "PosRec", "7", kNone, "../PosRec3",
+         "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr},
+        {"new file", "Fresh", "12", kNone, nullptr, "Schema created successfully!", "Fresh.xsd"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.tag) << QString(r.name) << QString(r.id) << int(r.tweak)
+                             << QString(r.newPath) << r.message << QString(r.written);
 }
 
 void BuilderWidgetTest::saves() {
@@ -974,30 +960,16 @@ void BuilderWidgetTest::saves() {
 }
 
 void BuilderWidgetTest::gettingAround_data() {
-    QTest::addColumn<QSize>("size");    // invalid: the sheet's own size
-    QTest::addColumn<QString>("file");  // loaded with Enter
-    QTest::addColumn<bool>("exact");    // wide enough for the proportions alone
-    QTest::newRow("default size") << QSize() << "PosRec.xsd" << false;
-    QTest::newRow("1100 wide") << QSize(1100, 800) << "Second.xsd" << false;
-    QTest::newRow("2400 wide") << QSize(2400, 900) << "PosRec.xsd" << true;
+    QTest::addColumn<QSize>("size");  // invalid: the sheet's own size
+    QTest::addColumn<bool>("exact");  // wide enough for the proportions alone
+    QTest::newRow("default size") << QSize() << false;
+    QTest::newRow("2400 wide") << QSize(2400, 900) << true;
 }
 
 void BuilderWidgetTest::gettingAround() {
     QFETCH(QSize, size);
-    QFETCH(QString, file);
     QFETCH(bool, exact);
-    const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
-    QCOMPARE(General()->DirectoryEdit()->text(), schemas);
-    QVERIFY(QDir::isAbsolutePath(schemas));
-    QCOMPARE(Texts(General()->FileList()), (QStringList{"PosRec.xsd", "Second.xsd"}));
-    QListWidget* files = General()->FileList();
-    files->setCurrentItem(files->findItems(file, Qt::MatchExactly).value(0));
-    QTest::keyClick(files, Qt::Key_Return);
-    QCOMPARE(Texts(General()->LoadedList()),
-             QStringList{QString::fromStdString(InSchemas(file.toStdString()))});
-    QVERIFY(dialogs_->messages.empty());
-    Shot("general");
-
+    DoubleClickFile("PosRec.xsd");
     if (size.isValid()) {
         sheet_->resize(size);
         QTRY_COMPARE_WITH_TIMEOUT(sheet_->size(), size, 10000);
