@@ -722,14 +722,11 @@ TEST(ProtocolStartTest, ATakenPortIsReportedAndRetried) {
     EXPECT_EQ(RecvExact(client, 16), SizeAnswer(kTelemetryId, kTelemetrySize));
 }
 
-// Several clients at once (MaxClients above 1): each is served on its own,
-// with a session file of its own.
+// Several clients at once (MaxClients above 1): a client is answered while
+// another stays connected, and a session file belongs to one client.
 class ProtocolClientsTest : public ::testing::Test {
   protected:
-    static constexpr int kMaxClients = 3;
-    explicit ProtocolClientsTest(const std::string& extraIni = "")
-        : server_(FreeTcpPort(),
-                  "CreateFilesFlag=0\nMaxClients=" + std::to_string(kMaxClients) + "\n" + extraIni) {}
+    ProtocolClientsTest() : server_(FreeTcpPort(), "CreateFilesFlag=0\nMaxClients=3\n") {}
     void SetUp() override {
         ASSERT_TRUE(server_.Start()) << server_.program().Stderr() << server_.Log();
     }
@@ -746,28 +743,6 @@ class ProtocolClientsTest : public ::testing::Test {
 
     MorvaneServer server_;
 };
-
-TEST_F(ProtocolClientsTest, ClientsAreServedAtOnceEachIntoItsOwnSession) {
-    Socket a = NewClient();
-    Socket b = NewClient();
-    // b is answered while a stays connected and silent.
-    ExpectInStep(b);
-    ASSERT_TRUE(SendAll(a, OpenSession("A.xml")));
-    ASSERT_TRUE(SendAll(b, OpenSession("B.xml")));
-    ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosA))));
-    ExpectInStep(a);
-    ASSERT_TRUE(SendAll(b, WriteRequest(kPosRecId, PosRecRecord(kPosB))));
-    ExpectInStep(b);
-    ASSERT_TRUE(SendAll(a, WriteRequest(kPosRecId, PosRecRecord(kPosC))));
-    ASSERT_TRUE(SendAll(a, CloseSession()));
-    ASSERT_TRUE(SendAll(b, CloseSession()));
-    ExpectInStep(a);
-    ExpectInStep(b);
-    // Record numbers count the records of every client.
-    EXPECT_EQ(ReadFile(Data("A.xml")),
-              SessionText({PosRecRecordText(1, kPosA), PosRecRecordText(3, kPosC)}));
-    EXPECT_EQ(ReadFile(Data("B.xml")), SessionText({PosRecRecordText(2, kPosB)}));
-}
 
 TEST_F(ProtocolClientsTest, ASessionFileIsOpenForOneClientOnly) {
     Socket a = NewClient();
