@@ -330,31 +330,25 @@ TEST(ReadXmlFileExample, TelemetryDataFileFillsItsRecord) {
 }
 
 
-// ReadXmlText in strict mode: the record of one member of every width.
-const char kStrictXsd[] = R"(<Schema name="S" id="4">
-   <Enum name="E"><Item name="A" id="0"/></Enum>
-   <Item name="c" type="char"/>
-   <Item name="s" type="int16"/>
-   <Item name="us" type="unsigned16"/>
-   <Item name="i" type="int"/>
-   <Item name="u" type="unsigned"/>
-   <Item name="l" type="int64"/>
-   <Item name="ul" type="unsigned64"/>
-   <Item name="f" type="float"/>
-   <Item name="d" type="double"/>
-   <Item name="b" type="bool"/>
-   <Item_enum name="e" type="E"/>
-   <Item name="h" type="char" nrepetitions="2" visibility="0"/>
-</Schema>)";
+// ReadXmlText in strict mode: the record of one member of every width, then
+// an enumeration value and a collapsed member.
+const char* const kStrictMembers[][2] = {
+    {"c", "char"},  {"s", "int16"},       {"us", "unsigned16"}, {"i", "int"},    {"u", "unsigned"},
+    {"l", "int64"}, {"ul", "unsigned64"}, {"f", "float"},       {"d", "double"}, {"b", "bool"}};
+
+std::string StrictXsd() {
+    std::string text =
+        "<Schema name=\"S\" id=\"4\">\n<Enum name=\"E\"><Item name=\"A\" id=\"0\"/></Enum>\n";
+    for (const auto& m : kStrictMembers)
+        text += std::string("<Item name=\"") + m[0] + "\" type=\"" + m[1] + "\"/>\n";
+    return text + "<Item_enum name=\"e\" type=\"E\"/>\n"
+                  "<Item name=\"h\" type=\"char\" nrepetitions=\"2\" visibility=\"0\"/>\n</Schema>";
+}
 
 // The record element with every member at 0, one value replaced.
 std::string StrictRecord(const std::string& member, const std::string& value) {
-    const char* const kMembers[][2] = {{"c", "char"},       {"s", "int16"},      {"us", "unsigned16"},
-                                       {"i", "int"},        {"u", "unsigned"},   {"l", "int64"},
-                                       {"ul", "unsigned64"}, {"f", "float"},     {"d", "double"},
-                                       {"b", "bool"}};
     std::string text = "<Schema name=\"S\" id=\"4\" offset=\"0\" size=\"51\">\n";
-    for (const auto& m : kMembers) {
+    for (const auto& m : kStrictMembers) {
         std::string v = m[0] == member ? value : (std::string(m[0]) == "c" ? "0x0" : "0");
         text += std::string("<Item name=\"") + m[0] + "\" type=\"" + m[1] + "\">" + v + "</Item>\n";
     }
@@ -414,7 +408,7 @@ class StrictValueTest : public testing::TestWithParam<StrictCase> {};
 
 TEST_P(StrictValueTest, RefusesValuesThatDoNotFitAtTheirOffset) {
     const StrictCase& c = GetParam();
-    auto schema = test::SchemaFromText(kStrictXsd);
+    auto schema = test::SchemaFromText(StrictXsd());
     ASSERT_TRUE(schema);
     std::string text = StrictRecord(c.member, c.value);
     std::vector<uint8_t> strictRecord(53, 0);
@@ -472,7 +466,7 @@ class StrictElementTest : public testing::TestWithParam<StrictElementCase> {};
 
 TEST_P(StrictElementTest, RefusesElementsTheSchemaDoesNotHave) {
     const StrictElementCase& c = GetParam();
-    auto schema = test::SchemaFromText(kStrictXsd);
+    auto schema = test::SchemaFromText(StrictXsd());
     ASSERT_TRUE(schema);
     std::string text = StrictRecord("", "");
     ASSERT_NE(text.find(c.from), std::string::npos);
@@ -489,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StrictElementTest, testing::ValuesIn(kStrictElem
                          test::CaseName<StrictElementCase>);
 
 TEST(ReadXmlTextTest, MalformedTextReportsWhere) {
-    auto schema = test::SchemaFromText(kStrictXsd);
+    auto schema = test::SchemaFromText(StrictXsd());
     ASSERT_TRUE(schema);
     std::vector<uint8_t> record(53, 0);
     std::vector<ReadError> errors;

@@ -322,12 +322,8 @@ TEST_F(WriteXmlFileTest, StrictReadAcceptsEveryRecordWritten) {
         std::vector<ReadError> errors;
         EXPECT_TRUE(ReadXmlText(*all, true, text, "t", back.data(), 49, ReadOptions{true}, &errors))
             << text << (errors.empty() ? "" : errors[0].text);
+        if (record == mixed) EXPECT_EQ(test::Hex(back), test::Hex(mixed)) << text;
     }
-    std::vector<uint8_t> back(49, 0);
-    std::string text;
-    ASSERT_TRUE(AppendRecordXml(*all, 1, mixed.data(), 49, text, 0));
-    ASSERT_TRUE(ReadXmlText(*all, true, text, "t", back.data(), 49, ReadOptions{true}, nullptr));
-    EXPECT_EQ(test::Hex(back), test::Hex(mixed)) << text;
 }
 
 }  // namespace

@@ -203,6 +203,16 @@ TEST(FormatValue, FloatingPointKeepsPrintfWhereItReadsBack) {
     EXPECT_EQ(Written(-DBL_MAX).size(), kValueTextSize - 3);
 }
 
+// value is written as text, which reads back as value's bytes.
+template <class T>
+void ExpectShortestExact(T value, const char* text) {
+    EXPECT_EQ(Written(value), text);
+    uint8_t back[sizeof(T)];
+    StoreValueText(sizeof(T) == 4 ? kTypeFloat : kTypeDouble, text, back);
+    EXPECT_EQ(Hex(back, sizeof(T)), Hex(reinterpret_cast<const uint8_t*>(&value), sizeof(T)))
+        << text;
+}
+
 TEST(FormatValue, FloatingPointOtherwiseShortestExactText) {
     const std::pair<double, const char*> doubles[] = {
         {1e-10, "1e-10"},
@@ -213,20 +223,10 @@ TEST(FormatValue, FloatingPointOtherwiseShortestExactText) {
         {5e-324, "5e-324"},
         {1073741824.0000002, "1073741824.0000002"},
     };
-    for (const auto& [d, text] : doubles) {
-        EXPECT_EQ(Written(d), text);
-        uint8_t back[8];
-        StoreValueText(kTypeDouble, text, back);
-        EXPECT_EQ(Hex(back, 8), Hex(reinterpret_cast<const uint8_t*>(&d), 8)) << text;
-    }
+    for (const auto& [d, text] : doubles) ExpectShortestExact(d, text);
     const std::pair<float, const char*> floats[] = {
         {3.14159265f, "3.1415927"}, {1e-45f, "1e-45"}, {1.0f / 3, "0.33333334"}, {1e-7f, "1e-07"}};
-    for (const auto& [f, text] : floats) {
-        EXPECT_EQ(Written(f), text);
-        uint8_t back[4];
-        StoreValueText(kTypeFloat, text, back);
-        EXPECT_EQ(Hex(back, 4), Hex(reinterpret_cast<const uint8_t*>(&f), 4)) << text;
-    }
+    for (const auto& [f, text] : floats) ExpectShortestExact(f, text);
 }
 
 // Every float and double pattern reads back as the bytes it was written
