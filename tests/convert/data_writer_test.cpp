@@ -322,7 +322,9 @@ TEST_F(WriteXmlFileTest, StrictReadAcceptsEveryRecordWritten) {
         std::vector<ReadError> errors;
         EXPECT_TRUE(ReadXmlText(*all, true, text, "t", back.data(), 49, ReadOptions{true}, &errors))
             << text << (errors.empty() ? "" : errors[0].text);
-        if (record == mixed) EXPECT_EQ(test::Hex(back), test::Hex(mixed)) << text;
+        if (record == mixed) {
+            EXPECT_EQ(test::Hex(back), test::Hex(mixed)) << text;
+        }
     }
 }
 
