@@ -3,18 +3,20 @@
 // value-name log) and C header are written, and finally Schema_Enum.h:
 // 3,001 generated files.
 //
-// BM_StartupLoad times the loading alone: the floor, since generation can
-// only add to it. BM_FloorWriteFiles times writing the very files into empty
-// directories in the plainest way (open, write, close): the floor of a first
+// Both load the way start-up does (LoadSchemaSet()), on one thread (last
+// arg 1) and on every processor (0). BM_StartupLoad times the loading
+// alone: the floor, since generation can only add to it.
+// BM_FloorWriteFiles times writing the very files into empty directories
+// in the plainest way (open, write, close): the floor of a first
 // generation, which cannot avoid creating 3,001 files; on ext4 its cost
 // varies with what was deleted on the disk lately, so compare it only with
-// figures of the same run. BM_StartupGenerate times the generation alone (on schemas
-// loaded beforehand), BM_StartupTotal both, which is the figure to hold
-// under 150 ms. Each runs with the trace flag off (first arg 0, LogFlag=0)
-// and on (1), and (second arg) either into empty directories, as the first
-// start of a new archive (0), or into directories that already hold the
-// very files, as every later start with unchanged schemas (1); generated
-// files that would not change are not rewritten, so the two differ.
+// figures of the same run. BM_StartupTotal times loading and generating,
+// which is the figure to hold under 150 ms. Each runs with the trace flag
+// off (first arg 0, LogFlag=0) and on (1); BM_StartupTotal (second arg)
+// either into empty directories, as the first start of a new archive (0),
+// or into directories that already hold the very files, as every later
+// start with unchanged schemas (1); generated files that would not change
+// are not rewritten, so the two differ.
 //
 // The main log goes to a file through a logger that makes one write(2)
 // per call, like the logger library. The counter writes_per_file is the
@@ -40,6 +42,7 @@
 #include <vector>
 
 #include "generate/generators.h"
+#include "generate/schema_set.h"
 #include "logging/log.h"
 #include "schema/schema.h"
 
@@ -120,14 +123,18 @@ int PrintLog(void* handle, bool enable, const char* format, ...) {
     return n;
 }
 
-// Write system calls of this process so far, as the kernel counts them.
+// Write system calls of this process so far, as the kernel counts them;
+// read with plain calls, since it is read inside the timed region.
 double WriteCalls() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    double value = 0;
-    while (io >> key >> value)
-        if (key == "syscw:") return value;
-    return -1;
+    char text[1024];
+    const int fd = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return -1;
+    text[n] = '\0';
+    const char* at = std::strstr(text, "syscw:");
+    return at != nullptr ? std::strtod(at + 6, nullptr) : -1;
 }
 
 // The archive: Schemas filled once. Generation goes to the output directory
@@ -153,10 +160,16 @@ class Archive {
     std::string Include() const { return Out() + "/ResultsInclude"; }
     std::string EmptyXml() const { return Out() + "/ResultsEmptyXml"; }
 
-    // Earlier pairs stay until the end: removing thousands of files just
+    // Earlier pairs stay for a while: removing thousands of files just
     // before would time ext4's inode allocation after a mass deletion (it
-    // skips recently freed inodes), which is not what start-up meets.
+    // skips recently freed inodes), which is not what start-up meets. Only
+    // pairs kKeptPairs generations old are removed, so that a long run on
+    // tmpfs does not fill the memory.
     void Fresh() {
+        if (generation_ >= kKeptPairs) {
+            std::error_code ec;
+            fs::remove_all(root_ + "/out" + std::to_string(generation_ - kKeptPairs), ec);
+        }
         ++generation_;
         fs::create_directories(Include());
         fs::create_directories(EmptyXml());
@@ -164,36 +177,34 @@ class Archive {
 
     void BindLogging(bool trace) { morvane::BindLog(&mainLog_, &PrintLog, trace); }
 
-    // Lists, reads and loads every schema file the way start-up does.
-    bool Load(std::vector<std::unique_ptr<Schema>>& schemas) const {
-        std::vector<std::string> names;
+    // Empties the main log (untimed): a traced start-up adds 34 MB to it.
+    void ClearLog() {
+        if (::ftruncate(mainLog_.fd, 0) != 0) std::abort();
+    }
+
+    // Lists the schema files and loads them, generating their files when
+    // generate is set, the way start-up does (LoadSchemaSet()) with the
+    // given number of threads (0: one per processor).
+    bool Load(std::vector<std::unique_ptr<Schema>>& schemas, bool generate, unsigned threads) const {
+        std::vector<std::string> paths;
         for (const auto& entry : fs::directory_iterator(Schemas())) {
             const std::string name = entry.path().filename().string();
             if (name.size() > 4 && name.compare(name.size() - 4, 4, ".xsd") == 0)
-                names.push_back(name);
+                paths.push_back(Schemas() + "/" + name);
         }
-        std::sort(names.begin(), names.end());
-        for (const auto& name : names) {
-            pugi::xml_document doc;
-            std::string error;
-            auto schema = std::make_unique<Schema>();
-            if (!morvane::LoadXmlDocument((Schemas() + "/" + name).c_str(), doc, error) ||
-                !morvane::LoadSchema(*schema, doc))
-                return false;
-            schemas.push_back(std::move(schema));
-        }
-        return true;
-    }
-
-    bool Generate(const std::vector<std::unique_ptr<Schema>>& schemas) const {
+        std::sort(paths.begin(), paths.end());
+        morvane::SchemaSetOptions options;
+        options.generate = generate;
+        options.emptyXmlDirectory = EmptyXml();
+        options.includeDirectory = Include();
+        options.threads = threads;
+        morvane::SchemaSet set = morvane::LoadSchemaSet(paths, options);
+        schemas = std::move(set.schemas);
+        if (set.failed) return false;
+        if (!generate) return true;
         std::vector<Schema*> list;
-        bool ok = true;
-        for (const auto& s : schemas) {
-            if (!morvane::GenerateSchemaFiles(*s, EmptyXml().c_str(), Include().c_str()))
-                ok = false;
-            list.push_back(s.get());
-        }
-        return morvane::CreateSchemaEnumIncludeFile(list, Include().c_str()) && ok;
+        for (const auto& s : schemas) list.push_back(s.get());
+        return morvane::CreateSchemaEnumIncludeFile(list, Include().c_str());
     }
 
     // The generated files of the current pair: relative name and content.
@@ -212,6 +223,7 @@ class Archive {
     std::string Out() const { return root_ + "/out" + std::to_string(generation_); }
 
   private:
+    static constexpr int kKeptPairs = 16;
 
     std::string root_;
     FileLog mainLog_;
@@ -241,6 +253,7 @@ void Report(benchmark::State& state, double writes, int files) {
 // the pair that already holds this very generation's files (1).
 void PrepareOutput(benchmark::State& state, Archive& archive) {
     if (state.range(1) == 0) archive.Fresh();
+    archive.ClearLog();
 }
 
 // The floor of writing the generated files into empty directories: the
@@ -250,7 +263,7 @@ void BM_FloorWriteFiles(benchmark::State& state) {
     Archive& archive = TheArchive();
     archive.BindLogging(false);
     std::vector<std::unique_ptr<Schema>> schemas;
-    if (!archive.Load(schemas) || !archive.Generate(schemas)) {
+    if (!archive.Load(schemas, true, 0)) {
         state.SkipWithError("start-up failed");
         return;
     }
@@ -275,6 +288,7 @@ void BM_FloorWriteFiles(benchmark::State& state) {
     Report(state, writes, static_cast<int>(files.size()));
 }
 
+// Args: trace flag; threads (0: one per processor).
 void BM_StartupLoad(benchmark::State& state) {
     Archive& archive = TheArchive();
     archive.BindLogging(state.range(0) != 0);
@@ -282,7 +296,7 @@ void BM_StartupLoad(benchmark::State& state) {
     for (auto _ : state) {
         const double before = WriteCalls();
         std::vector<std::unique_ptr<Schema>> schemas;
-        if (!archive.Load(schemas)) {
+        if (!archive.Load(schemas, false, static_cast<unsigned>(state.range(1)))) {
             state.SkipWithError("a schema did not load");
             break;
         }
@@ -294,30 +308,8 @@ void BM_StartupLoad(benchmark::State& state) {
     Report(state, writes, 0);
 }
 
-void BM_StartupGenerate(benchmark::State& state) {
-    Archive& archive = TheArchive();
-    archive.BindLogging(false);
-    std::vector<std::unique_ptr<Schema>> schemas;
-    if (!archive.Load(schemas) || !archive.Generate(schemas)) {
-        state.SkipWithError("a schema did not load");
-        return;
-    }
-    archive.BindLogging(state.range(0) != 0);
-    double writes = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        PrepareOutput(state, archive);
-        state.ResumeTiming();
-        const double before = WriteCalls();
-        if (!archive.Generate(schemas)) {
-            state.SkipWithError("a file was not written");
-            break;
-        }
-        writes += WriteCalls() - before;
-    }
-    Report(state, writes, kGeneratedFiles);
-}
-
+// Args: trace flag; output directories empty (0) or holding the same files
+// (1); threads (0: one per processor).
 void BM_StartupTotal(benchmark::State& state) {
     Archive& archive = TheArchive();
     archive.BindLogging(state.range(0) != 0);
@@ -328,7 +320,7 @@ void BM_StartupTotal(benchmark::State& state) {
         state.ResumeTiming();
         const double before = WriteCalls();
         std::vector<std::unique_ptr<Schema>> schemas;
-        if (!archive.Load(schemas) || !archive.Generate(schemas)) {
+        if (!archive.Load(schemas, true, static_cast<unsigned>(state.range(2)))) {
             state.SkipWithError("start-up failed");
             break;
         }
@@ -342,22 +334,15 @@ void BM_StartupTotal(benchmark::State& state) {
 
 }  // namespace
 
-// The floors first, then generation and the whole start-up beside them.
+// The floor first, then loading alone and the whole start-up beside it,
+// on one thread and on every processor.
 BENCHMARK(BM_FloorWriteFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
-// Args: trace flag; output directories empty (0) or holding the same files (1).
-BENCHMARK(BM_StartupLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StartupGenerate)
-    ->Args({0, 0})
-    ->Args({0, 1})
-    ->Args({1, 0})
-    ->Args({1, 1})
+BENCHMARK(BM_StartupLoad)
+    ->ArgsProduct({{0, 1}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_StartupTotal)
-    ->Args({0, 0})
-    ->Args({0, 1})
-    ->Args({1, 0})
-    ->Args({1, 1})
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -16,13 +16,13 @@
 namespace morvane {
 namespace {
 
-// The state of the one run in progress, shared by the recursive walk. Reset
+// The state of this thread's run in progress, shared by the recursive walk. Reset
 // by EmptyXmlRunScope when the run ends, failed or not.
 struct EmptyXmlRun {
     std::unique_ptr<CXmlWriter> writer;  // on a document in memory
     std::string valueLog;                // the value-name log's text
 };
-EmptyXmlRun g_run;
+thread_local EmptyXmlRun g_run;
 
 class EmptyXmlRunScope {
   public:

@@ -13,9 +13,10 @@
 // would not change is not touched, and a changed one is replaced through a
 // temporary file, never written through a symbolic link or left half new.
 //
-// The generators keep the state of one run process-wide and reset it at
-// the end of every run, aborted ones included; they are used by one thread
-// at a time (start-up's main thread, the editor's interface thread).
+// The generators keep the state of a run per thread and reset it at the
+// end of every run, aborted ones included: several threads may generate
+// the files of different schemas at once (LoadSchemaSet(),
+// generate/schema_set.h).
 #pragma once
 
 #include <vector>

@@ -23,7 +23,7 @@
 namespace morvane {
 namespace {
 
-// The state of the one run in progress, shared by the recursive walk. Reset
+// The state of this thread's run in progress, shared by the recursive walk. Reset
 // by IncludeRunScope when the run ends, aborted or not.
 struct IncludeRun {
     std::string text;      // the header, written whole at the end of the run
@@ -33,7 +33,7 @@ struct IncludeRun {
     // in FindTemplate(): every structure member line looks its template up.
     std::unordered_map<std::string, const CStructure*> templates;
 };
-IncludeRun g_run;
+thread_local IncludeRun g_run;
 
 class IncludeRunScope {
   public:

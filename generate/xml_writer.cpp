@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/copy_bytes.h"
 #include "logging/log.h"
 
 namespace morvane {
@@ -204,8 +205,7 @@ void CXmlWriter::AppendPieces(const std::string_view* pieces, size_t count) {
     pending_.resize(at + total);
     char* out = pending_.data() + at;
     for (size_t i = 0; i < count; ++i) {
-        if (pieces[i].empty()) continue;
-        std::memcpy(out, pieces[i].data(), pieces[i].size());
+        CopyBytes(out, pieces[i].data(), pieces[i].size());
         out += pieces[i].size();
     }
 }

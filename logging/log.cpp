@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/copy_bytes.h"
+
 namespace morvane {
 namespace {
 
@@ -19,6 +21,9 @@ Binding g_binding;
 LoggerApi g_api;
 
 const Binding* Current() { return &g_binding; }
+
+// The text of this thread's innermost LogCapture, or null.
+thread_local std::string* t_capture = nullptr;
 
 }  // namespace
 
@@ -50,6 +55,10 @@ PrintfDebFn LogFunction() {
 void LogLineV(bool enable, const char* format, va_list args) {
     const Binding* b = Current();
     if (!enable || b == nullptr || b->fn == nullptr) return;
+    if (t_capture != nullptr) {
+        AppendFormatV(*t_capture, format, args);
+        return;
+    }
     char small[1024];
     va_list copy;
     va_copy(copy, args);
@@ -83,8 +92,16 @@ void Trace(const char* format, ...) {
 void LogText(bool enable, const std::string& text) {
     const Binding* b = Current();
     if (!enable || text.empty() || b == nullptr || b->fn == nullptr) return;
+    if (t_capture != nullptr) {
+        t_capture->append(text);
+        return;
+    }
     b->fn(b->handle, true, "%s", text.c_str());
 }
+
+LogCapture::LogCapture(std::string& into) : outer_(t_capture) { t_capture = &into; }
+
+LogCapture::~LogCapture() { t_capture = outer_; }
 
 void AppendFormat(std::string& out, const char* format, ...) {
     va_list args;
@@ -95,64 +112,113 @@ void AppendFormat(std::string& out, const char* format, ...) {
 
 namespace {
 
-// Whether format uses only "%s", "%d", "%<width>d" and "%%": the forms
-// of nearly every generated line and report line.
-bool IsPlainFormat(const char* format) {
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%') continue;
-        ++p;
-        if (*p == '%' || *p == 's') continue;
-        if (*p == '0') return false;  // a flag, not a width
-        while (*p >= '0' && *p <= '9') ++p;
-        if (*p != 'd') return false;
-    }
-    return true;
-}
+// One piece of a plainly formatted line: a run of bytes to copy.
+struct Piece {
+    const char* data;
+    size_t size;
+};
 
-// A plain format (IsPlainFormat) formatted as vsnprintf would, but without
-// its cost, which was most of the time of generating a header.
-void AppendPlain(std::string& out, const char* format, va_list args) {
+constexpr size_t kMaxPieces = 48;
+constexpr size_t kDigitsPerNumber = 16;
+constexpr char kBlanks[] = "                                ";
+
+// Formats the plain forms of nearly every log line and generated line
+// ("%s", "%d", "%<width>d", "%X" and "%%") as vsnprintf would, without its
+// cost: the pieces are gathered first, and out grows once. False, with
+// out and args untouched, for any other form or more pieces than fit;
+// vsnprintf then does it.
+bool AppendPlain(std::string& out, const char* format, va_list args) {
+    Piece pieces[kMaxPieces];
+    char digits[kMaxPieces / 2][kDigitsPerNumber];
+    size_t count = 0;
+    size_t numbers = 0;
+    size_t total = 0;
+    va_list ap;
+    va_copy(ap, args);
+    auto add = [&](const char* data, size_t size) {
+        pieces[count++] = Piece{data, size};
+        total += size;
+    };
+    bool plain = true;
     const char* p = format;
     while (*p != '\0') {
+        if (count + 3 > kMaxPieces || numbers == kMaxPieces / 2) {
+            plain = false;
+            break;
+        }
         const char* percent = std::strchr(p, '%');
         if (percent == nullptr) {
-            out.append(p);
-            return;
+            add(p, std::strlen(p));
+            break;
         }
-        out.append(p, static_cast<size_t>(percent - p));
+        if (percent != p) add(p, static_cast<size_t>(percent - p));
         p = percent + 1;
         if (*p == '%') {
-            out.push_back('%');
+            add(p, 1);
             ++p;
             continue;
         }
         if (*p == 's') {
-            const char* text = va_arg(args, const char*);
-            out.append(text != nullptr ? text : "(null)");
+            const char* text = va_arg(ap, const char*);
+            if (text == nullptr) text = "(null)";
+            add(text, std::strlen(text));
             ++p;
             continue;
         }
+        if (*p == '0') {  // a flag, not a width
+            plain = false;
+            break;
+        }
         size_t width = 0;
         for (; *p >= '0' && *p <= '9'; ++p) width = width * 10 + static_cast<size_t>(*p - '0');
-        char digits[16];
-        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, va_arg(args, int));
-        (void)ec;
-        const size_t length = static_cast<size_t>(end - digits);
-        if (width > length) out.append(width - length, ' ');
-        out.append(digits, length);
-        ++p;  // the 'd'
+        char* const space = digits[numbers++];
+        const char* first = space;
+        size_t length = 0;
+        if (*p == 'd') {
+            length = static_cast<size_t>(
+                std::to_chars(space, space + kDigitsPerNumber, va_arg(ap, int)).ptr - space);
+        } else if (*p == 'X') {
+            // Upper-case digits, written from the end of the space.
+            char* at = space + kDigitsPerNumber;
+            unsigned value = va_arg(ap, unsigned);
+            do {
+                *--at = "0123456789ABCDEF"[value & 15u];
+                value >>= 4;
+            } while (value != 0);
+            first = at;
+            length = static_cast<size_t>(space + kDigitsPerNumber - at);
+        } else {
+            plain = false;
+            break;
+        }
+        if (width > length) {
+            if (width - length > sizeof kBlanks - 1) {
+                plain = false;
+                break;
+            }
+            add(kBlanks, width - length);
+        }
+        add(first, length);
+        ++p;
     }
+    va_end(ap);
+    if (!plain) return false;
+    const size_t old = out.size();
+    out.resize(old + total);
+    char* to = out.data() + old;
+    for (size_t i = 0; i < count; ++i) {
+        CopyBytes(to, pieces[i].data, pieces[i].size);
+        to += pieces[i].size;
+    }
+    return true;
 }
 
 }  // namespace
 
-// Formats straight into the tail of out; a second pass only for text longer
-// than the first guess.
+// Plain forms without vsnprintf; others formatted straight into the tail of
+// out, with a second pass only for text longer than the first guess.
 void AppendFormatV(std::string& out, const char* format, va_list args) {
-    if (IsPlainFormat(format)) {
-        AppendPlain(out, format, args);
-        return;
-    }
+    if (AppendPlain(out, format, args)) return;
     constexpr size_t kGuess = 256;
     const size_t old = out.size();
     out.resize(old + kGuess);

@@ -57,6 +57,23 @@ void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // log many lines in one step; they collect the lines with AppendFormat().
 void LogText(bool enable, const std::string& text);
 
+// While alive, collects the lines this thread would write to the main log
+// (LogLine(), Trace(), LogText()) into a string instead: for work done
+// beside other threads whose lines must still reach the log in a fixed
+// order. The owner hands the collected text to the log afterwards with
+// LogText(). Lines that would be dropped (not enabled, no logger bound)
+// are not collected. Scopes nest; the innermost collects.
+class LogCapture {
+  public:
+    explicit LogCapture(std::string& into);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+  private:
+    std::string* outer_;
+};
+
 // Appends the printf-style text to out.
 void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void AppendFormatV(std::string& out, const char* format, va_list args);

@@ -1,6 +1,8 @@
 #include "schema/unit_type.h"
 
+#include <array>
 #include <cassert>
+#include <string>
 #include <cstring>
 
 namespace morvane {
@@ -26,17 +28,17 @@ constexpr UnitTypeInfo kTypeTable[kUnitTypeCount] = {
     {"undefined", "undefined", 0},
 };
 
-// ASCII folding, as tolower() does in the C locale, without its call per
-// character: every item of every schema is classified twice.
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// The table's name lengths, so that a name is compared only with names of
+// its length: every item of every schema is classified twice.
+constexpr auto kNameLengths = [] {
+    std::array<size_t, kUnitTypeCount> lengths{};
+    for (int code = 0; code < kUnitTypeCount; ++code)
+        lengths[code] = std::char_traits<char>::length(kTypeTable[code].schemaName);
+    return lengths;
+}();
 
-// The table's names are lower case, so only the given name needs folding.
-bool EqualsLowerName(const char* name, const char* lowerName) {
-    for (; *name != '\0' && *lowerName != '\0'; ++name, ++lowerName) {
-        if (FoldCase(*name) != *lowerName) return false;
-    }
-    return *name == '\0' && *lowerName == '\0';
-}
+// Longer than every name of the table.
+constexpr size_t kLongestName = 16;
 
 }  // namespace
 
@@ -47,11 +49,20 @@ const UnitTypeInfo& TypeInfo(UnitType code) {
 }
 
 UnitType TypeFromName(const char* name) {
-    if (name == nullptr || std::strlen(name) > static_cast<size_t>(kMaxNameLength)) {
-        return kTypeUndefined;
+    if (name == nullptr) return kTypeUndefined;
+    // The name in lower case (ASCII folding, as tolower() in the C locale;
+    // the table's names are lower case); a longer one matches none.
+    char lower[kLongestName];
+    size_t length = 0;
+    for (; name[length] != '\0'; ++length) {
+        if (length == kLongestName) return kTypeUndefined;
+        const char c = name[length];
+        lower[length] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     for (int code = 0; code < kUnitTypeCount; ++code) {
-        if (EqualsLowerName(name, kTypeTable[code].schemaName)) return static_cast<UnitType>(code);
+        if (kNameLengths[code] == length &&
+            std::memcmp(lower, kTypeTable[code].schemaName, length) == 0)
+            return static_cast<UnitType>(code);
     }
     return kTypeUndefined;
 }

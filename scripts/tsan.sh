@@ -1,7 +1,8 @@
 #!/bin/sh
 # ThreadSanitizer: builds the channel, the server and their tests with
 # -fsanitize=thread (in build-tsan, or the directory given) and runs the
-# channel tests and the server's program tests (among them eight clients
+# channel tests, the generator tests (schemas loaded and generated on
+# several threads) and the server's program tests (among them eight clients
 # writing at once into a Morvane with MaxClients=8); every Morvane those
 # tests start is built the same way. Each report, of a test or of a Morvane, is
 # written to BUILD_DIR/tsan-reports and fails the run.
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR="${1:-build-tsan}"
 cmake -S . -B "$BUILD_DIR" -DMORVANE_SANITIZE=thread -DMORVANE_BUILD_BUILDER=OFF \
     -DMORVANE_BUILD_BENCH=OFF
-TESTS="channel_test demo_test protocol_test startup_test demo_session_test"
+TESTS="channel_test generate_test demo_test protocol_test startup_test demo_session_test"
 # shellcheck disable=SC2086
 cmake --build "$BUILD_DIR" -j2 --target $TESTS Morvane demo quillog printdata
 

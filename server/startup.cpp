@@ -20,6 +20,7 @@
 #include "convert/data_writer.h"
 #include "convert/print_data.h"
 #include "generate/generators.h"
+#include "generate/schema_set.h"
 #include "logging/log.h"
 #include "schema/schema.h"
 #include "server/channel_xsd.h"
@@ -66,8 +67,9 @@ void ReportSchemaError(const std::string& path, std::ptrdiff_t offset, const std
     std::fflush(stderr);
 }
 
-// Loads every schema of the schema directory into the registry; ends the
-// process on the first schema that cannot be read or laid out.
+// Loads every schema of the schema directory into the registry, generating
+// their files when asked to; ends the process on the first schema that
+// cannot be read or laid out.
 void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
     bool listed = false;
     const std::vector<std::string> files = ListSchemaFiles(config.schemasDirectory, &listed);
@@ -81,29 +83,23 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
                 config.schemasDirectory.c_str(), error);
         std::exit(1);
     }
-    for (const std::string& file : files) {
-        std::string path = config.schemasDirectory + "/" + file;
-        pugi::xml_document doc;
-        std::string error;
-        std::ptrdiff_t errorOffset = -1;
-        if (!LoadXmlDocument(path.c_str(), doc, error, &errorOffset)) {
-            LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), error.c_str());
-            ReportSchemaError(path, errorOffset, error);
-            std::exit(1);
-        }
-        // Schemas live until the process ends and are never freed.
-        auto* schema = new Schema(printData);
-        std::vector<SchemaDiagnostic> diagnostics;
-        if (!LoadSchema(*schema, doc, &diagnostics)) {
-            if (diagnostics.empty()) diagnostics.push_back({-1, "the schema cannot be loaded"});
-            ReportSchemaError(path, diagnostics.front().offset, diagnostics.front().text);
-            std::exit(1);
-        }
-        registry.AddSchema(schema);
-        if (config.createFilesFlag != 0) {
-            GenerateSchemaFiles(*schema, config.resultsEmptyXmlDirectory.c_str(),
-                                config.resultsIncludeDirectory.c_str());
-        }
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const std::string& file : files) paths.push_back(config.schemasDirectory + "/" + file);
+    SchemaSetOptions options;
+    options.printData = printData;
+    options.generate = config.createFilesFlag != 0;
+    options.emptyXmlDirectory = config.resultsEmptyXmlDirectory;
+    options.includeDirectory = config.resultsIncludeDirectory;
+    SchemaSet set = LoadSchemaSet(paths, options);
+    // Schemas live until the process ends and are never freed.
+    for (std::unique_ptr<Schema>& schema : set.schemas) registry.AddSchema(schema.release());
+    if (set.failed) {
+        const std::string& path = paths[set.failure.index];
+        if (set.failure.unreadable)
+            LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), set.failure.text.c_str());
+        ReportSchemaError(path, set.failure.offset, set.failure.text);
+        std::exit(1);
     }
 }
 

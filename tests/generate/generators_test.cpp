@@ -1,12 +1,16 @@
-// The generators against golden files, and their failure paths.
+// The generators against golden files, their failure paths, and a set of
+// schemas generated on several threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "generate/generators.h"
+#include "generate/schema_set.h"
 #include "logging/log.h"
 #include "schema/schema.h"
 #include "support/test_support.h"
@@ -326,6 +330,81 @@ TEST_F(GeneratorsTest, SchemaEnumHeaderThatCannotBeCreatedIsReported) {
     ASSERT_EQ(log_.lines().size(), 2u);
     EXPECT_EQ(log_.lines()[1],
               "CreateSchemaEnumIncludeFile [" + missing + "/Schema_Enum.h] [] is not opened\n");
+}
+
+
+// A set of schema files loaded and generated on several threads gives what
+// one thread gives: the same schemas, failure, files and log text, in the
+// same order. Schemas differ in size so that threads finish out of order.
+TEST(SchemaSetTest, SeveralThreadsGiveWhatOneThreadGives) {
+    constexpr int kFiles = 24;
+    struct Case {
+        const char* what;
+        int failing;  // index of the bad file, -1 for none
+        bool unreadable;
+    } cases[] = {
+        {"all load", -1, false},
+        {"bad XML in the middle", 9, true},
+        {"unknown type in the middle", 17, false},
+        {"first file refused", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        std::vector<std::string> paths;
+        for (int i = 0; i < kFiles; ++i) {
+            std::string xml = "<Schema name=\"S" + std::to_string(i) + "\" id=\"" +
+                              std::to_string(i) + "\">\n";
+            for (int k = 0; k < 1 + (i % 5) * 40; ++k)
+                xml += "<Item name=\"f" + std::to_string(k) + "\" type=\"int\" nrepetitions=\"2\"/>\n";
+            if (i == c.failing) xml += c.unreadable ? "<Item" : "<Item name=\"x\" type=\"nosuch\"/>\n";
+            paths.push_back(tmp / ("s" + std::to_string(i) + ".xsd"));
+            test::WriteFile(paths.back(), xml + "</Schema>\n");
+        }
+        std::string logs[2];
+        std::vector<std::string> outputs[2];
+        SchemaSet sets[2];
+        for (int run = 0; run < 2; ++run) {
+            LogRecorder log(true);
+            SchemaSetOptions options;
+            options.generate = true;
+            options.emptyXmlDirectory = tmp / ("xml" + std::to_string(run));
+            options.includeDirectory = tmp / ("include" + std::to_string(run));
+            options.threads = run == 0 ? 1 : 4;
+            sets[run] = LoadSchemaSet(paths, options);
+            // Addresses in trace lines differ from run to run.
+            logs[run] = std::regex_replace(log.Text(), std::regex("0x[0-9A-F]+"), "0x?");
+            for (const std::string& dir : {options.emptyXmlDirectory, options.includeDirectory}) {
+                if (!FileExists(dir)) continue;
+                for (const auto& entry : std::filesystem::directory_iterator(dir))
+                    outputs[run].push_back(entry.path().filename().string() + "\n" +
+                                           ReadFile(entry.path().string()));
+            }
+            std::sort(outputs[run].begin(), outputs[run].end());
+        }
+        const size_t loaded = c.failing < 0 ? kFiles : static_cast<size_t>(c.failing);
+        for (const SchemaSet& set : sets) {
+            ASSERT_EQ(set.schemas.size(), loaded);
+            for (size_t i = 0; i < loaded; ++i) EXPECT_EQ(set.schemas[i]->name, "S" + std::to_string(i));
+            EXPECT_EQ(set.failed, c.failing >= 0);
+            EXPECT_EQ(set.failure.index, set.failed ? loaded : 0);
+            EXPECT_EQ(set.failure.unreadable, c.unreadable);
+        }
+        EXPECT_EQ(sets[1].failure.text, sets[0].failure.text);
+        EXPECT_EQ(sets[1].failure.offset, sets[0].failure.offset);
+        EXPECT_EQ(outputs[0].size(), 3 * loaded);  // header, data file, value-name log
+        EXPECT_EQ(outputs[1], outputs[0]);
+        EXPECT_NE(logs[0].find("[S" + std::to_string(loaded > 0 ? loaded - 1 : 0) + "]"),
+                  std::string::npos);
+        // The first line that differs, rather than the whole text.
+        const size_t differs =
+            std::mismatch(logs[0].begin(), logs[0].end(), logs[1].begin(), logs[1].end()).first -
+            logs[0].begin();
+        const size_t line = logs[0].rfind('\n', differs);
+        const size_t from = line == std::string::npos ? 0 : line;
+        EXPECT_EQ(logs[1].substr(from, 200), logs[0].substr(from, 200));
+        EXPECT_EQ(logs[1].size(), logs[0].size());
+    }
 }
 
 }  // namespace

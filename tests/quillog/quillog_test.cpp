@@ -167,6 +167,11 @@ TEST(AppendFormatTest, TextIsExactlyWhatVsnprintfGives) {
         {"%s%d", false, nullptr, 3},
         {"%05d %s", true, "zero flag", 42},  // not a plain form: vsnprintf's
         {"%s %x", false, "hex", 255},
+        {"%s=0x%X", false, "this", 0x4BFEBDF0},
+        {"%X|%s", true, "all bits", -1},
+        {"0%X%s", true, "", 0},
+        {"%6X%s", true, "", 0xAB},
+        {"%40d%s", true, "wider than the blanks", 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);

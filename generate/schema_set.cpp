@@ -1,0 +1,162 @@
+#include "generate/schema_set.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "generate/generators.h"
+#include "logging/log.h"
+
+namespace morvane {
+namespace {
+
+// What became of one file so far.
+struct Slot {
+    std::unique_ptr<Schema> schema;
+    std::string log;  // its load lines, then its generation lines
+    // Read and written under the run's lock only.
+    bool loaded = false;
+    bool failed = false;
+    bool generated = false;
+    SchemaSetFailure failure;
+};
+
+// The shared state of one LoadSchemaSet() call. Workers take tasks under
+// the lock: generating the next schema whose file and every file before it
+// loaded (first, which keeps few loaded schemas waiting), otherwise loading
+// the next file. Files after a known failure are not taken. Whoever
+// finishes a task logs the slots that are complete, in file order.
+class SetRun {
+  public:
+    SetRun(const std::vector<std::string>& paths, const SchemaSetOptions& options)
+        : paths_(paths), options_(options), slots_(paths.size()), firstFailure_(paths.size()) {}
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (options_.generate && nextGenerate_ < loadedPrefix_) {
+                const size_t i = nextGenerate_++;
+                ++busy_;
+                lock.unlock();
+                Generate(slots_[i]);
+                lock.lock();
+                slots_[i].generated = true;
+            } else if (nextLoad_ < std::min(slots_.size(), firstFailure_)) {
+                const size_t i = nextLoad_++;
+                ++busy_;
+                lock.unlock();
+                const bool loaded = Load(i);
+                lock.lock();
+                slots_[i].loaded = loaded;
+                slots_[i].failed = !loaded;
+                if (!loaded) firstFailure_ = std::min(firstFailure_, i);
+                while (loadedPrefix_ < slots_.size() && slots_[loadedPrefix_].loaded)
+                    ++loadedPrefix_;
+            } else if (busy_ == 0) {
+                cv_.notify_all();
+                return;
+            } else {
+                cv_.wait(lock);
+                continue;
+            }
+            --busy_;
+            LogCompleteSlots();
+            cv_.notify_all();
+        }
+    }
+
+    SchemaSet Result() {
+        SchemaSet set;
+        const size_t end = std::min(slots_.size(), firstFailure_);
+        set.schemas.reserve(end);
+        for (size_t i = 0; i < end; ++i) set.schemas.push_back(std::move(slots_[i].schema));
+        if (firstFailure_ < slots_.size()) {
+            set.failed = true;
+            set.failure = std::move(slots_[firstFailure_].failure);
+        }
+        return set;
+    }
+
+  private:
+    // Fills the slot's schema, or its failure, and its log. The slot's
+    // flags are set by the caller, under the lock, since other threads
+    // read them.
+    bool Load(size_t i) {
+        Slot& slot = slots_[i];
+        LogCapture capture(slot.log);
+        pugi::xml_document doc;
+        std::string error;
+        std::ptrdiff_t errorOffset = -1;
+        slot.failure.index = i;
+        if (!LoadXmlDocument(paths_[i].c_str(), doc, error, &errorOffset)) {
+            slot.failure.unreadable = true;
+            slot.failure.offset = errorOffset;
+            slot.failure.text = std::move(error);
+            return false;
+        }
+        auto schema = std::make_unique<Schema>(options_.printData);
+        std::vector<SchemaDiagnostic> diagnostics;
+        if (!LoadSchema(*schema, doc, &diagnostics)) {
+            if (diagnostics.empty()) diagnostics.push_back({-1, "the schema cannot be loaded"});
+            slot.failure.offset = diagnostics.front().offset;
+            slot.failure.text = std::move(diagnostics.front().text);
+            return false;
+        }
+        slot.schema = std::move(schema);
+        return true;
+    }
+
+    void Generate(Slot& slot) {
+        LogCapture capture(slot.log);
+        GenerateSchemaFiles(*slot.schema, options_.emptyXmlDirectory.c_str(),
+                            options_.includeDirectory.c_str());
+    }
+
+    // Logs the lines of the slots that nothing will add to any more, in
+    // file order; called with the lock held, so the order holds across
+    // threads.
+    void LogCompleteSlots() {
+        while (nextLog_ < slots_.size()) {
+            Slot& slot = slots_[nextLog_];
+            const bool complete =
+                slot.failed || (slot.loaded && (!options_.generate || slot.generated));
+            if (!complete) return;
+            LogText(true, slot.log);
+            std::string().swap(slot.log);
+            ++nextLog_;
+            if (slot.failed) {
+                nextLog_ = slots_.size();
+                return;
+            }
+        }
+    }
+
+    const std::vector<std::string>& paths_;
+    const SchemaSetOptions& options_;
+    std::vector<Slot> slots_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t nextLoad_ = 0;
+    size_t loadedPrefix_ = 0;  // slots [0, loadedPrefix_) are loaded
+    size_t nextGenerate_ = 0;
+    size_t nextLog_ = 0;
+    size_t firstFailure_;  // paths_.size() while none failed
+    int busy_ = 0;         // tasks taken and not finished
+};
+
+}  // namespace
+
+SchemaSet LoadSchemaSet(const std::vector<std::string>& paths, const SchemaSetOptions& options) {
+    SetRun run(paths, options);
+    unsigned threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+    threads = static_cast<unsigned>(std::min<size_t>(std::max(threads, 1u), paths.size()));
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back([&run] { run.Work(); });
+    run.Work();
+    for (std::thread& helper : helpers) helper.join();
+    return run.Result();
+}
+
+}  // namespace morvane
