@@ -27,7 +27,8 @@ struct Slot {
 // the lock: generating the next schema whose file and every file before it
 // loaded (first, which keeps few loaded schemas waiting), otherwise loading
 // the next file. Files after a known failure are not taken. Whoever
-// finishes a task logs the slots that are complete, in file order.
+// finishes a task logs the slots that are complete, in file order, unless
+// another thread is doing so.
 class SetRun {
   public:
     SetRun(const std::vector<std::string>& paths, const SchemaSetOptions& options)
@@ -61,8 +62,8 @@ class SetRun {
                 cv_.wait(lock);
                 continue;
             }
+            LogCompleteSlots(lock);  // still busy: nobody ends before the log is out
             --busy_;
-            LogCompleteSlots();
             cv_.notify_all();
         }
     }
@@ -115,22 +116,24 @@ class SetRun {
     }
 
     // Logs the lines of the slots that nothing will add to any more, in
-    // file order; called with the lock held, so the order holds across
-    // threads.
-    void LogCompleteSlots() {
+    // file order. Called with the lock held; one thread logs at a time and
+    // writes without the lock, so the others go on taking tasks, and it
+    // also logs the slots they complete meanwhile.
+    void LogCompleteSlots(std::unique_lock<std::mutex>& lock) {
+        if (logging_) return;
+        logging_ = true;
         while (nextLog_ < slots_.size()) {
             Slot& slot = slots_[nextLog_];
             const bool complete =
                 slot.failed || (slot.loaded && (!options_.generate || slot.generated));
-            if (!complete) return;
-            LogText(true, slot.log);
-            std::string().swap(slot.log);
-            ++nextLog_;
-            if (slot.failed) {
-                nextLog_ = slots_.size();
-                return;
-            }
+            if (!complete) break;
+            std::string text = std::move(slot.log);
+            nextLog_ = slot.failed ? slots_.size() : nextLog_ + 1;
+            lock.unlock();
+            LogText(true, text);
+            lock.lock();
         }
+        logging_ = false;
     }
 
     const std::vector<std::string>& paths_;
@@ -144,6 +147,7 @@ class SetRun {
     size_t nextLog_ = 0;
     size_t firstFailure_;  // paths_.size() while none failed
     int busy_ = 0;         // tasks taken and not finished
+    bool logging_ = false;  // a thread is in LogCompleteSlots()
 };
 
 }  // namespace
