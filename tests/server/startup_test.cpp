@@ -132,12 +132,16 @@ TEST_F(StartupTest, EveryMissingDirectoryIsReported) {
 TEST_F(StartupTest, MalformedSchemaEndsStartupAfterEarlierFilesAreGenerated) {
     WriteFile(dir_ / "Schemas/a_good.xsd", kPosRec);
     WriteFile(dir_ / "Schemas/b_bad.xsd", "<Schema name=\"X\"><Item name=\"a\"></Schema>\n");
+    // Loaded beside the others, but after the failure: not generated, not logged.
+    WriteFile(dir_ / "Schemas/c_after.xsd", "<Schema name=\"After\"><Item name=\"a\"/></Schema>\n");
     auto r = RunToEnd();
     EXPECT_EQ(r.exitCode, 1);
     std::string log = Log();
     std::string prefix = "Error  during reading  " + dir_ / "Schemas/b_bad.xsd" + "[";
     EXPECT_NE(log.find(prefix), std::string::npos) << log;
     EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
+    EXPECT_FALSE(test::FileExists(dir_ / "ResultsInclude/after.h"));
+    EXPECT_EQ(log.find("After"), std::string::npos);
 }
 
 TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
