@@ -18,6 +18,11 @@
 // start with unchanged schemas (1); generated files that would not change
 // are not rewritten, so the two differ.
 //
+// BM_StartupTotal's counter x_floor is its time over its floor measured
+// earlier in the same run: loading alone with the same trace flag and
+// threads, plus, into empty directories, writing the files plainly (one
+// thread).
+//
 // The main log goes to a file through a logger that makes one write(2)
 // per call, like the logger library. The counter writes_per_file is the
 // number of write system calls the process made per generated file while
@@ -31,6 +36,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -243,6 +249,22 @@ Archive& TheArchive() {
 
 constexpr int kGeneratedFiles = 3 * kSchemas + 1;
 
+using Clock = std::chrono::steady_clock;
+
+// The floors' latest mean times in milliseconds, measured earlier in the
+// same run (the floor rows are registered first): writing the files
+// plainly, and loading alone by trace flag and thread argument (0 or 1).
+struct Floors {
+    double writeFiles = 0;
+    double load[2][2] = {};
+};
+Floors g_floors;
+
+double MeanMs(Clock::duration timed, const benchmark::State& state) {
+    return std::chrono::duration<double, std::milli>(timed).count() /
+           static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+
 // writes: write calls made while timed; files: generated files per
 // iteration (0 for loading alone).
 void Report(benchmark::State& state, double writes, int files) {
@@ -275,12 +297,14 @@ void BM_FloorWriteFiles(benchmark::State& state) {
     }
     const auto files = archive.GeneratedFiles();
     double writes = 0;
+    Clock::duration timed{};
     for (auto _ : state) {
         state.PauseTiming();
         archive.Fresh();
         const std::string out = archive.Out();
         state.ResumeTiming();
         const double before = WriteCalls();
+        const Clock::time_point start = Clock::now();
         for (const auto& [name, text] : files) {
             int fd = ::open((out + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
@@ -289,8 +313,10 @@ void BM_FloorWriteFiles(benchmark::State& state) {
                 break;
             }
         }
+        timed += Clock::now() - start;
         writes += WriteCalls() - before;
     }
+    g_floors.writeFiles = MeanMs(timed, state);
     Report(state, writes, static_cast<int>(files.size()));
 }
 
@@ -299,18 +325,22 @@ void BM_StartupLoad(benchmark::State& state) {
     Archive& archive = TheArchive();
     archive.BindLogging(state.range(0) != 0);
     double writes = 0;
+    Clock::duration timed{};
     for (auto _ : state) {
         const double before = WriteCalls();
+        const Clock::time_point start = Clock::now();
         std::vector<std::unique_ptr<Schema>> schemas;
         if (!archive.Load(schemas, false, static_cast<unsigned>(state.range(1)))) {
             state.SkipWithError("a schema did not load");
             break;
         }
+        timed += Clock::now() - start;
         writes += WriteCalls() - before;
         state.PauseTiming();  // start-up never frees its schemas
         schemas.clear();
         state.ResumeTiming();
     }
+    g_floors.load[state.range(0) != 0][state.range(1) != 0] = MeanMs(timed, state);
     Report(state, writes, 0);
 }
 
@@ -320,21 +350,29 @@ void BM_StartupTotal(benchmark::State& state) {
     Archive& archive = TheArchive();
     archive.BindLogging(state.range(0) != 0);
     double writes = 0;
+    Clock::duration timed{};
     for (auto _ : state) {
         state.PauseTiming();
         PrepareOutput(state, archive);
         state.ResumeTiming();
         const double before = WriteCalls();
+        const Clock::time_point start = Clock::now();
         std::vector<std::unique_ptr<Schema>> schemas;
         if (!archive.Load(schemas, true, static_cast<unsigned>(state.range(2)))) {
             state.SkipWithError("start-up failed");
             break;
         }
+        timed += Clock::now() - start;
         writes += WriteCalls() - before;
         state.PauseTiming();
         schemas.clear();
         state.ResumeTiming();
     }
+    // Against the floor of the same job: loading alone with the same trace
+    // flag and threads, and for a first start also writing the files plainly.
+    const double floor = g_floors.load[state.range(0) != 0][state.range(2) != 0] +
+                         (state.range(1) == 0 ? g_floors.writeFiles : 0);
+    if (floor > 0) state.counters["x_floor"] = MeanMs(timed, state) / floor;
     Report(state, writes, kGeneratedFiles);
 }
 
