@@ -3,9 +3,10 @@
 // value-name log) and C header are written, and finally Schema_Enum.h:
 // 3,001 generated files.
 //
-// Both load the way start-up does (LoadSchemaSet()), on one thread (last
-// arg 1) and on every processor (0). BM_StartupLoad times the loading
-// alone: the floor, since generation can only add to it.
+// BM_StartupLoad and BM_StartupTotal load the way start-up does
+// (LoadSchemaSet()), on one thread (last arg 1) and on every processor
+// (0). BM_StartupLoad times the loading alone: the floor, since generation
+// can only add to it.
 // BM_FloorWriteFiles times writing the very files into empty directories
 // in the plainest way (open, write, close): the floor of a first
 // generation, which cannot avoid creating 3,001 files; on ext4 its cost
