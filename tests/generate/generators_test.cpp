@@ -332,7 +332,6 @@ TEST_F(GeneratorsTest, SchemaEnumHeaderThatCannotBeCreatedIsReported) {
               "CreateSchemaEnumIncludeFile [" + missing + "/Schema_Enum.h] [] is not opened\n");
 }
 
-
 // A set of schema files loaded and generated on several threads gives what
 // one thread gives: the same schemas, failure, files and log text, in the
 // same order. Schemas differ in size so that threads finish out of order.

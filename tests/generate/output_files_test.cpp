@@ -25,14 +25,9 @@ using test::WriteFile;
 
 constexpr char kNew[] = "#ifndef __A__\n#define __A__\n#endif //__A__\n";
 
-// What stands at the target before the write.
+// What stands at the target before the write. All but the same content
+// give a new file (a new inode) at the target.
 enum class Before { kNothing, kSameContent, kOtherContent, kLinkToSame, kDanglingLink, kHardLink };
-
-struct ReplaceCase {
-    const char* label;
-    Before before;
-    bool rewritten;  // a new file (new inode) is expected at the target
-};
 
 struct stat Lstat(const std::string& path) {
     struct stat st {};
@@ -45,43 +40,43 @@ size_t EntryCount(const std::string& dir) {
 }
 
 TEST(WriteFileIfChangedTest, TargetEndsAsARegularFileWithTheContent) {
-    const ReplaceCase cases[] = {
-        {"missing file", Before::kNothing, true},
-        {"same content: kept with its time", Before::kSameContent, false},
-        {"other, longer content", Before::kOtherContent, true},
-        {"link to a file of the same content", Before::kLinkToSame, true},
-        {"dangling link", Before::kDanglingLink, true},
-        {"file with a second hard link", Before::kHardLink, true},
+    const std::pair<const char*, Before> cases[] = {
+        {"missing file", Before::kNothing},
+        {"same content: kept with its time", Before::kSameContent},
+        {"other, longer content", Before::kOtherContent},
+        {"link to a file of the same content", Before::kLinkToSame},
+        {"dangling link", Before::kDanglingLink},
+        {"file with a second hard link", Before::kHardLink},
     };
-    for (const ReplaceCase& c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto& [label, before] : cases) {
+        SCOPED_TRACE(label);
         TempDir tmp;
         const std::string target = tmp / "a.h";
         const std::string outside = tmp / "outside";
-        const std::string old = std::string(kNew) + "// an older, longer text\n";
-        WriteFile(outside, c.before == Before::kLinkToSame ? kNew : old);
-        if (c.before == Before::kSameContent || c.before == Before::kOtherContent)
-            WriteFile(target, c.before == Before::kSameContent ? kNew : old);
-        if (c.before == Before::kLinkToSame) fs::create_symlink(outside, target);
-        if (c.before == Before::kDanglingLink) fs::create_symlink(tmp / "nowhere", target);
-        if (c.before == Before::kHardLink) fs::create_hard_link(outside, target);
+        const std::string older = std::string(kNew) + "// an older, longer text\n";
+        WriteFile(outside, before == Before::kLinkToSame ? kNew : older);
+        if (before == Before::kSameContent || before == Before::kOtherContent)
+            WriteFile(target, before == Before::kSameContent ? kNew : older);
+        if (before == Before::kLinkToSame) fs::create_symlink(outside, target);
+        if (before == Before::kDanglingLink) fs::create_symlink(tmp / "nowhere", target);
+        if (before == Before::kHardLink) fs::create_hard_link(outside, target);
         // An old time stamp that a rewrite could not keep.
-        if (c.before != Before::kNothing && !fs::is_symlink(target))
+        if (before != Before::kNothing && !fs::is_symlink(target))
             fs::last_write_time(target, fs::file_time_type::clock::now() - std::chrono::hours(48));
-        const struct stat before = Lstat(target);
-        const size_t entries = EntryCount(tmp.path()) + (c.before == Before::kNothing ? 1 : 0);
+        const struct stat old = Lstat(target);
+        const size_t entries = EntryCount(tmp.path()) + (before == Before::kNothing ? 1 : 0);
 
         test::LogRecorder log;
         EXPECT_TRUE(WriteFileIfChanged(target, kNew));
         EXPECT_TRUE(log.lines().empty());
         EXPECT_FALSE(fs::is_symlink(target));
         EXPECT_EQ(ReadFile(target), kNew);
-        EXPECT_EQ(Lstat(target).st_ino != before.st_ino, c.rewritten);
-        if (!c.rewritten) {
-            EXPECT_EQ(Lstat(target).st_mtime, before.st_mtime);
+        EXPECT_EQ(Lstat(target).st_ino != old.st_ino, before != Before::kSameContent);
+        if (before == Before::kSameContent) {
+            EXPECT_EQ(Lstat(target).st_mtime, old.st_mtime);
         }
         // Nothing written through a link or a second name, no temporary left.
-        EXPECT_EQ(ReadFile(outside), c.before == Before::kLinkToSame ? kNew : old);
+        EXPECT_EQ(ReadFile(outside), before == Before::kLinkToSame ? kNew : older);
         EXPECT_FALSE(fs::exists(tmp / "nowhere"));
         EXPECT_EQ(EntryCount(tmp.path()), entries);
     }

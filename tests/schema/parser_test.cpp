@@ -502,79 +502,68 @@ const LoadCase kErrorCases[] = {
 INSTANTIATE_TEST_SUITE_P(Errors, LoadSchemaTest, ::testing::ValuesIn(kErrorCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// "LINE:COLUMN" of offset in the file at path, or "none" when refused.
+std::string LineColumn(const std::string& path, std::ptrdiff_t offset) {
+    int line = 0;
+    int column = 0;
+    if (!LineColumnAt(path.c_str(), offset, line, column)) return "none";
+    return std::to_string(line) + ":" + std::to_string(column);
+}
+
 // Diagnostics of a schema file: each error's line and column in the file
 // and its text, as "LINE:COLUMN: TEXT". An element's position is that of
 // its name, as pugixml reports it.
-struct DiagnosticCase {
-    const char* label;
-    std::string xml;
-    Lines expected;
-};
-
-std::ostream& operator<<(std::ostream& out, const DiagnosticCase& c) { return out << c.label; }
-
-class SchemaDiagnosticTest : public ::testing::TestWithParam<DiagnosticCase> {};
-
-TEST_P(SchemaDiagnosticTest, GivesLineColumnAndText) {
-    const DiagnosticCase& c = GetParam();
-    LogRecorder log;
-    test::TempDir dir;
-    const std::string path = dir / "S.xsd";
-    test::WriteFile(path, c.xml);
-    pugi::xml_document doc;
-    std::string error;
-    std::ptrdiff_t offset = -2;
-    std::vector<SchemaDiagnostic> diagnostics;
-    if (!LoadXmlDocument(path.c_str(), doc, error, &offset)) {
-        diagnostics.push_back(SchemaDiagnostic{offset, error});
-    } else {
-        Schema schema;
-        EXPECT_FALSE(LoadSchema(schema, doc, &diagnostics));
-    }
-    Lines got;
-    for (const SchemaDiagnostic& d : diagnostics) {
-        int line = 0;
-        int column = 0;
-        EXPECT_TRUE(LineColumnAt(path.c_str(), d.offset, line, column)) << d.offset;
-        got.push_back(std::to_string(line) + ":" + std::to_string(column) + ": " + d.text);
-    }
-    EXPECT_EQ(got, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, SchemaDiagnosticTest,
-    ::testing::Values(
-        DiagnosticCase{"XmlError", "<Schema name=\"S\">\n  <Item name=\"a\">\n</Schema>\n",
-                       {"3:3: Start-end tags mismatch"}},
+TEST(SchemaDiagnosticTest, GivesLineColumnAndText) {
+    const struct {
+        std::string xml;
+        Lines expected;
+    } cases[] = {
+        {"<Schema name=\"S\">\n  <Item name=\"a\">\n</Schema>\n", {"3:3: Start-end tags mismatch"}},
         // The first error ends the members as far as the log goes; the
         // ones after it are still found.
-        DiagnosticCase{"TwoErrorsInOneStructure",
-                       "<Schema name=\"S\">\r\n <Item name=\"a\" type=\"bad1\"/>\r\n"
-                       " <Item name=\"b\"/>  <Item name=\"c\" type=\"bad2\"/>\r\n</Schema>\r\n",
-                       {"2:3: Error! name=\"a\" enum type \"bad1\" is wrong",
-                        "3:21: Error! name=\"c\" enum type \"bad2\" is wrong"}},
-        DiagnosticCase{"ErrorsInsideAndAfterAnInstance",
-                       "<Schema name=\"S\"><Template name=\"T\"/>\n"
-                       "<Structure name=\"s\" type=\"T\">\n"
-                       "\t<Item/><Item name=\"x\" nrepetitions=\"-1\"/>\n"
-                       "</Structure><Enum><Item name=\"A\"/></Enum>\n</Schema>",
-                       {"3:3: Error! elem_xml=\"Item\" name is absent",
-                        "3:10: Error! Item name=\"x\" nrepetitions=\"-1\" is out of range",
-                        "4:14: Error! attribute \"name\" is absent"}}),
-    [](const auto& info) { return std::string(info.param.label); });
+        {"<Schema name=\"S\">\r\n <Item name=\"a\" type=\"bad1\"/>\r\n"
+         " <Item name=\"b\"/>  <Item name=\"c\" type=\"bad2\"/>\r\n</Schema>\r\n",
+         {"2:3: Error! name=\"a\" enum type \"bad1\" is wrong",
+          "3:21: Error! name=\"c\" enum type \"bad2\" is wrong"}},
+        // Errors inside an instance and after it.
+        {"<Schema name=\"S\"><Template name=\"T\"/>\n<Structure name=\"s\" type=\"T\">\n"
+         "\t<Item/><Item name=\"x\" nrepetitions=\"-1\"/>\n"
+         "</Structure><Enum><Item name=\"A\"/></Enum>\n</Schema>",
+         {"3:3: Error! elem_xml=\"Item\" name is absent",
+          "3:10: Error! Item name=\"x\" nrepetitions=\"-1\" is out of range",
+          "4:14: Error! attribute \"name\" is absent"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.xml);
+        LogRecorder log;
+        test::TempDir dir;
+        const std::string path = dir / "S.xsd";
+        test::WriteFile(path, c.xml);
+        pugi::xml_document doc;
+        std::string error;
+        std::ptrdiff_t offset = -2;
+        std::vector<SchemaDiagnostic> diagnostics;
+        if (!LoadXmlDocument(path.c_str(), doc, error, &offset)) {
+            diagnostics.push_back(SchemaDiagnostic{offset, error});
+        } else {
+            Schema schema;
+            EXPECT_FALSE(LoadSchema(schema, doc, &diagnostics));
+        }
+        Lines got;
+        for (const SchemaDiagnostic& d : diagnostics)
+            got.push_back(LineColumn(path, d.offset) + ": " + d.text);
+        EXPECT_EQ(got, c.expected);
+    }
+}
 
 TEST(LineColumnAtTest, RefusesOffsetsOutsideTheFile) {
     test::TempDir dir;
     const std::string path = dir / "f.xml";
     test::WriteFile(path, "ab\ncd");
-    int line = 0;
-    int column = 0;
-    EXPECT_TRUE(LineColumnAt(path.c_str(), 5, line, column));  // the end of the file
-    EXPECT_EQ(line, 2);
-    EXPECT_EQ(column, 3);
-    EXPECT_FALSE(LineColumnAt(path.c_str(), 6, line, column));
-    EXPECT_FALSE(LineColumnAt(path.c_str(), -1, line, column));
-    EXPECT_FALSE(LineColumnAt((dir / "missing.xml").c_str(), 0, line, column));
+    EXPECT_EQ(LineColumn(path, 5), "2:3");  // the end of the file
+    EXPECT_EQ(LineColumn(path, 6), "none");
+    EXPECT_EQ(LineColumn(path, -1), "none");
+    EXPECT_EQ(LineColumn(dir / "missing.xml", 0), "none");
 }
 
 class ParserTest : public ::testing::Test {

@@ -24,6 +24,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using std::chrono::seconds;
 
+const std::string kSeeLog = "See results in Morvane.log\n";
+const std::string kBadConfig = kSeeLog + "Errors in configuration file, see Morvane.log\n";
+
 // text with every '@' replaced by the program directory.
 std::string InDir(std::string text, const std::string& dir) {
     for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + dir.size()))
@@ -70,9 +73,7 @@ TEST(SafetyTest, FilesAppendedToAreNeverReachedThroughALink) {
         } else {
             ProgramResult r = RunProgram(server / "Morvane", {}, server.dir(), seconds(20));
             EXPECT_EQ(r.exitCode, 1);
-            EXPECT_EQ(
-                r.out,
-                "See results in Morvane.log\nErrors in configuration file, see Morvane.log\n");
+            EXPECT_EQ(r.out, kBadConfig);
         }
         EXPECT_EQ(ReadFile(outside), "keep\n");
     }
@@ -139,8 +140,6 @@ TEST(SafetyTest, ServerNeverHangsOnAFileNorRunsCodeFromElsewhere) {
 }
 
 TEST(SafetyTest, StartupNeverFailsWithoutAWord) {
-    const std::string seeLog = "See results in Morvane.log\n";
-    const std::string badConfig = seeLog + "Errors in configuration file, see Morvane.log\n";
     const std::string unlisted = "Error! Schemas_dir=@/Schemas cannot be listed err=20\n";
     const char* quiet = "[General]\nLogFlag=0\nPort=@\n";
     const struct {
@@ -152,22 +151,22 @@ TEST(SafetyTest, StartupNeverFailsWithoutAWord) {
         std::string logLine;
     } cases[] = {
         {"schema not well-formed", quiet,
-         "<Schema name=\"Broken\" id=\"3\">\n   <Item name=\"a\">\n</Schema>\n", seeLog,
+         "<Schema name=\"Broken\" id=\"3\">\n   <Item name=\"a\">\n</Schema>\n", kSeeLog,
          "@/Schemas/Broken.xsd:3:3: error: Start-end tags mismatch\n",
          "Error  during reading  @/Schemas/Broken.xsd[Start-end tags mismatch]\n"},
         {"schema that fails to load", quiet,
          "<Schema name=\"Broken\" id=\"3\">\n   <Structure name=\"s\" type=\"Nowhere\"/>\n"
          "</Schema>\n",
-         seeLog, "@/Schemas/Broken.xsd:2:5: error: Error!!! Type name [Nowhere] is wrong\n", ""},
+         kSeeLog, "@/Schemas/Broken.xsd:2:5: error: Error!!! Type name [Nowhere] is wrong\n", ""},
         {"byte-order mark", "\xEF\xBB\xBF[Directory]\nSchemas=Nowhere\n[General]\nPort=@\n",
-         nullptr, badConfig, "", "Error! Schemas_dir=@/Nowhere is not exist\n"},
-        {"Morvane.ini a FIFO", nullptr, nullptr, badConfig, "",
+         nullptr, kBadConfig, "", "Error! Schemas_dir=@/Nowhere is not exist\n"},
+        {"Morvane.ini a FIFO", nullptr, nullptr, kBadConfig, "",
          "Error! @/Morvane.ini cannot be read err=22\n"},
-        {"Port 0", "[General]\nPort=0\n", nullptr, badConfig, "",
+        {"Port 0", "[General]\nPort=0\n", nullptr, kBadConfig, "",
          "Error! Port=0 is outside 1..65535\n"},
-        {"Port 65536", "[General]\nPort=65536\n", nullptr, badConfig, "",
+        {"Port 65536", "[General]\nPort=65536\n", nullptr, kBadConfig, "",
          "Error! Port=65536 is outside 1..65535\n"},
-        {"Schemas a file", quiet, "", seeLog + unlisted, "", unlisted},
+        {"Schemas a file", quiet, "", kSeeLog + unlisted, "", unlisted},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
