@@ -304,18 +304,27 @@ std::vector<uint8_t> Request(int32_t id, int32_t schemaId, size_t extra) {
     return f;
 }
 
-// The floor: a thread of this program answers every request with a frame of
-// answerLength bytes, reading requests as the server does.
-Latencies BareExchange(const std::vector<uint8_t>& request, int32_t answerLength, int n) {
+// A tuned listening socket on a free loopback port, whose address goes to a.
+int ListenOnLoopback(int backlog, sockaddr_in& a) {
     int listener = socket(AF_INET, SOCK_STREAM, 0);
     Tune(listener);
-    sockaddr_in a{};
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &kOne, sizeof kOne);
+    a = sockaddr_in{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0)
+    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener, backlog) != 0)
         Die("bare listener");
     socklen_t len = sizeof a;
     getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    return listener;
+}
+
+// The floor: a thread of this program answers every request with a frame of
+// answerLength bytes, reading requests as the server does.
+Latencies BareExchange(const std::vector<uint8_t>& request, int32_t answerLength, int n) {
+    sockaddr_in a{};
+    const int listener = ListenOnLoopback(1, a);
     std::thread peer([&] {
         int fd = accept(listener, nullptr, nullptr);
         std::vector<uint8_t> buffer(kFrameBufferSize);
@@ -376,17 +385,8 @@ bool TryRecvFrame(int fd, uint8_t* buffer, MSG_COMM_HEADER& header) {
 // the last has gone (Morvane with MaxClients=1); else a thread per
 // connection. Lives until the program ends.
 int StartBareServer(bool sequential) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    Tune(listener);
-    int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 64) != 0)
-        Die("bare listener");
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    const int listener = ListenOnLoopback(64, a);
     auto serve = [](int fd) {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &kOne, sizeof kOne);
         std::vector<uint8_t> buffer(kFrameBufferSize);

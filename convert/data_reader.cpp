@@ -107,31 +107,6 @@ UnitType KindOfTypeName(const char* name) {
     return TypeFromName(name);
 }
 
-// The deepest element nesting below node, node itself being at level;
-// stops once limit is passed. Iterative, like the walk.
-int SubtreeDepth(pugi::xml_node node, int level, int limit) {
-    int deepest = level;
-    pugi::xml_node n = node.first_child();
-    int depth = level + 1;
-    while (n && n != node) {
-        if (n.type() == pugi::node_element && depth > deepest) {
-            deepest = depth;
-            if (deepest > limit) break;
-        }
-        if (pugi::xml_node child = n.first_child()) {
-            n = child;
-            ++depth;
-            continue;
-        }
-        while (n != node && !n.next_sibling()) {
-            n = n.parent();
-            --depth;
-        }
-        if (n != node) n = n.next_sibling();
-    }
-    return deepest;
-}
-
 // What the schema expects next in strict mode: the member of each
 // structure entered so far and how many of its elements were seen.
 class SchemaCursor {
@@ -320,7 +295,7 @@ void DataReader::Report(pugi::xml_node at, bool log, const char* format, ...) {
 }
 
 bool DataReader::TooDeep(pugi::xml_node element, int level) {
-    if (SubtreeDepth(element, level, kMaxXmlDepth) <= kMaxXmlDepth) return false;
+    if (XmlElementDepth(element, level, kMaxXmlDepth) <= kMaxXmlDepth) return false;
     Report(element, false, "elements nested deeper than %d levels", kMaxXmlDepth);
     return true;
 }
@@ -537,7 +512,7 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
     // Elements beside the record element are never walked: only their depth
     // matters.
     for (pugi::xml_node n = record.next_sibling(); n; n = n.next_sibling()) {
-        if (n.first_child() && SubtreeDepth(n, 1, kMaxXmlDepth) > kMaxXmlDepth) {
+        if (n.first_child() && XmlElementDepth(n, 1, kMaxXmlDepth) > kMaxXmlDepth) {
             reader.Report(n, false, "elements nested deeper than %d levels", kMaxXmlDepth);
             return false;
         }

@@ -145,8 +145,8 @@ class SetRun {
     size_t loadedPrefix_ = 0;  // slots [0, loadedPrefix_) are loaded
     size_t nextGenerate_ = 0;
     size_t nextLog_ = 0;
-    size_t firstFailure_;  // paths_.size() while none failed
-    int busy_ = 0;         // tasks taken and not finished
+    size_t firstFailure_;   // paths_.size() while none failed
+    int busy_ = 0;          // tasks taken and not finished
     bool logging_ = false;  // a thread is in LogCompleteSlots()
 };
 

@@ -199,15 +199,7 @@ bool CXmlWriter::CloseElement() {
 // record's conversion. The text is the same as the printf forms in the
 // comments.
 void CXmlWriter::AppendPieces(const std::string_view* pieces, size_t count) {
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += pieces[i].size();
-    const size_t at = pending_.size();
-    pending_.resize(at + total);
-    char* out = pending_.data() + at;
-    for (size_t i = 0; i < count; ++i) {
-        CopyBytes(out, pieces[i].data(), pieces[i].size());
-        out += pieces[i].size();
-    }
+    AppendViews(pending_, pieces, count);
 }
 
 void CXmlWriter::AppendElementLine(std::string_view element, const char* name, const char* type,

@@ -1,5 +1,7 @@
-// CopyBytes: memcpy for the short pieces that log lines and generated lines
-// are put together from. A call into the library's memcpy per piece of a
+// CopyBytes and AppendViews: how log lines and generated lines are put
+// together from their pieces.
+//
+// CopyBytes is memcpy for the short pieces. A call into the library's memcpy per piece of a
 // few bytes cost more than the copying; up to 16 bytes are copied here with
 // two overlapping moves of fixed size, which the compiler inlines, and
 // never read outside [from, from + size).
@@ -7,6 +9,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -23,6 +27,19 @@ inline void CopyBytes(char* to, const char* from, size_t size) {
         std::memcpy(to + size - 4, from + size - 4, 4);
     } else {
         for (size_t i = 0; i < size; ++i) to[i] = from[i];
+    }
+}
+
+// Appends the pieces to out, growing it once.
+inline void AppendViews(std::string& out, const std::string_view* pieces, size_t count) {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += pieces[i].size();
+    const size_t at = out.size();
+    out.resize(at + total);
+    char* to = out.data() + at;
+    for (size_t i = 0; i < count; ++i) {
+        CopyBytes(to, pieces[i].data(), pieces[i].size());
+        to += pieces[i].size();
     }
 }
 

@@ -112,12 +112,6 @@ void AppendFormat(std::string& out, const char* format, ...) {
 
 namespace {
 
-// One piece of a plainly formatted line: a run of bytes to copy.
-struct Piece {
-    const char* data;
-    size_t size;
-};
-
 constexpr size_t kMaxPieces = 48;
 constexpr size_t kDigitsPerNumber = 16;
 constexpr char kBlanks[] = "                                ";
@@ -128,16 +122,14 @@ constexpr char kBlanks[] = "                                ";
 // out and args untouched, for any other form or more pieces than fit;
 // vsnprintf then does it.
 bool AppendPlain(std::string& out, const char* format, va_list args) {
-    Piece pieces[kMaxPieces];
+    std::string_view pieces[kMaxPieces];
     char digits[kMaxPieces / 2][kDigitsPerNumber];
     size_t count = 0;
     size_t numbers = 0;
-    size_t total = 0;
     va_list ap;
     va_copy(ap, args);
     auto add = [&](const char* data, size_t size) {
-        pieces[count++] = Piece{data, size};
-        total += size;
+        pieces[count++] = std::string_view(data, size);
     };
     bool plain = true;
     const char* p = format;
@@ -203,13 +195,7 @@ bool AppendPlain(std::string& out, const char* format, va_list args) {
     }
     va_end(ap);
     if (!plain) return false;
-    const size_t old = out.size();
-    out.resize(old + total);
-    char* to = out.data() + old;
-    for (size_t i = 0; i < count; ++i) {
-        CopyBytes(to, pieces[i].data, pieces[i].size);
-        to += pieces[i].size;
-    }
+    AppendViews(out, pieces, count);
     return true;
 }
 

@@ -85,6 +85,12 @@ constexpr int kMaxXmlDepth = 256;
 bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& error,
                      std::ptrdiff_t* errorOffset = nullptr);
 
+// The deepest element nesting below node, node itself being at level (a
+// document at 0, so that its document element is at 1). Walks without
+// recursion, so any nesting pugixml accepted can be measured; stops as soon
+// as limit is passed, with that element in *beyond when beyond is not null.
+int XmlElementDepth(pugi::xml_node node, int level, int limit, pugi::xml_node* beyond = nullptr);
+
 // Reads the regular file at path whole, up to its size when opened (a file
 // cut shorter meanwhile ends early), into memory from reserve(size) (size
 // bytes or more, owned by the caller). The file is opened without blocking

@@ -11,39 +11,31 @@
 #include "schema/schema.h"
 
 namespace morvane {
-namespace {
-
-// The deepest element nesting of doc, the document element being level 1.
-// Walks without recursion, so any nesting pugixml accepted can be measured;
-// stops as soon as limit is passed, with that element in *beyond.
-int ElementDepth(const pugi::xml_document& doc, int limit, pugi::xml_node* beyond) {
-    int deepest = 0;
-    int depth = 1;
-    pugi::xml_node node = doc.first_child();
-    while (node) {
-        if (node.type() == pugi::node_element && depth > deepest) {
+int XmlElementDepth(pugi::xml_node node, int level, int limit, pugi::xml_node* beyond) {
+    int deepest = level;
+    int depth = level + 1;
+    pugi::xml_node n = node.first_child();
+    while (n && n != node) {
+        if (n.type() == pugi::node_element && depth > deepest) {
             deepest = depth;
             if (deepest > limit) {
-                *beyond = node;
+                if (beyond != nullptr) *beyond = n;
                 break;
             }
         }
-        if (pugi::xml_node child = node.first_child()) {
-            node = child;
+        if (pugi::xml_node child = n.first_child()) {
+            n = child;
             ++depth;
             continue;
         }
-        while (node != doc && !node.next_sibling()) {
-            node = node.parent();
+        while (n != node && !n.next_sibling()) {
+            n = n.parent();
             --depth;
         }
-        if (node == doc) break;
-        node = node.next_sibling();
+        if (n != node) n = n.next_sibling();
     }
     return deepest;
 }
-
-}  // namespace
 
 int ReadRegularFile(const char* path, const std::function<char*(size_t)>& reserve,
                     size_t& size) {
@@ -103,7 +95,7 @@ bool LoadXmlDocument(const char* path, pugi::xml_document& doc, std::string& err
         return false;
     }
     pugi::xml_node beyond;
-    if (ElementDepth(doc, kMaxXmlDepth, &beyond) > kMaxXmlDepth) {
+    if (XmlElementDepth(doc, 0, kMaxXmlDepth, &beyond) > kMaxXmlDepth) {
         char text[96];
         std::snprintf(text, sizeof text, "Elements nested deeper than %d levels", kMaxXmlDepth);
         error = text;
