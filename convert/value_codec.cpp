@@ -218,6 +218,10 @@ size_t Floating(char* out, T value) {
 
 }  // namespace
 
+// to_chars without a format is the shortest text that reads back.
+size_t FormatShortest(double value, char* out) { return Decimal(out, value); }
+size_t FormatShortest(float value, char* out) { return Decimal(out, value); }
+
 int64_t ParseInt64(const char* text) {
     Scanned s = Scan<10>(text);
     constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());

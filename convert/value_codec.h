@@ -69,4 +69,12 @@ int32_t ParseInt32(const char* text);
 // "0x" give 0.
 uint8_t CharFromText(const char* text);
 
+// The shortest decimal text that reads back as the same value, as
+// std::to_chars writes it (0.1, 1e-10, 5e+20, -0; "inf", "-inf", "nan" and
+// "-nan" for the others), for formats that want no "%f" form (JSON). A
+// float's text is the shortest for a float. out holds kValueTextSize
+// bytes; returns the text's length, the text terminated.
+size_t FormatShortest(double value, char* out);
+size_t FormatShortest(float value, char* out);
+
 }  // namespace morvane

@@ -1,7 +1,6 @@
 #include "morvanec/fields.h"
 
-#include <cstdio>
-
+#include "convert/json_writer.h"
 #include "schema/schema.h"
 
 namespace morvane {
@@ -44,20 +43,9 @@ bool RecordFields(const Schema& schema, std::vector<Field>& fields) {
 }
 
 std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    std::string out;
+    AppendJsonString(text, &out);
+    return out;
 }
 
 }  // namespace morvane
