@@ -1,15 +1,6 @@
 #include "generate/output_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "logging/log.h"
@@ -44,95 +35,12 @@ bool GeneratedFilePath(const char* who, const char* directory, const std::string
     return true;
 }
 
-namespace {
-
-// True when path is a regular file, reached without following a symbolic
-// link, whose bytes are exactly content. O_NONBLOCK: a FIFO planted at
-// path must not stall the open.
-bool HoldsContent(const std::string& path, std::string_view content) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                static_cast<uint64_t>(st.st_size) == content.size();
-    // The size already agrees: read that much, no read at the end of file.
-    char buffer[64 * 1024];
-    size_t at = 0;
-    while (same && at < content.size()) {
-        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, content.size() - at));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            same = false;
-            break;
-        }
-        const size_t got = static_cast<size_t>(n);
-        same = std::memcmp(buffer, content.data() + at, got) == 0;
-        at += got;
-    }
-    ::close(fd);
-    return same;
-}
-
-// Creates a new file beside path, named ".<file name>.<suffix>" so that
-// directory listings pass over it. O_EXCL: whatever already has that name,
-// a link included, makes the next suffix be tried instead.
-int CreateTemporary(const std::string& path, std::string& temporary) {
-    static std::atomic<unsigned> s_counter{0};
-    const size_t slash = path.rfind('/');
-    const std::string head = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string tail = slash == std::string::npos ? path : path.substr(slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%x.%x", static_cast<unsigned>(::getpid()),
-                      s_counter.fetch_add(1));
-        temporary = head + "." + tail + suffix;
-        int fd =
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-bool WriteAll(int fd, std::string_view content) {
-    while (!content.empty()) {
-        ssize_t n = ::write(fd, content.data(), content.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        content.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
-
 ReplaceResult ReplaceFile(const std::string& path, std::string_view content) {
+    FileSet set(LinkPolicy::kReplaceLink);
     ReplaceResult result;
-    if (HoldsContent(path, content)) return result;
-    std::string temporary;
-    int fd = CreateTemporary(path, temporary);
-    if (fd < 0) {
-        result.failure = ReplaceFailure::kCreate;
-        result.error = errno;
-        return result;
-    }
-    bool ok = WriteAll(fd, content);
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        result.failure = ReplaceFailure::kWrite;
-        result.error = error;
-        return result;
+    if (!set.Add(path, content) || !set.Commit()) {
+        result.failure = set.failure().kind;
+        result.error = set.failure().error;
     }
     return result;
 }

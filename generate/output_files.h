@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "generate/file_set.h"
+
 namespace morvane {
 
 // ASCII case conversion; other bytes are kept.
@@ -19,10 +21,6 @@ std::string ToUpper(const std::string& text);
 bool GeneratedFilePath(const char* who, const char* directory, const std::string& stem,
                        const char* extension, bool lowerStem, std::string& path);
 
-// Why ReplaceFile() failed: the temporary file could not be created, or
-// it could not be written, closed or renamed over the target.
-enum class ReplaceFailure { kNone, kCreate, kWrite };
-
 struct ReplaceResult {
     ReplaceFailure failure = ReplaceFailure::kNone;
     int error = 0;  // errno of the failing call
@@ -31,11 +29,11 @@ struct ReplaceResult {
 // Makes path a regular file holding exactly content, without logging:
 // - nothing is done when path is a regular file (reached without following
 //   a symbolic link) whose content is already identical, so its time stays;
-// - otherwise content goes to a new temporary file in path's directory,
-//   which is then renamed over path: a symbolic link at path is replaced,
-//   never followed, and a reader (or a process killed meanwhile) sees the
-//   old file or the new one, never a mix. No fsync: this guards against a
-//   process dying, not against the machine losing power.
+// - otherwise content goes to a new locked temporary file in path's
+//   directory, which is then renamed over path (a FileSet of one file,
+//   generate/file_set.h): a symbolic link at path is replaced, never
+//   followed, and a reader (or a process killed meanwhile) sees the old
+//   file or the new one, never a mix.
 // On failure path is untouched and the temporary removed.
 ReplaceResult ReplaceFile(const std::string& path, std::string_view content);
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "generate/file_set.h"
 #include "generate/generators.h"
 #include "generate/output_files.h"
 #include "morvanec/commands.h"
@@ -196,6 +197,9 @@ int RunGenerate(const Invocation& call) {
                           std::string("cannot create the directory: ") + std::strerror(errno));
         return kExitInput;
     }
+    // The set is all or nothing: every file is staged beside its target
+    // first, and only then are they renamed into place.
+    FileSet files(LinkPolicy::kReplaceLink);
     for (const std::string& name : stage.Files()) {
         // The value-name log needs the logger library; it is not written.
         if (name.ends_with(".log")) continue;
@@ -204,7 +208,15 @@ int RunGenerate(const Invocation& call) {
             diagnostics.Error(stage.path() + "/" + name, 0, 0, "cannot read the generated file");
             return kExitInput;
         }
-        if (!WriteFileIfChanged(dir + "/" + name, content)) return kExitInput;
+        if (!files.Add(dir + "/" + name, content)) break;
+    }
+    if (files.failure().kind == ReplaceFailure::kNone) files.Commit();
+    if (files.failure().kind != ReplaceFailure::kNone) {
+        TakeLogged();  // the generators' banners say nothing about this
+        diagnostics.Error(files.failure().path, 0, 0,
+                          std::string("cannot be written: ") + std::strerror(files.failure().error) +
+                              " (no file of the set was changed)");
+        return kExitInput;
     }
     return kExitOk;
 }

@@ -19,6 +19,7 @@
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
 #include "convert/print_data.h"
+#include "generate/file_set.h"
 #include "generate/generators.h"
 #include "generate/schema_set.h"
 #include "logging/log.h"
@@ -86,6 +87,12 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
     std::vector<std::string> paths;
     paths.reserve(files.size());
     for (const std::string& file : files) paths.push_back(config.schemasDirectory + "/" + file);
+    if (config.createFilesFlag != 0) {
+        // What a start-up killed while generating left behind; nothing of
+        // this process is being written yet.
+        RemoveStaleTemporaries(config.resultsEmptyXmlDirectory);
+        RemoveStaleTemporaries(config.resultsIncludeDirectory);
+    }
     SchemaSetOptions options;
     options.printData = printData;
     options.generate = config.createFilesFlag != 0;

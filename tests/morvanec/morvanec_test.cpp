@@ -126,12 +126,22 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         std::vector<std::string> args;
         int exit;
         size_t files;  // in out/, PosRec's and Schema_Enum.h equal to their golden files
+        const char* planted = nullptr;  // a directory made in out/ first, in the way of a file
+        std::string err = "";           // the start of standard error (empty: not checked)
     };
     const std::vector<GenerateCase> cases = {
         {"into -o DIR", {"generate", "-o", "out", posRec, alarm}, 0, 5},
         {"current directory", {"generate", posRec, alarm}, 0, 5},
         {"a set with an error", {"generate", "-o", "out", posRec, alarm, "bad.xsd"}, 1, 0},
         {"a name that cannot be a file name", {"generate", "-o", "out", posRec, "slash.xsd"}, 1, 0},
+        // The last file of the set cannot be written: none is.
+        {"one file cannot be written",
+         {"generate", "-o", "out", posRec, alarm},
+         1,
+         1,
+         "posrec.xml",
+         "out/posrec.xml: error: cannot be written: Is a directory (no file of the set was "
+         "changed)\n"},
     };
     for (const GenerateCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -139,11 +149,13 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         WriteFile(dir / "bad.xsd", PosRecWith("type=\"Point\"", "type=\"Pt\""));
         WriteFile(dir / "slash.xsd", PosRecWith("\"PosRec\"", "\"a/b\""));
         MakeDirs(dir / "out");
+        if (c.planted != nullptr) MakeDirs(dir / "out" + "/" + c.planted);
         ProgramResult r = Morvanec(c.args, c.args[1] == "-o" ? dir.path() : dir / "out");
         EXPECT_EQ(r.exitCode, c.exit) << r.err;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
         std::filesystem::directory_iterator out(dir / "out");
         EXPECT_EQ(static_cast<size_t>(std::distance(out, {})), c.files);
-        if (c.files == 0) continue;
+        if (c.files == 0 || c.planted != nullptr) continue;
         for (const char* name : {"posrec.h", "posrec.xml", "Schema_Enum.h"})
             EXPECT_EQ(ReadFile(dir / "out" + "/" + name), ReadFile(golden + name)) << name;
     }

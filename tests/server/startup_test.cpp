@@ -1,5 +1,9 @@
 // Morvane started as a user starts it: in a program directory of its own.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -264,6 +268,48 @@ TEST_F(StartupTest, GeneratedFilesReplaceLinksAndARestartLeavesThemAlone) {
             std::filesystem::last_write_time(f, old);
         }
     }
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// Temporaries of generated files left by a start-up that was killed are
+// removed at the next one; one whose writer still holds its lock, and
+// files that are not the program's own, are left alone.
+TEST_F(StartupTest, StaleTemporariesOfAKilledStartAreRemoved) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".morvane-%x-", static_cast<unsigned>(gone));
+    const struct {
+        std::string path;
+        bool locked;
+        bool removed;
+    } cases[] = {
+        {dir_ / "ResultsInclude/.posrec.h" + suffix + "0", false, true},
+        {dir_ / "ResultsInclude/.Schema_Enum.h" + suffix + "1", false, true},
+        {dir_ / "ResultsEmptyXml/.posrec.xml" + suffix + "2", false, true},
+        {dir_ / "ResultsEmptyXml/.posrec.xml" + suffix + "3", true, false},
+        {dir_ / "ResultsInclude/.posrec.h.swp", false, false},
+    };
+    std::vector<int> held;
+    for (const auto& c : cases) {
+        WriteFile(c.path, "#ifndef __POS");
+        if (!c.locked) continue;
+        held.push_back(::open(c.path.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+    }
+    BackgroundProgram p(Exe(), {}, dir_.path());
+    StartAndSettle(p);
+    for (const auto& c : cases) EXPECT_EQ(test::FileExists(c.path), !c.removed) << c.path;
+    EXPECT_TRUE(test::FileExists(dir_ / "ResultsInclude/posrec.h"));
+    for (int fd : held) ::close(fd);
+    EXPECT_EQ(p.Stop(SIGTERM), 0);
 }
 
 }  // namespace
