@@ -1,7 +1,6 @@
 #include "builder/schema_check.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
 #include "builder/builder_messages.h"
@@ -10,18 +9,7 @@
 namespace morvane {
 namespace {
 
-constexpr std::array<std::string_view, 44> kCKeywords = {
-    "auto",           "break",        "case",     "char",     "const",      "continue",
-    "default",        "do",           "double",   "else",     "enum",       "extern",
-    "float",          "for",          "goto",     "if",       "inline",     "int",
-    "long",           "register",     "restrict", "return",   "short",      "signed",
-    "sizeof",         "static",       "struct",   "switch",   "typedef",    "union",
-    "unsigned",       "void",         "volatile", "while",    "_Alignas",   "_Alignof",
-    "_Atomic",        "_Bool",        "_Complex", "_Generic", "_Imaginary", "_Noreturn",
-    "_Static_assert", "_Thread_local"};
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
 std::string NotSaved(const std::string& field, std::string_view text, const char* what) {
     return msg::Format("Error! %s \"%.*s\" is not %s. The schema is not saved.", field.c_str(),
@@ -29,7 +17,11 @@ std::string NotSaved(const std::string& field, std::string_view text, const char
 }
 
 constexpr const char* kIdentifier =
-    "a C identifier (letters, digits and _, not first a digit, no C keyword)";
+    "a C identifier (letters, digits and _, not first a digit, no C keyword, not beginning with "
+    "two underscores or an underscore and a capital)";
+constexpr const char* kPlainDecimal =
+    "a plain decimal integer (digits, a '-' before them for a negative one, no '+' and no "
+    "leading zero)";
 
 std::string CheckName(const std::string& field, std::string_view text) {
     return IsCIdentifier(text) ? std::string() : NotSaved(field, text, kIdentifier);
@@ -56,39 +48,23 @@ std::string CheckEnum(const CEditEnum& e) {
         error =
             CheckName(msg::Format("Name of item %zu of enumeration \"%s\"", i + 1, e.name.c_str()),
                       item.name.view());
-        if (error.empty() && !IsInteger(item.id.view()))
+        if (error.empty() && !IsPlainDecimal(item.id.view()))
             error = NotSaved(msg::Format("Id of item \"%s\" of enumeration \"%s\"",
                                          item.name.c_str(), e.name.c_str()),
-                             item.id.view(), "an integer");
+                             item.id.view(), kPlainDecimal);
     }
     return error;
 }
 
 }  // namespace
 
-bool IsCKeyword(std::string_view text) {
-    return std::find(kCKeywords.begin(), kCKeywords.end(), text) != kCKeywords.end();
-}
-
-bool IsCIdentifier(std::string_view text) {
-    if (text.empty() || !IsLetter(text[0])) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return IsLetter(c) || IsDigit(c); }))
-        return false;
-    return !IsCKeyword(text);
-}
-
 bool IsNonNegativeInteger(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
 }
 
-bool IsInteger(std::string_view text) {
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
-    return IsNonNegativeInteger(text);
-}
-
 std::string CheckForSave(const CEditModel& model, std::string_view name, std::string_view id) {
     std::string error = CheckName("Name of schema", name);
-    if (error.empty() && !IsInteger(id)) error = NotSaved("Id of schema", id, "an integer");
+    if (error.empty() && !IsPlainDecimal(id)) error = NotSaved("Id of schema", id, kPlainDecimal);
     for (const auto& e : model.Enumerations())
         if (error.empty() && !e->items.empty()) error = CheckEnum(*e);
     for (const auto& t : model.Templates()) {

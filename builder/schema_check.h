@@ -5,18 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "schema/name_check.h"
+
 namespace morvane {
 
 class CEditModel;
 
-// [A-Za-z_][A-Za-z0-9_]* and not a keyword of C11.
-bool IsCIdentifier(std::string_view text);
-// A C11 keyword ("int", "_Bool", ...).
-bool IsCKeyword(std::string_view text);
 // Decimal digits only, at least one.
 bool IsNonNegativeInteger(std::string_view text);
-// An optional sign and decimal digits, at least one.
-bool IsInteger(std::string_view text);
 
 // The first field of what the save would write that cannot compile, as a
 // message naming the field and its text; empty when all are sound. Checked:

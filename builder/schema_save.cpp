@@ -18,6 +18,7 @@
 #include "builder/user_dialogs.h"
 #include "generate/generators.h"
 #include "logging/log.h"
+#include "schema/name_check.h"
 #include "schema/schema.h"
 #include "server/config/configuration.h"
 
@@ -93,6 +94,14 @@ std::string WriteAndCompile(const CEditModel& model, std::string_view name, std:
     if (!CompileSchema(schema, doc, temporary, error)) {
         outcome = SaveOutcome::kNotCompiled;
         return "it does not compile: " + error;
+    }
+    // What the header needs beyond what the parser checks: names unique
+    // where C wants them so, and none that C reserves.
+    const std::vector<NameProblem> problems = CheckSchemaNames(schema, {});
+    if (!problems.empty()) {
+        outcome = SaveOutcome::kRefused;
+        return problems.front().text.substr(std::string_view("Error! ").size()) +
+               " (its C header would not compile)";
     }
     if (!GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
                              config.resultsIncludeDirectory.c_str())) {

@@ -12,12 +12,13 @@
 #include <charconv>
 #include <cstdarg>
 #include <string>
-#include <unordered_map>
+#include <memory>
 #include <vector>
 
 #include "generate/output_files.h"
 #include "generate/generators.h"
 #include "logging/log.h"
+#include "schema/name_check.h"
 #include "schema/schema.h"
 
 namespace morvane {
@@ -29,9 +30,8 @@ struct IncludeRun {
     std::string text;      // the header, written whole at the end of the run
     std::string guard;     // upper-case top structure name, for the closing line
     std::string typeWord;  // scratch: the type written in front of a member name
-    // The top structure's templates by name, the first of a name winning as
-    // in FindTemplate(): every structure member line looks its template up.
-    std::unordered_map<std::string, const CStructure*> templates;
+    // The blocks and type names of the schema being written.
+    std::unique_ptr<HeaderShape> shape;
 };
 thread_local IncludeRun g_run;
 
@@ -72,42 +72,9 @@ void WriteComment(const Unit& unit) {
     Out("*/\n");
 }
 
-// The template of a structure member made from a Structure element, or null.
-const CStructure* TemplateOf(const CStructure& s) {
-    if (s.type != kTypeStructure || s.templateName.empty()) return nullptr;
-    auto it = g_run.templates.find(s.templateName);
-    return it != g_run.templates.end() ? it->second : nullptr;
-}
-
-// The members a block declares for s: a template's or the record's own, or
-// for a structure member with members of its own, its template's followed
-// by those (its first members are copies of the template's, which carry the
-// comment current when they were copied rather than the template's).
-std::vector<const Unit*> BlockMembers(const CStructure& s) {
-    std::vector<const Unit*> members;
-    size_t first = 0;
-    if (const CStructure* t = TemplateOf(s)) {
-        for (const auto& m : t->units) members.push_back(m.get());
-        first = t->units.size();
-    }
-    for (size_t i = first; i < s.units.size(); ++i) members.push_back(s.units[i].get());
-    return members;
-}
-
-// A structure member that holds more than its template's members.
-bool HasMembersOfItsOwn(const Unit& member) {
-    const CStructure* s = member.AsStructure();
-    const CStructure* t = s != nullptr ? TemplateOf(*s) : nullptr;
-    return t != nullptr && s->units.size() > t->units.size();
-}
-
-// The typedef name of a template, of the record, or of a structure member
-// with members of its own: that of the structure it was declared in, '_',
-// its own name, in upper case.
-std::string TypeName(const CStructure& s) {
-    if (s.type == kTypeTemplate || s.parent == nullptr) return ToUpper(s.name);
-    return TypeName(*s.parent) + "_" + ToUpper(s.name);
-}
+std::vector<const Unit*> BlockMembers(const CStructure& s) { return g_run.shape->BlockMembers(s); }
+bool HasMembersOfItsOwn(const Unit& member) { return g_run.shape->HasMembersOfItsOwn(member); }
+std::string TypeName(const CStructure& s) { return HeaderShape::TypeName(s); }
 
 // Sets g_run.typeWord for a member of a template or of the record. False
 // when the member's type has no C declaration: the run aborts.
@@ -264,11 +231,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     IncludeRunScope scope;
     g_run.text.reserve(16 * 1024);
     g_run.guard = ToUpper(name);
-    if (const CStructure* top = schema.Top()) {
-        for (const auto& m : top->units) {
-            if (m->type == kTypeTemplate) g_run.templates.try_emplace(m->name, m->AsStructure());
-        }
-    }
+    g_run.shape = std::make_unique<HeaderShape>(schema);
     Out("#ifndef __%s__\n", g_run.guard.c_str());
     Out("#define __%s__\n", g_run.guard.c_str());
     Out("// id=%d\n\n", schema.id);

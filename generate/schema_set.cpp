@@ -8,6 +8,7 @@
 
 #include "generate/generators.h"
 #include "logging/log.h"
+#include "schema/name_check.h"
 
 namespace morvane {
 namespace {
@@ -99,7 +100,8 @@ class SetRun {
         }
         auto schema = std::make_unique<Schema>(options_.printData);
         std::vector<SchemaDiagnostic> diagnostics;
-        if (!LoadSchema(*schema, doc, &diagnostics)) {
+        if (!LoadSchema(*schema, doc, &diagnostics) ||
+            !AcceptSchemaNames(*schema, options_.names, &diagnostics)) {
             if (diagnostics.empty()) diagnostics.push_back({-1, "the schema cannot be loaded"});
             slot.failure.offset = diagnostics.front().offset;
             slot.failure.text = std::move(diagnostics.front().text);

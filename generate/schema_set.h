@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "schema/name_check.h"
 #include "schema/schema.h"
 
 namespace morvane {
@@ -21,6 +22,9 @@ struct SchemaSetOptions {
     bool generate = false;
     std::string emptyXmlDirectory;
     std::string includeDirectory;
+    // The names every schema must have for its header to compile; a schema
+    // that breaks them fails as a parser error does.
+    NameCheckOptions names;
     // Threads to work with, the calling one included; 0: one per processor.
     unsigned threads = 0;
 };

@@ -21,37 +21,23 @@
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
 #include "morvanec/schema_file.h"
+#include "schema/name_check.h"
 #include "schema/schema.h"
 
 namespace morvane {
 namespace {
 
-bool IsCKeyword(const char* name) {
-    static const char* const kKeywords[] = {
-        "auto",   "bool",     "break",  "case",   "char",     "const",     "continue", "default",
-        "do",     "double",   "else",   "enum",   "extern",   "float",     "for",      "goto",
-        "if",     "inline",   "int",    "long",   "register", "restrict",  "return",   "short",
-        "signed", "sizeof",   "static", "struct", "switch",   "typedef",   "union",    "unsigned",
-        "void",   "volatile", "while",  "_Bool",  "_Complex", "_Imaginary"};
-    for (const char* k : kKeywords) {
-        if (std::strcmp(k, name) == 0) return true;
-    }
-    return false;
-}
-
+// A C identifier, neither a keyword nor reserved; "bool" is kept out too, as
+// the headers' readers may include <stdbool.h>.
 bool IsCIdentifier(const char* name) {
-    if (!((*name >= 'A' && *name <= 'Z') || (*name >= 'a' && *name <= 'z') || *name == '_'))
-        return false;
-    for (const char* p = name + 1; *p != '\0'; ++p) {
-        if (!((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') ||
-              *p == '_'))
-            return false;
-    }
-    return !IsCKeyword(name);
+    return morvane::IsCIdentifier(name) && std::strcmp(name, "bool") != 0;
 }
 
 // Every name attribute of the document becomes a name in the C header: of
-// the record, a template, an enumeration, an enumerator or a member.
+// the record, a template, an enumeration, an enumerator or a member. Names
+// the header cannot compile with are errors of the load; these are the
+// ones it compiles with all the same (a text member's, which stands in a
+// comment, and names reserved in C).
 void WarnNames(const std::string& path, const pugi::xml_document& doc, Diagnostics& diagnostics) {
     pugi::xml_node node = doc.document_element();
     while (node) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "morvanec/diagnostics.h"
+#include "schema/name_check.h"
 #include "schema/schema.h"
 
 namespace morvane {
@@ -17,7 +18,7 @@ std::unique_ptr<Schema> LoadSchemaFile(const std::string& path, Diagnostics& dia
     }
     auto schema = std::make_unique<Schema>();
     std::vector<SchemaDiagnostic> errors;
-    if (!LoadSchema(*schema, doc, &errors)) {
+    if (!LoadSchema(*schema, doc, &errors) || !AcceptSchemaNames(*schema, {}, &errors)) {
         for (const SchemaDiagnostic& e : errors) diagnostics.ErrorAt(path, e.offset, e.text);
         // A load that fails says why; should one not, the file still fails.
         if (errors.empty()) diagnostics.ErrorAt(path, -1, "the schema cannot be loaded");

@@ -165,6 +165,13 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
         {"<Schema name=\"../../x\"><Item name=\"a\"/></Schema>\n",
          "Error! Schema name=\"../../x\" is not a plain file name\n"},
         {tenfold, "Error! schema [Big] expands to more than 2097152 fields\n"},
+        // Headers that would not compile.
+        {"<Schema name=\"X\"><Item name=\"a\"/><Item name=\"a\"/></Schema>\n",
+         "Error! The member name \"a\" is used twice in the record \"X\"\n"},
+        {"<Schema name=\"X\"><Enum name=\"A\"><Item name=\"OFF\" id=\"0\"/></Enum>"
+         "<Enum name=\"B\"><Item name=\"OFF\" id=\"1\"/></Enum></Schema>\n",
+         "Error! The enumerator \"OFF\" of the enumeration \"B\" is also in the enumeration "
+         "\"A\"\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
