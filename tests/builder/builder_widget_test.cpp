@@ -784,8 +784,8 @@ void BuilderWidgetTest::dataKept() {
 namespace {
 
 const std::string kNotIdentifier =
-    " is not a C identifier (letters, digits and _, not first a digit, no C keyword). The schema "
-    "is not saved.";
+    " is not a C identifier (letters, digits and _, not first a digit, no C keyword, not beginning "
+    "with two underscores or an underscore and a capital). The schema is not saved.";
 
 // A save from the Schema page of PosRec, loaded, then changed by tweak.
 const struct SaveRow {

@@ -80,7 +80,8 @@ TEST_F(SchemaSaveTest, UnusableNameIdOrCommentIsRefusedBeforeWriting) {
         {"S", std::string(20, '1'), "Error! Size of field > max[20]"},
         {"../S", "1",
          "Error! Name of schema \"../S\" is not a C identifier (letters, digits and _, not first a "
-         "digit, no C keyword). The schema is not saved."},
+         "digit, no C keyword, not beginning with two underscores or an underscore and a capital). "
+         "The schema is not saved."},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Save(row.name, row.id), SaveOutcome::kRefused);
