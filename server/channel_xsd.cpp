@@ -553,14 +553,16 @@ void CChannelXsd::ProcessingStatus(int32_t length) {
 int ServerThread(SchemaRegistry* registry, const ServerSettings& settings) {
     // Lives until the process ends and is never freed: its threads serve
     // clients for the rest of the process.
+    const std::string& dataRoot =
+        settings.dataRoot.empty() ? registry->ProgramDirectory() : settings.dataRoot;
     if (settings.maxClients > 1) {
-        auto* pool = new CChannelXsdPool(*registry, registry->ProgramDirectory(),
+        auto* pool = new CChannelXsdPool(*registry, dataRoot,
                                          settings.maxClients);
         pool->SetIdleTimeout(settings.idleTimeout);
         pool->Start(settings.port);
         return 1;
     }
-    auto* channel = new CChannelXsd(*registry, registry->ProgramDirectory());
+    auto* channel = new CChannelXsd(*registry, dataRoot);
     channel->SetIdleTimeout(settings.idleTimeout);
     channel->Start(settings.port);
     return 1;

@@ -161,6 +161,9 @@ struct ServerSettings {
     int32_t port = 25000;
     int32_t maxClients = 1;   // above 1: a CChannelXsdPool serves that many at once
     int32_t idleTimeout = 0;  // seconds; 0: never
+    // Where the fixed "Xml_Data" folder of data and session files is looked
+    // up: the archive directory. Empty: the registry's program directory.
+    std::string dataRoot;
 };
 
 // The server thread: creates the process's CChannelXsd (or, for several
