@@ -26,6 +26,7 @@
 #include "schema/schema.h"
 #include "server/channel_xsd.h"
 #include "server/config/configuration.h"
+#include "server/record_publisher.h"
 #include "server/registry.h"
 
 namespace morvane {
@@ -151,6 +152,8 @@ int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
         if (registry.DataFileOpen()) registry.CloseDataFile();
         // With several clients at once, each open session file of theirs.
         registry.Sessions().FinishAll();
+        // What the stream has not acknowledged stays in the spool.
+        if (registry.Publisher() != nullptr) registry.Publisher()->Stop();
         return 0;
     }
 }
@@ -266,9 +269,18 @@ int ServerMain(int argc, char** argv) {
 
     if (argc == 2 && std::strcmp(argv[1], "test") == 0)
         RunSelfTest(config, *registry);
-    else
+    else {
+        if (config.publish.enabled) {
+            // Lives until the process ends and is never freed: the receive
+            // threads publish through it.
+            auto* publisher = new RecordPublisher;
+            if (!publisher->Start(config.publish, config.programDirectory, registry->Schemas()))
+                Fail("Errors in configuration file, see Morvane.log\n");
+            registry->SetPublisher(publisher);
+        }
         StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
                                                     config.idleTimeout});
+    }
 
     return WaitForStop(stopSignals, *registry);
 }
