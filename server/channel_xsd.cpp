@@ -22,6 +22,7 @@
 #include "schema/fingerprint.h"
 #include "schema/schema.h"
 #include "server/client_pool.h"
+#include "server/record_publisher.h"
 #include "server/registry.h"
 #include "server/startup.h"
 
@@ -416,6 +417,7 @@ void CChannelXsd::ProcessingOpenSession(int32_t length) {
             ::close(dirFd);
         }
         if (ownSession_ && opened) ownSession_->name = name;
+        if (!ownSession_ && opened) sessionName_ = name;
         if (ownSession_ && !opened) registry_.Sessions().Release(name, ownSession_.get());
     }
     LogLine(trace_, "Xsd Server MSG_COMM_OPEN_SESSION [%s]\n", path);
@@ -470,6 +472,12 @@ void CChannelXsd::Processsing_MsgCommWriteXml(int32_t length) {
         std::unique_lock<std::mutex> printLock = LockPrintDataRecord(schema->printData);
         written = WriteXmlFile(*schema, SessionWriter(), number, FrameBuffer() + kRecordOffset,
                                schema->Size());
+        // Spooled while the session is held, so that the stream has each
+        // client's records in the order of its session file.
+        if (written && registry_.Publisher() != nullptr)
+            registry_.Publisher()->Publish(*schema, number,
+                                           ownSession_ ? ownSession_->name : sessionName_,
+                                           FrameBuffer() + kRecordOffset);
     }
     if (!written)
         Fail(MSG_COMM_FAIL_WRITER, schema->id, true, "Error Processsing_MsgCommWriteXml problems\n");

@@ -135,6 +135,9 @@ class CChannelXsd : public CChannel {
     std::string dataDirectory_;
     DataFileCache readCache_;
     std::shared_ptr<ClientSession> ownSession_;  // null: the registry's writer
+    // The name of the registry's session file while this channel has it
+    // open (for the published records).
+    std::string sessionName_;
     // Bytes of the frame buffer from here on are zero: a read answer carries
     // its whole record area, which must not show bytes of earlier frames
     // (another client's records).

@@ -28,6 +28,7 @@
 #include "schema/schema.h"
 #include "server/channel_xsd.h"
 #include "server/config/configuration.h"
+#include "server/record_publisher.h"
 #include "server/registry.h"
 
 namespace morvane {
@@ -184,6 +185,8 @@ int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
         if (registry.DataFileOpen()) registry.CloseDataFile();
         // With several clients at once, each open session file of theirs.
         registry.Sessions().FinishAll();
+        // What the stream has not acknowledged stays in the spool.
+        if (registry.Publisher() != nullptr) registry.Publisher()->Stop();
         return 0;
     }
 }
@@ -319,9 +322,18 @@ int ServerMain(int argc, char** argv) {
 
     if (commandLine.words.size() == 1 && commandLine.words[0] == "test")
         RunSelfTest(config, *registry);
-    else
+    else {
+        if (config.publish.enabled) {
+            // Lives until the process ends and is never freed: the receive
+            // threads publish through it.
+            auto* publisher = new RecordPublisher;
+            if (!publisher->Start(config.publish, config.homeDirectory, registry->Schemas()))
+                Fail("Errors in configuration file, see Morvane.log\n");
+            registry->SetPublisher(publisher);
+        }
         StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
                                                     config.idleTimeout, config.archiveDirectory});
+    }
 
     return WaitForStop(stopSignals, *registry);
 }

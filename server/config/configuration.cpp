@@ -122,6 +122,7 @@ bool Configuration::ReadConfiguration() {
     logFlag = ini.GetInt("General", "LogFlag", 1);
     maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
     idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
+    publish = ReadPublishSettings(ini);
 
     schemasDirectory = archiveDirectory + "/" + schemasDirectory;
     resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
@@ -141,6 +142,7 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "-----------------------\n\n");
     LogLine(true, "MaxClients=%d\n", maxClients);
     LogLine(true, "IdleTimeout=%d\n", idleTimeout);
+    LogPublishSettings(publish);
 
     if (!PathExists(archiveDirectory)) {
         LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());
@@ -169,6 +171,7 @@ bool Configuration::ReadConfiguration() {
         LogLine(true, "Error! Port=%d is outside 1..65535\n", port);
         ok = false;
     }
+    if (!CheckPublishSettings(publish)) ok = false;
     return ok;
 }
 

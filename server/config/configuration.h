@@ -6,6 +6,7 @@
 #include <string>
 
 #include "logging/log.h"
+#include "server/config/publish_settings.h"
 
 namespace morvane {
 
@@ -67,6 +68,8 @@ class Configuration {
     // Seconds a client may send nothing before it is dropped
     // (General/IdleTimeout); 0: never.
     int32_t idleTimeout = 0;
+    // The [Publish] section; publishing is off without it.
+    PublishSettings publish;
 
     void* loggerHandle = nullptr;
     LoggerApi logger;
