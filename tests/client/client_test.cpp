@@ -259,5 +259,68 @@ TEST(ClientServersTest, ServersThatDoNotAnswer) {
     EXPECT_NE(std::string(mv_last_error(nullptr)).find("MV_OPTIONS_INIT"), std::string::npos);
 }
 
+// examples/c-client built against the client and client-dev components
+// installed into a temporary prefix, once with its CMake project
+// (find_package(MorvaneClient)) and once with pkg-config, each run against
+// the real server: a whole session, and a refusal of a server whose PosRec
+// is laid out otherwise.
+TEST(ExampleClientTest, BuildsAgainstAnInstalledPackageAndRunsASession) {
+    TempDir prefix;
+    TempDir work;
+    const auto kLong = std::chrono::seconds(120);
+    for (const char* component : {"client", "client-dev"}) {
+        ProgramResult r = RunProgram(CLIENT_CMAKE_COMMAND,
+                                     {"--install", CLIENT_BUILD_DIR, "--prefix", prefix.path(),
+                                      "--component", component},
+                                     work.path(), kLong);
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    }
+    const std::string example = SourceDir() + "/examples/c-client";
+    ProgramResult r = RunProgram(CLIENT_CMAKE_COMMAND,
+                                 {"-S", example, "-B", work / "cmake", "-DCMAKE_PREFIX_PATH=" +
+                                  prefix.path(), "-DMORVANEC=" CLIENT_MORVANEC,
+                                  "-DCMAKE_C_COMPILER=" CLIENT_C_COMPILER},
+                                 work.path(), kLong);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    r = RunProgram(CLIENT_CMAKE_COMMAND, {"--build", work / "cmake"}, work.path(), kLong);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    // The same program with pkg-config, from the header the CMake build
+    // generated.
+    const std::string pkgConfig = "PKG_CONFIG_PATH=" + prefix.path() + "/lib/pkgconfig";
+    r = RunProgram("/bin/sh",
+                   {"-c", std::string(CLIENT_C_COMPILER) + " -std=c11 -DMORVANE_LAYOUT_CHECKS -I" +
+                              work / "cmake/generated" + " " + example +
+                              "/main.c -o pc_client $(pkg-config --cflags --libs morvane-client)"},
+                   work.path(), kLong, {pkgConfig});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    MorvaneServer server(FreeTcpPort(), "CreateFilesFlag=0\n");
+    ASSERT_TRUE(server.Start());
+    const std::string port = std::to_string(server.port());
+    const std::string libraryPath = "LD_LIBRARY_PATH=" + prefix.path() + "/lib";
+    for (const std::string& program : {work / "cmake/c_client", work / "pc_client"}) {
+        SCOPED_TRACE(program);
+        r = RunProgram(program, {"127.0.0.1", port, "example.xml"}, work.path(),
+                       std::chrono::seconds(20), {libraryPath});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, "c_client: 3 records in example.xml\n");
+        const std::string session = ReadFile(server / "XML_Data/example.xml");
+        EXPECT_EQ(CountOf(session, "<Schema name=\"PosRec\""), 3) << session;
+    }
+
+    // A server whose PosRec has grown a field is refused.
+    MorvaneServer other(FreeTcpPort(), "CreateFilesFlag=0\n");
+    std::string changed = ReadFile(other / "Schemas/PosRec.xsd");
+    changed.replace(changed.find("</Schema>"), 9, "<Item name=\"extra\" type=\"int\"/></Schema>");
+    WriteFile(other / "Schemas/PosRec.xsd", changed);
+    ASSERT_TRUE(other.Start());
+    r = RunProgram(work / "cmake/c_client", {"127.0.0.1", std::to_string(other.port())},
+                   work.path(), std::chrono::seconds(20), {libraryPath});
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("MV_ESCHEMA"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(other / "XML_Data/c_client.xml"));
+}
+
 }  // namespace
 }  // namespace morvane::test
