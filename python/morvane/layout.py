@@ -428,11 +428,9 @@ class _Compiler:
 
     def bad_length(self, data: Any) -> None:
         lay = self.layout
-        try:
-            length = len(data)
-        except TypeError:
-            raise TypeError(f"{lay.name}: a record is bytes, not {type(data).__name__}") from None
-        raise ValueError(f"{lay.name}: {length} bytes, the record has {lay.size}")
+        if not isinstance(data, (bytes, bytearray, memoryview)):
+            raise TypeError(f"{lay.name}: a record is bytes, not {type(data).__name__}")
+        raise ValueError(f"{lay.name}: {len(data)} bytes, the record has {lay.size}")
 
     def explain(self, record: Any, error: Exception) -> None:
         """Raises the error of the first member pack cannot take."""
