@@ -58,6 +58,8 @@ _KINDS = ("item", "enum", "struct", "text")
 # in the compiled functions; longer ones become a comprehension, so that a
 # large count does not give a function of that many expressions.
 _UNROLL = 4
+# Plain values in a row from which unpack builds its dict through zip.
+_ZIP_RUN = 8
 
 
 @dataclass(frozen=True)
@@ -250,6 +252,7 @@ class _Compiler:
     def compile(self) -> None:
         lay = self.layout
         self.lay_out(lay.members, 0, lay.size, lay.name)
+        self.slots = sum(_slots(m) for m in lay.members)
         order = "<" if lay.byte_order == "little" else ">"
         s = struct.Struct(order + "".join(self.format))
         if s.size != lay.size:
@@ -354,11 +357,37 @@ class _Compiler:
         return key
 
     def unpack_dict(self, members: tuple[Member, ...], base: str) -> str:
+        # A run of plain values becomes one dict(zip(names, slice)), which
+        # builds the dict in C rather than one subscript per value.
         parts = []
         at = 0
+        run: list[str] = []
+
+        def end_run() -> None:
+            if len(run) < _ZIP_RUN:
+                parts.extend(f"{name!r}: t[{_add(base, at - len(run) + k)}]"
+                             for k, name in enumerate(run))
+            else:
+                key = f"_names{len(self.env)}"
+                self.env[key] = tuple(run)
+                start = at - len(run)
+                if base == "0" and start == 0 and at == self.slots and len(run) == len(members):
+                    parts.append(f"**dict(zip({key}, t))")
+                else:
+                    parts.append(f"**dict(zip({key}, t[{_add(base, start)}:{_add(base, at)}]))")
+            run.clear()
+
         for m in members:
+            if m.kind == "item" and m.repetitions == 1:
+                run.append(m.name)
+                at += 1
+                continue
+            end_run()
             parts.append(f"{m.name!r}: {self.unpack_member(m, _add(base, at))}")
             at += _slots(m)
+        end_run()
+        if len(parts) == 1 and parts[0].startswith("**"):
+            return parts[0][2:]
         return "{" + ", ".join(parts) + "}"
 
     def unpack_member(self, m: Member, base: str) -> str:
