@@ -31,6 +31,11 @@
 //
 // Record numbers come from the registry's SessionTable: they run on across
 // sessions and clients.
+//
+// Status: each connection counts the records it has written and keeps the
+// failures of its requests (the first kMaxListedFailures with their texts,
+// a count of all of them) until its next status request, which answers
+// them and starts the counts afresh. A new client starts with none.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +43,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "channel/channel.h"
 #include "server/data_file_cache.h"
@@ -70,7 +77,8 @@ class CChannelXsd : public CChannel {
     void FinishSession();
 
     void OnMessage(const uint8_t*, int32_t) override {}
-    void OnConnection() override {}
+    // A new client: the status counts start afresh.
+    void OnConnection() override;
     void OnError(int32_t code) override;
     void OnReceive() override;
     void Run() override {}
@@ -82,8 +90,24 @@ class CChannelXsd : public CChannel {
     void ProcessingOpenSession(int32_t length);
     void ProcessingCloseSession(int32_t length);
     void Processsing_MsgCommWriteXml(int32_t length);
+    void ProcessingStatus(int32_t length);
 
   private:
+    // One failed request, as a status answer reports it.
+    struct Failure {
+        int32_t code;
+        int32_t schemaId;  // of the request; 0 when it had none
+        std::string text;
+    };
+    // Notes a failure for the next status answer. text: the line the
+    // server logged (or would log) about it, without its line end.
+    void NoteFailure(int32_t code, int32_t schemaId, std::string text);
+    // Logs the line (as an error line when error is set, else as a trace
+    // line) and notes it as a failure.
+    void Fail(int32_t code, int32_t schemaId, bool error, const char* format, ...)
+        __attribute__((format(printf, 5, 6)));
+    uint64_t FingerprintOf(const Schema& schema);
+
     // Reads length - 8 body bytes to offset 8. On failure logs the handler's
     // reconnection line, waits for the next client and returns false.
     bool ReceiveBody(const char* handler, int32_t length);
@@ -93,6 +117,7 @@ class CChannelXsd : public CChannel {
     // that schema. Null, logged, when the read failed (the next client is
     // connected then), the body holds no schema id, no schema has it, or,
     // with needsRecord, its record cannot travel in a frame.
+    // Each refusal is noted as a failure of the request.
     Schema* ReceiveRequest(const char* handler, int32_t length, bool needsRecord);
     void SendAnswer(const char* handler, int32_t length);
     // Logs why a read failed when the client sent nothing for the idle time.
@@ -116,7 +141,20 @@ class CChannelXsd : public CChannel {
     int32_t dirtyEnd_ = 0;
     // The log lines of a traced read, kept so that their memory is reused.
     std::string readLines_;
+
+    // Since the last status answer: records written, failures of every
+    // kind (saturating) and the first of them.
+    int32_t written_ = 0;
+    int32_t failureCount_ = 0;
+    std::vector<Failure> failures_;
+    std::vector<uint8_t> statusAnswer_;
+    std::unordered_map<const Schema*, uint64_t> fingerprints_;
 };
+
+// A status answer lists this many failures; the rest are only counted.
+constexpr int kMaxListedFailures = 16;
+// A failure's text is cut at this many bytes.
+constexpr size_t kMaxFailureText = 1024;
 
 // What the server thread needs of the configuration.
 struct ServerSettings {
