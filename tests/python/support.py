@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -91,12 +92,18 @@ class MorvaneServer:
         (self.dir / "Morvane.ini").write_text(f"[General]\nPort={self.port}\n{extra_ini}")
         self.process: subprocess.Popen[bytes] | None = None
 
-    def start(self, timeout: float = 10.0) -> MorvaneServer:
+    def start(self, timeout: float = 10.0, file_size_limit: int | None = None) -> MorvaneServer:
+        """Starts Morvane and waits until it listens. file_size_limit: the
+        most bytes it may write into any one file, as a full device allows."""
         self._out = open(self.dir / ".stdout", "wb")
         self._err = open(self.dir / ".stderr", "wb")
+
+        def limit() -> None:
+            if file_size_limit is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
         self.process = subprocess.Popen([str(self.dir / "Morvane")], cwd=self.dir,
                                         stdin=subprocess.DEVNULL, stdout=self._out,
-                                        stderr=self._err)
+                                        stderr=self._err, preexec_fn=limit)
         deadline = time.monotonic() + timeout
         while b"TCP Server is listening..." not in (self.dir / ".stderr").read_bytes():
             if self.process.poll() is not None or time.monotonic() > deadline:
@@ -109,10 +116,15 @@ class MorvaneServer:
         path = self.dir / "Morvane.log"
         return path.read_text(errors="replace") if path.exists() else ""
 
+    def signal(self, number: int) -> None:
+        assert self.process is not None
+        self.process.send_signal(number)
+
     def stop(self) -> int | None:
         code = None
         if self.process is not None:
             if self.process.poll() is None:
+                self.process.send_signal(signal.SIGCONT)  # a test may have stopped it
                 self.process.send_signal(signal.SIGTERM)
             try:
                 code = self.process.wait(10)
