@@ -171,6 +171,9 @@ class Client:
 
     def write(self, schema_id: int, record: bytes) -> None:
         """Sends one record for the open session; sync() says what became of it."""
+        if not isinstance(record, (bytes, bytearray, memoryview)):
+            raise TypeError(f"a record is bytes (layout.pack gives them), not "
+                            f"{type(record).__name__}")
         self._send(_frame(MSG_COMM_WRITE_XML, _INT.pack(schema_id) + bytes(record)))
 
     def close_session(self) -> None:
