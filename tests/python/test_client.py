@@ -140,6 +140,31 @@ class BarrierTest(unittest.TestCase):
                                                          POSREC)), 1000)
 
 
+class ServerRecordsTest(unittest.TestCase):
+    def test_records_through_the_server_come_back_as_they_were_packed(self):
+        telemetry = fixed_layout("telemetry")
+        with MorvaneServer("LogFlag=0\n") as server, Client(port=server.port) as c:
+            served = telemetry.unpack(c.read(1))
+            from_file = next(read_session(server.dir / "XML_Data" / "Telemetry_dataR.xml",
+                                          telemetry))
+            self.assertEqual(from_file["note"], "first light")  # text has no bytes
+            self.assertEqual(served, dict(from_file, note=""))
+            extremes = dict(served, frame=2**32 - 1, tag=0xFF, level=-2**31, delta=32767,
+                            stamp=-2**63, total=2**64 - 1, ratio=1e-10, valid=False,
+                            status=5, history=["FAULT", -1], code=[0, 1, 0x7F])
+            extremes["samples"] = [{"channel": -1, "value": 0.1, "quality": 65535},
+                                   {"channel": 0, "value": -0.0, "quality": 0},
+                                   {"channel": 7, "value": 3.4e38, "quality": 1}]
+            records = [telemetry.pack(served), telemetry.pack(extremes)]
+            c.open_session("extremes.xml")
+            for r in records:
+                c.write(1, r)
+            c.close_session()
+            self.assertEqual(c.sync(), 2)
+            back = list(read_session(server.dir / "XML_Data" / "extremes.xml", telemetry))
+            self.assertEqual([telemetry.pack(r) for r in back], records)
+
+
 class ConnectionTest(unittest.TestCase):
     def test_no_server(self):
         with MorvaneServer() as server:
