@@ -2,10 +2,14 @@
 
 import json
 import math
+import os
 import struct
+import tempfile
 import unittest
+import unittest.mock
+from pathlib import Path
 
-from morvane import Layout
+from morvane import Layout, MorvaneError
 from support import HERE, fixed_layout, layout_json, member
 
 SENTINEL = bytes.fromhex("a1b2c3d4")  # an int after the member under test: offsets hold
@@ -207,6 +211,19 @@ class FromJsonTest(unittest.TestCase):
         text = posrec_json(lambda d: d.update(byte_order="big"))
         layout = Layout.from_json(text)
         self.assertEqual(layout.pack(layout.zero() | {"count": 1})[:4], b"\0\0\0\1")
+
+
+class FromSchemaTest(unittest.TestCase):
+    def test_morvanec_diagnostics_become_the_error(self):
+        with tempfile.TemporaryDirectory() as d:
+            schema = Path(d) / "Bad.xsd"
+            schema.write_text('<?xml version="1.0"?>\n<Schema name="Bad" id="3">\n'
+                              '   <Item name="a" type="nowhere"/>\n</Schema>\n')
+            with self.assertRaisesRegex(MorvaneError, r"Bad.xsd:3:\d+: error: "):
+                Layout.from_schema(schema)
+            with self.assertRaisesRegex(MorvaneError, "morvanec is not on the PATH"):
+                with unittest.mock.patch.dict(os.environ, {"PATH": d, "MORVANEC": ""}):
+                    Layout.from_schema(schema)
 
 
 if __name__ == "__main__":
