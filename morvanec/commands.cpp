@@ -18,7 +18,8 @@ constexpr char kProgram[] = "morvanec";
 enum Option : unsigned {
     kOptOutput = 1,  // -o PATH
     kOptJson = 2,    // --json
-    kOptLenient = 4  // --lenient
+    kOptLenient = 4,  // --lenient
+    kOptChecks = 8    // --checks
 };
 
 struct Command {
@@ -39,12 +40,14 @@ const Command kCommands[] = {
      "that are not C identifiers, schemas that share an id and schema names that\n"
      "differ only in letter case (their generated files collide).\n",
      0, 1, kMany, RunCheck},
-    {"generate", "generate [-o DIR] FILE.xsd...",
+    {"generate", "generate [--checks] [-o DIR] FILE.xsd...",
      "Writes each schema's C header and empty XML data file, and Schema_Enum.h\n"
      "for the set, into DIR (default: the current directory). A file whose\n"
      "content would not change is left as it is. Nothing is written when any\n"
-     "schema of the set has an error.\n",
-     kOptOutput, 1, kMany, RunGenerate},
+     "schema of the set has an error. --checks appends NAME_SIZE,\n"
+     "NAME_FINGERPRINT and, under MORVANE_LAYOUT_CHECKS, assertions of every\n"
+     "size and offset to each header.\n",
+     kOptOutput | kOptChecks, 1, kMany, RunGenerate},
     {"layout", "layout [--json] FILE.xsd",
      "Prints the record's fields one per line (offset, size, type, path) and the\n"
      "record size; --json prints the same as one JSON document.\n",
@@ -205,6 +208,8 @@ int MorvanecMain(int argc, char** argv) {
             call.json = true;
         } else if ((command->options & kOptLenient) != 0 && std::strcmp(arg, "--lenient") == 0) {
             call.lenient = true;
+        } else if ((command->options & kOptChecks) != 0 && std::strcmp(arg, "--checks") == 0) {
+            call.checks = true;
         } else {
             return UsageError(command, "unknown option '%s' for %s", arg, command->name);
         }

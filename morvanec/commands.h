@@ -25,6 +25,7 @@ struct Invocation {
     std::string output;
     bool json = false;
     bool lenient = false;
+    bool checks = false;  // generate --checks
 };
 
 // The commands; each returns the exit status.

@@ -20,6 +20,9 @@ struct Field {
     int64_t offset = 0;
     int64_t size = 0;
     std::string type;
+    // False when the item or a structure around it is collapsed
+    // (visibility 0).
+    bool visible = true;
 };
 
 // Listing stops here: repetitions of empty structures could otherwise

@@ -9,8 +9,12 @@
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
 #include "morvanec/fields.h"
+#include "convert/json_writer.h"
 #include "morvanec/schema_file.h"
+#include "schema/fingerprint.h"
+#include "schema/layout_tree.h"
 #include "schema/schema.h"
+#include "schema/unit.h"
 
 namespace morvane {
 namespace {
@@ -32,6 +36,83 @@ std::unique_ptr<Schema> LoadFields(const std::string& path, Diagnostics& diagnos
 std::string FieldJson(const Field& f) {
     return "{\"path\": " + JsonString(f.path) + ", \"offset\": " + std::to_string(f.offset) +
            ", \"size\": " + std::to_string(f.size) + ", \"type\": " + JsonString(f.type) + "}";
+}
+
+void WriteMembers(const std::vector<LayoutMember>& members, JsonWriter& json, bool top) {
+    static const char* const kKinds[] = {"item", "enum", "text", "struct"};
+    json.BeginArray();
+    for (const LayoutMember& m : members) {
+        if (top) json.Break("\n  ");
+        json.BeginObject();
+        json.Key("name").String(m.name);
+        json.Key("kind").String(kKinds[m.kind]);
+        if (m.kind == LayoutMember::kStruct) {
+            json.Key("template").String(m.templateName);
+        } else {
+            json.Key("type").String(SchemaTypeName(m.type));
+        }
+        if (m.kind == LayoutMember::kEnum)
+            json.Key("enum").String(m.enumeration != nullptr ? m.enumeration->name : "");
+        json.Key("offset").Integer(m.offset);
+        json.Key("size").Integer(m.size);
+        json.Key("repetitions").Integer(m.repetitions);
+        json.Key("element_size").Integer(m.elementSize);
+        json.Key("visible").Bool(m.visible);
+        if (m.kind == LayoutMember::kStruct) {
+            json.Key("members");
+            WriteMembers(m.members, json, false);
+        }
+        json.EndObject();
+    }
+    if (top && !members.empty()) json.Whitespace("\n");
+    json.EndArray();
+}
+
+// The layout --json document: the record's fields (as diff compares
+// them, each marked visible or not), its tree of members and its
+// enumerations.
+std::string LayoutJson(const Schema& schema, const std::vector<Field>& fields) {
+    const LayoutTree tree = BuildLayoutTree(schema);
+    std::string out;
+    JsonWriter json(&out);
+    json.BeginObject();
+    json.Key("name").String(tree.name);
+    json.Key("id").Integer(tree.id);
+    json.Key("size").Integer(tree.size);
+    json.Key("byte_order").String("little");
+    json.Key("fingerprint").String(FingerprintText(tree.fingerprint));
+    json.Key("fields").BeginArray();
+    for (const Field& f : fields) {
+        json.Break("\n  ").BeginObject();
+        json.Key("path").String(f.path);
+        json.Key("offset").Integer(f.offset);
+        json.Key("size").Integer(f.size);
+        json.Key("type").String(f.type);
+        json.Key("visible").Bool(f.visible);
+        json.EndObject();
+    }
+    if (!fields.empty()) json.Whitespace("\n");
+    json.EndArray();
+    json.Key("members");
+    WriteMembers(tree.members, json, true);
+    json.Key("enums").BeginArray();
+    for (const EnumUnit* e : tree.enums) {
+        json.Break("\n  ").BeginObject();
+        json.Key("name").String(e->name);
+        json.Key("items").BeginArray();
+        for (const EnumItem& item : e->items) {
+            json.BeginObject();
+            json.Key("name").String(item.name);
+            json.Key("value").Integer(item.id);
+            json.EndObject();
+        }
+        json.EndArray().EndObject();
+    }
+    if (!tree.enums.empty()) json.Whitespace("\n");
+    json.EndArray();
+    json.EndObject();
+    out += '\n';
+    return out;
 }
 
 // The type without its repetition count: a count that changes is a
@@ -81,11 +162,8 @@ int RunLayout(const Invocation& call) {
     std::unique_ptr<Schema> schema = LoadFields(call.args[0], diagnostics, fields);
     if (schema == nullptr) return kExitInput;
     if (call.json) {
-        std::printf("{\"name\": %s, \"id\": %d, \"size\": %d, \"fields\": [",
-                    JsonString(schema->name).c_str(), schema->id, schema->Size());
-        for (size_t i = 0; i < fields.size(); ++i)
-            std::printf("%s\n  %s", i == 0 ? "" : ",", FieldJson(fields[i]).c_str());
-        std::printf("%s]}\n", fields.empty() ? "" : "\n");
+        const std::string json = LayoutJson(*schema, fields);
+        std::fwrite(json.data(), 1, json.size(), stdout);
         return kExitOk;
     }
     std::printf("schema %s id %d\n%8s %8s  %-12s %s\n", schema->name.c_str(), schema->id, "offset",

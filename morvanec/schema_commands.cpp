@@ -65,13 +65,15 @@ struct SchemaSet {
 };
 
 // Loads every file; reports errors and warnings. False when any file has an
-// error (set then holds the schemas that loaded).
-bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, SchemaSet& set) {
+// error (set then holds the schemas that loaded). headerChecks: the names
+// of the header checks must be free too.
+bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, SchemaSet& set,
+             bool headerChecks = false) {
     std::map<int32_t, size_t> byId;
     std::map<std::string, size_t> byFileName;
     for (const std::string& path : files) {
         pugi::xml_document doc;
-        std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc);
+        std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc, headerChecks);
         if (schema == nullptr) continue;
         WarnNames(path, doc, diagnostics);
         std::ptrdiff_t root = doc.document_element().offset_debug();
@@ -150,7 +152,7 @@ int RunCheck(const Invocation& call) {
 int RunGenerate(const Invocation& call) {
     Diagnostics diagnostics;
     SchemaSet set;
-    if (!LoadSet(call.args, diagnostics, set)) return kExitInput;
+    if (!LoadSet(call.args, diagnostics, set, call.checks)) return kExitInput;
 
     // Everything is generated into a staging directory first, so that a
     // schema that fails half-way leaves no file of the set behind.
@@ -163,7 +165,8 @@ int RunGenerate(const Invocation& call) {
     }
     std::vector<Schema*> schemas;
     for (size_t i = 0; i < set.schemas.size(); ++i) {
-        if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str())) {
+        if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str(),
+                                 call.checks)) {
             std::string why = TakeLogged();
             diagnostics.Error(set.paths[i], 0, 0,
                               "cannot generate the files of " + set.schemas[i]->name +

@@ -98,6 +98,7 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
     options.generate = config.createFilesFlag != 0;
     options.emptyXmlDirectory = config.resultsEmptyXmlDirectory;
     options.includeDirectory = config.resultsIncludeDirectory;
+    options.names.headerChecks = config.headerChecks != 0;
     SchemaSet set = LoadSchemaSet(paths, options);
     // Schemas live until the process ends and are never freed.
     for (std::unique_ptr<Schema>& schema : set.schemas) registry.AddSchema(schema.release());

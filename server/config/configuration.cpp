@@ -105,6 +105,7 @@ bool Configuration::ReadConfiguration() {
     port = ini.GetInt("General", "Port", 25000);
     printDataDll = ini.GetString("General", "PrintDataDll", "");
     createFilesFlag = ini.GetInt("General", "CreateFilesFlag", 1);
+    headerChecks = ini.GetInt("General", "HeaderChecks", 0);
     logFlag = ini.GetInt("General", "LogFlag", 1);
     maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
     idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
@@ -127,6 +128,9 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "-----------------------\n\n");
     LogLine(true, "MaxClients=%d\n", maxClients);
     LogLine(true, "IdleTimeout=%d\n", idleTimeout);
+    // Named only when set, so that the log of the default configuration
+    // stays as it was.
+    if (headerChecks != 0) LogLine(true, "HeaderChecks=%d\n", headerChecks);
 
     if (!PathExists(archiveDirectory)) {
         LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());

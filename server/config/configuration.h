@@ -42,6 +42,9 @@ class Configuration {
     int32_t logFlag = 1;
     std::string printDataDll;  // at most kPrintDataDllLength characters
     int32_t createFilesFlag = 1;
+    // HeaderChecks: generated headers carry NAME_SIZE, NAME_FINGERPRINT and
+    // their layout assertions (0: the headers of before).
+    int32_t headerChecks = 0;
     // Clients served at once (General/MaxClients, 1 to kMaxClientsLimit):
     // 1 serves one at a time with the registry's session file kept across
     // clients; more give every client a session file of its own.

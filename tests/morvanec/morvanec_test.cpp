@@ -204,14 +204,55 @@ TEST(MorvanecLayout, TextAndJson) {
          "record size 28\n",
          ""},
         {json, 0,
-         "{\"name\": \"PosRec\", \"id\": 7, \"size\": 20, \"fields\": [\n"
-         "  {\"path\": \"count\", \"offset\": 0, \"size\": 4, \"type\": \"int\"},\n"
-         "  {\"path\": \"flags\", \"offset\": 4, \"size\": 4, \"type\": \"char[4]\"},\n"
-         "  {\"path\": \"mode\", \"offset\": 8, \"size\": 4, \"type\": \"Mode\"},\n"
-         "  {\"path\": \"pos.x\", \"offset\": 12, \"size\": 4, \"type\": \"int\"},\n"
-         "  {\"path\": \"pos.y\", \"offset\": 16, \"size\": 4, \"type\": \"int\"}\n"
+         "{\"name\": \"PosRec\", \"id\": 7, \"size\": 20, \"byte_order\": \"little\", "
+         "\"fingerprint\": \"0x",
+         "", PosRecWith("nrepetitions=\"2\"", "")},
+        {json, 0,
+         "\", \"fields\": [\n"
+         "  {\"path\": \"count\", \"offset\": 0, \"size\": 4, \"type\": \"int\", \"visible\": true},\n"
+         "  {\"path\": \"flags\", \"offset\": 4, \"size\": 4, \"type\": \"char[4]\", "
+         "\"visible\": false},\n"
+         "  {\"path\": \"mode\", \"offset\": 8, \"size\": 4, \"type\": \"Mode\", \"visible\": true},\n"
+         "  {\"path\": \"pos.x\", \"offset\": 12, \"size\": 4, \"type\": \"int\", \"visible\": true},\n"
+         "  {\"path\": \"pos.y\", \"offset\": 16, \"size\": 4, \"type\": \"int\", \"visible\": true}\n"
+         "], \"members\": [\n"
+         "  {\"name\": \"count\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true},\n"
+         "  {\"name\": \"flags\", \"kind\": \"item\", \"type\": \"char\", \"offset\": 4, \"size\": 4, "
+         "\"repetitions\": 4, \"element_size\": 1, \"visible\": false},\n"
+         "  {\"name\": \"mode\", \"kind\": \"enum\", \"type\": \"int\", \"enum\": \"Mode\", \"offset\": 8, "
+         "\"size\": 4, \"repetitions\": 1, \"element_size\": 4, \"visible\": true},\n"
+         "  {\"name\": \"pos\", \"kind\": \"struct\", \"template\": \"Point\", \"offset\": 12, "
+         "\"size\": 8, \"repetitions\": 1, \"element_size\": 8, \"visible\": true, \"members\": ["
+         "{\"name\": \"x\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true}, "
+         "{\"name\": \"y\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 4, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true}]}\n"
+         "], \"enums\": [\n"
+         "  {\"name\": \"Mode\", \"items\": [{\"name\": \"OFF\", \"value\": 0}, "
+         "{\"name\": \"ON\", \"value\": 1}]}\n"
          "]}\n",
          "", PosRecWith("nrepetitions=\"2\"", "")},
+        // A text member takes no bytes; a bool four; a collapsed structure
+        // collapses its fields.
+        {json, 0,
+         "{\"name\": \"note\", \"kind\": \"text\", \"type\": \"text\", \"offset\": 8, "
+         "\"size\": 0, \"repetitions\": 1, \"element_size\": 0, \"visible\": true}",
+         "", PosRecWith("<Item_enum", "<Item name=\"note\" type=\"text\"/>\n<Item_enum")},
+        {json, 0,
+         "{\"path\": \"pos[1].y\", \"offset\": 24, \"size\": 4, \"type\": \"int\", \"visible\": false}",
+         "", PosRecWith("nrepetitions=\"2\"", "nrepetitions=\"2\" visibility=\"0\"")},
+        {json, 0,
+         "{\"name\": \"count\", \"kind\": \"item\", \"type\": \"bool\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4",
+         "", PosRecWith("name=\"count\" type=\"int\"", "name=\"count\" type=\"bool\"")},
+        // Names beyond ASCII are no C identifiers: refused at load, never
+        // printed as bytes that are not UTF-8.
+        {json, 1, "",
+         "a.xsd: error: Error! The name \"m\xc3\xa9\" of member 1 of the record \"PosRec\" is not a C "
+         "identifier (letters, digits and _, not first a digit)\n",
+         PosRecWith("name=\"count\"", "name=\"m\xe9\"").replace(0, 21, "<?xml version=\"1.0\" "
+                                                                     "encoding=\"ISO-8859-1\"?>")},
         {layout, 1, "", "a.xsd:13:5: error: Error! name=\"mode\" enum type \"Mood\" is wrong\n",
          PosRecWith("type=\"Mode\"", "type=\"Mood\"")},
     });
