@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages the build needs when any is missing, then
 # configures and builds the project in the directory given (default: build).
-# Extra arguments are passed to the CMake configure step.
+# Extra arguments are passed to the CMake configure step. MORVANE_TARGETS,
+# when set, names the targets to build (default: all of them).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -14,4 +15,8 @@ bash-completion"
 BUILD_DIR="${1:-build}"
 [ $# -gt 0 ] && shift
 cmake -S . -B "$BUILD_DIR" "$@"
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+if [ -n "${MORVANE_TARGETS:-}" ]; then
+    cmake --build "$BUILD_DIR" -j"$(nproc)" --target $MORVANE_TARGETS
+else
+    cmake --build "$BUILD_DIR" -j"$(nproc)"
+fi
