@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="cmake gcc g++ make pkg-config libpugixml-dev qt6-base-dev fonts-dejavu-core \
 rapidjson-dev libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
-bash-completion"
+bash-completion dpkg-dev lintian systemd"
 
 ./scripts/install-packages.sh $PACKAGES
 
