@@ -84,6 +84,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
   ${_out}/server/postinst ${_out}/server/prerm ${_out}/server/postrm ${_out}/server/conffiles)
+# The client libraries' packages, once their components exist: the shared
+# library's shlibs and ldconfig trigger, the development files beside the
+# library of the same version, the Python package for every architecture.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_CLIENT-DEV_PACKAGE_DEPENDS "libmorvane-client1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3")
 # The editor draws its text with this font when the system offers no other,
 # and uses the logger library of the server package.
 set(CPACK_DEBIAN_BUILDER_PACKAGE_DEPENDS "morvane (= ${PROJECT_VERSION}), fonts-dejavu-core")
