@@ -241,6 +241,24 @@ TEST(MorvanecDiff, CompatibilityOfTwoVersions) {
              "\"old\": {\"path\": \"pos[0].y\", \"offset\": 16, \"size\": 4, \"type\": \"int\"}, "
              "\"new\": {\"path\": \"pos[0].y\", \"offset\": 16, \"size\": 2, \"type\": \"int16\"}}",
              {"--json"}),
+        // The items of an enumerated field: what programs built against the
+        // old header would misread is incompatible.
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"ON\" id=\"9\""), 1,
+             "renumbered mode  ON 1 -> 9\nincompatible\n"),
+        diff(PosRecWith("      <Item name=\"ON\" id=\"1\"/>\n", ""), 1,
+             "dropped mode  ON 1\nincompatible\n"),
+        diff(PosRecWith("<Item name=\"OFF\" id=\"0\"/>\n      <Item name=\"ON\" id=\"1\"/>",
+                        "<Item name=\"OFF\" id=\"1\"/>"),
+             1, "renumbered mode  OFF 0 -> 1\nreassigned mode  value 1: ON -> OFF\nincompatible\n"),
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"RUN\" id=\"1\""), 0,
+             "renamed mode  value 1: ON -> RUN\ncompatible\n"),
+        diff(PosRecWith("<Item name=\"ON\" id=\"1\"/>",
+                        "<Item name=\"ON\" id=\"1\"/>\n      <Item name=\"AUTO\" id=\"2\"/>"),
+             0, "added item mode  AUTO 2\ncompatible\n"),
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"ON\" id=\"9\""), 1,
+             "{\"change\": \"renumbered\", \"path\": \"mode\", \"old\": {\"item\": \"ON\", "
+             "\"value\": 1}, \"new\": {\"item\": \"ON\", \"value\": 9}}",
+             {"--json"}),
     });
 }
 
