@@ -112,6 +112,11 @@ TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
          PosRecWith("name=\"count\"", "name=\"__count\"")},
         {a, 0, "", "a.xsd:11:5: warning: name \"2nd\" is not a C identifier\n",
          PosRecWith("name=\"count\" type=\"int\"", "name=\"2nd\" type=\"text\"")},
+        {a, 0, "",
+         "a.xsd:12:5: note: member flags (int[4]) is collapsed: XML data files do not carry its "
+         "values; to-json and from-json do\n",
+         PosRecWith("type=\"char\" nrepetitions", "type=\"int\" nrepetitions")},
+        {a, 0, "", "", kPosRec},
         {ab, 0, "", "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n", kPosRec,
          "b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")},
         {ab, 0, "",
