@@ -251,49 +251,57 @@ void AddHeader(const Node& s, const std::string& prefix, std::vector<std::string
     }
 }
 
-// A cell as RFC 4180 wants it: quoted when it holds the delimiter, a quote
-// or a line break, its quotes doubled.
-void AppendCell(std::string_view text, char delimiter, std::string& out) {
-    if (text.find_first_of(std::string{'"', '\r', '\n', delimiter}) == std::string_view::npos) {
-        out.append(text);
-        return;
+// Quotes the cell from byte `at` of out as RFC 4180 wants it when it holds
+// the delimiter, a quote or a line break, its quotes doubled. Cells are
+// written in place and only those few rewritten.
+void QuoteCell(size_t at, char delimiter, std::string& out) {
+    bool plain = true;
+    for (size_t i = at; i < out.size() && plain; ++i) {
+        const char c = out[i];
+        plain = c != delimiter && c != '"' && c != '\r' && c != '\n';
     }
-    out += '"';
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+    if (plain) return;
+    std::string cell = "\"";
+    for (size_t i = at; i < out.size(); ++i) {
+        if (out[i] == '"') cell += '"';
+        cell += out[i];
     }
+    out.resize(at);
+    out += cell;
     out += '"';
 }
 
-void AppendCells(const Node& s, const uint8_t* base, char delimiter, bool& first,
-                 std::string& cell, std::string& out) {
+// plainNumbers: the delimiter is no character of an integer's text, so
+// integer cells need no look for quoting.
+void AppendCells(const Node& s, const uint8_t* base, char delimiter, bool plainNumbers,
+                 bool& first, std::string& out) {
     for (const Node& m : s.members) {
         const uint8_t* p = base + m.offset;
+        const bool scan = !plainNumbers || m.type == kTypeItemEnum || m.type == kTypeFloat ||
+                          m.type == kTypeDouble || m.kind == Node::kCollapsed;
         auto put = [&](auto&& fill) {
             if (!first) out += delimiter;
             first = false;
-            cell.clear();
+            const size_t at = out.size();
             fill();
-            AppendCell(cell, delimiter, out);
+            if (scan) QuoteCell(at, delimiter, out);
         };
         switch (m.kind) {
-            case Node::kItem: put([&] { AppendValue(m, p, false, cell); }); break;
+            case Node::kItem: put([&] { AppendValue(m, p, false, out); }); break;
             case Node::kItems:
                 for (int32_t i = 0; i < m.count; ++i, p += m.size)
-                    put([&] { AppendValue(m, p, false, cell); });
+                    put([&] { AppendValue(m, p, false, out); });
                 break;
             case Node::kCollapsed:
-                put([&] { AppendHex(p, m.size * std::max(m.count, 0), cell); });
+                put([&] { AppendHex(p, m.size * std::max(m.count, 0), out); });
                 break;
             case Node::kStruct:
                 for (int32_t k = 0; k < m.count; ++k, p += m.size)
-                    AppendCells(m, p, delimiter, first, cell, out);
+                    AppendCells(m, p, delimiter, plainNumbers, first, out);
                 break;
         }
     }
 }
-
 
 // Reads one record object through the parser's events, checking each
 // against the plan as it comes: the first event that does not fit stops
@@ -727,8 +735,8 @@ bool RecordJsonPlan::AppendCsv(const uint8_t* buffer, int64_t length, char delim
                                std::string& out) const {
     if (length < bytes_) return false;
     bool first = true;
-    std::string cell;
-    AppendCells(*top_, buffer, delimiter, first, cell, out);
+    const bool plainNumbers = std::strchr("-0123456789", delimiter) == nullptr;
+    AppendCells(*top_, buffer, delimiter, plainNumbers, first, out);
     return true;
 }
 
