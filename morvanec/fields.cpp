@@ -31,6 +31,7 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix, boo
                                                                    : SchemaTypeName(unit.type);
         if (unit.nrepetitions != 1) f.type += "[" + std::to_string(unit.nrepetitions) + "]";
         f.visible = visible && unit.visibility;
+        if (unit.type == kTypeItemEnum) f.enumeration = unit.ref;
         fields.push_back(std::move(f));
     }
     return true;

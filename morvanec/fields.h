@@ -8,6 +8,7 @@
 
 namespace morvane {
 
+class EnumUnit;
 class Schema;
 
 // One field. A repeated item is one field of all its repetitions: size is
@@ -23,6 +24,7 @@ struct Field {
     // False when the item or a structure around it is collapsed
     // (visibility 0).
     bool visible = true;
+    const EnumUnit* enumeration = nullptr;  // item_enum: its enumeration, owned by the schema
 };
 
 // Listing stops here: repetitions of empty structures could otherwise
