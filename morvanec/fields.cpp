@@ -29,6 +29,7 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
         f.type = unit.type == kTypeItemEnum && unit.ref != nullptr ? unit.ref->name
                                                                    : SchemaTypeName(unit.type);
         if (unit.nrepetitions != 1) f.type += "[" + std::to_string(unit.nrepetitions) + "]";
+        if (unit.type == kTypeItemEnum) f.enumeration = unit.ref;
         fields.push_back(std::move(f));
     }
     return true;

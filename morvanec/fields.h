@@ -8,6 +8,7 @@
 
 namespace morvane {
 
+class EnumUnit;
 class Schema;
 
 // One field. A repeated item is one field of all its repetitions: size is
@@ -20,6 +21,7 @@ struct Field {
     int64_t offset = 0;
     int64_t size = 0;
     std::string type;
+    const EnumUnit* enumeration = nullptr;  // item_enum: its enumeration, owned by the schema
 };
 
 // Listing stops here: repetitions of empty structures could otherwise

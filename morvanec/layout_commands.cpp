@@ -1,5 +1,6 @@
 // layout and diff: the record's fields as text or JSON, and the
 // compatibility of two versions of a schema.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,19 +44,93 @@ std::string BaseType(const Field& f) {
 }
 
 // One difference between the two versions. old or now is null for a field
-// added or removed.
+// added or removed. A change of an enumerated field's items has both, and
+// the item in each version (null where it has none).
 struct Change {
-    const char* kind;  // "added", "removed", "moved", "resized", "retyped"
+    const char* kind;  // "added", "removed", "moved", "resized", "retyped", or an item's
     const Field* old;
     const Field* now;
+    const EnumItem* oldItem = nullptr;
+    const EnumItem* newItem = nullptr;
 };
 
+std::string KindColumn(const char* kind) {
+    std::string what = kind;
+    what.resize(std::max<size_t>(8, what.size() + 1), ' ');
+    return what;
+}
+
+// What became of the items of an enumerated field, by name and value:
+//  - an item whose value changed ("renumbered"), an item gone whose value
+//    nothing else has ("dropped"), and a value now under the name of
+//    another old item ("reassigned") change what programs built against
+//    the old header read: incompatible;
+//  - an item that keeps its value under a new name ("renamed") and a new
+//    item with a new value ("added item") are compatible, with a note.
+bool CompareItems(const Field& old, const Field& now, std::vector<Change>& changes) {
+    const auto& before = old.enumeration->items;
+    const auto& after = now.enumeration->items;
+    auto byName = [](const std::vector<EnumItem>& items, const std::string& name) {
+        auto it = std::find_if(items.begin(), items.end(),
+                               [&](const EnumItem& e) { return e.name == name; });
+        return it == items.end() ? nullptr : &*it;
+    };
+    auto byValue = [](const std::vector<EnumItem>& items, int32_t id) {
+        auto it = std::find_if(items.begin(), items.end(),
+                               [&](const EnumItem& e) { return e.id == id; });
+        return it == items.end() ? nullptr : &*it;
+    };
+    bool compatible = true;
+    for (const EnumItem& item : before) {
+        if (byName(before, item.name) != &item) continue;  // a name given twice counts once
+        if (const EnumItem* same = byName(after, item.name)) {
+            if (same->id != item.id) {
+                changes.push_back({"renumbered", &old, &now, &item, same});
+                compatible = false;
+            }
+            continue;
+        }
+        const EnumItem* holder = byValue(after, item.id);
+        if (holder == nullptr) {
+            changes.push_back({"dropped", &old, &now, &item, nullptr});
+            compatible = false;
+        } else if (byName(before, holder->name) != nullptr) {
+            changes.push_back({"reassigned", &old, &now, &item, holder});
+            compatible = false;
+        } else {
+            changes.push_back({"renamed", &old, &now, &item, holder});
+        }
+    }
+    for (const EnumItem& item : after) {
+        if (byName(after, item.name) != &item || byName(before, item.name) != nullptr) continue;
+        if (byValue(before, item.id) == nullptr)
+            changes.push_back({"added item", &old, &now, nullptr, &item});
+    }
+    return compatible;
+}
+
+std::string ItemText(const Change& c) {
+    const std::string kind = c.kind;
+    const std::string out = KindColumn(c.kind) + c.old->path + "  ";
+    if (kind == "renumbered")
+        return out + c.oldItem->name + " " + std::to_string(c.oldItem->id) + " -> " +
+               std::to_string(c.newItem->id);
+    if (kind == "dropped") return out + c.oldItem->name + " " + std::to_string(c.oldItem->id);
+    if (kind == "added item") return out + c.newItem->name + " " + std::to_string(c.newItem->id);
+    return out + "value " + std::to_string(c.oldItem->id) + ": " + c.oldItem->name + " -> " +
+           c.newItem->name;  // renamed, reassigned
+}
+
+std::string ItemJson(const EnumItem* item) {
+    if (item == nullptr) return "null";
+    return "{\"item\": " + JsonString(item->name) + ", \"value\": " + std::to_string(item->id) + "}";
+}
+
 std::string ChangeText(const Change& c) {
+    if (c.oldItem != nullptr || c.newItem != nullptr) return ItemText(c);
     char text[160];
     const Field& f = c.old != nullptr ? *c.old : *c.now;
-    std::string what = c.kind;
-    what.resize(8, ' ');
-    std::string out = what + f.path + "  ";
+    std::string out = KindColumn(c.kind) + f.path + "  ";
     if (c.old == nullptr || c.now == nullptr) {
         std::snprintf(text, sizeof text, "offset %lld, size %lld, ",
                       static_cast<long long>(f.offset), static_cast<long long>(f.size));
@@ -124,6 +199,8 @@ int RunDiff(const Invocation& call) {
         if (BaseType(now) != BaseType(f)) changes.push_back({"retyped", &f, &now});
         compatible = compatible && now.offset == f.offset && now.size == f.size &&
                      BaseType(now) == BaseType(f);
+        if (f.enumeration != nullptr && now.enumeration != nullptr)
+            compatible = CompareItems(f, now, changes) && compatible;
     }
     for (const Field& f : newFields) {
         auto it = byPath.find(f.path);
@@ -139,11 +216,16 @@ int RunDiff(const Invocation& call) {
             compatible ? "true" : "false", oldSize, newSize, oldSchema->id, newSchema->id);
         for (size_t i = 0; i < changes.size(); ++i) {
             const Change& c = changes[i];
+            const bool item = c.oldItem != nullptr || c.newItem != nullptr;
             std::printf("%s\n  {\"change\": \"%s\", \"path\": %s, \"old\": %s, \"new\": %s}",
                         i == 0 ? "" : ",", c.kind,
                         JsonString((c.old != nullptr ? c.old : c.now)->path).c_str(),
-                        c.old != nullptr ? FieldJson(*c.old).c_str() : "null",
-                        c.now != nullptr ? FieldJson(*c.now).c_str() : "null");
+                        item ? ItemJson(c.oldItem).c_str()
+                        : c.old != nullptr ? FieldJson(*c.old).c_str()
+                                           : "null",
+                        item ? ItemJson(c.newItem).c_str()
+                        : c.now != nullptr ? FieldJson(*c.now).c_str()
+                                           : "null");
         }
         std::printf("%s]}\n", changes.empty() ? "" : "\n");
     } else {

@@ -58,6 +58,24 @@ void WarnNames(const std::string& path, const pugi::xml_document& doc, Diagnosti
     }
 }
 
+// A collapsed member (visibility="0", repeated) is one empty element in XML
+// data files: its bytes do not reach them. Natural for a char array kept
+// out of sight; for numbers, a note says so.
+void NoteCollapsed(const std::string& path, const pugi::xml_document& doc,
+                   Diagnostics& diagnostics) {
+    for (pugi::xpath_node found : doc.select_nodes("//*[@visibility='0']")) {
+        pugi::xml_node node = found.node();
+        const int reps = node.attribute("nrepetitions").as_int(1);
+        const std::string type = node.attribute("type").value();
+        if (reps == 1 || type == "char") continue;
+        diagnostics.NoteAt(path, node.offset_debug(),
+                           "member " + std::string(node.attribute("name").value()) + " (" + type +
+                               "[" + std::to_string(reps) +
+                               "]) is collapsed: XML data files do not carry its values; to-json "
+                               "and from-json do");
+    }
+}
+
 // The schemas of one command line, loaded in order.
 struct SchemaSet {
     std::vector<std::unique_ptr<Schema>> schemas;
@@ -74,6 +92,7 @@ bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, Sc
         std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc);
         if (schema == nullptr) continue;
         WarnNames(path, doc, diagnostics);
+        NoteCollapsed(path, doc, diagnostics);
         std::ptrdiff_t root = doc.document_element().offset_debug();
         const size_t index = set.schemas.size();
         auto id = byId.emplace(schema->id, index);
