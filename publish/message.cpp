@@ -138,6 +138,21 @@ OutMessage RecordMessage(const Schema& schema, const std::string& fingerprint, i
     return m;
 }
 
+std::vector<std::string> SplitUrls(const std::string& urls) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = urls.find(',', start);
+        std::string part = urls.substr(start, comma == std::string::npos ? std::string::npos
+                                                                        : comma - start);
+        const size_t b = part.find_first_not_of(" \t");
+        const size_t e = part.find_last_not_of(" \t");
+        if (b != std::string::npos) out.push_back(part.substr(b, e - b + 1));
+        if (comma == std::string::npos) return out;
+        start = comma + 1;
+    }
+}
+
 std::string RandomId() {
     uint8_t bytes[8] = {};
     size_t got = 0;

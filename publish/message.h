@@ -65,6 +65,9 @@ struct RecordLabel {
 OutMessage RecordMessage(const Schema& schema, const std::string& fingerprint, int32_t number,
                          const RecordLabel& label, std::string body);
 
+// The comma-separated URLs of a Url setting, each trimmed of blanks.
+std::vector<std::string> SplitUrls(const std::string& urls);
+
 // Sixteen random lower-case hex digits, from the system's random source.
 std::string RandomId();
 

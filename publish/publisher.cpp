@@ -16,22 +16,6 @@ int64_t NowUs() {
         .count();
 }
 
-// The comma-separated URLs, trimmed.
-std::vector<std::string> SplitUrls(const std::string& urls) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = urls.find(',', start);
-        std::string part = urls.substr(start, comma == std::string::npos ? std::string::npos
-                                                                        : comma - start);
-        const size_t b = part.find_first_not_of(" \t");
-        const size_t e = part.find_last_not_of(" \t");
-        if (b != std::string::npos) out.push_back(part.substr(b, e - b + 1));
-        if (comma == std::string::npos) return out;
-        start = comma + 1;
-    }
-}
-
 }  // namespace
 
 Publisher::Publisher() = default;
@@ -319,12 +303,10 @@ bool Publisher::SendNext() {
         flights_.push_back({at, NowUs(), false, false});
         if (id != nullptr) flightOf_[*id] = firstFlight_ + flights_.size() - 1;
     }
-    if (s == NATS_OK) {
-        jsPubOptions po;
-        jsPubOptions_Init(&po);
-        po.MaxWait = options_.ackWaitMs;
-        s = js_PublishMsgAsync(js_, &msg, &po);
-    }
+    // No MaxWait for the library: the window's own time limit (Run())
+    // takes late messages back with js_PublishAsyncGetPendingList(), and
+    // the library's time-outs would fire for messages taken back already.
+    if (s == NATS_OK) s = js_PublishMsgAsync(js_, &msg, nullptr);
     natsMsg_Destroy(msg);
     if (s != NATS_OK) {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "publish/message.h"
+
 namespace morvane {
 namespace {
 
@@ -49,7 +51,11 @@ bool ReadStream(const std::string& urls, const std::string& stream,
                 int timeoutMs) {
     Handles h;
     natsStatus s = natsOptions_Create(&h.options);
-    if (s == NATS_OK) s = natsOptions_SetURL(h.options, urls.c_str());
+    std::vector<std::string> list = SplitUrls(urls);
+    std::vector<const char*> servers;
+    for (const std::string& u : list) servers.push_back(u.c_str());
+    if (s == NATS_OK)
+        s = natsOptions_SetServers(h.options, servers.data(), static_cast<int>(servers.size()));
     if (s == NATS_OK) s = natsOptions_SetTimeout(h.options, timeoutMs);
     if (s == NATS_OK) s = natsOptions_SetMaxReconnect(h.options, -1);
     if (s == NATS_OK) s = natsOptions_SetReconnectWait(h.options, 200);

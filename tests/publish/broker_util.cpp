@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+#include "publish/message.h"
+
 namespace morvane::test {
 
 std::string NatsServerPath() {
@@ -100,7 +102,11 @@ int64_t StreamCount(const std::string& urls, const std::string& stream) {
     jsCtx* js = nullptr;
     jsStreamInfo* si = nullptr;
     int64_t n = -1;
-    if (natsOptions_Create(&o) == NATS_OK && natsOptions_SetURL(o, urls.c_str()) == NATS_OK &&
+    std::vector<std::string> list = SplitUrls(urls);
+    std::vector<const char*> servers;
+    for (const std::string& u : list) servers.push_back(u.c_str());
+    if (natsOptions_Create(&o) == NATS_OK &&
+        natsOptions_SetServers(o, servers.data(), static_cast<int>(servers.size())) == NATS_OK &&
         natsOptions_SetTimeout(o, 1000) == NATS_OK && natsConnection_Connect(&nc, o) == NATS_OK &&
         natsConnection_JetStream(&js, nc, nullptr) == NATS_OK &&
         js_GetStreamInfo(&si, js, stream.c_str(), nullptr, nullptr) == NATS_OK) {

@@ -31,6 +31,8 @@ class NatsBroker {
     void Kill();
     std::string Url() const { return "nats://127.0.0.1:" + std::to_string(port_); }
     int port() const { return port_; }
+    // What the broker wrote to standard error (its log).
+    std::string Log() const { return program_ != nullptr ? program_->Stderr() : ""; }
 
   private:
     TempDir dir_;

@@ -295,7 +295,9 @@ TEST(PublishClusterTest, TwoServersIntoThreeBrokersOneKilled) {
     ExpectInStepWith(sb);
     const std::string survivors = brokers[1]->Url() + "," + brokers[2]->Url();
     ASSERT_TRUE(WaitCount(survivors, 2 * kEach, milliseconds(30000)))
-        << StreamCount(survivors, "MORVANE") << "\n" << a.Log() << b.Log();
+        << StreamCount(survivors, "MORVANE") << "\n" << a.Log() << b.Log() << "A running "
+        << a.program().Running() << " " << a.program().Stderr() << a.program().Stdout() << "B running "
+        << b.program().Running() << " " << b.program().Stderr() << b.program().Stdout();
     SleepMs(500);
     std::vector<InMessage> got = ReadAll(survivors, "MORVANE");
     ASSERT_EQ(got.size(), static_cast<size_t>(2 * kEach));
