@@ -40,6 +40,7 @@
 #include <string>
 
 #include "channel/channel.h"
+#include "server/config/configuration.h"
 #include "server/data_file_cache.h"
 
 namespace morvane {
@@ -68,10 +69,13 @@ class CChannelXsd : public CChannel {
     // Finishes the channel's own session file if one is open (the client
     // has left without closing it). Nothing for the registry's writer.
     void FinishSession();
+    // The bound of data files read for read requests (General/MaxDataFileMB).
+    void SetMaxDataFileMB(int32_t megabytes) { maxDataFileMB_ = megabytes; }
 
     void OnMessage(const uint8_t*, int32_t) override {}
     void OnConnection() override {}
     void OnError(int32_t code) override;
+    void OnAcceptPaused(int err) override;
     void OnReceive() override;
     void Run() override {}
 
@@ -84,6 +88,8 @@ class CChannelXsd : public CChannel {
     void Processsing_MsgCommWriteXml(int32_t length);
 
   private:
+    // Reads one frame and handles it (OnReceive() without its guard).
+    void ReceiveFrame();
     // Reads length - 8 body bytes to offset 8. On failure logs the handler's
     // reconnection line, waits for the next client and returns false.
     bool ReceiveBody(const char* handler, int32_t length);
@@ -94,7 +100,12 @@ class CChannelXsd : public CChannel {
     // connected then), the body holds no schema id, no schema has it, or,
     // with needsRecord, its record cannot travel in a frame.
     Schema* ReceiveRequest(const char* handler, int32_t length, bool needsRecord);
-    void SendAnswer(const char* handler, int32_t length);
+    // Sends the answer of length bytes from the frame buffer. On failure
+    // the reason goes to *lines (logged when lines is null) and false is
+    // returned: the caller then drops the client (DropClient()), which
+    // has gone or does not take its answers.
+    bool SendAnswer(const char* handler, int32_t length, std::string* lines);
+    void DropClient(const char* handler);
     // Logs why a read failed when the client sent nothing for the idle time.
     void NoteIdle(const char* handler) const;
     unsigned Address() const;
@@ -116,13 +127,27 @@ class CChannelXsd : public CChannel {
     int32_t dirtyEnd_ = 0;
     // The log lines of a traced read, kept so that their memory is reused.
     std::string readLines_;
+    int32_t maxDataFileMB_ = kDefaultMaxDataFileMB;
 };
+
+// Bytes allowed per value line of a data file in DataFileBound(): far more
+// than any line the writer gives a field (indent, names, type and value).
+constexpr int64_t kDataFileBytesPerField = 1024;
+
+// The largest data file a read request reads for schema: maxDataFileMB
+// MiB, or what the schema's fields take at kDataFileBytesPerField each
+// (with 64 KiB for the lines around them) when that is more.
+int64_t DataFileBound(const Schema& schema, int32_t maxDataFileMB);
+
+// Logs that accept() failed with err and is tried again (always).
+void LogAcceptPaused(int err);
 
 // What the server thread needs of the configuration.
 struct ServerSettings {
     int32_t port = 25000;
     int32_t maxClients = 1;   // above 1: a CChannelXsdPool serves that many at once
     int32_t idleTimeout = 0;  // seconds; 0: never
+    int32_t maxDataFileMB = kDefaultMaxDataFileMB;
 };
 
 // The server thread: creates the process's CChannelXsd (or, for several

@@ -268,7 +268,7 @@ int ServerMain(int argc, char** argv) {
         RunSelfTest(config, *registry);
     else
         StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
-                                                    config.idleTimeout});
+                                                    config.idleTimeout, config.maxDataFileMB});
 
     return WaitForStop(stopSignals, *registry);
 }

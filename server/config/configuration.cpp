@@ -108,6 +108,9 @@ bool Configuration::ReadConfiguration() {
     logFlag = ini.GetInt("General", "LogFlag", 1);
     maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
     idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
+    maxDataFileMB = ini.GetInt("General", "MaxDataFileMB", kDefaultMaxDataFileMB);
+    if (maxDataFileMB < 1 || maxDataFileMB > kMaxDataFileMBLimit)
+        maxDataFileMB = kDefaultMaxDataFileMB;
 
     schemasDirectory = archiveDirectory + "/" + schemasDirectory;
     resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
@@ -127,6 +130,7 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "-----------------------\n\n");
     LogLine(true, "MaxClients=%d\n", maxClients);
     LogLine(true, "IdleTimeout=%d\n", idleTimeout);
+    LogLine(true, "MaxDataFileMB=%d\n", maxDataFileMB);
 
     if (!PathExists(archiveDirectory)) {
         LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());

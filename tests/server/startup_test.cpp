@@ -61,7 +61,8 @@ TEST_F(StartupTest, DefaultsWithoutIniLoadTheSchemasAndKeepRunning) {
                         d + "/ResultsEmptyXml\nXML_Data_dir=" + d +
                         "/XML_Data\nPort=25000\nLogFlag=1\nPrintDataDll=\nCreateFilesFlag=1\n"
                         "-----------------------\n\n";
-    EXPECT_NE(log.find(block + "MaxClients=1\nIdleTimeout=0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(block + "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("\n=========PrintUnits===============================\n"), std::string::npos);
     EXPECT_NE(log.find("\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"),
               std::string::npos)
@@ -95,7 +96,7 @@ TEST_F(StartupTest, MissingArchiveIsTheOnlyCheck) {
     EXPECT_EQ(log.find("Schemas_dir=" + dir_ / "nowhere/Schemas is not exist"), std::string::npos);
 }
 
-// The two serving keys are logged right after the configuration block,
+// The serving keys are logged right after the configuration block,
 // as they are used. The Archive is missing, so each start ends there.
 TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
     // Without the keys: DefaultsWithoutIniLoadTheSchemasAndKeepRunning.
@@ -103,9 +104,12 @@ TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
         const char* general;
         const char* logged;
     } cases[] = {
-        {"MaxClients=8\nIdleTimeout=30\n", "MaxClients=8\nIdleTimeout=30\n"},
-        {"MaxClients=0\nIdleTimeout=-5\n", "MaxClients=1\nIdleTimeout=0\n"},
-        {"maxclients=100000\nIdleTimeout=x\n", "MaxClients=256\nIdleTimeout=0\n"},
+        {"MaxClients=8\nIdleTimeout=30\nMaxDataFileMB=512\n",
+         "MaxClients=8\nIdleTimeout=30\nMaxDataFileMB=512\n"},
+        {"MaxClients=0\nIdleTimeout=-5\nMaxDataFileMB=0\n",
+         "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
+        {"maxclients=100000\nIdleTimeout=x\nmaxdatafilemb=2000000\n",
+         "MaxClients=256\nIdleTimeout=0\nMaxDataFileMB=64\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.general);
