@@ -130,6 +130,16 @@ TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
     EXPECT_TRUE(Compiles(source, diagnostics)) << diagnostics << "\n" << source;
 }
 
+// Schema_Enum.h of a start-up without schemas still compiles and declares
+// its type.
+TEST_F(CHeaderCompileTest, SchemaEnumHeaderWithoutSchemasCompiles) {
+    std::vector<Schema*> none;
+    ASSERT_TRUE(CreateSchemaEnumIncludeFile(none, tmp_.path().c_str()));
+    std::string diagnostics;
+    EXPECT_TRUE(Compiles("#include \"Schema_Enum.h\"\nE_SCHEMA_ENUM e;\n", diagnostics))
+        << diagnostics;
+}
+
 // The check itself must be able to fail: a wrong offset is caught.
 TEST_F(CHeaderCompileTest, AWrongOffsetIsCaughtByTheCompiler) {
     auto schema = LoadTestSchema("Layout.xsd");

@@ -163,6 +163,7 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
     const struct {
         std::string schema;
         std::string error;
+        std::string earlier = "";  // Schemas/a.xsd, loaded before x.xsd
     } rows[] = {
         {"<Schema name=\"X\"><Structure name=\"s\" type=\"Nowhere\"/></Schema>\n",
          "Error!!! Type name [Nowhere] is wrong\n"},
@@ -176,14 +177,31 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
          "<Enum name=\"B\"><Item name=\"OFF\" id=\"1\"/></Enum></Schema>\n",
          "Error! The enumerator \"OFF\" of the enumeration \"B\" is also in the enumeration "
          "\"A\"\n"},
+        // Both would write posrec.h, posrec.xml and E_SCHEMA_ENUM_POSREC.
+        {"<Schema name=\"POSREC\" id=\"8\"><Item name=\"other\"/></Schema>\n",
+         "Error! schema [POSREC] differs from schema [PosRec] of " + dir_ / "Schemas/a.xsd" +
+             " only in letter case: both would write posrec.h, posrec.xml and the enumerator "
+             "E_SCHEMA_ENUM_POSREC\n",
+         kPosRec},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
+        if (!row.earlier.empty()) WriteFile(dir_ / "Schemas/a.xsd", row.earlier);
         WriteFile(dir_ / "Schemas/x.xsd", row.schema);
         auto r = RunToEnd();
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(Log().find(row.error), std::string::npos) << Log();
+        EXPECT_NE(r.err.find(dir_ / "Schemas/x.xsd:1:"), std::string::npos)
+            << r.err;
         EXPECT_FALSE(test::FileExists(dir_ / "ResultsEmptyXml/big.xml"));
+        if (!row.earlier.empty()) {
+            // The earlier schema's files, whole and only its own.
+            EXPECT_EQ(ReadFile(dir_ / "ResultsEmptyXml/posrec.xml").find("other"),
+                      std::string::npos);
+            EXPECT_NE(ReadFile(dir_ / "ResultsInclude/posrec.h").find("// id=7\n"),
+                      std::string::npos);
+            std::remove((dir_ / "Schemas/a.xsd").c_str());
+        }
     }
 }
 
