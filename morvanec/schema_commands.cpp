@@ -108,11 +108,15 @@ bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, Sc
         auto name = byFileName.emplace(ToLower(schema->name), index);
         if (!name.second) {
             const size_t first = name.first->second;
-            diagnostics.WarningAt(path, root,
-                                  "schema name " + schema->name + " differs from " +
-                                      set.schemas[first]->name + " (" + set.paths[first] +
-                                      ") only in letter case: both generate " +
-                                      ToLower(schema->name) + ".h");
+            // Morvane refuses such a set at load: both would write the same
+            // files and one enumerator of Schema_Enum.h twice.
+            diagnostics.ErrorAt(path, root,
+                                "schema name " + schema->name + " differs from " +
+                                    set.schemas[first]->name + " (" + set.paths[first] +
+                                    ") only in letter case: both generate " +
+                                    ToLower(schema->name) + ".h, " + ToLower(schema->name) +
+                                    ".xml and E_SCHEMA_ENUM_" + ToUpper(schema->name));
+            continue;
         }
         set.schemas.push_back(std::move(schema));
         set.paths.push_back(path);

@@ -131,7 +131,12 @@ void CChannelXsd::FinishSession() {
 
 void CChannelXsd::NoteIdle(const char* handler) const {
     const int err = LastSocketError();
-    if (IdleTimeout() > 0 && (err == EAGAIN || err == EWOULDBLOCK))
+    if (FrameExpired())
+        LogLine(true,
+                "Xsd Server %s the client did not complete its frame within %d s and is "
+                "dropped\n",
+                handler, IdleTimeout());
+    else if (IdleTimeout() > 0 && (err == EAGAIN || err == EWOULDBLOCK))
         LogLine(true, "Xsd Server %s the client sent nothing for %d s and is dropped\n", handler,
                 IdleTimeout());
 }
@@ -181,7 +186,31 @@ void CChannelXsd::OnError(int32_t code) {
     LogLine(trace_, "CChannelXsd::OnError  this=0x%X  err=%d\n", Address(), code);
 }
 
+void CChannelXsd::OnAcceptPaused(int err) { LogAcceptPaused(err); }
+
+void LogAcceptPaused(int err) {
+    LogLine(true,
+            "Error %s accept failed err=%d (%s): waiting clients stay queued, accept is tried "
+            "again every %d ms\n",
+            kOnReceive, err, std::strerror(err), CChannel::kAcceptRetryMs);
+}
+
 void CChannelXsd::OnReceive() {
+    // A request that cannot have the memory it needs is refused; the
+    // server and its other clients go on. Every request's body has been
+    // read before anything is allocated for it, so the next header is read
+    // from the right place.
+    try {
+        ReceiveFrame();
+    } catch (const std::bad_alloc&) {
+        LogLine(true, "Error %s out of memory, the request is refused\n", kOnReceive);
+    } catch (const std::exception& e) {
+        LogLine(true, "Error %s the request is refused: %s\n", kOnReceive, e.what());
+    }
+}
+
+void CChannelXsd::ReceiveFrame() {
+    BeginFrame();
     uint8_t* frame = FrameBuffer();
     if (!ReceiveData(frame, kFrameHeaderSize)) {
         NoteIdle(kOnReceive);
@@ -235,11 +264,10 @@ void CChannelXsd::OnReceive() {
 bool CChannelXsd::ReceiveBody(const char* handler, int32_t length) {
     // A read that fails half-way has filled part of the body all the same.
     dirtyEnd_ = std::max(dirtyEnd_, length);
-    // A request without the body it needs counts as a failed read. The read
-    // itself is not tried: a receive of 0 bytes would wait for the next
-    // bytes of the stream.
-    if (length == kFrameHeaderSize ||
-        !ReceiveData(FrameBuffer() + kFrameHeaderSize, length - kFrameHeaderSize)) {
+    // A request without the body it needs counts as a failed read: a
+    // receive of 0 bytes fails as a closed peer would (without waiting for
+    // the next bytes of the stream).
+    if (!ReceiveData(FrameBuffer() + kFrameHeaderSize, length - kFrameHeaderSize)) {
         NoteIdle(handler);
         LogLine(trace_, "Xsd Server %s Reconnection\n", handler);
         Reconnect();
@@ -295,10 +323,20 @@ static void LineTo(std::string* lines, const char* format, ...) {
     va_end(args);
 }
 
-void CChannelXsd::SendAnswer(const char* handler, int32_t length) {
-    // A client that has gone is noticed by the next header read.
-    if (SendData(FrameBuffer(), length) != length)
-        LogLine(true, "Error %s the answer was not sent err=%d\n", handler, LastSocketError());
+bool CChannelXsd::SendAnswer(const char* handler, int32_t length, std::string* lines) {
+    if (SendData(FrameBuffer(), length) == length) return true;
+    const int err = LastSocketError();
+    LineTo(lines, "Error %s the answer was not sent err=%d\n", handler, err);
+    // A client that takes nothing of its answer would hold the server.
+    if (err == EAGAIN || err == EWOULDBLOCK)
+        LineTo(lines, "Xsd Server %s the client took nothing of its answer for %d s and is dropped\n",
+               handler, SendStallSeconds());
+    return false;
+}
+
+void CChannelXsd::DropClient(const char* handler) {
+    LogLine(trace_, "Xsd Server %s Reconnection\n", handler);
+    Reconnect();
 }
 
 void CChannelXsd::Processsing_MsgCommSize(int32_t length) {
@@ -307,8 +345,9 @@ void CChannelXsd::Processsing_MsgCommSize(int32_t length) {
     uint8_t* frame = FrameBuffer();
     WriteFrameHeader(frame, MSG_COMM_ANSWER_SIZE, kAnswerSizeLength);
     PutInt32(frame + kRecordSizeOffset, schema->Size());
-    SendAnswer(kSize, kAnswerSizeLength);
+    const bool sent = SendAnswer(kSize, kAnswerSizeLength, nullptr);
     LogLine(trace_, "Xsd Server MSG_COMM_SIZE MSG_COMM_ANSWER_SIZE\n");
+    if (!sent) DropClient(kSize);
 }
 
 void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
@@ -347,13 +386,20 @@ void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
         lines = &readLines_;
         lines->clear();
     }
-    const bool read = readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size(), lines);
+    const int64_t bound = DataFileBound(*schema, maxDataFileMB_);
+    const bool read =
+        readCache_.Read(*schema, path, frame + kRecordOffset, schema->Size(), lines, bound);
+    if (readCache_.RefusedSize() >= 0) {
+        LineTo(lines,
+               "Error %s data file %s holds %lld bytes, more than the %lld bytes allowed "
+               "(MaxDataFileMB)\n",
+               kReadXml, path, static_cast<long long>(readCache_.RefusedSize()),
+               static_cast<long long>(bound));
+    }
+    bool sent = true;
     if (read) {
         WriteFrameHeader(frame, MSG_COMM_ANSWER_READ_XML, kAnswerReadXmlLength);
-        if (SendData(frame, kAnswerReadXmlLength) != kAnswerReadXmlLength) {
-            LineTo(lines, "Error %s the answer was not sent err=%d\n", kReadXml,
-                   LastSocketError());
-        }
+        sent = SendAnswer(kReadXml, kAnswerReadXmlLength, lines);
         if (trace_) LineTo(lines, "Xsd Server MSG_COMM_READ_XML MSG_COMM_ANSWER_READ_XML\n");
     } else {
         LineTo(lines, "Error %s problems reading file %s\n", kReadXml, path);
@@ -369,6 +415,14 @@ void CChannelXsd::Processsing_MsgCommReadXml(int32_t length) {
                     std::string("Xsd Server ") + kReadXml + " no data file " + path +
                         ", the record sent holds no values of it");
     }
+    // The lines of a large file are not worth keeping for the next read.
+    if (readLines_.capacity() > kKeptReadBytes) std::string().swap(readLines_);
+    if (!sent) DropClient(kReadXml);
+}
+
+int64_t DataFileBound(const Schema& schema, int32_t maxDataFileMB) {
+    const int64_t configured = static_cast<int64_t>(std::max(maxDataFileMB, 1)) << 20;
+    return std::max(configured, schema.fields * kDataFileBytesPerField + (int64_t{64} << 10));
 }
 
 void CChannelXsd::ProcessingOpenSession(int32_t length) {
@@ -567,11 +621,13 @@ int ServerThread(SchemaRegistry* registry, const ServerSettings& settings) {
         auto* pool = new CChannelXsdPool(*registry, dataRoot,
                                          settings.maxClients);
         pool->SetIdleTimeout(settings.idleTimeout);
+        pool->SetMaxDataFileMB(settings.maxDataFileMB);
         pool->Start(settings.port);
         return 1;
     }
     auto* channel = new CChannelXsd(*registry, dataRoot);
     channel->SetIdleTimeout(settings.idleTimeout);
+    channel->SetMaxDataFileMB(settings.maxDataFileMB);
     channel->Start(settings.port);
     return 1;
 }

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "channel/channel.h"
+#include "server/config/configuration.h"
 #include "server/data_file_cache.h"
 
 namespace morvane {
@@ -75,11 +76,14 @@ class CChannelXsd : public CChannel {
     // Finishes the channel's own session file if one is open (the client
     // has left without closing it). Nothing for the registry's writer.
     void FinishSession();
+    // The bound of data files read for read requests (General/MaxDataFileMB).
+    void SetMaxDataFileMB(int32_t megabytes) { maxDataFileMB_ = megabytes; }
 
     void OnMessage(const uint8_t*, int32_t) override {}
     // A new client: the status counts start afresh.
     void OnConnection() override;
     void OnError(int32_t code) override;
+    void OnAcceptPaused(int err) override;
     void OnReceive() override;
     void Run() override {}
 
@@ -108,6 +112,8 @@ class CChannelXsd : public CChannel {
         __attribute__((format(printf, 5, 6)));
     uint64_t FingerprintOf(const Schema& schema);
 
+    // Reads one frame and handles it (OnReceive() without its guard).
+    void ReceiveFrame();
     // Reads length - 8 body bytes to offset 8. On failure logs the handler's
     // reconnection line, waits for the next client and returns false.
     bool ReceiveBody(const char* handler, int32_t length);
@@ -119,7 +125,12 @@ class CChannelXsd : public CChannel {
     // with needsRecord, its record cannot travel in a frame.
     // Each refusal is noted as a failure of the request.
     Schema* ReceiveRequest(const char* handler, int32_t length, bool needsRecord);
-    void SendAnswer(const char* handler, int32_t length);
+    // Sends the answer of length bytes from the frame buffer. On failure
+    // the reason goes to *lines (logged when lines is null) and false is
+    // returned: the caller then drops the client (DropClient()), which
+    // has gone or does not take its answers.
+    bool SendAnswer(const char* handler, int32_t length, std::string* lines);
+    void DropClient(const char* handler);
     // Logs why a read failed when the client sent nothing for the idle time.
     void NoteIdle(const char* handler) const;
     unsigned Address() const;
@@ -158,6 +169,20 @@ class CChannelXsd : public CChannel {
 constexpr int kMaxListedFailures = 16;
 // A failure's text is cut at this many bytes.
 constexpr size_t kMaxFailureText = 1024;
+    int32_t maxDataFileMB_ = kDefaultMaxDataFileMB;
+};
+
+// Bytes allowed per value line of a data file in DataFileBound(): far more
+// than any line the writer gives a field (indent, names, type and value).
+constexpr int64_t kDataFileBytesPerField = 1024;
+
+// The largest data file a read request reads for schema: maxDataFileMB
+// MiB, or what the schema's fields take at kDataFileBytesPerField each
+// (with 64 KiB for the lines around them) when that is more.
+int64_t DataFileBound(const Schema& schema, int32_t maxDataFileMB);
+
+// Logs that accept() failed with err and is tried again (always).
+void LogAcceptPaused(int err);
 
 // What the server thread needs of the configuration.
 struct ServerSettings {
@@ -167,6 +192,7 @@ struct ServerSettings {
     // Where the fixed "Xml_Data" folder of data and session files is looked
     // up: the archive directory. Empty: the registry's program directory.
     std::string dataRoot;
+    int32_t maxDataFileMB = kDefaultMaxDataFileMB;
 };
 
 // The server thread: creates the process's CChannelXsd (or, for several

@@ -333,7 +333,8 @@ int ServerMain(int argc, char** argv) {
             registry->SetPublisher(publisher);
         }
         StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
-                                                    config.idleTimeout, config.archiveDirectory});
+                                                    config.idleTimeout, config.archiveDirectory,
+                                                    config.maxDataFileMB});
     }
 
     return WaitForStop(stopSignals, *registry);

@@ -124,6 +124,9 @@ bool Configuration::ReadConfiguration() {
     maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
     idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
     publish = ReadPublishSettings(ini);
+    maxDataFileMB = ini.GetInt("General", "MaxDataFileMB", kDefaultMaxDataFileMB);
+    if (maxDataFileMB < 1 || maxDataFileMB > kMaxDataFileMBLimit)
+        maxDataFileMB = kDefaultMaxDataFileMB;
 
     schemasDirectory = archiveDirectory + "/" + schemasDirectory;
     resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
@@ -143,6 +146,7 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "-----------------------\n\n");
     LogLine(true, "MaxClients=%d\n", maxClients);
     LogLine(true, "IdleTimeout=%d\n", idleTimeout);
+    LogLine(true, "MaxDataFileMB=%d\n", maxDataFileMB);
     // Named only when set, so that the log of the default configuration
     // stays as it was.
     if (headerChecks != 0) LogLine(true, "HeaderChecks=%d\n", headerChecks);

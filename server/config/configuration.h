@@ -10,6 +10,8 @@
 
 namespace morvane {
 
+constexpr int32_t kDefaultMaxDataFileMB = 64;
+
 class Configuration {
   public:
     // The process's configuration, created on first use. It lives until the
@@ -73,6 +75,10 @@ class Configuration {
     int32_t idleTimeout = 0;
     // The [Publish] section; publishing is off without it.
     PublishSettings publish;
+    // Data files larger than this many MiB are not read for a read request
+    // (General/MaxDataFileMB, 1 to kMaxDataFileMBLimit; anything else gives
+    // the default), unless the schema's fields need more.
+    int32_t maxDataFileMB = kDefaultMaxDataFileMB;
 
     void* loggerHandle = nullptr;
     LoggerApi logger;
@@ -80,6 +86,7 @@ class Configuration {
 
     static constexpr size_t kPrintDataDllLength = 99;
     static constexpr int32_t kMaxClientsLimit = 256;
+    static constexpr int32_t kMaxDataFileMBLimit = 1 << 20;
 
   private:
     bool BindLogger();

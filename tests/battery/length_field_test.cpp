@@ -80,6 +80,8 @@ void RunLengths(int32_t id, MorvaneServer& server) {
             ASSERT_TRUE(SendAll(client, OpenSession(Name(id, length))));
         }
 
+        const char kEmptyReceive[] = "CChannel::ReceiveData  numrecv=0  err=0\n";
+        const int emptyReceives = CountOf(server.program().Stdout(), kEmptyReceive);
         Bytes header(kFrameHeaderSize);
         WriteFrameHeader(header.data(), id, length);
         ASSERT_TRUE(SendAll(client, header));
@@ -109,6 +111,8 @@ void RunLengths(int32_t id, MorvaneServer& server) {
                 << server.Log();
             // The size request behind it is never read.
             EXPECT_EQ(BytesBeforeClose(client), 0);
+            // The body read of 0 bytes fails as the channel's receive does.
+            EXPECT_EQ(CountOf(server.program().Stdout(), kEmptyReceive), emptyReceives + 1);
             continue;
         }
 

@@ -181,6 +181,14 @@ TEST_F(CHeaderCompileTest, HeaderChecksCatchADeclarationOutOfStep) {
         // Without the macro the same header compiles.
         EXPECT_TRUE(Compiles("#include \"posrec.h\"\n", diagnostics, cxx)) << diagnostics;
     }
+// Schema_Enum.h of a start-up without schemas still compiles and declares
+// its type.
+TEST_F(CHeaderCompileTest, SchemaEnumHeaderWithoutSchemasCompiles) {
+    std::vector<Schema*> none;
+    ASSERT_TRUE(CreateSchemaEnumIncludeFile(none, tmp_.path().c_str()));
+    std::string diagnostics;
+    EXPECT_TRUE(Compiles("#include \"Schema_Enum.h\"\nE_SCHEMA_ENUM e;\n", diagnostics))
+        << diagnostics;
 }
 
 // The check itself must be able to fail: a wrong offset is caught.

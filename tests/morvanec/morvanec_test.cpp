@@ -119,9 +119,9 @@ TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
         {a, 0, "", "", kPosRec},
         {ab, 0, "", "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n", kPosRec,
          "b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")},
-        {ab, 0, "",
-         "b.xsd:2:2: warning: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
-         "both generate posrec.h\n",
+        {ab, 1, "",
+         "b.xsd:2:2: error: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
+         "both generate posrec.h, posrec.xml and E_SCHEMA_ENUM_POSREC\n",
          kPosRec, "b.xsd", PosRecWith("\"PosRec\" id=\"7\"", "\"POSREC\" id=\"8\"")},
     });
 }
