@@ -163,14 +163,13 @@ class CChannelXsd : public CChannel {
     std::vector<Failure> failures_;
     std::vector<uint8_t> statusAnswer_;
     std::unordered_map<const Schema*, uint64_t> fingerprints_;
+    int32_t maxDataFileMB_ = kDefaultMaxDataFileMB;
 };
 
 // A status answer lists this many failures; the rest are only counted.
 constexpr int kMaxListedFailures = 16;
 // A failure's text is cut at this many bytes.
 constexpr size_t kMaxFailureText = 1024;
-    int32_t maxDataFileMB_ = kDefaultMaxDataFileMB;
-};
 
 // Bytes allowed per value line of a data file in DataFileBound(): far more
 // than any line the writer gives a field (indent, names, type and value).

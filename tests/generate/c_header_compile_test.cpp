@@ -181,6 +181,8 @@ TEST_F(CHeaderCompileTest, HeaderChecksCatchADeclarationOutOfStep) {
         // Without the macro the same header compiles.
         EXPECT_TRUE(Compiles("#include \"posrec.h\"\n", diagnostics, cxx)) << diagnostics;
     }
+}
+
 // Schema_Enum.h of a start-up without schemas still compiles and declares
 // its type.
 TEST_F(CHeaderCompileTest, SchemaEnumHeaderWithoutSchemasCompiles) {
