@@ -1,7 +1,9 @@
 /* libmorvane-client: frames of channel/messages_c.h over one TCP socket.
  *
- * The socket is non-blocking; every send and receive waits in poll() for
- * at most the I/O timeout, so no call hangs on a silent server.
+ * The socket blocks with SO_RCVTIMEO and SO_SNDTIMEO set to the I/O
+ * timeout, so no call hangs on a silent server; answers are read through a
+ * buffer of the client's, so that the answers of one round trip take one
+ * receive, and small frames are sent whole with one send.
  *
  * Requests that the server answers only when they succeed (size, read) are
  * followed at once by a status request, whose answer comes after theirs:
@@ -26,6 +28,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <fcntl.h>
@@ -35,6 +38,9 @@
 
 #define MV_DEFAULT_TIMEOUT_MS 5000
 #define MV_ERROR_WIDTH (MSG_COMM_STATUS_MAX_TEXT + 128)
+#define MV_INPUT_SIZE 65536
+/* Frames up to this size are put together and sent with one send. */
+#define MV_SMALL_FRAME 4096
 
 struct mv_client {
     int fd;
@@ -45,6 +51,8 @@ struct mv_client {
     char kept_text[MV_ERROR_WIDTH];
     char last_error[MV_ERROR_WIDTH];
     uint8_t *frame;    /* MSG_COMM_FRAME_BUFFER_SIZE bytes, the frame received last */
+    uint8_t *in;       /* MV_INPUT_SIZE bytes received ahead of the frames read */
+    size_t in_start, in_end;
 };
 
 /* What one status answer said. */
@@ -92,6 +100,21 @@ static int fail_io(mv_client *c, int code, const char *what, int err) {
     return fail(c, code, "%s: %s", what, strerror(err));
 }
 
+/* Waits until fd is ready for events before deadline; 0, or MV_ETIMEOUT /
+ * MV_EIO (errno kept). */
+static int64_t now_ms(void);
+static int wait_ready(int fd, short events, int64_t deadline) {
+    for (;;) {
+        int64_t left = deadline - now_ms();
+        if (left < 0) left = 0;
+        struct pollfd p = {fd, events, 0};
+        int n = poll(&p, 1, (int)left);
+        if (n > 0) return 0;
+        if (n == 0) return MV_ETIMEOUT;
+        if (errno != EINTR) return MV_EIO;
+    }
+}
+
 static int64_t now_ms(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
@@ -111,35 +134,39 @@ static int32_t get32(const uint8_t *p) {
                      (uint32_t)p[3] << 24);
 }
 
-/* Waits until fd is ready for events before deadline; 0, or MV_ETIMEOUT /
- * MV_EIO (errno kept). */
-static int wait_ready(int fd, short events, int64_t deadline) {
-    for (;;) {
-        int64_t left = deadline - now_ms();
-        if (left < 0) left = 0;
-        struct pollfd p = {fd, events, 0};
-        int n = poll(&p, 1, (int)left);
-        if (n > 0) return 0;
-        if (n == 0) return MV_ETIMEOUT;
-        if (errno != EINTR) return MV_EIO;
-    }
-}
+static int timed_out(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
 
 /* Sends the pieces whole. */
 static int send_pieces(mv_client *c, struct iovec *pieces, int count) {
-    int64_t deadline = now_ms() + c->io_timeout_ms;
+    uint8_t whole[MV_SMALL_FRAME];
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
+    struct iovec joined;
+    if (total <= sizeof whole && count > 1) {
+        size_t at = 0;
+        for (int i = 0; i < count; ++i) {
+            memcpy(whole + at, pieces[i].iov_base, pieces[i].iov_len);
+            at += pieces[i].iov_len;
+        }
+        joined.iov_base = whole;
+        joined.iov_len = total;
+        pieces = &joined;
+        count = 1;
+    }
     while (count > 0) {
-        struct msghdr m;
-        memset(&m, 0, sizeof m);
-        m.msg_iov = pieces;
-        m.msg_iovlen = (size_t)count;
-        ssize_t n = sendmsg(c->fd, &m, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n;
+        if (count == 1) {
+            n = send(c->fd, pieces->iov_base, pieces->iov_len, MSG_NOSIGNAL);
+        } else {
+            struct msghdr m;
+            memset(&m, 0, sizeof m);
+            m.msg_iov = pieces;
+            m.msg_iovlen = (size_t)count;
+            n = sendmsg(c->fd, &m, MSG_NOSIGNAL);
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_io(c, MV_EIO, "send", errno);
-            int rc = wait_ready(c->fd, POLLOUT, deadline);
-            if (rc != 0) return fail_io(c, rc, "send", errno);
-            continue;
+            return fail_io(c, timed_out(errno) ? MV_ETIMEOUT : MV_EIO, "send", errno);
         }
         size_t done = (size_t)n;
         while (count > 0 && done >= pieces->iov_len) {
@@ -160,27 +187,41 @@ static int send_bytes(mv_client *c, const void *data, size_t size) {
     return send_pieces(c, &piece, 1);
 }
 
-static int recv_exact(mv_client *c, uint8_t *to, size_t size, int64_t deadline) {
+/* Fills to with size bytes of the stream: what the input buffer holds,
+ * then, for a large rest, straight from the socket, else through the
+ * buffer. */
+static int recv_exact(mv_client *c, uint8_t *to, size_t size) {
     size_t got = 0;
     while (got < size) {
-        ssize_t n = recv(c->fd, to + got, size - got, MSG_DONTWAIT);
-        if (n > 0) {
-            got += (size_t)n;
+        size_t held = c->in_end - c->in_start;
+        if (held > 0) {
+            size_t n = held < size - got ? held : size - got;
+            memcpy(to + got, c->in + c->in_start, n);
+            c->in_start += n;
+            got += n;
             continue;
         }
+        const int direct = size - got >= MV_INPUT_SIZE;
+        ssize_t n = direct ? recv(c->fd, to + got, size - got, 0)
+                           : recv(c->fd, c->in, MV_INPUT_SIZE, 0);
         if (n == 0) return fail_io(c, MV_EIO, "receive", 0);
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_io(c, MV_EIO, "receive", errno);
-        int rc = wait_ready(c->fd, POLLIN, deadline);
-        if (rc != 0) return fail_io(c, rc, "receive", errno);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail_io(c, timed_out(errno) ? MV_ETIMEOUT : MV_EIO, "receive", errno);
+        }
+        if (direct) {
+            got += (size_t)n;
+        } else {
+            c->in_start = 0;
+            c->in_end = (size_t)n;
+        }
     }
     return MV_OK;
 }
 
 /* Receives one frame into c->frame; *id and *length from its header. */
 static int recv_frame(mv_client *c, int32_t *id, int32_t *length) {
-    int64_t deadline = now_ms() + c->io_timeout_ms;
-    int rc = recv_exact(c, c->frame, MSG_COMM_HEADER_SIZE, deadline);
+    int rc = recv_exact(c, c->frame, MSG_COMM_HEADER_SIZE);
     if (rc != MV_OK) return rc;
     *id = get32(c->frame);
     *length = get32(c->frame + 4);
@@ -189,7 +230,7 @@ static int recv_frame(mv_client *c, int32_t *id, int32_t *length) {
         return fail(c, MV_EPROTO, "a frame of id %d has the length %d", *id, *length);
     }
     return recv_exact(c, c->frame + MSG_COMM_HEADER_SIZE,
-                      (size_t)(*length - MSG_COMM_HEADER_SIZE), deadline);
+                      (size_t)(*length - MSG_COMM_HEADER_SIZE));
 }
 
 static int send_status(uint8_t *at, int32_t schema_id, int with_schema) {
@@ -436,12 +477,18 @@ int mv_connect(mv_client **client, const char *host, int port, const mv_options 
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    struct timeval limit = {io_timeout / 1000, (io_timeout % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 
     mv_client *c = calloc(1, sizeof *c);
     uint8_t *frame = malloc(MSG_COMM_FRAME_BUFFER_SIZE);
-    if (c == NULL || frame == NULL) {
+    uint8_t *in = malloc(MV_INPUT_SIZE);
+    if (c == NULL || frame == NULL || in == NULL) {
         free(c);
         free(frame);
+        free(in);
         close(fd);
         snprintf(connect_error, sizeof connect_error, "out of memory");
         return MV_ENOMEM;
@@ -449,6 +496,7 @@ int mv_connect(mv_client **client, const char *host, int port, const mv_options 
     c->fd = fd;
     c->io_timeout_ms = io_timeout;
     c->frame = frame;
+    c->in = in;
 
     /* A server that does not know the status request skips it in silence. */
     uint8_t request[MSG_COMM_STATUS_LENGTH];
@@ -474,6 +522,7 @@ void mv_disconnect(mv_client *client) {
     if (client == NULL) return;
     close(client->fd);
     free(client->frame);
+    free(client->in);
     free(client);
 }
 

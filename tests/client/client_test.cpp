@@ -210,6 +210,30 @@ TEST_F(ClientTest, ASyncAfterAThousandWritesFindsThemAllInTheFile) {
     EXPECT_TRUE(ReadFile(Data("barrier.xml")) == expected + "</Root>\n");
 }
 
+// A session file on a device that fills up (a file-size limit on the
+// server): the writes that no longer fit come back from mv_sync() as
+// writer failures, the records before them stay in the file.
+TEST(ClientFullDeviceTest, AWriteThatDoesNotFitIsAWriterFailure) {
+    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\n");
+    BackgroundProgram morvane(CLIENT_FSIZE_EXEC, {"6000", server / "Morvane"}, server.dir());
+    mv_client* c = nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (mv_connect(&c, "127.0.0.1", server.port(), nullptr) == MV_ECONNECT &&
+           std::chrono::steady_clock::now() < deadline)
+        SleepMs(50);
+    ASSERT_NE(c, nullptr) << mv_last_error(nullptr);
+    ASSERT_EQ(mv_open_session(c, "full.xml"), MV_OK);
+    for (int n = 1; n <= 20; ++n) {
+        const Bytes r = PosRecRecordOf(n);
+        ASSERT_EQ(mv_write_record(c, kPosRecId, r.data(), r.size()), MV_OK);
+    }
+    EXPECT_EQ(mv_sync(c), MV_EWRITE);
+    EXPECT_STREQ(mv_last_error(c), "Error Processsing_MsgCommWriteXml problems");
+    EXPECT_EQ(mv_sync(c), MV_OK);
+    mv_disconnect(c);
+    EXPECT_TRUE(morvane.Running());
+}
+
 // Servers that do not follow: one that never answers the status request
 // (a server older than the request), one that goes silent after it, and
 // no server at all.

@@ -145,6 +145,13 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         {"current directory", {"generate", posRec, alarm}, 0, 5},
         {"a set with an error", {"generate", "-o", "out", posRec, alarm, "bad.xsd"}, 1, 0},
         {"a name that cannot be a file name", {"generate", "-o", "out", posRec, "slash.xsd"}, 1, 0},
+        {"a name the header checks take",
+         {"generate", "-o", "out", "--checks", "clash.xsd"},
+         1,
+         0,
+         nullptr,
+         "clash.xsd: error: Error! The name \"POSREC_SIZE\" of member 1 of the record \"PosRec\" "
+         "is also a macro of the header\n"},
         // The last file of the set cannot be written: none is.
         {"one file cannot be written",
          {"generate", "-o", "out", posRec, alarm},
@@ -159,6 +166,7 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         TempDir dir;
         WriteFile(dir / "bad.xsd", PosRecWith("type=\"Point\"", "type=\"Pt\""));
         WriteFile(dir / "slash.xsd", PosRecWith("\"PosRec\"", "\"a/b\""));
+        WriteFile(dir / "clash.xsd", PosRecWith("name=\"count\"", "name=\"POSREC_SIZE\""));
         MakeDirs(dir / "out");
         if (c.planted != nullptr) MakeDirs(dir / "out" + "/" + c.planted);
         ProgramResult r = Morvanec(c.args, c.args[1] == "-o" ? dir.path() : dir / "out");
