@@ -1,14 +1,19 @@
 """Client against the real Morvane: every failure kind, the barrier, and
 the schema check."""
 
+import os
 import signal
 import socket
+import subprocess
+import sys
+import tempfile
 import threading
 import unittest
+from pathlib import Path
 
-from morvane import (Client, ConnectionLost, MorvaneError, NoData, SchemaMismatch, ServerError,
-                     Timeout, read_session)
-from support import MorvaneServer, fixed_layout
+from morvane import (Client, ConnectionLost, Layout, MorvaneError, NoData, SchemaMismatch,
+                     ServerError, Timeout, read_session)
+from support import BIN_DIR, EXAMPLES, SOURCE_DIR, MorvaneServer, fixed_layout
 
 BROKEN_SCHEMA = '<?xml version="1.0"?>\n<Schema name="Broken" id="5">\n' \
                 '   <Item name="a" type="int"/>\n</Schema>\n'
@@ -210,16 +215,50 @@ class ConnectionTest(unittest.TestCase):
             c.close()
 
 
+# Edits of PosRec that the server's layout must be told apart from: a
+# different size, and the same size with other bytes meant.
+POSREC_EDITS = [
+    ("longer flags", ('name="flags" type="char" nrepetitions="4"',
+                      'name="flags" type="char" nrepetitions="8"')),
+    ("count unsigned", ('name="count" type="int"', 'name="count" type="unsigned"')),
+    ("flags visible", ('nrepetitions="4" visibility="0"', 'nrepetitions="4"')),
+    ("an enumeration value", ('<Item name="ON" id="1"/>', '<Item name="ON" id="2"/>')),
+]
+
+
 class SchemaCheckTest(unittest.TestCase):
     def test_check_schema(self):
+        schemas = EXAMPLES / "Schemas"
         with MorvaneServer() as server, Client(port=server.port) as c:
-            with self.assertRaises(SchemaMismatch) as caught:
-                c.check_schema(7, POSREC)  # the fixed layout's fingerprint is made up
-            self.assertIn("schema 7 (PosRec) on the server: 28 bytes", str(caught.exception))
+            for name in ("PosRec", "Telemetry"):
+                layout = Layout.from_schema(schemas / f"{name}.xsd")
+                c.check_schema(layout.id, layout)
+            text = (schemas / "PosRec.xsd").read_text()
+            for label, (old, new) in POSREC_EDITS:
+                with self.subTest(label), tempfile.TemporaryDirectory() as d:
+                    self.assertIn(old, text)
+                    (Path(d) / "PosRec.xsd").write_text(text.replace(old, new))
+                    edited = Layout.from_schema(Path(d) / "PosRec.xsd")
+                    with self.assertRaisesRegex(SchemaMismatch, "schema 7 \\(PosRec\\) on the "
+                                                "server: 28 bytes, fingerprint 0x"):
+                        c.check_schema(7, edited)
             with self.assertRaises(ServerError) as unknown:
                 c.check_schema(99, POSREC)
             self.assertEqual(unknown.exception.code, 1)
+            self.assertEqual(c.sync(), 0)  # the checks left nothing to report
 
+    def test_the_session_of_the_documentation(self):
+        doc = (SOURCE_DIR / "docs" / "python.md").read_text()
+        code = doc.split("```python\n", 1)[1].split("```", 1)[0]
+        self.assertLess(len(code.splitlines()), 20)
+        with MorvaneServer() as server:
+            script = code.replace("25000", str(server.port))
+            done = subprocess.run([sys.executable, "-c", script], cwd=server.dir, text=True,
+                                  capture_output=True, timeout=60,
+                                  env=dict(os.environ, MORVANEC=str(BIN_DIR / "morvanec")))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.splitlines(), ["3 records written", "0 RUNNING 20.5",
+                                                        "1 RUNNING 20.5", "2 RUNNING 20.5"])
 
 if __name__ == "__main__":
     unittest.main()
