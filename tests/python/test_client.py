@@ -17,6 +17,8 @@ from support import BIN_DIR, EXAMPLES, SOURCE_DIR, MorvaneServer, fixed_layout
 
 BROKEN_SCHEMA = '<?xml version="1.0"?>\n<Schema name="Broken" id="5">\n' \
                 '   <Item name="a" type="int"/>\n</Schema>\n'
+HUGE_SCHEMA = '<?xml version="1.0"?>\n<Schema name="Huge" id="21">\n' \
+              '   <Item name="a" type="char" nrepetitions="100001"/>\n</Schema>\n'
 POSREC = fixed_layout("posrec")
 
 
@@ -51,8 +53,14 @@ FAILURES = [
     ("session file that cannot be created", 6, "cannot be created",
      lambda c, s: ((s.dir / "XML_Data" / "dir.xml").mkdir(), c.open_session("dir.xml"))),
     ("write with no session", 7, "no session file is open", lambda c, s: c.write(7, posrec(1))),
+    ("read of a record beyond a frame", 3, "record size 100001 exceeds the record area",
+     lambda c, s: c.read(21)),
     ("write shorter than the record", 8, "is too short for a record of 28 bytes",
      lambda c, s: (c.open_session("short.xml"), c.write(7, posrec(1)[:20]))),
+    ("write longer than the record", 8, "length=41 is longer than a record of 28 bytes",
+     lambda c, s: (c.open_session("long.xml"), c.write(7, posrec(1) + b"x"))),
+    ("the first failure of several", 4, "it is empty",
+     lambda c, s: (c.open_session(""), c.write(7, posrec(1)[:20]))),
     ("close with no session", 10, "no session file is open", lambda c, s: c.close_session()),
 ]
 
@@ -60,7 +68,8 @@ FAILURES = [
 class FailureTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = MorvaneServer("MaxClients=4\n", {"Broken.xsd": BROKEN_SCHEMA})
+        cls.server = MorvaneServer("MaxClients=4\n", {"Broken.xsd": BROKEN_SCHEMA,
+                                                      "Huge.xsd": HUGE_SCHEMA})
         (cls.server.dir / "XML_Data" / "Broken_dataR.xml").write_text("<Schema name=")
         cls.server.held = []
         cls.server.start()
@@ -82,6 +91,14 @@ class FailureTest(unittest.TestCase):
                 self.assertIn(words, e.text)
                 self.assertEqual(c.sync(), 0)  # reported once, then gone
                 self.assertEqual(c.size(1), 82)  # the connection serves on
+
+    def test_a_record_no_frame_can_carry_is_refused_here(self):
+        with Client(port=self.server.port) as c:
+            c.open_session("huge.xml")
+            with self.assertRaisesRegex(ValueError, "a record of 100001 bytes does not fit"):
+                c.write(21, bytes(100001))
+            self.assertEqual(c.sync(), 0)
+            self.assertEqual(c.size(21), 100001)
 
     def test_no_data_carries_the_zero_record(self):
         with Client(port=self.server.port) as c:
