@@ -167,6 +167,8 @@ class Client:
         data = name.encode()
         if b"\0" in data:
             raise ValueError("a session file name holds no zero byte")
+        if len(data) + 9 > FRAME_BUFFER_SIZE:
+            raise ValueError(f"a session file name of {len(data)} bytes does not fit a frame")
         self._send(_frame(MSG_COMM_OPEN_SESSION, data + b"\0"))
 
     def write(self, schema_id: int, record: bytes) -> None:
