@@ -97,6 +97,10 @@ class FailureTest(unittest.TestCase):
             c.open_session("huge.xml")
             with self.assertRaisesRegex(ValueError, "a record of 100001 bytes does not fit"):
                 c.write(21, bytes(100001))
+            with self.assertRaisesRegex(ValueError, "name of 100004 bytes does not fit"):
+                c.open_session("x" * 100004)
+            with self.assertRaisesRegex(TypeError, "a record is bytes"):
+                c.write(7, {"count": 1})
             self.assertEqual(c.sync(), 0)
             self.assertEqual(c.size(21), 100001)
 
