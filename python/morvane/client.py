@@ -167,6 +167,8 @@ class Client:
         data = name.encode()
         if b"\0" in data:
             raise ValueError("a session file name holds no zero byte")
+        if len(data) + 9 > FRAME_BUFFER_SIZE:
+            raise ValueError(f"a session file name of {len(data)} bytes does not fit a frame")
         self._send(_frame(MSG_COMM_OPEN_SESSION, data + b"\0"))
 
     def write(self, schema_id: int, record: bytes) -> None:
@@ -174,6 +176,11 @@ class Client:
         if not isinstance(record, (bytes, bytearray, memoryview)):
             raise TypeError(f"a record is bytes (layout.pack gives them), not "
                             f"{type(record).__name__}")
+        if len(record) > RECORD_AREA_SIZE:
+            # The server would take the frame for a broken one and drop the
+            # connection.
+            raise ValueError(f"a record of {len(record)} bytes does not fit a frame "
+                             f"(at most {RECORD_AREA_SIZE})")
         self._send(_frame(MSG_COMM_WRITE_XML, _INT.pack(schema_id) + bytes(record)))
 
     def close_session(self) -> None:
@@ -227,7 +234,7 @@ class Client:
         if len(body) < 8:
             raise self._break(f"a size answer of {len(body) + 8} bytes")
         answered, size = _SIZE_ANSWER.unpack_from(body)
-        if answered != schema_id or not 0 <= size <= RECORD_AREA_SIZE:
+        if answered != schema_id or size < 0:
             raise self._break(f"a size answer for schema {answered} of {size} bytes")
         self._sizes[schema_id] = size
         return size

@@ -1,17 +1,24 @@
 """Client against the real Morvane: every failure kind, the barrier, and
 the schema check."""
 
+import os
 import signal
 import socket
+import subprocess
+import sys
+import tempfile
 import threading
 import unittest
+from pathlib import Path
 
-from morvane import (Client, ConnectionLost, MorvaneError, NoData, SchemaMismatch, ServerError,
-                     Timeout, read_session)
-from support import MorvaneServer, fixed_layout
+from morvane import (Client, ConnectionLost, Layout, MorvaneError, NoData, SchemaMismatch,
+                     ServerError, Timeout, read_session)
+from support import BIN_DIR, EXAMPLES, SOURCE_DIR, MorvaneServer, fixed_layout
 
 BROKEN_SCHEMA = '<?xml version="1.0"?>\n<Schema name="Broken" id="5">\n' \
                 '   <Item name="a" type="int"/>\n</Schema>\n'
+HUGE_SCHEMA = '<?xml version="1.0"?>\n<Schema name="Huge" id="21">\n' \
+              '   <Item name="a" type="char" nrepetitions="100001"/>\n</Schema>\n'
 POSREC = fixed_layout("posrec")
 
 
@@ -46,8 +53,14 @@ FAILURES = [
     ("session file that cannot be created", 6, "cannot be created",
      lambda c, s: ((s.dir / "XML_Data" / "dir.xml").mkdir(), c.open_session("dir.xml"))),
     ("write with no session", 7, "no session file is open", lambda c, s: c.write(7, posrec(1))),
+    ("read of a record beyond a frame", 3, "record size 100001 exceeds the record area",
+     lambda c, s: c.read(21)),
     ("write shorter than the record", 8, "is too short for a record of 28 bytes",
      lambda c, s: (c.open_session("short.xml"), c.write(7, posrec(1)[:20]))),
+    ("write longer than the record", 8, "length=41 is longer than a record of 28 bytes",
+     lambda c, s: (c.open_session("long.xml"), c.write(7, posrec(1) + b"x"))),
+    ("the first failure of several", 4, "it is empty",
+     lambda c, s: (c.open_session(""), c.write(7, posrec(1)[:20]))),
     ("close with no session", 10, "no session file is open", lambda c, s: c.close_session()),
 ]
 
@@ -55,7 +68,8 @@ FAILURES = [
 class FailureTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = MorvaneServer("MaxClients=4\n", {"Broken.xsd": BROKEN_SCHEMA})
+        cls.server = MorvaneServer("MaxClients=4\n", {"Broken.xsd": BROKEN_SCHEMA,
+                                                      "Huge.xsd": HUGE_SCHEMA})
         (cls.server.dir / "XML_Data" / "Broken_dataR.xml").write_text("<Schema name=")
         cls.server.held = []
         cls.server.start()
@@ -77,6 +91,18 @@ class FailureTest(unittest.TestCase):
                 self.assertIn(words, e.text)
                 self.assertEqual(c.sync(), 0)  # reported once, then gone
                 self.assertEqual(c.size(1), 82)  # the connection serves on
+
+    def test_a_record_no_frame_can_carry_is_refused_here(self):
+        with Client(port=self.server.port) as c:
+            c.open_session("huge.xml")
+            with self.assertRaisesRegex(ValueError, "a record of 100001 bytes does not fit"):
+                c.write(21, bytes(100001))
+            with self.assertRaisesRegex(ValueError, "name of 100004 bytes does not fit"):
+                c.open_session("x" * 100004)
+            with self.assertRaisesRegex(TypeError, "a record is bytes"):
+                c.write(7, {"count": 1})
+            self.assertEqual(c.sync(), 0)
+            self.assertEqual(c.size(21), 100001)
 
     def test_no_data_carries_the_zero_record(self):
         with Client(port=self.server.port) as c:
@@ -210,16 +236,50 @@ class ConnectionTest(unittest.TestCase):
             c.close()
 
 
+# Edits of PosRec that the server's layout must be told apart from: a
+# different size, and the same size with other bytes meant.
+POSREC_EDITS = [
+    ("longer flags", ('name="flags" type="char" nrepetitions="4"',
+                      'name="flags" type="char" nrepetitions="8"')),
+    ("count unsigned", ('name="count" type="int"', 'name="count" type="unsigned"')),
+    ("flags visible", ('nrepetitions="4" visibility="0"', 'nrepetitions="4"')),
+    ("an enumeration value", ('<Item name="ON" id="1"/>', '<Item name="ON" id="2"/>')),
+]
+
+
 class SchemaCheckTest(unittest.TestCase):
     def test_check_schema(self):
+        schemas = EXAMPLES / "Schemas"
         with MorvaneServer() as server, Client(port=server.port) as c:
-            with self.assertRaises(SchemaMismatch) as caught:
-                c.check_schema(7, POSREC)  # the fixed layout's fingerprint is made up
-            self.assertIn("schema 7 (PosRec) on the server: 28 bytes", str(caught.exception))
+            for name in ("PosRec", "Telemetry"):
+                layout = Layout.from_schema(schemas / f"{name}.xsd")
+                c.check_schema(layout.id, layout)
+            text = (schemas / "PosRec.xsd").read_text()
+            for label, (old, new) in POSREC_EDITS:
+                with self.subTest(label), tempfile.TemporaryDirectory() as d:
+                    self.assertIn(old, text)
+                    (Path(d) / "PosRec.xsd").write_text(text.replace(old, new))
+                    edited = Layout.from_schema(Path(d) / "PosRec.xsd")
+                    with self.assertRaisesRegex(SchemaMismatch, "schema 7 \\(PosRec\\) on the "
+                                                "server: 28 bytes, fingerprint 0x"):
+                        c.check_schema(7, edited)
             with self.assertRaises(ServerError) as unknown:
                 c.check_schema(99, POSREC)
             self.assertEqual(unknown.exception.code, 1)
+            self.assertEqual(c.sync(), 0)  # the checks left nothing to report
 
+    def test_the_session_of_the_documentation(self):
+        doc = (SOURCE_DIR / "docs" / "python.md").read_text()
+        code = doc.split("```python\n", 1)[1].split("```", 1)[0]
+        self.assertLess(len(code.splitlines()), 20)
+        with MorvaneServer() as server:
+            script = code.replace("25000", str(server.port))
+            done = subprocess.run([sys.executable, "-c", script], cwd=server.dir, text=True,
+                                  capture_output=True, timeout=60,
+                                  env=dict(os.environ, MORVANEC=str(BIN_DIR / "morvanec")))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.splitlines(), ["3 records written", "0 RUNNING 20.5",
+                                                        "1 RUNNING 20.5", "2 RUNNING 20.5"])
 
 if __name__ == "__main__":
     unittest.main()

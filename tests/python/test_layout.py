@@ -10,7 +10,7 @@ import unittest.mock
 from pathlib import Path
 
 from morvane import Layout, MorvaneError
-from support import HERE, fixed_layout, layout_json, member
+from support import EXAMPLES, HERE, fixed_layout, layout_json, member
 
 SENTINEL = bytes.fromhex("a1b2c3d4")  # an int after the member under test: offsets hold
 
@@ -214,6 +214,17 @@ class FromJsonTest(unittest.TestCase):
 
 
 class FromSchemaTest(unittest.TestCase):
+    def test_the_examples_through_morvanec(self):
+        for name in ("PosRec", "Telemetry"):
+            with self.subTest(name):
+                layout = Layout.from_schema(EXAMPLES / "Schemas" / f"{name}.xsd")
+                fixed = fixed_layout(name.lower())
+                self.assertEqual((layout.name, layout.id, layout.size, layout.members,
+                                  layout.enums), (fixed.name, fixed.id, fixed.size,
+                                                  fixed.members, fixed.enums))
+                self.assertEqual(layout.struct.format, fixed.struct.format)
+                self.assertNotEqual(layout.fingerprint, fixed.fingerprint)  # made up there
+
     def test_morvanec_diagnostics_become_the_error(self):
         with tempfile.TemporaryDirectory() as d:
             schema = Path(d) / "Bad.xsd"
