@@ -332,6 +332,15 @@ class RecordReader {
     bool EndArray(rapidjson::SizeType);
 
     bool failed() const { return failed_; }
+    // The path of the value being read: the field whose key came last, or
+    // the array element next; empty outside the record's fields.
+    std::string Where() const {
+        if (depth_ == 0) return std::string();
+        const Frame& f = frames_[depth_ - 1];
+        if (f.array) return f.path + "[" + std::to_string(f.index) + "]";
+        if (f.pending == nullptr || f.special != kNone) return std::string();
+        return f.path.empty() ? f.pending->name : f.path + "." + f.pending->name;
+    }
     const RecordJsonPlan::ReadError& error() const { return error_; }
 
   private:
@@ -758,7 +767,25 @@ bool RecordJsonPlan::ReadJson(std::string_view text, bool lenient, uint8_t* buff
         if (handler.failed()) {
             *error = handler.error();
         } else {
-            *error = {result.Offset(), std::string("not JSON: ") +
+            // Errors inside a value name the field it is for.
+            std::string where;
+            switch (result.Code()) {
+                case rapidjson::kParseErrorValueInvalid:
+                case rapidjson::kParseErrorNumberTooBig:
+                case rapidjson::kParseErrorNumberMissFraction:
+                case rapidjson::kParseErrorNumberMissExponent:
+                case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+                case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+                case rapidjson::kParseErrorStringEscapeInvalid:
+                case rapidjson::kParseErrorStringMissQuotationMark:
+                case rapidjson::kParseErrorStringInvalidEncoding:
+                    where = handler.Where();
+                    break;
+                default:
+                    break;
+            }
+            *error = {result.Offset(), (where.empty() ? std::string() : "field " + where + ": ") +
+                                           "not JSON: " +
                                            rapidjson::GetParseError_En(result.Code())};
         }
     }
