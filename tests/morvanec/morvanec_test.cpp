@@ -621,6 +621,9 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
         row("{\"$schema\":\"Other\"}", 1,
             "in.jsonl:1:12: error: key $schema: expected \"PosRec\", found \"Other\"\n"),
         row("[1]\n", 1, "in.jsonl:1:1: error: expected a record object, found an array\n"),
+        // An item's name is taken though another item has its value too.
+        {{"from-json", "a.xsd", "in.jsonl", "-o", "out.bin"}, 0, "", "", kEdgeSchema, "in.jsonl",
+         std::string(kEdgeJson).replace(kEdgeJson.find("2,7"), 1, "\"B\""), EdgeBytes()},
     });
 }
 
