@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
@@ -177,15 +178,18 @@ int64_t AddMembers(const CStructure& s, Node& into, const std::string& prefix,
         if (node.size == 0 && node.kind != Node::kCollapsed) continue;  // text, undefined
         if (u.type == kTypeItemEnum && u.ref != nullptr) {
             node.enumName = u.ref->name;
-            const auto& items = u.ref->items;
-            for (const EnumItem& item : items) {
-                auto sameValue = [&](const EnumItem& e) { return e.id == item.id; };
-                auto sameName = [&](const EnumItem& e) { return e.name == item.name; };
-                if (std::count_if(items.begin(), items.end(), sameValue) == 1 &&
-                    std::count_if(items.begin(), items.end(), sameName) == 1) {
-                    node.valueNames.emplace_back(item.id, JsonStringOf(item.name));
-                    node.nameValues.emplace_back(item.name, item.id);
-                }
+            // Counted by sorting, so that a large enumeration costs no more
+            // than its sort.
+            std::map<int32_t, int> values;
+            std::map<std::string_view, int> names;
+            for (const EnumItem& item : u.ref->items) {
+                ++values[item.id];
+                ++names[item.name];
+            }
+            for (const EnumItem& item : u.ref->items) {
+                if (names[item.name] != 1) continue;
+                node.nameValues.emplace_back(item.name, item.id);
+                if (values[item.id] == 1) node.valueNames.emplace_back(item.id, JsonStringOf(item.name));
             }
             std::sort(node.valueNames.begin(), node.valueNames.end());
             std::sort(node.nameValues.begin(), node.nameValues.end());
@@ -303,6 +307,13 @@ void AppendCells(const Node& s, const uint8_t* base, char delimiter, bool plainN
     }
 }
 
+// Whether a JSON number (the parser has checked its grammar) is written
+// as an integer: no fraction, no exponent.
+bool IsJsonInteger(const char* text, size_t length) {
+    return std::all_of(text + (length > 0 && text[0] == '-'), text + length,
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Reads one record object through the parser's events, checking each
 // against the plan as it comes: the first event that does not fit stops
 // the parse, so input nested deeper than the record is never followed.
@@ -332,6 +343,15 @@ class RecordReader {
     bool EndArray(rapidjson::SizeType);
 
     bool failed() const { return failed_; }
+    // The path of the value being read: the field whose key came last, or
+    // the array element next; empty outside the record's fields.
+    std::string Where() const {
+        if (depth_ == 0) return std::string();
+        const Frame& f = frames_[depth_ - 1];
+        if (f.array) return f.path + "[" + std::to_string(f.index) + "]";
+        if (f.pending == nullptr || f.special != kNone) return std::string();
+        return f.path.empty() ? f.pending->name : f.path + "." + f.pending->name;
+    }
     const RecordJsonPlan::ReadError& error() const { return error_; }
 
   private:
@@ -595,9 +615,7 @@ bool RecordReader::SpecialValue(Frame& f, Event event, const char* text, size_t 
                                (event == kString ? "\"" + std::string(value) + "\""
                                                  : std::string(Found(event))));
     }
-    bool integer = event == kNumber && length > 0 &&
-                   std::all_of(text + (text[0] == '-'), text + length,
-                               [](char c) { return c >= '0' && c <= '9'; });
+    const bool integer = event == kNumber && IsJsonInteger(text, length);
     if (special == kIdKey) {
         if (integer && value == std::to_string(id_)) return true;
         return Fail(start, "key $id: expected " + std::to_string(id_) + ", found " +
@@ -606,22 +624,6 @@ bool RecordReader::SpecialValue(Frame& f, Event event, const char* text, size_t 
     if (integer && text[0] != '-') return true;  // $number: not stored in the record
     return Fail(start, std::string("key $number: expected a record number, found ") +
                            (event == kNumber ? std::string(value) : std::string(Found(event))));
-}
-
-// The integer text of a JSON number (the parser has checked its grammar);
-// false for a fraction or an exponent. value is modulo 2^64.
-bool JsonInteger(const char* text, size_t length, bool& negative, uint64_t& magnitude,
-                 bool& overflow) {
-    negative = length > 0 && text[0] == '-';
-    magnitude = 0;
-    overflow = false;
-    for (size_t i = negative; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        if (__builtin_mul_overflow(magnitude, 10u, &magnitude) ||
-            __builtin_add_overflow(magnitude, static_cast<uint64_t>(text[i] - '0'), &magnitude))
-            overflow = true;
-    }
-    return true;
 }
 
 bool RecordReader::StoreScalar(const Slot& slot, Event event, const char* text, size_t length,
@@ -675,27 +677,25 @@ bool RecordReader::StoreScalar(const Slot& slot, Event event, const char* text, 
         Put(dest, it->second);
         return true;
     }
-    bool negative;
-    uint64_t magnitude;
-    bool overflow;
-    if (event != kNumber || !JsonInteger(text, length, negative, magnitude, overflow))
-        return wrong();
-    int64_t low = 0;
-    uint64_t high = 0;
+    if (event != kNumber || !IsJsonInteger(text, length)) return wrong();
+    // The value texts' own range checks (text is terminated). JSON takes
+    // every stored value: a bool's whole int, a char as 0 to 255, unsigned
+    // without a sign.
+    bool fits;
     switch (node.type) {
-        case kTypeChar: high = 0xFF; break;
-        case kTypeInt16: low = INT16_MIN, high = INT16_MAX; break;
-        case kTypeUnsigned16: high = UINT16_MAX; break;
-        case kTypeUnsigned: high = UINT32_MAX; break;
-        case kTypeInt64: low = INT64_MIN, high = INT64_MAX; break;
-        case kTypeUnsigned64: high = UINT64_MAX; break;
-        default: low = INT32_MIN, high = INT32_MAX; break;  // int, bool, item_enum
+        case kTypeBool: fits = ConvertFittingText(kTypeInt, text, dest); break;
+        case kTypeChar: {
+            uint8_t wide[2];
+            fits = ConvertFittingText(kTypeUnsigned16, text, wide) && wide[1] == 0;
+            if (fits) *dest = wide[0];
+            break;
+        }
+        case kTypeUnsigned:
+            fits = text[0] != '-' && ConvertFittingText(kTypeUnsigned, text, dest);
+            break;
+        default: fits = ConvertFittingText(node.type, text, dest); break;
     }
-    const bool fits = !overflow && (negative ? magnitude == 0 || (low < 0 && magnitude - 1 <= static_cast<uint64_t>(-(low + 1)))
-                                             : magnitude <= high);
     if (!fits) return misfit(std::string(text, length));
-    const uint64_t bits = negative ? 0 - magnitude : magnitude;
-    std::memcpy(dest, &bits, static_cast<size_t>(node.size));  // little-endian: the low bytes
     return true;
 }
 
@@ -758,7 +758,25 @@ bool RecordJsonPlan::ReadJson(std::string_view text, bool lenient, uint8_t* buff
         if (handler.failed()) {
             *error = handler.error();
         } else {
-            *error = {result.Offset(), std::string("not JSON: ") +
+            // Errors inside a value name the field it is for.
+            std::string where;
+            switch (result.Code()) {
+                case rapidjson::kParseErrorValueInvalid:
+                case rapidjson::kParseErrorNumberTooBig:
+                case rapidjson::kParseErrorNumberMissFraction:
+                case rapidjson::kParseErrorNumberMissExponent:
+                case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+                case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+                case rapidjson::kParseErrorStringEscapeInvalid:
+                case rapidjson::kParseErrorStringMissQuotationMark:
+                case rapidjson::kParseErrorStringInvalidEncoding:
+                    where = handler.Where();
+                    break;
+                default:
+                    break;
+            }
+            *error = {result.Offset(), (where.empty() ? std::string() : "field " + where + ": ") +
+                                           "not JSON: " +
                                            rapidjson::GetParseError_En(result.Code())};
         }
     }

@@ -520,6 +520,9 @@ bool ConvertXmlRecords(const Schema& schema, const std::string& path, bool lenie
 }
 
 bool IsXmlInput(const std::string& path) {
+    // Reading a pipe's first bytes would take them from the conversion.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     InputWindow in;
     if (!in.Open(path)) return false;
     size_t at = 0;

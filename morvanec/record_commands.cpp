@@ -43,14 +43,14 @@ std::unique_ptr<Schema> LoadRecordSchema(const std::string& path, Diagnostics& d
 
 // Writes the records of the input (XML or binary) through format; the exit
 // status.
-int ConvertRecords(const Schema& schema, const Invocation& call, const std::string& head,
-                   const RecordFormat& format, Diagnostics& diagnostics) {
+int ConvertRecords(const Schema& schema, const Invocation& call, bool xml,
+                   const std::string& head, const RecordFormat& format,
+                   Diagnostics& diagnostics) {
     StreamOutput out;
     if (!out.Open(call.output, diagnostics)) return kExitInput;
     const std::string& input = call.args[1];
     const bool ok = out.Write(head) &&
-                    (IsXmlInput(input)
-                         ? ConvertXmlRecords(schema, input, call.lenient, format, out, diagnostics)
+                    (xml ? ConvertXmlRecords(schema, input, call.lenient, format, out, diagnostics)
                          : ConvertBinaryRecords(schema, call.args[0], input, format, out,
                                                 diagnostics));
     if (!ok) {
@@ -75,7 +75,7 @@ int RunToJson(const Invocation& call) {
         out += '\n';
         return true;
     };
-    return ConvertRecords(*schema, call, "", json, diagnostics);
+    return ConvertRecords(*schema, call, numbered, "", json, diagnostics);
 }
 
 int RunToCsv(const Invocation& call) {
@@ -98,7 +98,7 @@ int RunToCsv(const Invocation& call) {
         out += "\r\n";
         return true;
     };
-    return ConvertRecords(*schema, call, head, csv, diagnostics);
+    return ConvertRecords(*schema, call, IsXmlInput(call.args[1]), head, csv, diagnostics);
 }
 
 int RunFromJson(const Invocation& call) {

@@ -24,7 +24,8 @@ using RecordFormat = std::function<bool(const uint8_t* record, int64_t number, s
 
 // Whether the file at path holds XML (its first bytes, blanks aside, open a
 // declaration, a comment or a Root or Schema element) rather than binary
-// records.
+// records. Only a regular file is looked into: anything else (a pipe) is
+// taken as binary records.
 bool IsXmlInput(const std::string& path);
 
 // Reads the XML data or session file at path as to-binary does (strict

@@ -648,6 +648,10 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
             "in.jsonl:1:10: error: field count: 2147483648 does not fit int\n"),
         row(with("5", "123456789012345678901234567890"), 1,
             "in.jsonl:1:10: error: field count: 123456789012345678901234567890 does not fit int\n"),
+        row(with("\"y\":4", "\"y\":1e400"), 1,
+            "in.jsonl:1:75: error: field pos[1].y: not JSON: Number too big to be stored in "
+            "double.\n"),
+        row(with("[{", "[nul{"), 1, "in.jsonl:1:53: error: field pos[0]: not JSON: Invalid value.\n"),
         row(with("\"x\":3", "\"x\":3,\"x\":3"), 1,
             "in.jsonl:1:71: error: field pos[1].x is given twice\n"),
         row(with("\"x\":3", "\"z\":3"), 1, "in.jsonl:1:65: error: unknown field pos[1].z\n"),
@@ -666,6 +670,9 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
         row("{\"$schema\":\"Other\"}", 1,
             "in.jsonl:1:12: error: key $schema: expected \"PosRec\", found \"Other\"\n"),
         row("[1]\n", 1, "in.jsonl:1:1: error: expected a record object, found an array\n"),
+        // An item's name is taken though another item has its value too.
+        {{"from-json", "a.xsd", "in.jsonl", "-o", "out.bin"}, 0, "", "", kEdgeSchema, "in.jsonl",
+         std::string(kEdgeJson).replace(kEdgeJson.find("2,7"), 1, "\"B\""), EdgeBytes()},
     });
 }
 

@@ -327,6 +327,39 @@ TEST_F(ProtocolTest, SessionFileHoldsEveryRecordInOrder) {
     EXPECT_EQ(CountOf(log, "CChannelXsd::OnReceive CChannelXsd::OnReceive id=6 length=46\n"), 1);
 }
 
+// A session file the server wrote becomes JSON Lines and CSV with morvanec,
+// and the JSON comes back to the bytes the server wrote (the collapsed
+// flags, which the XML file does not hold, as zeros).
+TEST_F(ProtocolTest, SessionFileBecomesJsonLinesAndCsv) {
+    Send(OpenSession("Json.xml"));
+    Send(WriteRequest(kPosRecId, PosRecRecord(kPosA)));
+    Send(WriteRequest(kPosRecId, PosRecRecord(kPosB)));
+    Send(CloseSession());
+    Settle();
+    const std::string morvanec = BinDir() + "/morvanec";
+    const std::string schema = server_ / "Schemas/PosRec.xsd";
+    auto run = [&](const std::vector<std::string>& args) {
+        ProgramResult r = RunProgram(morvanec, args, server_.dir());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    };
+    EXPECT_EQ(run({"to-json", schema, Data("Json.xml"), "-o", "r.jsonl"}), "");
+    EXPECT_EQ(ReadFile(server_ / "r.jsonl"),
+              "{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":1,\"count\":5,\"flags\":\"00000000\","
+              "\"mode\":\"ON\",\"pos\":[{\"x\":10,\"y\":-20},{\"x\":30,\"y\":40}]}\n"
+              "{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":2,\"count\":-7,\"flags\":\"00000000\","
+              "\"mode\":\"OFF\",\"pos\":[{\"x\":1,\"y\":2},{\"x\":3,\"y\":4}]}\n");
+    EXPECT_EQ(run({"to-csv", schema, Data("Json.xml")}),
+              "count,flags,mode,pos[0].x,pos[0].y,pos[1].x,pos[1].y\r\n"
+              "5,00000000,ON,10,-20,30,40\r\n-7,00000000,OFF,1,2,3,4\r\n");
+    Bytes records = PosRecRecord(kPosA);
+    const Bytes b = PosRecRecord(kPosB);
+    records.insert(records.end(), b.begin(), b.end());
+    for (size_t at : {4, 5, 32, 33}) records[at] = 0;
+    const std::string back = run({"from-json", schema, "r.jsonl"});
+    EXPECT_EQ(Bytes(back.begin(), back.end()), records);
+}
+
 TEST_F(ProtocolTest, WriteRequestShorterThanItsRecordIsRefused) {
     Send(OpenSession("Short.xml"));
     Bytes record = PosRecRecord(kPosA);
