@@ -313,3 +313,69 @@ TEST(PublishClusterTest, TwoServersIntoThreeBrokersOneKilled) {
 
 }  // namespace
 }  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+// morvanec publish sends a session file (twice: the second run adds
+// nothing) and morvanec subscribe reads it back record for record.
+TEST(PublishMorvanecTest, PublishTwiceThenSubscribeBack) {
+    REQUIRE_NATS_SERVER();
+    NatsBroker broker;
+    ASSERT_TRUE(broker.Start());
+    TempDir dir;
+    std::string records;
+    for (int n = 1; n <= 300; ++n) {
+        std::vector<uint8_t> r = PosRecRecordOf(n);
+        records.append(reinterpret_cast<const char*>(r.data()), r.size());
+    }
+    WriteFile(dir / "records.bin", records);
+    const std::string morvanec = BinDir() + "/morvanec";
+    const std::string schema = BinDir() + "/Schemas/PosRec.xsd";
+    const std::string telemetry = BinDir() + "/Schemas/Telemetry.xsd";
+    ASSERT_EQ(RunProgram(morvanec, {"to-xml", schema, "records.bin", "-o", "session.xml"}, dir.path())
+                  .exitCode,
+              0);
+    const std::vector<std::string> publish = {"publish", "--url", broker.Url(), "--server",
+                                              "bench-7", telemetry, schema, "session.xml"};
+    ProgramResult first = RunProgram(morvanec, publish, dir.path());
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out, "session.xml: 300 records, 300 new in the stream MORVANE, 0 there already\n");
+    ProgramResult second = RunProgram(morvanec, publish, dir.path());
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(second.out, "session.xml: 300 records, 0 new in the stream MORVANE, 300 there already\n");
+    EXPECT_EQ(StreamCount(broker.Url(), "MORVANE"), 300);
+
+    ProgramResult back =
+        RunProgram(morvanec, {"subscribe", broker.Url(), "MORVANE", schema, "-o", "back.xml"}, dir.path());
+    EXPECT_EQ(back.exitCode, 0) << back.err;
+    EXPECT_EQ(ReadFile(dir / "back.xml"), ReadFile(dir / "session.xml"));
+
+    ProgramResult lines = RunProgram(
+        morvanec, {"subscribe", broker.Url(), "MORVANE", schema, "--json", "-o", "back.jsonl"}, dir.path());
+    EXPECT_EQ(lines.exitCode, 0) << lines.err;
+    const std::string json = ReadFile(dir / "back.jsonl");
+    EXPECT_EQ(CountOf(json, "\n"), 300);
+    EXPECT_EQ(json.rfind("{\"sequence\":1,\"server\":\"bench-7\",\"session\":\"session.xml\","
+                         "\"run\":\"file\",\"number\":1,\"schema\":\"PosRec\",\"record\":{\"$schema\":"
+                         "\"PosRec\",\"$id\":7,\"$number\":1,\"count\":1,",
+                         0),
+              0u)
+        << json.substr(0, 300);
+
+    // Bad input: a record of a schema not given, and a broker that is not there.
+    ProgramResult missing = RunProgram(morvanec, {"publish", "--url", broker.Url(), telemetry, "session.xml"},
+                                       dir.path());
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("session.xml:3:4: error: no schema given for the record of schema PosRec"),
+              std::string::npos)
+        << missing.err;
+    ProgramResult away = RunProgram(
+        morvanec, {"subscribe", "nats://127.0.0.1:" + std::to_string(FreeTcpPort()), "MORVANE", schema},
+        dir.path());
+    EXPECT_EQ(away.exitCode, 1);
+    EXPECT_NE(away.err.find("cannot be reached"), std::string::npos) << away.err;
+}
+
+}  // namespace
+}  // namespace morvane::test
