@@ -106,6 +106,11 @@ TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
         {"MaxClients=8\nIdleTimeout=30\n", "MaxClients=8\nIdleTimeout=30\n"},
         {"MaxClients=0\nIdleTimeout=-5\n", "MaxClients=1\nIdleTimeout=0\n"},
         {"maxclients=100000\nIdleTimeout=x\n", "MaxClients=256\nIdleTimeout=0\n"},
+        // The publishing keys follow them, only with a [Publish] section.
+        {"[Publish]\nServerName=rig-1\nFormat=json\nSpoolMB=8\n",
+         "MaxClients=1\nIdleTimeout=0\nPublish_Url=nats://127.0.0.1:4222\nPublish_Stream=MORVANE\n"
+         "Publish_Subject=morvane\nPublish_Format=json\nPublish_ServerName=rig-1\n"
+         "Publish_SpoolMB=8\nPublish_Replicas=1\nPublish_DuplicateWindow=600\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.general);
