@@ -144,6 +144,10 @@ bool Publisher::Connect() {
     if (s == NATS_OK) s = natsOptions_SetMaxReconnect(natsOptions_, -1);
     if (s == NATS_OK) s = natsOptions_SetReconnectWait(natsOptions_, 250);
     if (s == NATS_OK) s = natsOptions_SetTimeout(natsOptions_, 1000);
+    // Nothing is buffered by the library while it reconnects: a publish
+    // then fails and the spool sends it again, in order, after the
+    // reconnection, instead of the library sending it ahead of the resent.
+    if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(natsOptions_, 1);
     if (s == NATS_OK) s = natsOptions_SetPingInterval(natsOptions_, 1000);
     if (s == NATS_OK) s = natsOptions_SetMaxPingsOut(natsOptions_, 2);
     if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(natsOptions_, OnDisconnected, this);
