@@ -141,6 +141,29 @@ TEST(PublishTest, FourClientsRecordsArriveOnceInOrderWithTheirHeaders) {
               1);
 }
 
+// Format=json: the body is the record's JSON object, numbered.
+TEST(PublishTest, JsonFormatPublishesTheRecordObject) {
+    REQUIRE_NATS_SERVER();
+    NatsBroker broker;
+    ASSERT_TRUE(broker.Start());
+    MorvaneServer server(FreeTcpPort(), PublishIni(broker.Url(), "Format=json\nSubject=rigs.hall2\n"));
+    ASSERT_TRUE(server.Start());
+    Socket s = Connect(server.port());
+    ASSERT_TRUE(SendAll(s, OpenSession("json.xml")));
+    WriteRecords(s, 5, 2);
+    ExpectInStepWith(s);
+    ASSERT_TRUE(WaitCount(broker.Url(), 2));
+    std::vector<InMessage> got = ReadAll(broker.Url(), "MORVANE");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].subject, "rigs.hall2.PosRec");
+    EXPECT_EQ(got[1].body.rfind("{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":2,\"count\":6,", 0), 0u)
+        << got[1].body;
+    EXPECT_EQ(got[1].body.back(), '}');
+    EXPECT_EQ(server.LogCount("Publish: stream MORVANE created for rigs.hall2.>, 1 replicas, "
+                              "duplicate window 600 s\n"),
+              1);
+}
+
 // The broker stopped while a client writes 1,000 records a second: the
 // client is neither slowed nor dropped, the spool stays within SpoolMB,
 // and every record arrives once the broker is back.
