@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -116,6 +117,10 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     // Saves that must not leave a broken or misplaced file.
     void saves_data();
     void saves();
+    // A schema loaded and saved without edits: the same layout, the same
+    // comments.
+    void roundTrip_data();
+    void roundTrip();
     // The list headers and columns at any width.
     void gettingAround_data();
     void gettingAround();
@@ -811,8 +816,8 @@ const struct SaveRow {
      nullptr},
     {"enumeration id x", "Rec", "1",
      [](CEditModel& m) { return m.Enumerations()[0]->items[1].id.Assign("x"); }, nullptr,
-     "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer.", nullptr},
-    {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\" is not an integer.",
+     "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not a plain decimal integer", nullptr},
+    {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\" is not a plain decimal integer",
      nullptr},
     {"does not compile over a file", "PosRec", "7",
      [](CEditModel& m) {
@@ -862,6 +867,85 @@ void BuilderWidgetTest::saves() {
     QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), std::string(kPosRec));
     QCOMPARE(test::FileExists(config_->resultsIncludeDirectory), r.written != nullptr);
     QVERIFY(!test::FileExists(*dir_ / "PosRec3.xsd") && !test::FileExists("PosRec3"));
+}
+
+namespace {
+
+// Every construct the parser accepts, with what no page shows.
+const char* const kEveryConstruct = R"(<?xml version="1.0"?>
+<!-- before the root -->
+<Schema name="Every" id="12" nrepetitions="2" visibility="1" owner="lab">
+   <!-- before the enumeration -->
+   <Enum name="Mode" note="x"><!-- before an item --><Item name="OFF" id="0" extra="e"/>
+      <Item name="ON" id="1"/><!-- end of the enumeration --></Enum>
+   <Item name="first" type="int"/>
+   <Template name="Point" kind="2d"><Item name="x"/><Item name="y" type="int16"/>
+   <!-- end of the template --></Template>
+   <!-- one -->
+   <!-- two -->
+   <Item name="hidden" type="int" visibility="no"/>
+   <Item name="gone" type="char" nrepetitions="3" visibility="false"/>
+   <Structure name="pos" type="Point" nrepetitions="2" visibility="no">
+      <Item name="z" type="double"/>
+      <Item_enum name="m" type="Mode"/>
+   </Structure>
+   <Structure name="plain" type="Point" visibility=""/>
+   <Item name="tail" type="int16" unit="mm"/>
+   <!-- at the end -->
+</Schema>
+<!-- after the root -->
+)";
+
+// The comments of an XML text, blanks at their ends dropped.
+QStringList Comments(const std::string& text) {
+    QStringList comments;
+    static const QRegularExpression comment("<!--(.*?)-->",
+                                            QRegularExpression::DotMatchesEverythingOption);
+    for (auto it = comment.globalMatch(QString::fromStdString(text)); it.hasNext();)
+        comments << it.next().captured(1).trimmed();
+    return comments;
+}
+
+}  // namespace
+
+void BuilderWidgetTest::roundTrip_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");  // empty: the shipped example of that name
+    QTest::newRow("PosRec example") << "PosRec.xsd" << QString();
+    QTest::newRow("Telemetry example") << "Telemetry.xsd" << QString();
+    QTest::newRow("every construct") << "Every.xsd" << QString(kEveryConstruct);
+}
+
+void BuilderWidgetTest::roundTrip() {
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    const std::string original =
+        text.isEmpty()
+            ? test::ReadFile(test::SourceDir() + "/examples/Schemas/" + file.toStdString())
+            : text.toStdString();
+    const std::string path = InSchemas(file.toStdString());
+    test::WriteFile(path, original);
+    test::WriteFile(*dir_ / "original.xsd", original);
+    sheet_.reset();
+    MakeSheet();
+    DoubleClickFile(file);
+    QVERIFY(dialogs_->messages.empty());
+    GoTo(CMyPropertySheet::kSchemaPage);
+    dialogs_->answers = {true};  // "File exists", and the same name again
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+
+    const std::string saved = test::ReadFile(path);
+    QVERIFY2(saved != original || text.isEmpty(), saved.c_str());
+    QCOMPARE(Comments(saved), Comments(original));
+    auto layout = [this](const std::string& xsd) {
+        test::ProgramResult r =
+            test::RunProgram(test::BinDir() + "/morvanec", {"layout", "--json", xsd}, dir_->path());
+        return QString::number(r.exitCode) + "\n" + QString::fromStdString(r.out + r.err);
+    };
+    const QString before = layout(*dir_ / "original.xsd");
+    QVERIFY2(before.startsWith("0\n"), qPrintable(before));
+    QCOMPARE(layout(path), before);
 }
 
 void BuilderWidgetTest::gettingAround_data() {
