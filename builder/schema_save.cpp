@@ -14,6 +14,7 @@
 #include "builder/builder_messages.h"
 #include "builder/edit_model.h"
 #include "builder/schema_check.h"
+#include "builder/schema_file_loader.h"
 #include "builder/schema_file_writer.h"
 #include "builder/user_dialogs.h"
 #include "generate/generators.h"
@@ -111,6 +112,46 @@ std::string WriteAndCompile(const CEditModel& model, std::string_view name, std:
     return {};
 }
 
+// The file the model came from when it came from exactly one and that
+// lies in directory (where every save goes); empty otherwise.
+std::string SourceOf(const CEditModel& model, const std::string& directory) {
+    if (model.sources.size() != 1) return {};
+    const std::string& path = model.sources.front().path;
+    std::error_code ec;
+    const fs::path parent = fs::weakly_canonical(fs::path(path).parent_path(), ec);
+    const fs::path root = fs::weakly_canonical(directory, ec);
+    return !ec && parent == root ? path : std::string();
+}
+
+// Where the save goes. A model from one file is written back to it without
+// a question; otherwise <name>.xsd in directory, and when that exists (or
+// the model holds several files) only under a name chosen in Change File
+// Name, which asks again before it replaces another existing file.
+// kSaved with path set, or the outcome that ends the save (shown).
+SaveOutcome ChooseTarget(const CEditModel& model, const std::string& directory,
+                         std::string_view nameField, CUserDialogs& dialogs, std::string& path) {
+    const std::string source = SourceOf(model, directory);
+    if (!source.empty()) {
+        path = source;
+        return SaveOutcome::kSaved;
+    }
+    path = directory + "/" + std::string(nameField) + ".xsd";
+    if (model.sources.size() < 2) {
+        if (!Exists(path)) return SaveOutcome::kSaved;
+        if (!dialogs.AskYesNo(msg::kFileExists)) return SaveOutcome::kDeclined;
+    }
+    std::string typed;
+    if (!dialogs.ChangeFileName(path, typed)) return SaveOutcome::kDeclined;
+    std::string error;
+    if (!ResolveSchemaPath(directory, typed, path, error)) {
+        dialogs.Message(error);
+        return SaveOutcome::kRefused;
+    }
+    if (Exists(path) && !dialogs.AskYesNo(msg::Format(msg::kReplaceOther, path.c_str())))
+        return SaveOutcome::kDeclined;
+    return SaveOutcome::kSaved;
+}
+
 }  // namespace
 
 bool ResolveSchemaPath(const std::string& directory, const std::string& text, std::string& path,
@@ -165,15 +206,9 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         dialogs.Message(msg::Format("Error! Directory %s cannot be created", directory.c_str()));
         return SaveOutcome::kNotWritten;
     }
-    std::string path = directory + "/" + std::string(nameField) + ".xsd";
-    if (Exists(path)) {
-        if (!dialogs.AskYesNo(msg::kFileExists)) return SaveOutcome::kDeclined;
-        std::string error;
-        if (!ResolveSchemaPath(directory, dialogs.ChangeFileName(path), path, error)) {
-            dialogs.Message(error);
-            return SaveOutcome::kRefused;
-        }
-    }
+    std::string path;
+    const SaveOutcome chosen = ChooseTarget(model, directory, nameField, dialogs, path);
+    if (chosen != SaveOutcome::kSaved) return chosen;
     if (!FixedText<kPathWidth>::Fits(path)) {
         dialogs.Message(msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str()));
         return SaveOutcome::kRefused;
@@ -201,6 +236,10 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
     dialogs.Message(msg::kSaved);
     model.newSchema = false;
     model.MarkSaved();
+    // The next save goes to the same file, and knows its bytes.
+    CEditModel::SourceFile saved{path, {}};
+    ReadWholeFile(path, saved.content);
+    model.sources = {std::move(saved)};
     return SaveOutcome::kSaved;
 }
 

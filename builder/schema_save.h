@@ -24,7 +24,7 @@ enum class SaveOutcome {
     kNameEmpty,     // "Error! name of schema is empty!"
     kRefused,       // a field too long or not compilable, a comment XML cannot hold, or a
                     // target outside the schema directory; nothing written
-    kDeclined,      // the file exists and the user answered No; nothing written
+    kDeclined,      // the user answered No or dismissed Change File Name; nothing written
     kNotWritten,    // the file could not be written or renamed over the target
     kUnreadable,    // written, but the read-back failed (logged and shown)
     kNotCompiled,   // written and read back, but the parser refused it (shown)

@@ -499,14 +499,14 @@ void BuilderWidgetTest::schemaSaveUsesTheNameAndIdFields() {
     SchemaPage()->IdEdit()->SetText("5");
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->messages, std::vector<std::string>{"Schema created successfully!"});
-    const std::string saved = test::ReadFile(config_->schemasDirectory + "/Typed.xsd");
+    // Written back to the file it came from, without a question.
+    const std::string saved = test::ReadFile(config_->schemasDirectory + "/PosRec.xsd");
     QVERIFY2(saved.find("<Schema name=\"Typed\" id=\"5\">") != std::string::npos, saved.c_str());
     QVERIFY(test::FileExists(config_->resultsIncludeDirectory + "/typed.h"));
-
-    dialogs_->answers = {false};
+    QVERIFY(!test::FileExists(config_->schemasDirectory + "/Typed.xsd"));
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->questions,
-             std::vector<std::string>{"File with this name exists.Do you want to change it?"});
+    QVERIFY(dialogs_->questions.empty());
+    QCOMPARE(dialogs_->messages.size(), size_t(2));
 }
 
 void BuilderWidgetTest::leaveQuestion_data() {
@@ -792,13 +792,16 @@ const std::string kNotIdentifier =
     " is not a C identifier (letters, digits and _, not first a digit, no C keyword, not beginning "
     "with two underscores or an underscore and a capital). The schema is not saved.";
 
-// A save from the Schema page of PosRec, loaded, then changed by tweak.
+// A save from the Schema page of PosRec (and Second when both), loaded,
+// then changed by tweak.
 const struct SaveRow {
     const char *tag, *name, *id;
     bool (*tweak)(CEditModel&);  // null: as loaded
-    const char* newPath;         // typed into "Change File Name"; null: no such question
+    const char* newPath;         // typed into "Change File Name"; null: not opened; "": Escape
     std::string message;         // part of the last message; %1 the Schemas directory
     const char* written;         // the file the save made in Schemas, if any
+    bool both = false;           // Second.xsd loaded too: only Save As
+    int answer = -1;             // to the one Yes/No question: 0 No, 1 Yes; -1 none comes
 } kSaveRows[] = {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
@@ -824,12 +827,15 @@ const struct SaveRow {
          m.CurrentSchema()->elements.push_back(test::Element("Item_enum", "e", "NoSuchEnum"));
          return true;
      },
-     "%1/PosRec.xsd", "Error! The schema was not saved in %1/PosRec.xsd: it does not compile",
-     nullptr},
-    {"bare new name", "PosRec", "7", nullptr, "PosRec3", "Schema created successfully!",
-     "PosRec3.xsd"},
-    {"path outside Schemas", "PosRec", "7", nullptr, "../PosRec3",
-     "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr},
+     nullptr, "Error! The schema was not saved in %1/PosRec.xsd: it does not compile", nullptr},
+    {"bare new name", "Merged", "8", nullptr, "Merged3", "Schema created successfully!",
+     "Merged3.xsd", true},
+    {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
+    {"Change File Name onto another schema, No", "Merged", "8", nullptr, "%1/Second.xsd", "",
+     nullptr, true, 0},
+    {"path outside Schemas", "Merged", "8", nullptr, "../PosRec3",
+     "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr,
+     true},
 };
 
 }  // namespace
@@ -844,17 +850,19 @@ void BuilderWidgetTest::saves() {
     const SaveRow& r = kSaveRows[row];
     const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
     DoubleClickFile("PosRec.xsd");
+    if (r.both) DoubleClickFile("Second.xsd");
     GoTo(CMyPropertySheet::kSchemaPage);
     if (r.tweak != nullptr) QVERIFY(r.tweak(Model()));
     TypeInto(SchemaPage()->NameEdit(), r.name);
     SchemaPage()->IdEdit()->SetText(r.id);
-    if (r.newPath != nullptr) {
-        dialogs_->answers = {true};
+    if (r.newPath != nullptr && *r.newPath == '\0') dialogs_->newPaths = {std::nullopt};
+    else if (r.newPath != nullptr)
         dialogs_->newPaths = {QString(r.newPath).replace("%1", schemas).toStdString()};
-    }
+    if (r.answer >= 0) dialogs_->answers = {r.answer == 1};
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
 
-    QCOMPARE(dialogs_->questions.size(), size_t(r.newPath == nullptr ? 0 : 1));
+    QCOMPARE(dialogs_->changeNameOpenedWith.size(), size_t(r.newPath == nullptr ? 0 : 1));
+    QCOMPARE(dialogs_->questions.size(), size_t(r.answer >= 0 ? 1 : 0));
     const QString last = QString::fromStdString(dialogs_->LastMessage());
     const QString message = QString::fromStdString(r.message).replace("%1", schemas);
     QVERIFY2(last.contains(message), qPrintable(last));
@@ -865,6 +873,7 @@ void BuilderWidgetTest::saves() {
     expected.sort();
     QCOMPARE(QDir(schemas).entryList(QDir::Files | QDir::Hidden), expected);
     QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), std::string(kPosRec));
+    QCOMPARE(test::ReadFile(InSchemas("Second.xsd")), std::string(kSecond));
     QCOMPARE(test::FileExists(config_->resultsIncludeDirectory), r.written != nullptr);
     QVERIFY(!test::FileExists(*dir_ / "PosRec3.xsd") && !test::FileExists("PosRec3"));
 }
@@ -931,7 +940,6 @@ void BuilderWidgetTest::roundTrip() {
     DoubleClickFile(file);
     QVERIFY(dialogs_->messages.empty());
     GoTo(CMyPropertySheet::kSchemaPage);
-    dialogs_->answers = {true};  // "File exists", and the same name again
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
 
