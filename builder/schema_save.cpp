@@ -133,6 +133,12 @@ SaveOutcome ChooseTarget(const CEditModel& model, const std::string& directory,
     const std::string source = SourceOf(model, directory);
     if (!source.empty()) {
         path = source;
+        // Another program may have written it since: its work is not lost
+        // without a question.
+        std::string now;
+        if (ReadWholeFile(path, now) && now != model.sources.front().content &&
+            !dialogs.AskYesNo(msg::Format(msg::kChangedOnDisk, path.c_str())))
+            return SaveOutcome::kDeclined;
         return SaveOutcome::kSaved;
     }
     path = directory + "/" + std::string(nameField) + ".xsd";

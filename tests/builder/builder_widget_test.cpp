@@ -802,6 +802,7 @@ const struct SaveRow {
     const char* written;         // the file the save made in Schemas, if any
     bool both = false;           // Second.xsd loaded too: only Save As
     int answer = -1;             // to the one Yes/No question: 0 No, 1 Yes; -1 none comes
+    const char* onDisk = nullptr;  // written over PosRec.xsd after the load, as by another program
 } kSaveRows[] = {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
@@ -833,6 +834,8 @@ const struct SaveRow {
     {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
     {"Change File Name onto another schema, No", "Merged", "8", nullptr, "%1/Second.xsd", "",
      nullptr, true, 0},
+    {"changed on disk since the load, No", "PosRec", "7", nullptr, nullptr, "", nullptr, false, 0,
+     kSecond},
     {"path outside Schemas", "Merged", "8", nullptr, "../PosRec3",
      "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr,
      true},
@@ -851,6 +854,8 @@ void BuilderWidgetTest::saves() {
     const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
     DoubleClickFile("PosRec.xsd");
     if (r.both) DoubleClickFile("Second.xsd");
+    const std::string onDisk = r.onDisk != nullptr ? r.onDisk : kPosRec;
+    if (r.onDisk != nullptr) Write("PosRec.xsd", r.onDisk);
     GoTo(CMyPropertySheet::kSchemaPage);
     if (r.tweak != nullptr) QVERIFY(r.tweak(Model()));
     TypeInto(SchemaPage()->NameEdit(), r.name);
@@ -872,7 +877,7 @@ void BuilderWidgetTest::saves() {
     if (r.written != nullptr) expected << r.written;
     expected.sort();
     QCOMPARE(QDir(schemas).entryList(QDir::Files | QDir::Hidden), expected);
-    QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), std::string(kPosRec));
+    QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), onDisk);
     QCOMPARE(test::ReadFile(InSchemas("Second.xsd")), std::string(kSecond));
     QCOMPARE(test::FileExists(config_->resultsIncludeDirectory), r.written != nullptr);
     QVERIFY(!test::FileExists(*dir_ / "PosRec3.xsd") && !test::FileExists("PosRec3"));
