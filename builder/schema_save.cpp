@@ -17,7 +17,9 @@
 #include "builder/schema_file_loader.h"
 #include "builder/schema_file_writer.h"
 #include "builder/user_dialogs.h"
+#include "generate/file_set.h"
 #include "generate/generators.h"
+#include "generate/output_files.h"
 #include "logging/log.h"
 #include "schema/name_check.h"
 #include "schema/schema.h"
@@ -44,58 +46,63 @@ std::string NotSaved(const std::string& path, const std::string& why) {
     return msg::Format("Error! The schema was not saved in %s: %s", path.c_str(), why.c_str());
 }
 
-// LoadSchema() on the document read from path, with the parser's reasons for
-// a failure in reason, each with the line and column of path where it is
-// known. The parser's own log lines are written as ever.
-bool CompileSchema(Schema& schema, const pugi::xml_document& doc, const std::string& path,
-                   std::string& reason) {
+// 1-based line and column of byte offset in text.
+void LineColumnIn(std::string_view text, std::ptrdiff_t offset, int& line, int& column) {
+    line = 1;
+    column = 1;
+    for (std::ptrdiff_t i = 0; i < offset && static_cast<size_t>(i) < text.size(); ++i) {
+        if (text[static_cast<size_t>(i)] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+}
+
+// LoadSchema() on the schema file text, parsed as Morvane parses files,
+// with the parser's reasons for a failure in reason, each with its line and
+// column in text. The parser's own log lines are written as ever.
+bool CompileSchema(Schema& schema, const std::string& text, std::string& reason,
+                   SaveOutcome& outcome) {
+    outcome = SaveOutcome::kUnreadable;
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_buffer(
+        text.data(), text.size(), pugi::parse_default | pugi::parse_comments);
+    if (!parsed) {
+        reason = std::string("it cannot be read back [") + parsed.description() + "]";
+        return false;
+    }
+    outcome = SaveOutcome::kNotCompiled;
     std::vector<SchemaDiagnostic> diagnostics;
     const bool ok = LoadSchema(schema, doc, &diagnostics);
     for (const SchemaDiagnostic& d : diagnostics) {
         reason += (reason.empty() ? "" : "; ") + d.text;
         int line = 0;
         int column = 0;
-        if (LineColumnAt(path.c_str(), d.offset, line, column))
+        if (d.offset >= 0) {
+            LineColumnIn(text, d.offset, line, column);
             reason += msg::Format(" (line %d, column %d)", line, column);
+        }
     }
     if (reason.empty()) reason = "the parser refuses it";
+    if (!ok) reason = "it does not compile: " + reason;
     return ok;
 }
 
-// A new empty file beside target, with the permissions a new file gets;
-// empty on failure (errno set).
-std::string MakeTemporary(const std::string& directory, const std::string& target) {
-    std::string name = directory + "/." + fs::path(target).filename().string() + ".XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return {};
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    return name;
-}
-
-// Writes, reads back, compiles and generates the file at temporary. Empty
-// when all succeeded; otherwise why not, with outcome set.
-std::string WriteAndCompile(const CEditModel& model, std::string_view name, std::string_view id,
-                            const std::string& temporary, SaveOutcome& outcome) {
+// Puts the schema file at path (through its links, its mode kept) and
+// everything generated from it in place, all or nothing: every file is
+// staged first and only then renamed into place, and a failure part way
+// restores the files already replaced. Empty when all succeeded;
+// otherwise why not, naming the file and the system's reason, with
+// outcome set.
+std::string WriteAll(const CEditModel& model, std::string_view name, std::string_view id,
+                     const std::string& path, SaveOutcome& outcome) {
     const Configuration& config = *model.configuration();
-    std::string error;
-    if (!WriteSchemaFile(model, name, id, temporary, error)) {
-        outcome = SaveOutcome::kNotWritten;
-        return error;
-    }
-    pugi::xml_document doc;
-    if (!LoadXmlDocument(temporary.c_str(), doc, error)) {
-        LogLine(true, msg::kReadErrorLog, temporary.c_str(), error.c_str());
-        outcome = SaveOutcome::kUnreadable;
-        return "it cannot be read back [" + error + "]";
-    }
+    const std::string text = SchemaFileText(model, name, id);
+    std::string why;
     Schema schema;
-    if (!CompileSchema(schema, doc, temporary, error)) {
-        outcome = SaveOutcome::kNotCompiled;
-        return "it does not compile: " + error;
-    }
+    if (!CompileSchema(schema, text, why, outcome)) return why;
     // What the header needs beyond what the parser checks: names unique
     // where C wants them so, and none that C reserves.
     const std::vector<NameProblem> problems = CheckSchemaNames(schema, {});
@@ -104,10 +111,26 @@ std::string WriteAndCompile(const CEditModel& model, std::string_view name, std:
         return problems.front().text.substr(std::string_view("Error! ").size()) +
                " (its C header would not compile)";
     }
-    if (!GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
-                             config.resultsIncludeDirectory.c_str())) {
+    FileSet files(LinkPolicy::kReplaceTarget);
+    if (!files.Add(path, text)) {
+        outcome = SaveOutcome::kNotWritten;
+        return "it cannot be written [" + files.Reason() + "]";
+    }
+    bool generated = false;
+    {
+        StagedOutput staged(files);
+        generated = GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
+                                        config.resultsIncludeDirectory.c_str());
+    }
+    if (!generated) {
         outcome = SaveOutcome::kNotGenerated;
-        return "its empty XML data file or C header could not be written (see Morvane.log)";
+        return "its empty XML data file or C header could not be written" +
+               (files.failure().kind != ReplaceFailure::kNone ? " [" + files.Reason() + "]"
+                                                              : std::string(" (see Morvane.log)"));
+    }
+    if (!files.Commit()) {
+        outcome = SaveOutcome::kNotWritten;
+        return "nothing was replaced: " + files.Reason();
     }
     return {};
 }
@@ -220,21 +243,9 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         return SaveOutcome::kRefused;
     }
 
-    const std::string temporary = MakeTemporary(directory, path);
-    if (temporary.empty()) {
-        dialogs.Message(NotSaved(path, msg::Format("no temporary file can be made in %s [%s]",
-                                                   directory.c_str(), std::strerror(errno))));
-        return SaveOutcome::kNotWritten;
-    }
     SaveOutcome outcome = SaveOutcome::kSaved;
-    std::string why = WriteAndCompile(model, nameField, idField, temporary, outcome);
-    if (why.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        why = msg::Format("it cannot be renamed from %s [%s]", temporary.c_str(),
-                          std::strerror(errno));
-        outcome = SaveOutcome::kNotWritten;
-    }
+    const std::string why = WriteAll(model, nameField, idField, path, outcome);
     if (!why.empty()) {
-        std::remove(temporary.c_str());
         dialogs.Message(NotSaved(path, why));
         return outcome;
     }

@@ -3,11 +3,13 @@
 // and runs the same per-schema generation as Morvane (layout report, empty
 // XML data file, C header).
 //
-// A save is all or nothing: the file is written under a temporary name in
-// the schema directory, read back, compiled and its outputs generated; only
-// then is it renamed over the target. On any failure the target is left as
-// it was (the old file, or none), the temporary is removed and the message
-// says that the schema was not saved and why.
+// A save is all or nothing: the file's text is compiled first, then the
+// schema file and every generated file are staged as temporaries (a
+// FileSet, generate/file_set.h) and only then renamed into place; a failure
+// part way restores the files already replaced. A schema file that is a
+// symbolic link stays one (its target is replaced) and keeps its mode. On
+// any failure every file is as it was and the message names the file and
+// the system's reason.
 #pragma once
 
 #include <string>
@@ -26,7 +28,7 @@ enum class SaveOutcome {
                     // target outside the schema directory; nothing written
     kDeclined,      // the user answered No or dismissed Change File Name; nothing written
     kNotWritten,    // the file could not be written or renamed over the target
-    kUnreadable,    // written, but the read-back failed (logged and shown)
+    kUnreadable,    // the text written cannot be parsed back as XML (shown)
     kNotCompiled,   // written and read back, but the parser refused it (shown)
     kNotGenerated,  // compiled, but the header or empty XML data file failed (shown)
     kSaved,         // written, compiled and generated; "Schema created successfully!"

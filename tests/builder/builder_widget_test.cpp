@@ -121,6 +121,10 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     // comments.
     void roundTrip_data();
     void roundTrip();
+    // What a save does to the files on disk: links kept, modes kept, all
+    // of them or none replaced.
+    void saveOnDisk_data();
+    void saveOnDisk();
     // The list headers and columns at any width.
     void gettingAround_data();
     void gettingAround();
@@ -959,6 +963,50 @@ void BuilderWidgetTest::roundTrip() {
     const QString before = layout(*dir_ / "original.xsd");
     QVERIFY2(before.startsWith("0\n"), qPrintable(before));
     QCOMPARE(layout(path), before);
+}
+
+void BuilderWidgetTest::saveOnDisk_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("schema file behind a symbolic link, mode 0600") << "link";
+    QTest::newRow("header cannot be written") << "header";
+}
+
+void BuilderWidgetTest::saveOnDisk() {
+    QFETCH(QString, setup);
+    namespace fs = std::filesystem;
+    const std::string schemaPath = InSchemas("PosRec.xsd");
+    const std::string shared = *dir_ / "shared.xsd";
+    const std::string header = config_->resultsIncludeDirectory + "/posrec.h";
+    const std::string data = config_->resultsEmptyXmlDirectory + "/posrec.xml";
+    if (setup == "link") {
+        fs::rename(schemaPath, shared);
+        fs::permissions(shared, fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(shared, schemaPath);
+    } else {
+        test::MakeDirs(header);  // a directory where the header goes
+    }
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("extra");
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+
+    if (setup == "link") {
+        QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+        QVERIFY(fs::is_symlink(schemaPath));
+        QVERIFY(test::ReadFile(shared).find("name=\"extra\"") != std::string::npos);
+        QCOMPARE(fs::status(shared).permissions() & fs::perms::all,
+                 fs::perms::owner_read | fs::perms::owner_write);
+    } else {
+        // Nothing replaced, and the message names the file and the reason.
+        const std::string last = dialogs_->LastMessage();
+        QVERIFY2(last.find(header + ": Is a directory") != std::string::npos, last.c_str());
+        QCOMPARE(test::ReadFile(schemaPath), std::string(kPosRec));
+        QVERIFY(!test::FileExists(data));
+        QVERIFY(fs::is_directory(header));
+    }
+    QStringList left = QDir(QString::fromStdString(config_->schemasDirectory))
+                           .entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(left, (QStringList{"PosRec.xsd", "Second.xsd"}));
 }
 
 void BuilderWidgetTest::gettingAround_data() {
