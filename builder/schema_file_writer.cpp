@@ -236,7 +236,8 @@ std::vector<Declaration> DeclarationOrder(const CEditModel& model,
         if (en->items.empty()) continue;
         int anchor = anchorOf(en->place, en->name.view());
         for (const Declaration& d : order)
-            if (FirstUser(d.tmpl->elements, en->name.view()) <
+            if (d.tmpl != nullptr &&
+                FirstUser(d.tmpl->elements, en->name.view()) <
                 static_cast<int>(d.tmpl->elements.size()))
                 anchor = std::min(anchor, d.anchor);
         const bool moved = en->place.position < 0 || anchor < en->place.position;

@@ -833,6 +833,23 @@ const struct SaveRow {
          return true;
      },
      nullptr, "Error! The schema was not saved in %1/PosRec.xsd: it does not compile", nullptr},
+    {"duplicate member name", "PosRec", "7",
+     [](CEditModel& m) { return m.CurrentSchema()->elements[1].name.Assign("count"); }, nullptr,
+     "\"count\"", nullptr},
+    {"enumerator in two enumerations", "PosRec", "7",
+     [](CEditModel& m) {
+         CEditEnum& e = m.AppendEnum(std::make_unique<CEditEnum>());
+         e.items.push_back({});
+         return e.name.Assign("Power") && e.items[0].name.Assign("OFF") && e.items[0].id.Assign("5");
+     },
+     nullptr, "\"OFF\"", nullptr},
+    {"enumeration and template of one type name", "PosRec", "7",
+     [](CEditModel& m) {
+         CEditEnum& e = m.AppendEnum(std::make_unique<CEditEnum>());
+         e.items.push_back({});
+         return e.name.Assign("POINT") && e.items[0].name.Assign("P_A") && e.items[0].id.Assign("5");
+     },
+     nullptr, "POINT", nullptr},
     {"bare new name", "Merged", "8", nullptr, "Merged3", "Schema created successfully!",
      "Merged3.xsd", true},
     {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
