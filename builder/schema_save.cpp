@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "schema/name_check.h"
 #include "schema/schema.h"
 #include "server/config/configuration.h"
+#include "server/startup.h"
 
 namespace morvane {
 namespace {
@@ -135,6 +137,61 @@ std::string WriteAll(const CEditModel& model, std::string_view name, std::string
     return {};
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa;
+    struct stat sb;
+    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return a == b;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// An id as the parser reads it: leading blanks, a sign, digits.
+long long IdValue(const char* text) { return std::strtoll(text, nullptr, 10); }
+
+struct OtherSchema {
+    std::string path;
+    std::string name;
+    std::string id;
+};
+
+// The schemas of the files of directory but except, by their roots' name
+// and id; files that cannot be read or lack either are passed over.
+std::vector<OtherSchema> OtherSchemas(const std::string& directory, const std::string& except) {
+    std::vector<OtherSchema> others;
+    for (const std::string& file : ListSchemaFiles(directory)) {
+        const std::string path = directory + "/" + file;
+        if (!except.empty() && SameFile(path, except)) continue;
+        pugi::xml_document doc;
+        std::string error;
+        if (!LoadXmlDocument(path.c_str(), doc, error)) continue;
+        pugi::xml_node root = doc.document_element();
+        if (!root.attribute("name") || !root.attribute("id")) continue;
+        others.push_back({path, root.attribute("name").value(), root.attribute("id").value()});
+    }
+    return others;
+}
+
+// Refuses a name or id that another schema file of directory uses: two
+// schemas of one name share their generated files and Schema_Enum.h
+// enumerator, two of one id make the look-up by id ambiguous.
+std::string CheckUnique(const std::string& directory, const std::string& path,
+                        std::string_view name, std::string_view id) {
+    const long long value = IdValue(std::string(id).c_str());
+    for (const OtherSchema& other : OtherSchemas(directory, path)) {
+        if (UpperCase(other.name) == UpperCase(name))
+            return msg::Format(
+                "Error! Schema name \"%.*s\" is already used by %s (schema \"%s\"). The schema "
+                "is not saved.",
+                static_cast<int>(name.size()), name.data(), other.path.c_str(),
+                other.name.c_str());
+        if (IdValue(other.id.c_str()) == value)
+            return msg::Format(
+                "Error! Schema id %lld is already used by %s (schema \"%s\"). The schema is not "
+                "saved.",
+                value, other.path.c_str(), other.name.c_str());
+    }
+    return {};
+}
+
 // The file the model came from when it came from exactly one and that
 // lies in directory (where every save goes); empty otherwise.
 std::string SourceOf(const CEditModel& model, const std::string& directory) {
@@ -182,6 +239,14 @@ SaveOutcome ChooseTarget(const CEditModel& model, const std::string& directory,
 }
 
 }  // namespace
+
+int SmallestFreeSchemaId(const std::string& directory) {
+    std::vector<long long> used;
+    for (const OtherSchema& other : OtherSchemas(directory, {})) used.push_back(IdValue(other.id.c_str()));
+    int id = 1;
+    while (std::find(used.begin(), used.end(), id) != used.end()) ++id;
+    return id;
+}
 
 bool ResolveSchemaPath(const std::string& directory, const std::string& text, std::string& path,
                        std::string& error) {
@@ -238,6 +303,11 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
     std::string path;
     const SaveOutcome chosen = ChooseTarget(model, directory, nameField, dialogs, path);
     if (chosen != SaveOutcome::kSaved) return chosen;
+    refusal = CheckUnique(directory, path, nameField, idField);
+    if (!refusal.empty()) {
+        dialogs.Message(refusal);
+        return SaveOutcome::kRefused;
+    }
     if (!FixedText<kPathWidth>::Fits(path)) {
         dialogs.Message(msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str()));
         return SaveOutcome::kRefused;

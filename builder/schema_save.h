@@ -24,8 +24,9 @@ class CUserDialogs;
 enum class SaveOutcome {
     kNoSchema,      // "Schema is not created!"
     kNameEmpty,     // "Error! name of schema is empty!"
-    kRefused,       // a field too long or not compilable, a comment XML cannot hold, or a
-                    // target outside the schema directory; nothing written
+    kRefused,       // a field too long or not compilable, a comment XML cannot hold, a
+                    // target outside the schema directory, or a name or id another
+                    // schema file uses; nothing written
     kDeclined,      // the user answered No or dismissed Change File Name; nothing written
     kNotWritten,    // the file could not be written or renamed over the target
     kUnreadable,    // the text written cannot be parsed back as XML (shown)
@@ -43,6 +44,10 @@ enum class SaveOutcome {
 // (kNotWritten, shown).
 SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::string_view idField,
                        CUserDialogs& dialogs);
+
+// The smallest id from 1 up that no schema file of directory uses: the id a
+// new schema is proposed.
+int SmallestFreeSchemaId(const std::string& directory);
 
 // The path a text typed into "Change File Name" stands for: a bare name is
 // <directory>/<name>.xsd, a relative path is taken from directory, and

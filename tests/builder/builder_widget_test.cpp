@@ -319,7 +319,13 @@ void BuilderWidgetTest::generalHelpOpensTheAboutBox() {
 }
 
 void BuilderWidgetTest::schemaAddCreatesTheSchema() {
+    // Ids 1, 2, 7 and 9 are taken: a new schema is proposed 3.
+    Write("One.xsd", R"(<Schema name="One" id="1"><Item name="a"/></Schema>)");
+    Write("Two.xsd", R"(<Schema name="Two" id="02"><Item name="a"/></Schema>)");
+    sheet_.reset();
+    MakeSheet();
     GoTo(CMyPropertySheet::kSchemaPage);
+    QCOMPARE(SchemaPage()->IdEdit()->Text(), QString("3"));
     QVERIFY(!SchemaPage()->SaveButton()->isEnabled());
     QCOMPARE(Editor()->KindCombo()->currentText(), QString("Item"));
     QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
@@ -850,6 +856,12 @@ const struct SaveRow {
          return e.name.Assign("POINT") && e.items[0].name.Assign("P_A") && e.items[0].id.Assign("5");
      },
      nullptr, "POINT", nullptr},
+    {"another file, the name of PosRec", "PosRec", "8", nullptr, "Merged",
+     "Error! Schema name \"PosRec\" is already used by %1/PosRec.xsd (schema \"PosRec\"). The "
+     "schema is not saved.",
+     nullptr, true},
+    {"another file, the id of Second", "Merged", "9", nullptr, "Merged",
+     "Error! Schema id 9 is already used by %1/Second.xsd (schema \"Second\")", nullptr, true},
     {"bare new name", "Merged", "8", nullptr, "Merged3", "Schema created successfully!",
      "Merged3.xsd", true},
     {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
