@@ -308,6 +308,12 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         dialogs.Message(refusal);
         return SaveOutcome::kRefused;
     }
+    if (!model.notKept.empty()) {
+        std::string question = "The loaded file holds what the editor cannot write back:";
+        for (const std::string& line : model.notKept) question += "\n- " + line;
+        question += "\nDo you want to save without it?";
+        if (!dialogs.AskYesNo(question)) return SaveOutcome::kDeclined;
+    }
     if (!FixedText<kPathWidth>::Fits(path)) {
         dialogs.Message(msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str()));
         return SaveOutcome::kRefused;

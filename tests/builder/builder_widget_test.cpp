@@ -867,6 +867,12 @@ const struct SaveRow {
     {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
     {"Change File Name onto another schema, No", "Merged", "8", nullptr, "%1/Second.xsd", "",
      nullptr, true, 0},
+    {"what the editor cannot keep, No", "PosRec", "7",
+     [](CEditModel& m) {
+         m.notKept.push_back("the text \"t\" inside <Schema name=\"PosRec\">");
+         return true;
+     },
+     nullptr, "", nullptr, false, 0},
     {"changed on disk since the load, No", "PosRec", "7", nullptr, nullptr, "", nullptr, false, 0,
      kSecond},
     {"path outside Schemas", "Merged", "8", nullptr, "../PosRec3",
