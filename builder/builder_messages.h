@@ -48,6 +48,14 @@ inline constexpr const char* kNoSchema = "Schema is not created!";
 inline constexpr const char* kSchemaNameEmpty = "Error! name of schema is empty!";
 inline constexpr const char* kFileExists = "File with this name exists.Do you want to change it?";
 inline constexpr const char* kSaved = "Schema created successfully!";
+// Asked before a save replaces the file it came from when another program
+// changed it since; No (the default) keeps the file on disk.
+inline constexpr const char* kChangedOnDisk =
+    "File %s was changed on disk since it was loaded. Do you want to overwrite it?";
+// Asked before a save replaces a schema file other than the one it came
+// from; No (the default) writes nothing.
+inline constexpr const char* kReplaceOther =
+    "File %s holds another schema. Do you want to replace it?";
 
 // "Error! Size of field > max[%d]" for a field of the given width (the
 // width counts the terminating zero, as the record fields do).

@@ -29,7 +29,8 @@ int IndexOfName(const std::vector<std::unique_ptr<T>>& list, std::string_view na
 
 template <class T>
 bool Contains(const std::vector<std::unique_ptr<T>>& list, const T* entry) {
-    return std::any_of(list.begin(), list.end(), [entry](const auto& p) { return p.get() == entry; });
+    return std::any_of(list.begin(), list.end(),
+                       [entry](const auto& p) { return p.get() == entry; });
 }
 
 }  // namespace
@@ -38,8 +39,7 @@ bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name
                    std::string_view type, std::string_view nrepetitions, bool collapsed,
                    std::string comment, std::string& message) {
     if (!AssignField(e.kind, kind, message) || !AssignField(e.name, name, message) ||
-        !AssignField(e.type, type, message) ||
-        !AssignField(e.nrepetitions, nrepetitions, message))
+        !AssignField(e.type, type, message) || !AssignField(e.nrepetitions, nrepetitions, message))
         return false;
     e.collapsed = collapsed;
     e.comment = std::move(comment);
@@ -126,14 +126,37 @@ void CEditModel::Clear() {
     ClearEnums();
     ClearTemplates();
     DropSchema();
+    sources.clear();
+    notKept.clear();
 }
 
 namespace {
 
-void SnapshotElements(std::ostream& out, const std::vector<CEditElement>& elements) {
-    for (const CEditElement& e : elements)
-        out << "  " << e.kind.view() << '|' << e.name.view() << '|' << e.type.view() << '|'
-            << e.nrepetitions.view() << '|' << e.collapsed << "|[" << e.comment << "]\n";
+void SnapshotKept(std::ostream& out, const CKeptXml& kept) {
+    if (kept.empty()) return;
+    out << "    kept";
+    for (const std::string& c : kept.commentsBefore) out << " [" << c << ']';
+    for (const auto& [name, value] : kept.attributes) out << ' ' << name << "=\"" << value << '"';
+    out << " /";
+    for (const std::string& c : kept.commentsAtEnd) out << " [" << c << ']';
+    out << '\n';
+}
+
+void SnapshotPlace(std::ostream& out, const CFilePlace& place) {
+    if (place.position >= 0) out << "    at " << place.position << ' ' << place.sequence << '\n';
+}
+
+void SnapshotElements(std::ostream& out, const std::vector<CEditElement>& elements,
+                      const std::string& indent = "  ") {
+    for (const CEditElement& e : elements) {
+        out << indent << e.kind.view() << '|' << e.name.view() << '|' << e.type.view()
+            << (e.typeGiven ? "" : "(absent)") << '|' << e.nrepetitions.view() << '|'
+            << e.collapsed;
+        if (e.visibility) out << "(visibility=\"" << *e.visibility << "\")";
+        out << "|[" << e.comment << "]\n";
+        SnapshotKept(out, e.kept);
+        SnapshotElements(out, e.members, indent + "  ");
+    }
 }
 
 // Members of elements whose type names name, where uses(e) tells whether
@@ -165,15 +188,25 @@ std::string CEditModel::Snapshot() const {
     std::ostringstream out;
     for (const auto& e : enums_) {
         out << "enum " << e->name.view() << '\n';
-        for (const CEditEnumItem& i : e->items)
+        SnapshotKept(out, e->kept);
+        SnapshotPlace(out, e->place);
+        for (const CEditEnumItem& i : e->items) {
             out << "  " << i.name.view() << '=' << i.id.view() << '\n';
+            SnapshotKept(out, i.kept);
+        }
     }
     for (const auto& t : templates_) {
         out << "template " << t->name.view() << " [" << t->comment << "]\n";
+        SnapshotKept(out, t->kept);
+        SnapshotPlace(out, t->place);
         SnapshotElements(out, t->elements);
     }
     if (schema_) {
-        out << "schema " << schema_->name.view() << ' ' << schema_->id.view() << '\n';
+        out << "schema " << schema_->name.view() << ' ' << schema_->id.view();
+        if (!schema_->rootTag.empty()) out << " <" << schema_->rootTag << '>';
+        out << '\n';
+        SnapshotKept(out, schema_->kept);
+        for (const std::string& c : schema_->commentsAfterRoot) out << "  after [" << c << "]\n";
         SnapshotElements(out, schema_->elements);
     } else {
         out << "no schema\n";

@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "builder/fixed_text.h"
@@ -30,6 +32,22 @@ inline constexpr const char* kKindItem = "Item";
 inline constexpr const char* kKindItemEnum = "Item_enum";
 inline constexpr const char* kKindStructure = "Structure";
 
+// What a schema file said about an element that no field of its page
+// shows, kept so that a save writes it back in its place.
+struct CKeptXml {
+    // Comments before the element, in file order; for a member or a
+    // template all but the last, which its comment field holds.
+    std::vector<std::string> commentsBefore;
+    // Attributes that no field holds, as name and value in file order.
+    std::vector<std::pair<std::string, std::string>> attributes;
+    // Comments after the element's last child, inside it.
+    std::vector<std::string> commentsAtEnd;
+
+    bool empty() const {
+        return commentsBefore.empty() && attributes.empty() && commentsAtEnd.empty();
+    }
+};
+
 // One member line of the schema or of a template.
 struct CEditElement {
     FixedText<kNameWidth> name;
@@ -42,6 +60,16 @@ struct CEditElement {
     FixedText<kNameWidth> type;
     bool collapsed = false;  // meaningful for "Item" of type "char" only
     std::string comment;     // written on its own line before the element
+    // False when the file gave no type (the parser reads "int" then); the
+    // save leaves it out again while the type is still "int".
+    bool typeGiven = true;
+    // The visibility attribute as the file spelled it, written back while
+    // collapsed still means what it meant; absent for a new element.
+    std::optional<std::string> visibility;
+    // The members of a Structure of its own (after its template's), and
+    // the children of any other element, as the file gave them.
+    std::vector<CEditElement> members;
+    CKeptXml kept;
 };
 
 // Fills e from texts typed on a page or read from a file. False, with
@@ -51,26 +79,48 @@ bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name
                    std::string_view type, std::string_view nrepetitions, bool collapsed,
                    std::string comment, std::string& message);
 
+// Where a template or enumeration read from a file stood among the
+// schema's members: before the member of index position (the number of
+// members read before it), and its place among the file's top elements.
+// New ones have none and are written first.
+struct CFilePlace {
+    int position = -1;
+    int sequence = -1;
+};
+
 struct CEditTemplate {
     FixedText<kNameWidth> name;
     std::string comment;
     std::vector<CEditElement> elements;
+    CKeptXml kept;
+    CFilePlace place;
 };
 
 struct CEditEnumItem {
     FixedText<kEnumItemIdWidth> id;  // as typed, not checked to be a number
     FixedText<kNameWidth> name;
+    CKeptXml kept;
 };
 
 struct CEditEnum {
     FixedText<kNameWidth> name;
     std::vector<CEditEnumItem> items;
+    CKeptXml kept;
+    CFilePlace place;
 };
 
 struct CEditSchema {
     FixedText<kNameWidth> name;
     FixedText<kSchemaIdWidth> id;
     std::vector<CEditElement> elements;
+    // The root's other attributes (nrepetitions, visibility, ...), the
+    // comments before the root (commentsBefore) and those after its last
+    // member (commentsAtEnd).
+    CKeptXml kept;
+    // Comments after the root element, at the end of the file.
+    std::vector<std::string> commentsAfterRoot;
+    // The root's element name; empty for "Schema".
+    std::string rootTag;
 };
 
 // Inserts value before position (the first selected row of a list) or at
@@ -78,7 +128,8 @@ struct CEditSchema {
 template <class T>
 size_t InsertAt(std::vector<T>& list, int position, T value) {
     size_t at = list.size();
-    if (position >= 0 && static_cast<size_t>(position) < list.size()) at = static_cast<size_t>(position);
+    if (position >= 0 && static_cast<size_t>(position) < list.size())
+        at = static_cast<size_t>(position);
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), std::move(value));
     return at;
 }
@@ -163,6 +214,18 @@ class CEditModel {
     // True while the current schema was made by "Add" on the Schema page and
     // has not been saved since.
     bool newSchema = false;
+
+    // A schema file the model holds, with its bytes as last read or
+    // written, so that a change made on disk since can be told.
+    struct SourceFile {
+        std::string path;
+        std::string content;
+    };
+    // The files loaded since the last New Schema, or the one last saved.
+    std::vector<SourceFile> sources;
+    // What the loaded files held that a save cannot write back, one line
+    // each ("text inside <Item name=\"x\">"), for the question before a save.
+    std::vector<std::string> notKept;
 
   private:
     Configuration* configuration_;

@@ -224,7 +224,15 @@ std::string CElementEditor::EditRow(std::vector<CEditElement>& elements, int row
     CEditElement element;
     std::string message = ElementForEdit(element);
     if (!message.empty()) return message;
-    elements[static_cast<size_t>(row)] = std::move(element);
+    // What the row does not show stays as the file gave it; so does a
+    // member's visibility where the page offers no Collapsed.
+    CEditElement& old = elements[static_cast<size_t>(row)];
+    element.typeGiven = old.typeGiven;
+    element.visibility = std::move(old.visibility);
+    element.members = std::move(old.members);
+    element.kept = std::move(old.kept);
+    if (!collapsed_->isEnabled()) element.collapsed = old.collapsed;
+    old = std::move(element);
     ShowElementRow(row, elements[static_cast<size_t>(row)]);
     return {};
 }

@@ -37,11 +37,12 @@ CUserDialogs::Answer CQtDialogs::AskYesNoCancel(const std::string& question) {
     }
 }
 
-std::string CQtDialogs::ChangeFileName(const std::string& path) {
+bool CQtDialogs::ChangeFileName(const std::string& path, std::string& chosen) {
     CChangeNameDlg dialog;
     dialog.SetPath(path);
-    dialog.exec();
-    return dialog.Path();
+    if (dialog.exec() != QDialog::Accepted) return false;
+    chosen = dialog.Path();
+    return true;
 }
 
 bool CQtDialogs::BrowseForFolder(const std::string& title, const std::string& startDirectory,

@@ -12,7 +12,7 @@ class CQtDialogs : public CUserDialogs {
     void Message(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     Answer AskYesNoCancel(const std::string& question) override;
-    std::string ChangeFileName(const std::string& path) override;
+    bool ChangeFileName(const std::string& path, std::string& chosen) override;
     bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
                          std::string& chosen) override;
     void About() override;

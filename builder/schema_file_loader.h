@@ -12,13 +12,13 @@ namespace morvane {
 class CEditModel;
 
 enum class LoadOutcome {
-    kLoaded,                 // name, id, members, enumerations and templates taken over
-    kNotSchema,              // the name's extension is not "xsd"
-    kAlreadyLoaded,          // the name is part of a loaded path
-    kRefused,                // a text too long for its field or a required attribute missing
-    kUnreadable,             // the file cannot be read or parsed as XML
-    kNoRoot,                 // the document holds no element
-    kRootAttributesAbsent,   // the root lacks name or id
+    kLoaded,                // name, id, members, enumerations and templates taken over
+    kNotSchema,             // the name's extension is not "xsd"
+    kAlreadyLoaded,         // the name is part of a loaded path
+    kRefused,               // a text too long for its field or a required attribute missing
+    kUnreadable,            // the file cannot be read or parsed as XML
+    kNoRoot,                // the document holds no element
+    kRootAttributesAbsent,  // the root lacks name or id
 };
 
 struct LoadResult {
@@ -40,9 +40,22 @@ bool IsAlreadyLoaded(const std::vector<std::string>& loadedPaths, std::string_vi
 // any number of load-and-save cycles.
 std::string TrimCommentBlanks(std::string_view text);
 
+// Whether a member of element kind kind whose visibility attribute reads
+// visibility is hidden, as the parser reads it: an item when the number
+// the text starts with is 0 ("0", "no", "false"), a Structure for any text
+// but "" and "1".
+bool IsHiddenBy(std::string_view kind, const char* visibility);
+
+// The bytes of the file at path; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 // Reads the schema file at path into model. Nothing in model changes
 // unless the result is kLoaded: a file is checked whole before anything is
-// taken over. Names longer than the record fields are refused, as are Enum,
+// taken over. Everything the file says is kept: comments anywhere, the
+// attributes no field shows, the members of a Structure of its own and
+// where each declaration stood; text that a save cannot write back is
+// listed in model.notKept, and the file with its bytes joins model.sources.
+// Names longer than the record fields are refused, as are Enum,
 // Template and member elements without a name and enumeration items
 // without an id. On kUnreadable the read error is also logged.
 LoadResult LoadSchemaFile(CEditModel& model, const std::string& path);

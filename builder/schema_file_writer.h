@@ -16,14 +16,16 @@
 //      <Item name="c" type="char" nrepetitions="4" visibility="0"/>
 //   </Schema>
 //
-// Attribute values are escaped, so any text typed by the user gives a
-// well-formed file. Comments are written as they stand; one that XML cannot
-// hold (containing "--" or ending in "-") is refused before anything is
-// written.
+// Comments read from a file stand where they stood; the members of a
+// Structure of its own are written inside it. Attribute values are escaped, so any text typed by
+// the user gives a well-formed file. Comments are written as they stand; one that XML cannot hold
+// (containing "--" or ending in "-") is refused before anything is written.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "generate/xml_writer.h"
 
@@ -31,24 +33,17 @@ namespace morvane {
 
 class CEditModel;
 
-// CXmlWriter with the four line forms only schema files use. Each line but
-// the comment line reaches the file as soon as it is written.
+using XmlAttributes = std::vector<std::pair<std::string, std::string>>;
+
+// CXmlWriter with the line forms of schema files.
 class CSchemaXmlWriter : public CXmlWriter {
   public:
-    // "%s<Schema name=\"%s\" id=\"%s\">\n"; opens "Schema".
-    bool OpenSchemaElement(const char* name, const char* id);
-    // "%s<Item name=\"%s\" id=\"%s\"/>\n".
-    bool WriteEnumItem(const char* name, const char* id);
-    // One self-closed member line with the kind as its tag; nrepetitions is
-    // left out when its text is exactly "1", visibility="0" added when
-    // collapsed.
-    bool WriteMemberElement(const char* kind, const char* name, const char* type,
-                            const char* nrepetitions, bool collapsed);
+    // "<tag a="v" ...>" at the current indent, values escaped, which opens
+    // tag; "<tag a="v" .../>" when selfClosed.
+    bool WriteTag(const char* tag, const XmlAttributes& attributes, bool selfClosed);
     // "<!-- %s -->\n" at column 0. The caller has checked the text with
     // IsWritableComment().
     bool WriteComment(const char* text);
-    // OpenElement(tag, name, 0, 0, -1) with the name escaped.
-    bool OpenNamedElement(const char* tag, const char* name);
 };
 
 // text with &, <, >, " and the line-break characters replaced by entity or
@@ -63,9 +58,15 @@ bool IsWritableComment(std::string_view text);
 // hold, as a message naming its element; empty when all can be written.
 std::string CheckComments(const CEditModel& model);
 
-// Writes model as a schema file at path with the schema name and id given
-// (the texts of the Schema page's fields). False, with error set, when the
-// file cannot be created or written; nothing is logged.
+// The schema file of model with the schema name and id given (the texts of
+// the Schema page's fields): everything the model holds, what the loaded
+// file said that no page shows included, each comment and declaration in
+// its place. A template or enumeration is written no later than the first
+// member that uses it.
+std::string SchemaFileText(const CEditModel& model, std::string_view name, std::string_view id);
+
+// Writes SchemaFileText() to path. False, with error set, when the file
+// cannot be created or written; nothing is logged.
 bool WriteSchemaFile(const CEditModel& model, std::string_view name, std::string_view id,
                      const std::string& path, std::string& error);
 

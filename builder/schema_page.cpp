@@ -13,6 +13,7 @@
 #include "builder/schema_save.h"
 #include "builder/spin_edit.h"
 #include "builder/user_dialogs.h"
+#include "server/config/configuration.h"
 
 namespace morvane {
 namespace {
@@ -72,7 +73,10 @@ void CSchemaPage::ResetEditor() {
     editor_->Reset();
     const CEditSchema* schema = model_.CurrentSchema();
     name_->setText(schema ? QString::fromUtf8(schema->name.c_str()) : QString());
-    id_->SetText(schema ? QString::fromUtf8(schema->id.c_str()) : QStringLiteral("1"));
+    const Configuration* config = model_.configuration();
+    const int freeId =
+        config != nullptr ? SmallestFreeSchemaId(config->schemasDirectory) : kIdMinimum;
+    id_->SetText(schema ? QString::fromUtf8(schema->id.c_str()) : QString::number(freeId));
 }
 
 void CSchemaPage::OnActivate() {

@@ -3,11 +3,13 @@
 // and runs the same per-schema generation as Morvane (layout report, empty
 // XML data file, C header).
 //
-// A save is all or nothing: the file is written under a temporary name in
-// the schema directory, read back, compiled and its outputs generated; only
-// then is it renamed over the target. On any failure the target is left as
-// it was (the old file, or none), the temporary is removed and the message
-// says that the schema was not saved and why.
+// A save is all or nothing: the file's text is compiled first, then the
+// schema file and every generated file are staged as temporaries (a
+// FileSet, generate/file_set.h) and only then renamed into place; a failure
+// part way restores the files already replaced. A schema file that is a
+// symbolic link stays one (its target is replaced) and keeps its mode. On
+// any failure every file is as it was and the message names the file and
+// the system's reason.
 #pragma once
 
 #include <string>
@@ -22,11 +24,12 @@ class CUserDialogs;
 enum class SaveOutcome {
     kNoSchema,      // "Schema is not created!"
     kNameEmpty,     // "Error! name of schema is empty!"
-    kRefused,       // a field too long or not compilable, a comment XML cannot hold, or a
-                    // target outside the schema directory; nothing written
-    kDeclined,      // the file exists and the user answered No; nothing written
+    kRefused,       // a field too long or not compilable, a comment XML cannot hold, a
+                    // target outside the schema directory, or a name or id another
+                    // schema file uses; nothing written
+    kDeclined,      // the user answered No or dismissed Change File Name; nothing written
     kNotWritten,    // the file could not be written or renamed over the target
-    kUnreadable,    // written, but the read-back failed (logged and shown)
+    kUnreadable,    // the text written cannot be parsed back as XML (shown)
     kNotCompiled,   // written and read back, but the parser refused it (shown)
     kNotGenerated,  // compiled, but the header or empty XML data file failed (shown)
     kSaved,         // written, compiled and generated; "Schema created successfully!"
@@ -41,6 +44,10 @@ enum class SaveOutcome {
 // (kNotWritten, shown).
 SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::string_view idField,
                        CUserDialogs& dialogs);
+
+// The smallest id from 1 up that no schema file of directory uses: the id a
+// new schema is proposed.
+int SmallestFreeSchemaId(const std::string& directory);
 
 // The path a text typed into "Change File Name" stands for: a bare name is
 // <directory>/<name>.xsd, a relative path is taken from directory, and

@@ -118,9 +118,15 @@ void CTemplateStructures::SetDeleteButtons(bool enabled) {
     deleteAll_->setEnabled(enabled);
 }
 
+bool CTemplateStructures::OnLeave() {
+    ChangeComment();
+    return true;
+}
+
 void CTemplateStructures::TemplatePicked() {
     CEditTemplate* t = SelectedTemplate();
     if (t == nullptr) return;
+    if (t != model_.CurrentTemplate()) ChangeComment();  // what was typed for the one left
     model_.SetCurrentTemplate(t);
     editor_->ShowElements(t->elements);
     SetElementButtons(true);

@@ -33,6 +33,9 @@ class CTemplateStructures : public CBuilderPage {
   protected:
     void OnInitialise() override;
     void OnActivate() override;
+    // Keeps a Commentary typed for the current template, as "Change
+    // Commentary" would.
+    bool OnLeave() override;
 
   private:
     void Reset();

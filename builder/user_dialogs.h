@@ -21,9 +21,10 @@ class CUserDialogs {
     // default button; Escape or closing the box answers Cancel.
     enum class Answer { kYes, kNo, kCancel };
     virtual Answer AskYesNoCancel(const std::string& question) = 0;
-    // The Change File Name dialog opened on path; returns the path it ends
-    // with (path itself when the user dismisses it).
-    virtual std::string ChangeFileName(const std::string& path) = 0;
+    // The Change File Name dialog opened on path. True with chosen set to
+    // the path it ends with when the user closes it with its button; false
+    // when he dismisses it (Escape, the close box).
+    virtual bool ChangeFileName(const std::string& path, std::string& chosen) = 0;
     // The folder browser: title, the directory it opens in (may be empty).
     // True with chosen set when the user picked a folder; false on cancel.
     // Confinement to a root directory is checked by the caller (CDirDialog).

@@ -143,9 +143,13 @@ void FileSet::RemoveTemporaries() {
 }
 
 bool FileSet::Add(const std::string& path, std::string_view content) {
+    return Add(path, content, links_);
+}
+
+bool FileSet::Add(const std::string& path, std::string_view content, LinkPolicy links) {
     Staged file;
     file.path = path;
-    file.target = links_ == LinkPolicy::kReplaceTarget ? EndOfLinks(path) : path;
+    file.target = links == LinkPolicy::kReplaceTarget ? EndOfLinks(path) : path;
     if (HoldsContent(file.target, content)) return true;
 
     struct stat old {};

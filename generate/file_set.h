@@ -52,6 +52,9 @@ class FileSet {
     // when the temporary cannot be created or written, or path is a
     // directory; nothing else has changed then. Nothing is logged.
     bool Add(const std::string& path, std::string_view content);
+    // As Add(), with links for this file instead of the set's policy: a set
+    // may hold a user's file kept behind a link beside generated ones.
+    bool Add(const std::string& path, std::string_view content, LinkPolicy links);
 
     // Puts every staged file in place, all or nothing (see above). False,
     // with failure() naming the file whose rename failed, after restoring

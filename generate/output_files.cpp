@@ -35,9 +35,26 @@ bool GeneratedFilePath(const char* who, const char* directory, const std::string
     return true;
 }
 
+namespace {
+
+thread_local FileSet* t_staging = nullptr;
+
+}  // namespace
+
+StagedOutput::StagedOutput(FileSet& set) : previous_(t_staging) { t_staging = &set; }
+
+StagedOutput::~StagedOutput() { t_staging = previous_; }
+
 ReplaceResult ReplaceFile(const std::string& path, std::string_view content) {
-    FileSet set(LinkPolicy::kReplaceLink);
     ReplaceResult result;
+    if (t_staging != nullptr) {
+        if (!t_staging->Add(path, content, LinkPolicy::kReplaceLink)) {
+            result.failure = t_staging->failure().kind;
+            result.error = t_staging->failure().error;
+        }
+        return result;
+    }
+    FileSet set(LinkPolicy::kReplaceLink);
     if (!set.Add(path, content) || !set.Commit()) {
         result.failure = set.failure().kind;
         result.error = set.failure().error;

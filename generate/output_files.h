@@ -37,6 +37,20 @@ struct ReplaceResult {
 // On failure path is untouched and the temporary removed.
 ReplaceResult ReplaceFile(const std::string& path, std::string_view content);
 
+// While one lives, ReplaceFile() on its thread stages each file in set
+// (links replaced, never followed) instead of putting it in place: the
+// caller commits them all, or none, with whatever else the set holds.
+class StagedOutput {
+  public:
+    explicit StagedOutput(FileSet& set);
+    ~StagedOutput();
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+
+  private:
+    FileSet* previous_;
+};
+
 // ReplaceFile() with its own error line: false after logging
 // "Error! [%s] is not written [%s]\n" with path and the reason.
 bool WriteFileIfChanged(const std::string& path, std::string_view content);

@@ -98,6 +98,8 @@ class BuilderPagesTest : public QObject, public test::SheetFixture {
     void templatesActivationShowsTheFirstTemplate();
     void templatesWithoutSchemaElementButtonsWait();
     void templatesCreateAndChangeCommentary();
+    void templatesTypedCommentaryIsKept_data();
+    void templatesTypedCommentaryIsKept();
     void templatesPickShowsItsElements();
     void templatesStructureTypesLeaveOutTheNamedTemplate();
     void templatesAddWithTheSecondRowSelected();
@@ -701,6 +703,34 @@ void BuilderPagesTest::templatesCreateAndChangeCommentary() {
     page->TemplateCommentEdit()->setPlainText("changed");
     Click(page->ChangeCommentButton());
     QCOMPARE(Model().Templates()[1]->comment, std::string("changed"));
+    QCOMPARE(Model().Templates()[0]->comment, std::string("first"));
+}
+
+void BuilderPagesTest::templatesTypedCommentaryIsKept_data() {
+    QTest::addColumn<QString>("how");  // how the user leaves the typed Commentary
+    QTest::newRow("page switch") << "page";
+    QTest::newRow("another template picked") << "pick";
+    QTest::newRow("Close, then Cancel") << "close";
+}
+
+void BuilderPagesTest::templatesTypedCommentaryIsKept() {
+    QFETCH(QString, how);
+    GoTo(CMyPropertySheet::kTemplatesPage);
+    CreateTemplate("A", "first");
+    CreateTemplate("B", "second");
+    Templates()->TemplateCommentEdit()->setPlainText("typed, never applied");
+    if (how == "page") {
+        GoTo(CMyPropertySheet::kGeneralPage);
+    } else if (how == "pick") {
+        Choose(Templates()->TemplateList(), 0);
+        QCOMPARE(Templates()->TemplateCommentEdit()->toPlainText(), QString("first"));
+    } else {
+        dialogs_->choices = {CUserDialogs::Answer::kCancel};
+        Click(sheet_->CloseButton());
+        QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
+        QVERIFY(sheet_->isVisible());
+    }
+    QCOMPARE(Model().Templates()[1]->comment, std::string("typed, never applied"));
     QCOMPARE(Model().Templates()[0]->comment, std::string("first"));
 }
 

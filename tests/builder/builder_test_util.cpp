@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 
 namespace morvane::test {
 
@@ -37,6 +38,14 @@ CEditTemplate& AddTemplate(CEditModel& model, const std::string& name, const std
     return model.AppendTemplate(std::move(t));
 }
 
-std::string Dump(const CEditModel& model) { return model.Snapshot(); }
+std::string Dump(const CEditModel& model) {
+    // Where a declaration stood in its file is left out: a model made by
+    // hand has no file.
+    std::istringstream in(model.Snapshot());
+    std::string out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("    at ", 0) != 0) out += line + '\n';
+    return out;
+}
 
 }  // namespace morvane::test

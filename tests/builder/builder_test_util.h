@@ -18,7 +18,8 @@ CEditEnum& AddEnum(CEditModel& model, const std::string& name,
 CEditTemplate& AddTemplate(CEditModel& model, const std::string& name, const std::string& comment,
                            std::initializer_list<CEditElement> elements);
 
-// One line per field of every record of the model, for comparing models.
+// One line per field of every record of the model, for comparing models;
+// the places of declarations in their file left out.
 std::string Dump(const CEditModel& model);
 
 }  // namespace morvane::test

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -116,6 +117,14 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     // Saves that must not leave a broken or misplaced file.
     void saves_data();
     void saves();
+    // A schema loaded and saved without edits: the same layout, the same
+    // comments.
+    void roundTrip_data();
+    void roundTrip();
+    // What a save does to the files on disk: links kept, modes kept, all
+    // of them or none replaced.
+    void saveOnDisk_data();
+    void saveOnDisk();
     // The list headers and columns at any width.
     void gettingAround_data();
     void gettingAround();
@@ -310,7 +319,13 @@ void BuilderWidgetTest::generalHelpOpensTheAboutBox() {
 }
 
 void BuilderWidgetTest::schemaAddCreatesTheSchema() {
+    // Ids 1, 2, 7 and 9 are taken: a new schema is proposed 3.
+    Write("One.xsd", R"(<Schema name="One" id="1"><Item name="a"/></Schema>)");
+    Write("Two.xsd", R"(<Schema name="Two" id="02"><Item name="a"/></Schema>)");
+    sheet_.reset();
+    MakeSheet();
     GoTo(CMyPropertySheet::kSchemaPage);
+    QCOMPARE(SchemaPage()->IdEdit()->Text(), QString("3"));
     QVERIFY(!SchemaPage()->SaveButton()->isEnabled());
     QCOMPARE(Editor()->KindCombo()->currentText(), QString("Item"));
     QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
@@ -494,14 +509,14 @@ void BuilderWidgetTest::schemaSaveUsesTheNameAndIdFields() {
     SchemaPage()->IdEdit()->SetText("5");
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->messages, std::vector<std::string>{"Schema created successfully!"});
-    const std::string saved = test::ReadFile(config_->schemasDirectory + "/Typed.xsd");
+    // Written back to the file it came from, without a question.
+    const std::string saved = test::ReadFile(config_->schemasDirectory + "/PosRec.xsd");
     QVERIFY2(saved.find("<Schema name=\"Typed\" id=\"5\">") != std::string::npos, saved.c_str());
     QVERIFY(test::FileExists(config_->resultsIncludeDirectory + "/typed.h"));
-
-    dialogs_->answers = {false};
+    QVERIFY(!test::FileExists(config_->schemasDirectory + "/Typed.xsd"));
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->questions,
-             std::vector<std::string>{"File with this name exists.Do you want to change it?"});
+    QVERIFY(dialogs_->questions.empty());
+    QCOMPARE(dialogs_->messages.size(), size_t(2));
 }
 
 void BuilderWidgetTest::leaveQuestion_data() {
@@ -790,13 +805,17 @@ const std::string kNotPlainDecimal =
     " is not a plain decimal integer (digits, a '-' before them for a negative one, no '+' and no "
     "leading zero). The schema is not saved.";
 
-// A save from the Schema page of PosRec, loaded, then changed by tweak.
+// A save from the Schema page of PosRec (and Second when both), loaded,
+// then changed by tweak.
 const struct SaveRow {
     const char *tag, *name, *id;
     bool (*tweak)(CEditModel&);  // null: as loaded
-    const char* newPath;         // typed into "Change File Name"; null: no such question
+    const char* newPath;         // typed into "Change File Name"; null: not opened; "": Escape
     std::string message;         // part of the last message; %1 the Schemas directory
     const char* written;         // the file the save made in Schemas, if any
+    bool both = false;           // Second.xsd loaded too: only Save As
+    int answer = -1;             // to the one Yes/No question: 0 No, 1 Yes; -1 none comes
+    const char* onDisk = nullptr;  // written over PosRec.xsd after the load, as by another program
 } kSaveRows[] = {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
@@ -822,12 +841,46 @@ const struct SaveRow {
          m.CurrentSchema()->elements.push_back(test::Element("Item_enum", "e", "NoSuchEnum"));
          return true;
      },
-     "%1/PosRec.xsd", "Error! The schema was not saved in %1/PosRec.xsd: it does not compile",
-     nullptr},
-    {"bare new name", "PosRec", "7", nullptr, "PosRec3", "Schema created successfully!",
-     "PosRec3.xsd"},
-    {"path outside Schemas", "PosRec", "7", nullptr, "../PosRec3",
-     "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr},
+     nullptr, "Error! The schema was not saved in %1/PosRec.xsd: it does not compile", nullptr},
+    {"duplicate member name", "PosRec", "7",
+     [](CEditModel& m) { return m.CurrentSchema()->elements[1].name.Assign("count"); }, nullptr,
+     "\"count\"", nullptr},
+    {"enumerator in two enumerations", "PosRec", "7",
+     [](CEditModel& m) {
+         CEditEnum& e = m.AppendEnum(std::make_unique<CEditEnum>());
+         e.items.push_back({});
+         return e.name.Assign("Power") && e.items[0].name.Assign("OFF") && e.items[0].id.Assign("5");
+     },
+     nullptr, "\"OFF\"", nullptr},
+    {"enumeration and template of one type name", "PosRec", "7",
+     [](CEditModel& m) {
+         CEditEnum& e = m.AppendEnum(std::make_unique<CEditEnum>());
+         e.items.push_back({});
+         return e.name.Assign("POINT") && e.items[0].name.Assign("P_A") && e.items[0].id.Assign("5");
+     },
+     nullptr, "POINT", nullptr},
+    {"another file, the name of PosRec", "PosRec", "8", nullptr, "Merged",
+     "Error! Schema name \"PosRec\" is already used by %1/PosRec.xsd (schema \"PosRec\"). The "
+     "schema is not saved.",
+     nullptr, true},
+    {"another file, the id of Second", "Merged", "9", nullptr, "Merged",
+     "Error! Schema id 9 is already used by %1/Second.xsd (schema \"Second\")", nullptr, true},
+    {"bare new name", "Merged", "8", nullptr, "Merged3", "Schema created successfully!",
+     "Merged3.xsd", true},
+    {"Escape in Change File Name", "Merged", "8", nullptr, "", "", nullptr, true},
+    {"Change File Name onto another schema, No", "Merged", "8", nullptr, "%1/Second.xsd", "",
+     nullptr, true, 0},
+    {"what the editor cannot keep, No", "PosRec", "7",
+     [](CEditModel& m) {
+         m.notKept.push_back("the text \"t\" inside <Schema name=\"PosRec\">");
+         return true;
+     },
+     nullptr, "", nullptr, false, 0},
+    {"changed on disk since the load, No", "PosRec", "7", nullptr, nullptr, "", nullptr, false, 0,
+     kSecond},
+    {"path outside Schemas", "Merged", "8", nullptr, "../PosRec3",
+     "Error! ../PosRec3 is not in the Schemas directory %1. The schema is not saved.", nullptr,
+     true},
 };
 
 }  // namespace
@@ -842,17 +895,21 @@ void BuilderWidgetTest::saves() {
     const SaveRow& r = kSaveRows[row];
     const QString schemas = QString::fromStdString(InSchemas("")).chopped(1);
     DoubleClickFile("PosRec.xsd");
+    if (r.both) DoubleClickFile("Second.xsd");
+    const std::string onDisk = r.onDisk != nullptr ? r.onDisk : kPosRec;
+    if (r.onDisk != nullptr) Write("PosRec.xsd", r.onDisk);
     GoTo(CMyPropertySheet::kSchemaPage);
     if (r.tweak != nullptr) QVERIFY(r.tweak(Model()));
     TypeInto(SchemaPage()->NameEdit(), r.name);
     SchemaPage()->IdEdit()->SetText(r.id);
-    if (r.newPath != nullptr) {
-        dialogs_->answers = {true};
+    if (r.newPath != nullptr && *r.newPath == '\0') dialogs_->newPaths = {std::nullopt};
+    else if (r.newPath != nullptr)
         dialogs_->newPaths = {QString(r.newPath).replace("%1", schemas).toStdString()};
-    }
+    if (r.answer >= 0) dialogs_->answers = {r.answer == 1};
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
 
-    QCOMPARE(dialogs_->questions.size(), size_t(r.newPath == nullptr ? 0 : 1));
+    QCOMPARE(dialogs_->changeNameOpenedWith.size(), size_t(r.newPath == nullptr ? 0 : 1));
+    QCOMPARE(dialogs_->questions.size(), size_t(r.answer >= 0 ? 1 : 0));
     const QString last = QString::fromStdString(dialogs_->LastMessage());
     const QString message = QString::fromStdString(r.message).replace("%1", schemas);
     QVERIFY2(last.contains(message), qPrintable(last));
@@ -862,9 +919,132 @@ void BuilderWidgetTest::saves() {
     if (r.written != nullptr) expected << r.written;
     expected.sort();
     QCOMPARE(QDir(schemas).entryList(QDir::Files | QDir::Hidden), expected);
-    QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), std::string(kPosRec));
+    QCOMPARE(test::ReadFile(InSchemas("PosRec.xsd")), onDisk);
+    QCOMPARE(test::ReadFile(InSchemas("Second.xsd")), std::string(kSecond));
     QCOMPARE(test::FileExists(config_->resultsIncludeDirectory), r.written != nullptr);
     QVERIFY(!test::FileExists(*dir_ / "PosRec3.xsd") && !test::FileExists("PosRec3"));
+}
+
+namespace {
+
+// Every construct the parser accepts, with what no page shows.
+const char* const kEveryConstruct = R"(<?xml version="1.0"?>
+<!-- before the root -->
+<Schema name="Every" id="12" nrepetitions="2" visibility="1" owner="lab">
+   <!-- before the enumeration -->
+   <Enum name="Mode" note="x"><!-- before an item --><Item name="OFF" id="0" extra="e"/>
+      <Item name="ON" id="1"/><!-- end of the enumeration --></Enum>
+   <Item name="first" type="int"/>
+   <Template name="Point" kind="2d"><Item name="x"/><Item name="y" type="int16"/>
+   <!-- end of the template --></Template>
+   <!-- one -->
+   <!-- two -->
+   <Item name="hidden" type="int" visibility="no"/>
+   <Item name="gone" type="char" nrepetitions="3" visibility="false"/>
+   <Structure name="pos" type="Point" nrepetitions="2" visibility="no">
+      <Item name="z" type="double"/>
+      <Item_enum name="m" type="Mode"/>
+   </Structure>
+   <Structure name="plain" type="Point" visibility=""/>
+   <Item name="tail" type="int16" unit="mm"/>
+   <!-- at the end -->
+</Schema>
+<!-- after the root -->
+)";
+
+// The comments of an XML text, blanks at their ends dropped.
+QStringList Comments(const std::string& text) {
+    QStringList comments;
+    static const QRegularExpression comment("<!--(.*?)-->",
+                                            QRegularExpression::DotMatchesEverythingOption);
+    for (auto it = comment.globalMatch(QString::fromStdString(text)); it.hasNext();)
+        comments << it.next().captured(1).trimmed();
+    return comments;
+}
+
+}  // namespace
+
+void BuilderWidgetTest::roundTrip_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");  // empty: the shipped example of that name
+    QTest::newRow("PosRec example") << "PosRec.xsd" << QString();
+    QTest::newRow("Telemetry example") << "Telemetry.xsd" << QString();
+    QTest::newRow("every construct") << "Every.xsd" << QString(kEveryConstruct);
+}
+
+void BuilderWidgetTest::roundTrip() {
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    const std::string original =
+        text.isEmpty()
+            ? test::ReadFile(test::SourceDir() + "/examples/Schemas/" + file.toStdString())
+            : text.toStdString();
+    const std::string path = InSchemas(file.toStdString());
+    test::WriteFile(path, original);
+    test::WriteFile(*dir_ / "original.xsd", original);
+    sheet_.reset();
+    MakeSheet();
+    DoubleClickFile(file);
+    QVERIFY(dialogs_->messages.empty());
+    GoTo(CMyPropertySheet::kSchemaPage);
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+
+    const std::string saved = test::ReadFile(path);
+    QVERIFY2(saved != original || text.isEmpty(), saved.c_str());
+    QCOMPARE(Comments(saved), Comments(original));
+    auto layout = [this](const std::string& xsd) {
+        test::ProgramResult r =
+            test::RunProgram(test::BinDir() + "/morvanec", {"layout", "--json", xsd}, dir_->path());
+        return QString::number(r.exitCode) + "\n" + QString::fromStdString(r.out + r.err);
+    };
+    const QString before = layout(*dir_ / "original.xsd");
+    QVERIFY2(before.startsWith("0\n"), qPrintable(before));
+    QCOMPARE(layout(path), before);
+}
+
+void BuilderWidgetTest::saveOnDisk_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("schema file behind a symbolic link, mode 0600") << "link";
+    QTest::newRow("header cannot be written") << "header";
+}
+
+void BuilderWidgetTest::saveOnDisk() {
+    QFETCH(QString, setup);
+    namespace fs = std::filesystem;
+    const std::string schemaPath = InSchemas("PosRec.xsd");
+    const std::string shared = *dir_ / "shared.xsd";
+    const std::string header = config_->resultsIncludeDirectory + "/posrec.h";
+    const std::string data = config_->resultsEmptyXmlDirectory + "/posrec.xml";
+    if (setup == "link") {
+        fs::rename(schemaPath, shared);
+        fs::permissions(shared, fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(shared, schemaPath);
+    } else {
+        test::MakeDirs(header);  // a directory where the header goes
+    }
+    DoubleClickFile("PosRec.xsd");
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("extra");
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+
+    if (setup == "link") {
+        QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+        QVERIFY(fs::is_symlink(schemaPath));
+        QVERIFY(test::ReadFile(shared).find("name=\"extra\"") != std::string::npos);
+        QCOMPARE(fs::status(shared).permissions() & fs::perms::all,
+                 fs::perms::owner_read | fs::perms::owner_write);
+    } else {
+        // Nothing replaced, and the message names the file and the reason.
+        const std::string last = dialogs_->LastMessage();
+        QVERIFY2(last.find(header + ": Is a directory") != std::string::npos, last.c_str());
+        QCOMPARE(test::ReadFile(schemaPath), std::string(kPosRec));
+        QVERIFY(!test::FileExists(data));
+        QVERIFY(fs::is_directory(header));
+    }
+    QStringList left = QDir(QString::fromStdString(config_->schemasDirectory))
+                           .entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(left, (QStringList{"PosRec.xsd", "Second.xsd"}));
 }
 
 void BuilderWidgetTest::gettingAround_data() {

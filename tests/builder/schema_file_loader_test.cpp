@@ -1,10 +1,11 @@
+#include "builder/schema_file_loader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "builder/edit_model.h"
-#include "builder/schema_file_loader.h"
 #include "builder_test_util.h"
 #include "support/test_support.h"
 
@@ -21,7 +22,8 @@ TEST(SchemaFileNameTest, OnlyTheExactExtensionXsdCounts) {
         bool schema;
     };
     const Row rows[] = {
-        {"a.xsd", true},  {"a.b.xsd", true}, {"xsd", true},  // a name without '.' is compared whole
+        {"a.xsd", true},  {"a.b.xsd", true},    {"xsd", true},  // a name without '.' is compared
+                                                                // whole
         {"b.XSD", false}, {"c.xsd.bak", false}, {".xsd", false}, {"axsd", false},
         {"a.", false},    {"a.xs", false},      {"", false},
     };
@@ -42,8 +44,15 @@ TEST(CommentBlanksTest, ExactlyOneBlankGoesFromEachEnd) {
         const char* out;
     };
     const Row rows[] = {
-        {" text ", "text"}, {"  two  ", " two "}, {"text", "text"}, {" lead", "lead"},
-        {"trail ", "trail"}, {" ", ""}, {"  ", ""}, {"", ""}, {"\ttab\t", "\ttab\t"},
+        {" text ", "text"},
+        {"  two  ", " two "},
+        {"text", "text"},
+        {" lead", "lead"},
+        {"trail ", "trail"},
+        {" ", ""},
+        {"  ", ""},
+        {"", ""},
+        {"\ttab\t", "\ttab\t"},
     };
     for (const Row& row : rows) EXPECT_EQ(TrimCommentBlanks(row.in), row.out) << row.in;
 }
@@ -100,13 +109,20 @@ TEST_F(SchemaFileLoaderTest, TakesOverEnumerationsTemplatesAndMembers) {
               "  ON=1\n"
               "template Point [a point]\n"
               "  Item|x|int|1|0|[ first ]\n"
-              "  Item|y|int|1|0|[]\n"
+              "  Item|y|int(absent)|1|0|[]\n"
               "schema PosRec 7\n"
-              "  Item|count|int|1|0|[]\n"
-              "  Item|flags|char|4|1|[reserved]\n"
-              "  Item_enum|mode|Mode|1|0|[]\n"
+              "  Item|count|int(absent)|1|0|[]\n"
+              "  Item|flags|char|4|1(visibility=\"0\")|[reserved]\n"
+              "    kept [dropped] /\n"
+              "  Item_enum|mode|Mode|1|0(visibility=\"1\")|[]\n"
               "  Structure|pos|Point|2|0|[]\n"
-              "  Unknown|u|x||0|[]\n");
+              "    kept [not attached] /\n"
+              "  Unknown|u|x||0(visibility=\"00\")|[]\n");
+    // The template stood before the first member, the enumeration after it.
+    EXPECT_NE(model.Snapshot().find("enum Mode\n    at 0 1\n"), std::string::npos);
+    EXPECT_NE(model.Snapshot().find("template Point [a point]\n    at 0 0\n"), std::string::npos);
+    EXPECT_EQ(model.notKept,
+              std::vector<std::string>{"the text \"text\" inside <Schema name=\"PosRec\">"});
     EXPECT_FALSE(model.newSchema);
 }
 
@@ -120,9 +136,10 @@ TEST_F(SchemaFileLoaderTest, ASecondFileAppendsToTheSameSchema) {
     EXPECT_EQ(Dump(model),
               "enum E\n  e=1\n"
               "enum E\n  f=2\n"  // no duplicate test between files
-              "template T []\n  Item|t|int|1|0|[]\n"
+              "template T []\n  Item|t|int(absent)|1|0|[]\n"
               "schema B 2\n"
-              "  Item|a1|int|1|0|[]\n  Item|a2|int|1|0|[]\n  Item|b1|int|1|0|[]\n");
+              "  Item|a1|int(absent)|1|0|[]\n  Item|a2|int(absent)|1|0|[]\n"
+              "  Item|b1|int(absent)|1|0|[]\n");
     EXPECT_EQ(loaded.size(), 2u);
 }
 
@@ -180,8 +197,9 @@ TEST_F(SchemaFileLoaderTest, UnparsableFileIsShownAndLogged) {
 }
 
 TEST_F(SchemaFileLoaderTest, RootWithoutNameOrIdIsListedButTakesNothing) {
-    for (const char* text : {R"(<Schema name="A"><Item name="a"/></Schema>)",
-                             R"(<Schema id="1"><Enum name="E"><Item name="x" id="1"/></Enum></Schema>)"}) {
+    for (const char* text :
+         {R"(<Schema name="A"><Item name="a"/></Schema>)",
+          R"(<Schema id="1"><Enum name="E"><Item name="x" id="1"/></Enum></Schema>)"}) {
         TempDir other;
         ASSERT_TRUE(model.workingDirectory.Assign(other.path()));
         WriteFile(other / "r.xsd", text);
@@ -280,7 +298,8 @@ TEST_F(SchemaFileLoaderTest, PathLongerThanAPathFieldIsRefused) {
     ASSERT_TRUE(model.workingDirectory.Assign(deep));
     LoadResult result = Load("a_rather_long_schema_name.xsd");
     EXPECT_EQ(result.outcome, LoadOutcome::kRefused);
-    EXPECT_EQ(result.message.substr(0, result.message.find('\n')), "Error! Size of field > max[260]");
+    EXPECT_EQ(result.message.substr(0, result.message.find('\n')),
+              "Error! Size of field > max[260]");
     EXPECT_TRUE(loaded.empty());
 }
 

@@ -1,13 +1,13 @@
+#include "builder/schema_file_writer.h"
+
 #include <gtest/gtest.h>
 
-#include <pugixml.hpp>
-
 #include <functional>
+#include <pugixml.hpp>
 #include <string>
 
 #include "builder/edit_model.h"
 #include "builder/schema_file_loader.h"
-#include "builder/schema_file_writer.h"
 #include "builder_test_util.h"
 #include "support/test_support.h"
 
@@ -131,9 +131,13 @@ TEST(CheckCommentsTest, NamesTheElementWhoseCommentCannotBeWritten) {
         std::string needle;  // "" when every comment can be written
     };
     const std::vector<Row> rows = {
-        {[](CEditModel& m) { m.EnsureSchema().elements = {Element("Item", "ok", "int", "1", false, "fine")}; },
+        {[](CEditModel& m) {
+             m.EnsureSchema().elements = {Element("Item", "ok", "int", "1", false, "fine")};
+         },
          ""},
-        {[](CEditModel& m) { m.EnsureSchema().elements = {Element("Item", "bad", "int", "1", false, "a--b")}; },
+        {[](CEditModel& m) {
+             m.EnsureSchema().elements = {Element("Item", "bad", "int", "1", false, "a--b")};
+         },
          "element \"bad\""},
         {[](CEditModel& m) { AddTemplate(m, "T", "t-", {Element("Item", "x", "int")}); },
          "template \"T\""},
@@ -160,7 +164,8 @@ TEST(CheckCommentsTest, NamesTheElementWhoseCommentCannotBeWritten) {
 TEST_F(SchemaFileWriterTest, UnwritablePathIsReported) {
     std::string error;
     EXPECT_FALSE(WriteSchemaFile(model, "S", "1", dir / "missing/out.xsd", error));
-    EXPECT_EQ(error, "Error! File " + (dir / "missing/out.xsd") + " cannot be created");
+    EXPECT_EQ(error, "Error! File " + (dir / "missing/out.xsd") +
+                         " cannot be created [No such file or directory]");
 }
 
 }  // namespace

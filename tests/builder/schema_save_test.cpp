@@ -45,6 +45,8 @@ class SchemaSaveTest : public ::testing::Test {
     std::string SavedOnceThenChanged() {
         AddedSchema();
         EXPECT_EQ(Save("S"), SaveOutcome::kSaved);
+        // As a new schema of that name: the file is not the one it came from.
+        model.sources.clear();
         model.CurrentSchema()->elements.push_back(Element("Item", "y", "char"));
         dialogs.messages.clear();
         return config.schemasDirectory + "/S.xsd";
@@ -126,9 +128,12 @@ TEST_F(SchemaSaveTest, ExistingFileAsksAndNoWritesNothing) {
 TEST_F(SchemaSaveTest, ExistingFileYesAndCloseUnchangedOverwrites) {
     const std::string path = SavedOnceThenChanged();
 
-    dialogs.answers = {true};
+    dialogs.answers = {true, true};  // change the name; replace the other file
+    dialogs.newPaths = {path};
     EXPECT_EQ(Save("S"), SaveOutcome::kSaved);
     EXPECT_EQ(dialogs.changeNameOpenedWith, std::vector<std::string>{path});
+    EXPECT_EQ(dialogs.questions.back(),
+              "File " + path + " holds another schema. Do you want to replace it?");
     EXPECT_NE(ReadFile(path).find("<Item name=\"y\" type=\"char\"/>"), std::string::npos);
 }
 

@@ -39,12 +39,17 @@ class ScriptedDialogs : public CUserDialogs {
         return answer;
     }
 
-    std::string ChangeFileName(const std::string& path) override {
+    bool ChangeFileName(const std::string& path, std::string& chosen) override {
         changeNameOpenedWith.push_back(path);
-        if (newPaths.empty()) return path;
-        std::string next = newPaths.front();
+        if (newPaths.empty()) {
+            unexpected.push_back("Change File Name");
+            return false;
+        }
+        std::optional<std::string> next = newPaths.front();
         newPaths.pop_front();
-        return next;
+        if (!next) return false;
+        chosen = *next;
+        return true;
     }
 
     bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
@@ -71,7 +76,7 @@ class ScriptedDialogs : public CUserDialogs {
     std::vector<std::string> questions;
     std::deque<bool> answers;
     std::deque<Answer> choices;                 // AskYesNoCancel answers
-    std::deque<std::string> newPaths;           // ChangeFileName results
+    std::deque<std::optional<std::string>> newPaths;  // ChangeFileName results; nullopt: Escape
     std::deque<std::optional<std::string>> folders;  // nullopt: the user cancels
     std::vector<std::string> changeNameOpenedWith;
     std::vector<std::string> browseTitles;
