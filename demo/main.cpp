@@ -9,8 +9,10 @@
 
 #include "channel/auto_reset_event.h"
 #include "demo/channel_app.h"
+#include "logging/last_resort.h"
 
 int main() {
+    morvane::InstallLastResort("demo");
     // Every line reaches a pipe or a log file at once: the program never
     // reaches an exit-time flush.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
