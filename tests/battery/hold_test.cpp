@@ -109,6 +109,10 @@ const HoldRow kRows[] = {
          (void)before;
 #endif
      }},
+    {"a data file without any element fails the read with the reader's trace line",
+     "LogFlag=1\nCreateFilesFlag=0\n",
+     [](MorvaneServer& s) { WriteFile(DataFile(s), "<?xml version=\"1.0\"?>\n"); },
+     [](MorvaneServer& s) { ExpectReadRefused(s, "\nError  during reading  Root Element\n"); }},
     {"a frame dripped a byte every 1.5 s is dropped IdleTimeout after its first byte",
      "LogFlag=0\nCreateFilesFlag=0\nIdleTimeout=2\n", nullptr,
      [](MorvaneServer& s) {
