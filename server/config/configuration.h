@@ -42,7 +42,7 @@ class Configuration {
     std::string xmlDataDirectory = "XML_Data";
     int32_t port = 25000;
     int32_t logFlag = 1;
-    std::string printDataDll;  // at most kPrintDataDllLength characters
+    std::string printDataDll;  // taken whole, never cut to kPrintDataDllLength
     int32_t createFilesFlag = 1;
     // Clients served at once (General/MaxClients, 1 to kMaxClientsLimit):
     // 1 serves one at a time with the registry's session file kept across
