@@ -161,7 +161,7 @@ class SetRun {
     void Generate(Slot& slot) {
         LogCapture capture(slot.log);
         GenerateSchemaFiles(*slot.schema, options_.emptyXmlDirectory.c_str(),
-                            options_.includeDirectory.c_str());
+                            options_.includeDirectory.c_str(), options_.names.headerChecks);
     }
 
     // Logs the lines of the slots that nothing will add to any more, in

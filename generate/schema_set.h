@@ -23,7 +23,8 @@ struct SchemaSetOptions {
     std::string emptyXmlDirectory;
     std::string includeDirectory;
     // The names every schema must have for its header to compile; a schema
-    // that breaks them fails as a parser error does.
+    // that breaks them fails as a parser error does. names.headerChecks
+    // also gives each generated header its checks.
     NameCheckOptions names;
     // Threads to work with, the calling one included; 0: one per processor.
     unsigned threads = 0;

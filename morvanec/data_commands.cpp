@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -24,8 +25,10 @@
 
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
+#include "convert/record_json.h"
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
+#include "morvanec/record_input.h"
 #include "morvanec/schema_file.h"
 #include "morvanec/session_text.h"
 #include "morvanec/stream_output.h"
@@ -318,14 +321,16 @@ class Workers {
 
 class ToBinary {
   public:
-    ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
+    ToBinary(const Schema& schema, const std::string& path, bool lenient,
+             const RecordFormat& format, Diagnostics& diagnostics)
         : schema_(schema),
-          path_(call.args[1]),
+          path_(path),
+          format_(format),
           diagnostics_(diagnostics),
           inFlight_(std::max(1u, std::thread::hardware_concurrency())),
           filling_(std::make_unique<Batch>()),
           workers_(inFlight_) {
-        options_.strict = !call.lenient;
+        options_.strict = !lenient;
     }
 
     // Converts the whole file into out; false after diagnostics.
@@ -362,6 +367,7 @@ class ToBinary {
 
     const Schema& schema_;
     const std::string& path_;
+    const RecordFormat& format_;
     Diagnostics& diagnostics_;
     ReadOptions options_;
     InputWindow in_;
@@ -379,6 +385,20 @@ void ToBinary::Error(size_t index, const std::string& text) {
     int column;
     in_.Place(index, line, column);
     diagnostics_.Error(path_, line, column, text);
+}
+
+// The number attribute of the record element text starts with; -1 when it
+// has none.
+int64_t RecordNumber(std::string_view text) {
+    const size_t tagEnd = std::min(text.find('>'), text.size());
+    const size_t at = text.substr(0, tagEnd).find(" number=\"");
+    if (at == std::string_view::npos) return -1;
+    int64_t number = -1;
+    const char* p = text.data() + at + 9;
+    auto r = std::from_chars(p, text.data() + tagEnd, number);
+    return r.ec == std::errc() && r.ptr < text.data() + tagEnd && *r.ptr == '"' && number >= 0
+               ? number
+               : -1;
 }
 
 size_t ToBinary::DropSkipped(StreamOutput& out, size_t index) {
@@ -406,9 +426,9 @@ void ToBinary::Convert(Batch& batch) const {
         std::string_view text(batch.text.data() + cut.begin, cut.end - cut.begin);
         if (ReadXmlText(schema_, true, text, path_.c_str(), record.data(),
                         static_cast<int32_t>(record.size()), options_, &errors)) {
-            if (batch.errors.empty())
-                batch.output.append(reinterpret_cast<const char*>(record.data()), record.size());
-            continue;
+            if (!batch.errors.empty() || format_(record.data(), RecordNumber(text), batch.output))
+                continue;
+            errors.push_back({-1, "the record cannot be written"});
         }
         if (errors.empty()) errors.push_back({-1, "the record cannot be read"});
         for (const ReadError& e : errors) {
@@ -552,60 +572,62 @@ bool ToBinary::Run(StreamOutput& out) {
 
 }  // namespace
 
-int RunToBinary(const Invocation& call) {
-    Diagnostics diagnostics;
-    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
-    if (schema == nullptr) return kExitInput;
-    StreamOutput out;
-    if (!out.Open(call.output, diagnostics)) return kExitInput;
-    ToBinary convert(*schema, call, diagnostics);
-    if (!convert.Run(out)) {
-        out.Abandon();
-        return kExitInput;
-    }
-    return out.Commit() ? kExitOk : kExitInput;
+bool ConvertXmlRecords(const Schema& schema, const std::string& path, bool lenient,
+                       const RecordFormat& format, StreamOutput& out, Diagnostics& diagnostics) {
+    ToBinary convert(schema, path, lenient, format, diagnostics);
+    return convert.Run(out);
 }
 
-int RunToXml(const Invocation& call) {
-    Diagnostics diagnostics;
-    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
-    if (schema == nullptr) return kExitInput;
-    const std::string& path = call.args[1];
-    const int32_t size = schema->Size();
+bool IsXmlInput(const std::string& path) {
+    // Reading a pipe's first bytes would take them from the conversion.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    InputWindow in;
+    if (!in.Open(path)) return false;
+    size_t at = 0;
+    while (IsBlank(in.At(at))) ++at;
+    if (in.At(at) != '<') return false;
+    for (std::string_view start : {"<?xml", "<!--", "<Root", "<Schema"}) {
+        bool same = true;
+        for (size_t i = 0; i < start.size() && same; ++i)
+            same = in.At(at + i) == static_cast<unsigned char>(start[i]);
+        if (same) return true;
+    }
+    return false;
+}
+
+bool ConvertBinaryRecords(const Schema& schema, const std::string& schemaPath,
+                          const std::string& path, const RecordFormat& format, StreamOutput& out,
+                          Diagnostics& diagnostics) {
+    const int32_t size = schema.Size();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         diagnostics.Error(path, 0, 0, std::strerror(errno));
         if (fd >= 0) ::close(fd);
-        return kExitInput;
+        return false;
     }
     // A regular file is checked before anything is written; a pipe when it
     // ends.
     auto misfit = [&](int64_t bytes) {
         diagnostics.Error(path, 0, 0,
                           "its size of " + std::to_string(bytes) +
-                              " bytes is not a multiple of the record size of " + schema->name +
-                              " (" + call.args[0] + "), " + std::to_string(size) + " bytes");
-        return kExitInput;
+                              " bytes is not a multiple of the record size of " + schema.name +
+                              " (" + schemaPath + "), " + std::to_string(size) + " bytes");
+        return false;
     };
     if (S_ISREG(st.st_mode) && (size == 0 ? st.st_size != 0 : st.st_size % size != 0)) {
         ::close(fd);
         return misfit(st.st_size);
-    }
-
-    StreamOutput out;
-    if (!out.Open(call.output, diagnostics)) {
-        ::close(fd);
-        return kExitInput;
     }
     // Records are read in batches of about a read piece; each record's text
     // is put together straight in the output's pending bytes, which are
     // written in large pieces.
     const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
     std::vector<uint8_t> records(batch * static_cast<size_t>(size));
-    int32_t number = 0;
+    int64_t number = 0;
     int64_t total = 0;
-    bool ok = out.Write(kSessionHeader);
+    bool ok = true;
     size_t filled = 0;
     while (ok && size > 0) {
         ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
@@ -621,8 +643,7 @@ int RunToXml(const Invocation& call) {
         for (size_t r = 0; r < whole && ok; ++r) {
             std::string* text = out.Pending();
             ok = text != nullptr &&
-                 AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
-                                 size, *text);
+                 format(records.data() + r * static_cast<size_t>(size), ++number, *text);
             if (!ok && text != nullptr) {
                 diagnostics.Error(path, 0, 0,
                                   "record " + std::to_string(number) + " cannot be written");
@@ -635,9 +656,59 @@ int RunToXml(const Invocation& call) {
     }
     ::close(fd);
     if (ok && filled != 0) return misfit(total);
-    if (!ok || !out.Write(kSessionEnd) || !out.Commit()) {
+    return ok;
+}
+
+int RunToBinary(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    const RecordFormat packed = [size = schema->Size()](const uint8_t* record, int64_t,
+                                                        std::string& bytes) {
+        bytes.append(reinterpret_cast<const char*>(record), static_cast<size_t>(size));
+        return true;
+    };
+    if (!ConvertXmlRecords(*schema, call.args[1], call.lenient, packed, out, diagnostics)) {
         out.Abandon();
         return kExitInput;
+    }
+    return out.Commit() ? kExitOk : kExitInput;
+}
+
+int RunToXml(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    const std::string& path = call.args[1];
+    const int32_t size = schema->Size();
+    // The bytes of collapsed members are not in the XML data format: each
+    // one found holding any is counted, and named once at the end.
+    const RecordJsonPlan plan(*schema);
+    const auto& collapsed = plan.CollapsedMembers();
+    std::vector<int64_t> lost(collapsed.size(), 0);
+    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string& text) {
+        for (size_t i = 0; i < collapsed.size(); ++i) {
+            const uint8_t* p = record + collapsed[i].offset;
+            if (std::any_of(p, p + collapsed[i].bytes, [](uint8_t b) { return b != 0; })) ++lost[i];
+        }
+        return AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, text);
+    };
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    if (!out.Write(kSessionHeader) ||
+        !ConvertBinaryRecords(*schema, call.args[0], path, xml, out, diagnostics) ||
+        !out.Write(kSessionEnd) || !out.Commit()) {
+        out.Abandon();
+        return kExitInput;
+    }
+    for (size_t i = 0; i < collapsed.size(); ++i) {
+        if (lost[i] == 0) continue;
+        diagnostics.Warning(path, 0, 0,
+                            "the collapsed member " + collapsed[i].path + " holds bytes other than "
+                            "zero in " + std::to_string(lost[i]) + (lost[i] == 1 ? " record" : " records") +
+                            "; the XML data format does not carry them (they read back as zero)");
     }
     return kExitOk;
 }

@@ -203,7 +203,7 @@ void RunLengths(int32_t id, MorvaneServer& server) {
 TEST(LengthFieldBattery, EveryIdWithEveryEdgeLength) {
     const std::vector<int32_t> ids = {
         MSG_COMM_SIZE,         MSG_COMM_ANSWER_SIZE,   MSG_COMM_READ_XML,  MSG_COMM_ANSWER_READ_XML,
-        MSG_COMM_OPEN_SESSION, MSG_COMM_CLOSE_SESSION, MSG_COMM_WRITE_XML, 7};
+        MSG_COMM_OPEN_SESSION, MSG_COMM_CLOSE_SESSION, MSG_COMM_WRITE_XML, 9};
     auto servers = MakeServers(static_cast<int>(ids.size()), "CreateFilesFlag=0\n");
     RunOnThreads(static_cast<int>(ids.size()), [&](int i) {
         RunLengths(ids[static_cast<size_t>(i)], *servers[static_cast<size_t>(i)]);

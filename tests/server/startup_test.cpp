@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "support/own_network.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -31,7 +32,11 @@ constexpr const char* kPosRec =
 
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override { test::MakeProgramDir(dir_.path(), {"Morvane"}, false); }
+    // Without Morvane.ini, Morvane serves on its default port.
+    void SetUp() override {
+        SKIP_WITHOUT_OWN_NETWORK();
+        test::MakeProgramDir(dir_.path(), {"Morvane"}, false);
+    }
 
     std::string Exe() const { return dir_ / "Morvane"; }
     std::string Log() const { return ReadFile(dir_ / "Morvane.log"); }
@@ -110,6 +115,8 @@ TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
          "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
         {"maxclients=100000\nIdleTimeout=x\nmaxdatafilemb=2000000\n",
          "MaxClients=256\nIdleTimeout=0\nMaxDataFileMB=64\n"},
+        {"HeaderChecks=1\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\nHeaderChecks=1\n"},
+        {"HeaderChecks=0\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.general);
@@ -253,6 +260,32 @@ TEST_F(StartupTest, StopSignalsEndWithStatusZero) {
         StartAndSettle(p);
         EXPECT_EQ(p.Stop(sig), 0) << "signal " << sig;
     }
+}
+
+// HeaderChecks=1: the headers carry their checks, and a schema whose names
+// collide with the checks' macros ends the start-up as a schema error.
+TEST_F(StartupTest, HeaderChecksKeyGivesTheHeadersTheirChecks) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    WriteFile(dir_ / "Morvane.ini", "[General]\nHeaderChecks=1\n");
+    {
+        BackgroundProgram p(Exe(), {}, dir_.path());
+        StartAndSettle(p);
+        ASSERT_TRUE(WaitFor([&] { return test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"); }));
+        const std::string header = ReadFile(dir_ / "ResultsInclude/posrec.h");
+        EXPECT_NE(header.find("#endif //__POSREC__\n\n#define POSREC_SIZE 4\n"
+                              "#define POSREC_FINGERPRINT 0x"),
+                  std::string::npos)
+            << header;
+        EXPECT_NE(header.find("POSREC_LAYOUT_ASSERT(offsetof(POSREC, count) == 0"),
+                  std::string::npos);
+        EXPECT_EQ(p.Stop(SIGTERM), 0);
+    }
+    WriteFile(dir_ / "Schemas/PosRec.xsd",
+              "<?xml version=\"1.0\"?>\n<Schema name=\"PosRec\" id=\"7\">\n"
+              "   <Item name=\"POSREC_SIZE\" type=\"int\"/>\n</Schema>\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("is also a macro of the header"), std::string::npos) << r.err;
 }
 
 TEST_F(StartupTest, ShippedExamplesLoad) {
