@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "builder/builder_app.h"
+#include "logging/last_resort.h"
 
 int main(int argc, char** argv) {
+    morvane::InstallLastResort("MorvaneBuilder");
     // Messages must reach a pipe at once, also when the program is ended
     // from outside.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -508,6 +508,14 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
         buffers.text.get(), size, pugi::parse_default | pugi::parse_comments);
     if (!result) {
         if (errors != nullptr) errors->push_back({result.offset, result.description()});
+        if (result.status == pugi::status_no_document_element) {
+            // A document without any element: the reader's own trace line.
+            TraceLines trace(lines);
+            if (trace.On()) {
+                trace << "Error  during reading  Root Element";
+                trace.EndLine();
+            }
+        }
         return false;
     }
     TraceLines trace(lines);

@@ -14,6 +14,7 @@
 #include "channel/auto_reset_event.h"
 #include "cli/options.h"
 #include "demo/channel_app.h"
+#include "logging/last_resort.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ bool ParsePort(const std::string& text, int32_t& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    morvane::InstallLastResort("demo");
     // Every line reaches a pipe or a log file at once: the program never
     // reaches an exit-time flush.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -102,6 +102,9 @@ class SetRun {
         std::ptrdiff_t errorOffset = -1;
         slot.failure.index = i;
         if (!LoadXmlDocument(paths_[i].c_str(), doc, error, &errorOffset)) {
+            // The parser's line for a document without any element.
+            if (error == "No document element found")
+                LogLine(TraceEnabled(), "Error  during reading  Root Element\n");
             slot.failure.unreadable = true;
             slot.failure.offset = errorOffset;
             slot.failure.text = std::move(error);

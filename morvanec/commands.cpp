@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <mutex>
 #include <string>
 
@@ -272,7 +274,17 @@ int MorvanecMain(int argc, char** argv) {
     if (call.args.size() < command->minArgs) return UsageError(command, "missing argument");
     if (call.args.size() > command->maxArgs)
         return UsageError(command, "unexpected argument '%s'", call.args[command->maxArgs].c_str());
-    return Run(*command, call);
+    // What no command handles ends the run here, so that every output
+    // object is destroyed first (its temporary file removed, the old file
+    // kept).
+    try {
+        return Run(*command, call);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: unexpected failure: %s\n", kProgram, e.what());
+    }
+    return kExitUnexpected;
 }
 
 }  // namespace morvane

@@ -17,6 +17,8 @@ namespace morvane {
 constexpr int kExitOk = 0;
 constexpr int kExitInput = 1;
 constexpr int kExitUsage = 2;
+// Memory exhausted or an internal failure: a message, nothing written.
+constexpr int kExitUnexpected = 3;
 
 // One command line, its options taken out. output is the value of -o, empty
 // when not given.

@@ -184,31 +184,61 @@ class InputWindow {
 
 bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
+// Bytes skipped between record elements (blanks, a comment) after which
+// the window drops them, so that memory stays bounded whatever they hold.
+constexpr size_t kSkipPiece = size_t{1} << 20;
+
 // Skips blanks, comments, processing instructions and a document type from
 // index on. Returns the index of what follows: a '<' that starts an element
 // or an end tag, other text, or the end of the file (At() gives -1 there;
-// so it does for a comment the file ends in).
-size_t SkipToTag(InputWindow& in, size_t index) {
+// so it does for a comment the file ends in). With drop, every kSkipPiece
+// bytes skipped are handed to drop(index), which may take the window's
+// front up to index away and returns how many bytes it took (indexes move
+// down by that much).
+size_t SkipToTag(InputWindow& in, size_t index,
+                 const std::function<size_t(size_t)>& drop = nullptr) {
     for (;;) {
         int c = in.At(index);
-        while (IsBlank(c)) c = in.At(++index);
+        size_t run = 0;
+        while (IsBlank(c)) {
+            ++index;
+            if (drop && ++run >= kSkipPiece) {
+                index -= drop(index);
+                run = 0;
+            }
+            c = in.At(index);
+        }
         int next = c == '<' ? in.At(index + 1) : -1;
         if (next != '?' && next != '!') return index;
         bool comment = next == '!' && in.At(index + 2) == '-' && in.At(index + 3) == '-';
-        size_t end = in.Find(next == '?' ? "?>" : comment ? "-->" : ">", index + 2);
+        const std::string_view close = next == '?' ? "?>" : comment ? "-->" : ">";
+        size_t from = index + 2;
+        size_t end;
+        for (;;) {
+            end = in.Find(close, from, drop ? kSkipPiece : std::string::npos);
+            if (end != std::string::npos || in.AtEnd() || !drop) break;
+            // The last bytes may begin the closing text: they stay.
+            const size_t keep = in.bytes().size() - close.size();
+            from = keep - drop(keep);
+        }
         if (end == std::string::npos) return in.bytes().size();
-        index = end + (next == '?' ? 2 : comment ? 3 : 1);
+        index = end + close.size();
     }
 }
 
-// The element name of the tag at index ('<' there).
+// Element names longer than this are not those of a session or data file.
+constexpr size_t kMaxTagName = 4096;
+
+// The element name of the tag at index ('<' there); at most kMaxTagName + 1
+// bytes of it.
 std::string TagName(InputWindow& in, size_t index) {
     std::string name;
-    for (size_t i = index + 1;; ++i) {
+    for (size_t i = index + 1; name.size() <= kMaxTagName; ++i) {
         int c = in.At(i);
         if (c < 0 || IsBlank(c) || c == '>' || c == '/') return name;
         name += static_cast<char>(c);
     }
+    return name;
 }
 
 // Record elements cut from the file, converted together on one thread:
@@ -322,6 +352,12 @@ class ToBinary {
         return taken;
     }
     void Error(size_t index, const std::string& text);
+    // Hands the batch being filled to the workers and drops the window's
+    // bytes before index: they lie between record elements. Returns the
+    // bytes taken from the window's front.
+    size_t DropSkipped(StreamOutput& out, size_t index);
+    // The tag name at index, or empty after an error when it is too long.
+    std::string RecordTagName(size_t index);
     bool TooMany() const { return diagnostics_.errors() >= kMaxReportedErrors; }
 
     struct Running {
@@ -339,6 +375,7 @@ class ToBinary {
     std::unique_ptr<Batch> filling_;
     std::vector<std::unique_ptr<Batch>> spare_;  // finished, kept for their memory
     std::deque<Running> running_;
+    std::string skipped_;  // the bytes dropped between record elements
     bool writing_ = true;  // until the first error: the output is of no use after it
     Workers workers_;      // last: stopped before the batches they convert go
 };
@@ -362,6 +399,22 @@ int64_t RecordNumber(std::string_view text) {
     return r.ec == std::errc() && r.ptr < text.data() + tagEnd && *r.ptr == '"' && number >= 0
                ? number
                : -1;
+}
+
+size_t ToBinary::DropSkipped(StreamOutput& out, size_t index) {
+    const size_t taken = Start(out);
+    in_.TakeFront(index - taken, skipped_);
+    return index;
+}
+
+std::string ToBinary::RecordTagName(size_t index) {
+    std::string name = TagName(in_, index);
+    if (name.size() > kMaxTagName) {
+        Error(index, "an element name longer than " + std::to_string(kMaxTagName) +
+                         " bytes: not a session or data file");
+        name.clear();
+    }
+    return name;
 }
 
 void ToBinary::Convert(Batch& batch) const {
@@ -440,12 +493,15 @@ bool ToBinary::Run(StreamOutput& out) {
         diagnostics_.Error(path_, 0, 0, std::strerror(errno));
         return false;
     }
-    size_t root = SkipToTag(in_, 0);
+    const auto drop = [this, &out](size_t index) { return DropSkipped(out, index); };
+    size_t root = SkipToTag(in_, 0, drop);
     if (in_.At(root) != '<') {
         diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");
         return false;
     }
-    if (TagName(in_, root) != "Root") {
+    const std::string rootName = RecordTagName(root);
+    if (rootName.empty()) return false;
+    if (rootName != "Root") {
         // A data file of one record element: read whole, like the server
         // reads one.
         while (in_.bytes().size() <= kMaxRecordText && in_.More()) {
@@ -460,15 +516,17 @@ bool ToBinary::Run(StreamOutput& out) {
         Drain(out);
         return diagnostics_.errors() == 0 && writing_;
     }
-    size_t at = in_.Find(">", root);
+    size_t at = in_.Find(">", root, kMaxRecordText);
     if (at == std::string::npos) {
-        Error(root, "the Root element is not complete");
+        Error(root, in_.AtEnd() ? "the Root element is not complete"
+                                : "the start tag of Root is longer than " +
+                                      std::to_string(kMaxRecordText >> 20) + " MB");
         return false;
     }
     if (in_.bytes()[at - 1] == '/') return true;  // <Root/>: no record
     ++at;
     for (;;) {
-        size_t start = SkipToTag(in_, at);
+        size_t start = SkipToTag(in_, at, drop);
         if (in_.At(start) != '<') {
             start -= Drain(out);
             if (in_.At(start) >= 0 || in_.failed()) {
@@ -482,7 +540,8 @@ bool ToBinary::Run(StreamOutput& out) {
             break;
         }
         if (in_.At(start + 1) == '/') break;  // </Root>
-        const std::string name = TagName(in_, start);
+        const std::string name = RecordTagName(start);
+        if (name.empty()) break;
         const std::string endTag = "</" + name + ">";
         size_t end = in_.Find(endTag, start, kMaxRecordText);
         if (end == std::string::npos && !in_.AtEnd()) {

@@ -74,10 +74,9 @@ bool Scan(int fd, int64_t size, SessionScan& scan) {
     }
     if (base + static_cast<int64_t>(text.size()) != size) return false;
 
-    std::string head = ReadAt(fd, 0, kSessionHeader.size());
-    // A file shorter than the header may be one cut while the header was
-    // being written.
-    scan.header = kSessionHeader.substr(0, head.size()) == head;
+    // The server writes the header in one piece when it opens the session:
+    // a file without all of it was never a session file.
+    scan.header = ReadAt(fd, 0, kSessionHeader.size()) == kSessionHeader;
     int64_t tailStart = std::max<int64_t>(0, size - 64);
     std::string tail = ReadAt(fd, tailStart, static_cast<size_t>(size - tailStart));
     size_t end = tail.size();
@@ -110,11 +109,18 @@ bool CopyPrefix(int fd, int64_t bytes, StreamOutput& out) {
 int RunRecover(const Invocation& call) {
     const std::string& path = call.args[0];
     Diagnostics diagnostics;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking, so that a FIFO without a writer is refused
+    // at once rather than waited on.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         diagnostics.Error(path, 0, 0, fd < 0 ? std::strerror(errno) : "not a regular file");
         if (fd >= 0) ::close(fd);
+        return kExitInput;
+    }
+    if (st.st_size == 0) {
+        diagnostics.Error(path, 0, 0, "not a session file: it is empty");
+        ::close(fd);
         return kExitInput;
     }
     SessionScan scan;
@@ -132,11 +138,9 @@ int RunRecover(const Invocation& call) {
         ::close(fd);
         return kExitOk;
     }
-    // No whole record: the header alone is kept (written whole when the
-    // kill came while it was being written).
+    // No whole record: the header alone is kept.
     const bool noRecord = scan.records == 0;
-    const int64_t keep =
-        noRecord ? std::min<int64_t>(st.st_size, kSessionHeader.size()) : scan.keep;
+    const int64_t keep = noRecord ? static_cast<int64_t>(kSessionHeader.size()) : scan.keep;
     StreamOutput out;
     bool ok = out.Open(path, diagnostics, st.st_mode & 07777) && CopyPrefix(fd, keep, out) &&
               out.Write(noRecord ? kSessionHeader.substr(static_cast<size_t>(keep))

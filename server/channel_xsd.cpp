@@ -202,11 +202,16 @@ void CChannelXsd::OnReceive() {
     // from the right place.
     try {
         ReceiveFrame();
+        return;
     } catch (const std::bad_alloc&) {
         LogLine(true, "Error %s out of memory, the request is refused\n", kOnReceive);
     } catch (const std::exception& e) {
         LogLine(true, "Error %s the request is refused: %s\n", kOnReceive, e.what());
     }
+    // A record cut short stays out of the session file, which goes on
+    // taking the next records.
+    std::lock_guard<std::mutex> lock(SessionMutex());
+    SessionWriter().AbortRecord();
 }
 
 void CChannelXsd::ReceiveFrame() {

@@ -1,21 +1,36 @@
 #include "server/registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 namespace morvane {
 namespace {
 
+// The empty session reaches the disk at once, well before any record. When
+// it cannot (a full device), the file is closed and false returned with
+// errno telling why.
 bool OpenRoot(CXmlWriter& writer) {
     writer.OpenBareElement("Root");
-    // The empty session reaches the disk at once, well before any record.
-    writer.Flush();
-    return true;
+    if (writer.Flush()) return true;
+    const int err = errno != 0 ? errno : EIO;
+    writer.CloseFile();
+    errno = err;
+    return false;
 }
 
 }  // namespace
 
 bool OpenRootFileAt(CXmlWriter& writer, int dirFd, const char* name) {
-    return writer.OpenFileAt(dirFd, name) && OpenRoot(writer);
+    if (!writer.OpenFileAt(dirFd, name)) return false;
+    if (OpenRoot(writer)) return true;
+    // Not a session file: nothing of it is left behind.
+    const int err = errno;
+    ::unlinkat(dirFd, name, 0);
+    errno = err;
+    return false;
 }
 
 bool CloseRootFile(CXmlWriter& writer) {
@@ -37,7 +52,12 @@ Schema* SchemaRegistry::FindSchema(int32_t id) const {
 }
 
 bool SchemaRegistry::OpenDataFile(const char* path) {
-    return writer_.OpenFile(path) && OpenRoot(writer_);
+    if (!writer_.OpenFile(path)) return false;
+    if (OpenRoot(writer_)) return true;
+    const int err = errno;
+    ::unlink(path);
+    errno = err;
+    return false;
 }
 
 bool SchemaRegistry::OpenDataFileAt(int dirFd, const char* name) {

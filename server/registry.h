@@ -16,7 +16,8 @@ namespace morvane {
 // Opens a session or data file on writer: the plain file name inside the
 // directory open as dirFd (CXmlWriter::OpenFileAt), then its "Root"
 // element, which reaches the disk at once. False, with no file open, when
-// the file cannot be created; errno tells why.
+// the file cannot be created or its first lines cannot be written (a full
+// device: no file is left then); errno tells why.
 bool OpenRootFileAt(CXmlWriter& writer, int dirFd, const char* name);
 // Closes the "Root" element and the file. False when no file is open.
 bool CloseRootFile(CXmlWriter& writer);

@@ -31,8 +31,8 @@ PrintData* g_instances = nullptr;
 
 // flag 1 appends to an existing file (Morvane passes 1, so the output of
 // earlier runs stays); any other flag starts the file afresh. Null when the
-// file cannot be opened, and when path names a symbolic link or anything
-// but a regular file. The instance is never released.
+// file cannot be opened, and when path names a symbolic link, anything but
+// a regular file or a file with a second hard link. The instance is never released.
 PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
     if (path == nullptr) return nullptr;
     // O_NONBLOCK keeps a FIFO without a reader from stalling the open; the
@@ -41,7 +41,9 @@ PRINTDATA_EXPORT void* CreateMyPrintData_Int(const char* path, int32_t flag) {
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | append, 0644);
     if (fd < 0) return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flag != 1 && ftruncate(fd, 0) != 0)) {
+    // Nor a file with a second hard link: the same file under another name.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 ||
+        (flag != 1 && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
     }

@@ -56,7 +56,8 @@ QUILLOG_EXPORT void* CreateLogger_Int() { return new Logger; }
 // logger is deleted, rather than truncated at open: ext4 forces a disk
 // write-back of every file truncated and written again, which made the
 // start-up of a large archive wait on the disk. False when path names a
-// symbolic link or anything but a regular file.
+// symbolic link, anything but a regular file or a file with a second hard
+// link.
 QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
     auto* logger = static_cast<Logger*>(handle);
     if (logger == nullptr || path == nullptr) return false;
@@ -68,7 +69,9 @@ QUILLOG_EXPORT bool InitLogger_Int(void* handle, const char* path, int mode) {
     int fd = open(path, flags, 0644);
     if (fd < 0) return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A second hard link is the same file under another name (a data file,
+    // a file outside the program directory): it is not written through.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
         close(fd);
         return false;
     }

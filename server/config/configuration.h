@@ -62,7 +62,7 @@ class Configuration {
     std::string xmlDataDirectory = "XML_Data";
     int32_t port = 25000;
     int32_t logFlag = 1;
-    std::string printDataDll;  // at most kPrintDataDllLength characters
+    std::string printDataDll;  // taken whole, never cut to kPrintDataDllLength
     int32_t createFilesFlag = 1;
     // HeaderChecks: generated headers carry NAME_SIZE, NAME_FINGERPRINT and
     // their layout assertions (0: the headers of before).

@@ -16,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+constexpr int kMaxClients = 8;
 constexpr int kWriters = 4;
 constexpr int kLeavers = 4;
 constexpr int kConnections = 10000;
@@ -38,7 +39,8 @@ Bytes SessionStream(const std::string& name, int firstValue) {
 }
 
 TEST(ClientsBattery, ClientsLeavingAtRandomBytesBesideWritersLeaveWholeFiles) {
-    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\nMaxClients=8\n");
+    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\nMaxClients=" +
+                                            std::to_string(kMaxClients) + "\n");
     ASSERT_TRUE(server.Start()) << server.program().Stderr();
     const int pid = server.program().pid();
     const int descriptorsAtStart = OpenDescriptors(pid);
@@ -73,6 +75,20 @@ TEST(ClientsBattery, ClientsLeavingAtRandomBytesBesideWritersLeaveWholeFiles) {
         }
     });
 
+    // The last connections of the leavers may not even have been accepted
+    // yet: a session file read now could be one their open request is
+    // about to create. Once MaxClients clients that connected after all of
+    // them are served at the same time, every earlier client has been
+    // served and has left, its session file finished.
+    {
+        std::vector<Socket> barrier;
+        for (int i = 0; i < kMaxClients; ++i) {
+            barrier.push_back(Connect(server.port()));
+            ASSERT_TRUE(barrier.back().valid());
+            ASSERT_TRUE(SendAll(barrier.back(), SizeRequest(kPosRecId)));
+        }
+        for (Socket& s : barrier) ASSERT_EQ(RecvExact(s, 16), kSizeAnswer);
+    }
     // Every client has gone once the descriptors are back where they were:
     // a session file still open holds one.
     EXPECT_TRUE(WaitFor([&] { return OpenDescriptors(pid) <= descriptorsAtStart; },

@@ -109,6 +109,10 @@ const HoldRow kRows[] = {
          (void)before;
 #endif
      }},
+    {"a data file without any element fails the read with the reader's trace line",
+     "LogFlag=1\nCreateFilesFlag=0\n",
+     [](MorvaneServer& s) { WriteFile(DataFile(s), "<?xml version=\"1.0\"?>\n"); },
+     [](MorvaneServer& s) { ExpectReadRefused(s, "\nError  during reading  Root Element\n"); }},
     {"a frame dripped a byte every 1.5 s is dropped IdleTimeout after its first byte",
      "LogFlag=0\nCreateFilesFlag=0\nIdleTimeout=2\n", nullptr,
      [](MorvaneServer& s) {
@@ -173,6 +177,12 @@ TEST(HoldBattery, NoRequestKillsTheServerAndNoClientHoldsIt) {
         if (row.prepare) row.prepare(server);
         std::unique_ptr<BackgroundProgram> limited;
         if (row.descriptorLimit > 0) {
+#if defined(__SANITIZE_ADDRESS__)
+            // The sanitizer's run-time opens files of its own (/proc/self/maps)
+            // and ends the process when it cannot: out of descriptors is
+            // tested without it.
+            continue;
+#endif
             limited = std::make_unique<BackgroundProgram>(
                 BATTERY_FSIZE_EXEC,
                 std::vector<std::string>{"nofile=" + std::to_string(row.descriptorLimit),
@@ -180,7 +190,7 @@ TEST(HoldBattery, NoRequestKillsTheServerAndNoClientHoldsIt) {
                 server.dir());
             ASSERT_TRUE(WaitFor([&] { return server.ListenCount() >= 1; })) << limited->Stderr();
             row.play(server);
-            EXPECT_TRUE(limited->Running());
+            EXPECT_TRUE(limited->Running()) << limited->Stderr();
             continue;
         }
         ASSERT_TRUE(server.Start()) << server.program().Stderr();

@@ -3,6 +3,7 @@
 // a working directory of its own.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -351,13 +352,32 @@ TEST(MorvanecRecover, ClosesAfterTheLastWholeRecord) {
         row(whole + record.substr(0, record.size() - 4), 0,
             "s.xml: kept 2 records, dropped " + std::to_string(record.size() - 4) + " bytes\n",
             closed),
-        row(kSessionHeader.substr(0, 10), 0, "s.xml: kept 0 records, dropped 0 bytes\n",
-            Session("")),
+        // A file cut inside the session header was never a session file.
+        row(kSessionHeader.substr(0, 10), 1,
+            "s.xml: error: not a session file: it does not start with the session header\n",
+            kSessionHeader.substr(0, 10)),
+        row("<?x", 1,
+            "s.xml: error: not a session file: it does not start with the session header\n",
+            "<?x"),
         row("<Schema/>\n", 1,
             "s.xml: error: not a session file: it does not start with the session header\n",
             "<Schema/>\n"),
         row("", 1, "s.xml: error: No such file or directory\n", kAbsent),
     });
+    // A FIFO without a writer is refused at once, not waited on.
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "s.xml").c_str(), 0600), 0);
+    ProgramResult r =
+        RunProgram(BinDir() + "/morvanec", recover, dir.path(), std::chrono::seconds(10));
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "s.xml: error: not a regular file\n");
+    // An empty file is no session either.
+    WriteFile(dir / "e.xml", "");
+    r = Morvanec({"recover", "e.xml"}, dir.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "e.xml: error: not a session file: it is empty\n");
+    EXPECT_EQ(ReadFile(dir / "e.xml"), "");
 }
 
 TEST(MorvanecToBinary, StrictByDefault) {
@@ -407,7 +427,44 @@ TEST(MorvanecToBinary, StrictByDefault) {
         row(kSessionHeader + two, 0, twoBytes,
             "d.xml: warning: the session file is not closed (no </Root>)\n", "--lenient"),
         row("junk", 1, "", "d.xml: error: no element\n"),
+        row(kSessionHeader + "<" + std::string(5000, 'N') + ">", 1, "",
+            "d.xml:3:1: error: an element name longer than 4096 bytes: not a session or data "
+            "file\n"),
     });
+}
+
+// Between record elements a session file may hold anything the XML allows
+// (blanks, comments), and that much: what is passed over is not kept. Each
+// CTest case is a process of its own, so the children's peak is this one's.
+TEST(MorvanecToBinary, MemoryStaysBoundedBetweenRecords) {
+    const std::string one = PosRecRecord(1, "5", 1);
+    const std::string bytes = PosRecBytes(5, 1) + PosRecBytes(5, 1);
+    const size_t kLarge = size_t{48} << 20;
+    TempDir dir;
+    WriteFile(dir / "a.xsd", kPosRec);
+    const struct {
+        const char* what;
+        char filler;
+        const char* open;
+        const char* close;
+    } rows[] = {
+        {"blank lines", '\n', "", ""},
+        {"a comment", 'x', "<!--", "-->\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        {
+            // Gone before the program starts: its fork would count them.
+            std::string between = row.open + std::string(kLarge, row.filler) + row.close;
+            WriteFile(dir / "d.xml", Session(one + between + one));
+        }
+        ProgramResult r = Morvanec({"to-binary", "a.xsd", "d.xml", "-o", "out.bin"}, dir.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ReadFile(dir / "out.bin"), bytes);
+    }
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "KiB at the peak";
 }
 
 TEST(MorvanecToXml, TheSessionFileMorvaneWrites) {

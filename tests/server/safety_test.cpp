@@ -50,20 +50,30 @@ TEST(SafetyTest, FilesAppendedToAreNeverReachedThroughALink) {
         const char* link;  // planted in the program directory, pointing at outside.txt
         bool selfTest;     // else start-up must fail
         std::string logLine;
+        bool hard = false;  // a second hard link of outside.txt instead of a symbolic one
     } cases[] = {
         {"Morvane.log", false, ""},
         {"XML_Data/Telemetry_dataW.xml", true,
          "Error! data file @/XML_Data/Telemetry_dataW.xml cannot be created\n"},
         {"XML_Data/FormattedOutput.log", true,
          "Error! libprintdata.so cannot open @/XML_Data/FormattedOutput.log\n"},
+        {"Morvane.log", false, "", true},
+        {"XML_Data/Telemetry_dataW.xml", true,
+         "Error! data file @/XML_Data/Telemetry_dataW.xml cannot be created\n", true},
+        {"XML_Data/FormattedOutput.log", true,
+         "Error! libprintdata.so cannot open @/XML_Data/FormattedOutput.log\n", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.link);
+        SCOPED_TRACE(std::string(c.link) + (c.hard ? " (hard link)" : ""));
         MorvaneServer server(FreeTcpPort(), "PrintDataDll=libprintdata.so\n");
         CopyFromBin(server.dir(), {"libprintdata.so"});
         const std::string outside = server / "outside.txt";
         WriteFile(outside, "keep\n");
-        ASSERT_EQ(symlink(outside.c_str(), (server / c.link).c_str()), 0);
+        if (c.hard) {
+            ASSERT_EQ(link(outside.c_str(), (server / c.link).c_str()), 0);
+        } else {
+            ASSERT_EQ(symlink(outside.c_str(), (server / c.link).c_str()), 0);
+        }
         if (c.selfTest) {
             BackgroundProgram p(server / "Morvane", {"test"}, server.dir());
             EXPECT_TRUE(SelfTestDone(server));

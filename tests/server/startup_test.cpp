@@ -190,6 +190,9 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
          "<Enum name=\"B\"><Item name=\"OFF\" id=\"1\"/></Enum></Schema>\n",
          "Error! The enumerator \"OFF\" of the enumeration \"B\" is also in the enumeration "
          "\"A\"\n"},
+        // No element at all: the parser's own line, before the start-up's.
+        {"<?xml version=\"1.0\"?>\n<!-- nothing -->\n", "Error  during reading  Root Element\n"
+                                                      "Error  during reading  "},
         // Both would write posrec.h, posrec.xml and E_SCHEMA_ENUM_POSREC.
         {"<Schema name=\"POSREC\" id=\"8\"><Item name=\"other\"/></Schema>\n",
          "Error! schema [POSREC] differs from schema [PosRec] of " + dir_ / "Schemas/a.xsd" +
@@ -204,7 +207,7 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
         auto r = RunToEnd();
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(Log().find(row.error), std::string::npos) << Log();
-        EXPECT_NE(r.err.find(dir_ / "Schemas/x.xsd:1:"), std::string::npos)
+        EXPECT_NE(r.err.find(dir_ / "Schemas/x.xsd:"), std::string::npos)
             << r.err;
         EXPECT_FALSE(test::FileExists(dir_ / "ResultsEmptyXml/big.xml"));
         if (!row.earlier.empty()) {
