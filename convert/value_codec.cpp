@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <limits>
 
 namespace morvane {
@@ -54,12 +55,104 @@ Scanned Scan(const char* p) {
     return s;
 }
 
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+// The bit layout of a float or double, for the NaN texts.
+template <class T>
+struct Layout;
+template <>
+struct Layout<float> {
+    using Bits = uint32_t;
+    static constexpr Bits kSign = 0x80000000u;
+    static constexpr Bits kExponent = 0x7F800000u;
+    static constexpr Bits kQuiet = 0x00400000u;
+};
+template <>
+struct Layout<double> {
+    using Bits = uint64_t;
+    static constexpr Bits kSign = 0x8000000000000000ull;
+    static constexpr Bits kExponent = 0x7FF0000000000000ull;
+    static constexpr Bits kQuiet = 0x0008000000000000ull;
+};
+
+// The text of a NaN that "nan" would not give back: "nan(0xP)" for a quiet
+// NaN with payload P (the fraction bits below the quiet bit), "snan(0xP)"
+// for a signalling one (P the whole fraction, never 0), a '-' before either
+// when the sign bit is set; P in upper-case hexadecimal digits. Returns 0,
+// writing nothing, for the plain quiet NaNs, whose text stays "nan" or
+// "-nan".
+template <class T>
+size_t NanText(T value, char* out) {
+    using L = Layout<T>;
+    typename L::Bits bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const typename L::Bits fraction = bits & ~(L::kSign | L::kExponent);
+    const bool quiet = (fraction & L::kQuiet) != 0;
+    const typename L::Bits payload = quiet ? fraction & ~L::kQuiet : fraction;
+    if (quiet && payload == 0) return 0;
+    char* p = out;
+    if ((bits & L::kSign) != 0) *p++ = '-';
+    if (!quiet) *p++ = 's';
+    std::memcpy(p, "nan(0x", 6);
+    p += 6;
+    int shift = 0;
+    while (shift + 4 < static_cast<int>(sizeof bits * 8) && (payload >> (shift + 4)) != 0) shift += 4;
+    for (; shift >= 0; shift -= 4) *p++ = "0123456789ABCDEF"[(payload >> shift) & 15];
+    *p++ = ')';
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
+// Reads a NaN text of NanText's form (digits of either case, "nan(0x0)"
+// being the plain quiet NaN) from p up to end into value, bit for bit,
+// never through strtod, which would quiet a signalling NaN. Returns the end
+// of the text read, or null when p holds no such text or its payload does
+// not fit the fraction.
+template <class T>
+const char* ReadNanText(const char* p, const char* end, T& value) {
+    using L = Layout<T>;
+    typename L::Bits bits = L::kExponent;
+    if (p < end && *p == '-') {
+        bits |= L::kSign;
+        ++p;
+    }
+    const bool signalling = p < end && *p == 's';
+    p += signalling;
+    if (end - p < 7 || std::memcmp(p, "nan(0x", 6) != 0) return nullptr;
+    p += 6;
+    typename L::Bits payload = 0;
+    const char* digits = p;
+    for (int d; p < end && (d = HexDigit(*p)) >= 0; ++p) {
+        payload = payload << 4 | static_cast<typename L::Bits>(d);
+        if (payload >= L::kQuiet) return nullptr;
+    }
+    if (p == digits || p == end || *p != ')') return nullptr;
+    if (signalling && payload == 0) return nullptr;  // that would be an infinity
+    bits |= signalling ? payload : payload | L::kQuiet;
+    std::memcpy(&value, &bits, sizeof value);
+    return p + 1;
+}
+
+// ReadNanText on a terminated text after leading blanks; the end of the
+// NaN text or null.
+template <class T>
+const char* ReadNanText(const char* text, T& value) {
+    const char* p = SkipBlanks(text);
+    const char* q = p + (*p == '-');
+    if (*q != 'n' && *q != 's') return nullptr;
+    return ReadNanText(p, p + std::strlen(p), value);
+}
+
 // strtod (strtof for float), with from_chars's faster conversion wherever
 // it reads exactly what strtod would: not after blanks or '+', not for
 // hexadecimal or out-of-range texts. A float is read as a float, never
 // through a double, so that no text rounds twice.
 template <class T>
 T ParseFloating(const char* text) {
+    if (T nan; ReadNanText(text, nan) != nullptr) return nan;
     const char* p = text + (text[0] == '-');
     if ((*p >= '0' && *p <= '9') || *p == '.') {
         T value;
@@ -72,11 +165,6 @@ T ParseFloating(const char* text) {
     } else {
         return std::strtod(text, nullptr);
     }
-}
-
-const char* SkipBlanks(const char* p) {
-    while (IsBlank(*p)) ++p;
-    return p;
 }
 
 // A decimal integer filling text (blanks around it aside) within [low, high];
@@ -118,7 +206,10 @@ template <class T>
 bool FloatingFits(const char* text) {
     T value;
     if (PlainFloatingFits(text, value)) return true;
+    if (const char* end = ReadNanText(text, value)) return *SkipBlanks(end) == '\0';
     const char* p = SkipBlanks(text);
+    // A NaN with a payload in any other form would not keep its bits.
+    if (strncasecmp(p + (*p == '-' || *p == '+'), "nan(", 4) == 0) return false;
     char* end = nullptr;
     if constexpr (sizeof(T) == sizeof(float)) {
         value = std::strtof(p, &end);
@@ -207,9 +298,13 @@ bool FixedReadsBack(T value) {
 // The "%f" text when it reads back as the same value, which keeps the text
 // of every value it renders exactly; otherwise the shortest text that reads
 // back exactly (1e-10, 3.141592653589793), in exponent form where that is
-// shorter. Infinities and NaNs keep "%f"'s text.
+// shorter. Infinities and the plain quiet NaNs keep "%f"'s text, every
+// other NaN gets NanText's.
 template <class T>
 size_t Floating(char* out, T value) {
+    if (std::isnan(value)) {
+        if (size_t n = NanText(value, out)) return n;
+    }
     if (!std::isfinite(value) || FixedReadsBack(value)) return Fixed(out, static_cast<double>(value));
     auto r = std::to_chars(out, out + kValueTextSize - 1, value);
     *r.ptr = '\0';
@@ -219,8 +314,14 @@ size_t Floating(char* out, T value) {
 }  // namespace
 
 // to_chars without a format is the shortest text that reads back.
-size_t FormatShortest(double value, char* out) { return Decimal(out, value); }
-size_t FormatShortest(float value, char* out) { return Decimal(out, value); }
+size_t FormatShortest(double value, char* out) {
+    if (size_t n = std::isnan(value) ? NanText(value, out) : 0) return n;
+    return Decimal(out, value);
+}
+size_t FormatShortest(float value, char* out) {
+    if (size_t n = std::isnan(value) ? NanText(value, out) : 0) return n;
+    return Decimal(out, value);
+}
 
 int64_t ParseInt64(const char* text) {
     Scanned s = Scan<10>(text);

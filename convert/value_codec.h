@@ -38,8 +38,9 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
 // are decimal within the range of their width (unsigned also down to
 // INT32_MIN, the way it is written; bool and item_enum within int's);
 // char is "0x" and hexadecimal digits up to 0xFF; float and double are
-// decimal or exponent forms, "inf" or "nan", and a finite text must not
-// overflow the type. Kinds without bytes take any text.
+// decimal or exponent forms, "inf", "nan" or a NaN text of FormatValue's
+// whose payload fits the type, and a finite text must not overflow the
+// type. Kinds without bytes take any text.
 bool ValueTextFits(UnitType kind, const char* text);
 
 // ValueTextFits and StoreValueText in one pass: whether text fits kind, and
@@ -52,6 +53,15 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest);
 // empty text. A float or double is written as "%f" writes it when that text
 // reads back as the same value, otherwise in the shortest text that does
 // (1e-10, 3.141592653589793); StoreValueText reads both forms.
+//
+// Every float and double bit pattern survives the text. The plain quiet
+// NaNs are written "nan" and "-nan", as "%f" writes them; any other NaN is
+// written "nan(0xP)" when quiet, P being its payload (the fraction below
+// the quiet bit), and "snan(0xP)" when signalling, P being its whole
+// fraction, with a '-' in front when the sign bit is set and P in
+// upper-case hexadecimal digits: nan(0x1), -snan(0x7FFFFFFFFFFFF).
+// StoreValueText reads those texts back into the same bits without the C
+// library, whose strtod would quiet a signalling NaN.
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out);
 
 // Decimal text the way the C library reads it: leading blanks, an optional
@@ -70,8 +80,8 @@ int32_t ParseInt32(const char* text);
 uint8_t CharFromText(const char* text);
 
 // The shortest decimal text that reads back as the same value, as
-// std::to_chars writes it (0.1, 1e-10, 5e+20, -0; "inf", "-inf", "nan" and
-// "-nan" for the others), for formats that want no "%f" form (JSON). A
+// std::to_chars writes it (0.1, 1e-10, 5e+20, -0; "inf", "-inf", and for
+// NaNs the texts of FormatValue), for formats that want no "%f" form. A
 // float's text is the shortest for a float. out holds kValueTextSize
 // bytes; returns the text's length, the text terminated.
 size_t FormatShortest(double value, char* out);

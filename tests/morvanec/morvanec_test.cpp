@@ -391,11 +391,16 @@ AllTypes AllTypesRecords(int reps, uint32_t seed) {
         for (int j = 0; j < 10; ++j) bits(4);
         for (int k = 0; k < reps; ++k) {
             bits(1), bits(4), bits(2), bits(8), bits(4), bits(2), bits(8);
-            // Every third a value of the table above, and one for a NaN.
-            const float f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
-            const double d = std::bit_cast<double>(static_cast<uint64_t>(rng()));
-            put(k % 3 == 0 || std::isnan(f) ? floats[(k / 3) % 8] : f);
-            put(k % 3 == 0 || std::isnan(d) ? doubles[(k / 3) % 8] : d);
+            // Every third a value of the table above, every fifth a NaN
+            // with a random payload, signalling ones included.
+            auto f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
+            auto d = std::bit_cast<double>(static_cast<uint64_t>(rng()));
+            if (k % 5 == 1) {
+                f = std::bit_cast<float>(std::bit_cast<uint32_t>(f) | 0x7F800001u);
+                d = std::bit_cast<double>(std::bit_cast<uint64_t>(d) | 0x7FF0000000000001ull);
+            }
+            put(k % 3 == 0 ? floats[(k / 3) % 8] : f);
+            put(k % 3 == 0 ? doubles[(k / 3) % 8] : d);
             put(static_cast<int32_t>(rng() & 1));
             bits(4), bits(3);
             a.records.append(8, '\0');
