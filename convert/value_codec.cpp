@@ -474,6 +474,106 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest) {
     return true;
 }
 
+namespace {
+
+// A decimal integer as the writer writes it: an optional '-', then "0" or
+// digits without a leading zero, no "-0"; false for any other text or one
+// outside [low, high]. bits is its value modulo 2^64.
+bool WrittenInteger(const char* p, const char* end, int64_t low, uint64_t high, uint64_t& bits) {
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const ptrdiff_t digits = end - p;
+    if (digits <= 0 || digits > 20 || (*p == '0' && (digits > 1 || negative))) return false;
+    uint64_t magnitude = 0;
+    for (; p < end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - '0';
+        if (d > 9 || __builtin_mul_overflow(magnitude, 10u, &magnitude) ||
+            __builtin_add_overflow(magnitude, d, &magnitude))
+            return false;
+    }
+    bits = negative ? 0 - magnitude : magnitude;
+    if (!negative) return magnitude <= high;
+    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+}
+
+template <class T>
+bool WrittenFloating(const char* p, const char* end, uint8_t* dest) {
+    T value;
+    const char* digits = p + (p < end && *p == '-');
+    if (digits < end && *digits >= '0' && *digits <= '9') {
+        auto r = std::from_chars(p, end, value);
+        if (r.ec != std::errc() || r.ptr != end) return false;
+    } else if (ReadNanText(p, end, value) == end) {
+    } else if (end - digits == 3 && std::memcmp(digits, "inf", 3) == 0) {
+        value = digits == p ? std::numeric_limits<T>::infinity() : -std::numeric_limits<T>::infinity();
+    } else if (end - digits == 3 && std::memcmp(digits, "nan", 3) == 0) {
+        value = digits == p ? std::numeric_limits<T>::quiet_NaN() : -std::numeric_limits<T>::quiet_NaN();
+    } else {
+        return false;
+    }
+    std::memcpy(dest, &value, sizeof value);
+    return true;
+}
+
+}  // namespace
+
+bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    uint64_t bits = 0;
+    switch (kind) {
+        case kTypeChar: {
+            const ptrdiff_t n = end - begin;
+            if (n < 3 || n > 4 || begin[0] != '0' || begin[1] != 'x') return false;
+            const int high = HexDigit(begin[2]);
+            const int low = n == 4 ? HexDigit(begin[3]) : 0;
+            if (high < 0 || low < 0) return false;
+            *dest = static_cast<uint8_t>(n == 4 ? high * 16 + low : high);
+            return true;
+        }
+        case kTypeInt:
+        case kTypeItemEnum:
+            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeBool:
+            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
+            return true;
+        case kTypeUnsigned:
+            if (!WrittenInteger(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeInt16:
+            if (!WrittenInteger(begin, end, std::numeric_limits<int16_t>::min(),
+                                std::numeric_limits<int16_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeUnsigned16:
+            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeInt64:
+            if (!WrittenInteger(begin, end, std::numeric_limits<int64_t>::min(),
+                                std::numeric_limits<int64_t>::max(), bits))
+                return false;
+            Put(dest, bits);
+            return true;
+        case kTypeUnsigned64:
+            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
+            Put(dest, bits);
+            return true;
+        case kTypeFloat:
+            return WrittenFloating<float>(begin, end, dest);
+        case kTypeDouble:
+            return WrittenFloating<double>(begin, end, dest);
+        default:  // kinds without bytes: the writer writes no text
+            return begin == end;
+    }
+}
+
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {
     switch (kind) {
         case kTypeChar: {

@@ -48,6 +48,19 @@ bool ValueTextFits(UnitType kind, const char* text);
 // Nothing is stored when it does not fit.
 bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest);
 
+// Reads a value text of a form FormatValue writes, from begin up to end
+// (the text need not be terminated), and stores the bytes that
+// StoreValueText and ConvertFittingText both store for it. Integers are
+// decimal, "0" or without leading zeros, within ValueTextFits's range;
+// char is "0x" and one or two hexadecimal digits; float and double are
+// texts std::from_chars reads whole starting with a digit (after an
+// optional '-'), "inf", "nan", each with an optional '-', and the NaN
+// texts with payloads; kinds without bytes take the empty text only. No
+// blanks. False, storing nothing, for any other text: the caller then
+// reads it the general way, which gives the same bytes for every text
+// this takes.
+bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest);
+
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
 // empty text. A float or double is written as "%f" writes it when that text
