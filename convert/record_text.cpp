@@ -134,8 +134,8 @@ void RecordTextPlan::Repeat(size_t& i, int32_t* reps, int32_t& open) const {
     }
 }
 
-bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length,
-                            std::string& out, size_t& used, Outside* outside) const {
+bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length, std::string& out,
+                            size_t& used, Outside* outside) const {
     if (maxLevel_ >= CXmlWriter::kMaxDepth) return false;
     Sink sink(out, used);
     const char* texts = texts_.data();
@@ -228,13 +228,15 @@ inline bool TakeNumber(const char*& p, const char* end) {
 
 void AppendNumber(std::string& out, int64_t value) {
     char digits[24];
-    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+    out.append(digits, static_cast<size_t>(
+                           std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
 }
 
 // The data reader's trace line of a value element.
 void TraceValue(std::string& out, UnitType kind, const std::string& name, int64_t offset,
                 const char* text, size_t n) {
-    out += kind == kTypeItemEnum ? "   name_unit=Item_enum, struct_name=" : "   name_unit=Item, struct_name=";
+    out += kind == kTypeItemEnum ? "   name_unit=Item_enum, struct_name="
+                                 : "   name_unit=Item, struct_name=";
     out += name;
     out += " offset_elem=";
     AppendNumber(out, static_cast<int>(offset));
@@ -304,9 +306,11 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
                     const char* text = p;
                     while (p < end && *p != '<') ++p;
                     if (offset + s.size > length) return nullptr;
-                    if (p != text && !ReadWrittenValue(s.kind, text, p, values + offset)) return nullptr;
+                    if (p != text && !ReadWrittenValue(s.kind, text, p, values + offset))
+                        return nullptr;
                     if (trace != nullptr)
-                        TraceValue(*trace, s.kind, *s.name, offset, text, static_cast<size_t>(p - text));
+                        TraceValue(*trace, s.kind, *s.name, offset, text,
+                                   static_cast<size_t>(p - text));
                     if (!Take(p, end, texts + s.tail, s.tailLength)) return nullptr;
                     offset += s.size;
                 }
