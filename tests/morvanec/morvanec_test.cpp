@@ -321,6 +321,12 @@ TEST(MorvanecToBinary, StrictByDefault) {
         row(Session(PosRecRecord(1, "5", 1) + PosRecRecord(2, "6 apples", -1)), 0, twoBytes, "",
             "--lenient"),
         row(Session(extra), 1, "", "d.xml:6:8: error: "),
+        // Records the scanner reads around ones it leaves to the parser:
+        // the same order, the same places.
+        row(Session(two + extra + PosRecRecord(3, "7", 2)), 1, "", "d.xml:32:8: error: "),
+        row(Session(PosRecRecord(1, "5", 1) + PosRecRecord(2, "6 apples", -1) +
+                    PosRecRecord(3, "7", 2)),
+            0, twoBytes + PosRecBytes(7, 2), "", "--lenient"),
         row(Session(alarms), 1, "",
             "d.xml:3:5: error: element Schema name=\"Alarms\" is not a record of PosRec\n"),
         // Not well-formed.
