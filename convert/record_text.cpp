@@ -304,7 +304,8 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
                     if (s.op == Op::kIndexed && (!TakeNumber(p, end) || !Take(p, end, "\">", 2)))
                         return nullptr;
                     const char* text = p;
-                    while (p < end && *p != '<') ++p;
+                    p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+                    if (p == nullptr) return nullptr;
                     if (offset + s.size > length) return nullptr;
                     if (p != text && !ReadWrittenValue(s.kind, text, p, values + offset))
                         return nullptr;

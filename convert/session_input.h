@@ -4,7 +4,7 @@
 //
 // Session files are machine-written: the header, then one record element
 // after another, then "</Root>". A record element in the writer's form is
-// read by the scanner (ScanSessionRecord in written_record.h), which finds
+// read by the scanner (SessionRecordScanner in written_record.h), which finds
 // its end itself; any other is cut at its end tag (Find) and read alone
 // the general way (ReadXmlText).
 #pragma once

@@ -482,15 +482,10 @@ namespace {
 bool WrittenInteger(const char* p, const char* end, int64_t low, uint64_t high, uint64_t& bits) {
     const bool negative = p < end && *p == '-';
     p += negative;
-    const ptrdiff_t digits = end - p;
-    if (digits <= 0 || digits > 20 || (*p == '0' && (digits > 1 || negative))) return false;
+    if (p == end || (*p == '0' && (end - p > 1 || negative))) return false;
     uint64_t magnitude = 0;
-    for (; p < end; ++p) {
-        const unsigned d = static_cast<unsigned char>(*p) - '0';
-        if (d > 9 || __builtin_mul_overflow(magnitude, 10u, &magnitude) ||
-            __builtin_add_overflow(magnitude, d, &magnitude))
-            return false;
-    }
+    auto r = std::from_chars(p, end, magnitude);
+    if (r.ec != std::errc() || r.ptr != end) return false;
     bits = negative ? 0 - magnitude : magnitude;
     if (!negative) return magnitude <= high;
     return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;

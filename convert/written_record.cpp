@@ -103,14 +103,17 @@ bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, ui
     return true;
 }
 
-const char* ScanSessionRecord(const Schema& schema, const char* begin, const char* end,
-                              uint8_t* record, int64_t& lines) {
-    if (schema.Top() == nullptr) return nullptr;
-    std::shared_ptr<ReaderCache> cache = CacheOf(schema);
-    if (!Worth(*cache)) return nullptr;
+SessionRecordScanner::SessionRecordScanner(const Schema& schema) : schema_(schema) {
+    if (schema.Top() != nullptr) cache_ = CacheOf(schema);
+}
+
+const char* SessionRecordScanner::Scan(const char* begin, const char* end, uint8_t* record,
+                                       int64_t& lines) {
+    auto* cache = static_cast<ReaderCache*>(cache_.get());
+    if (cache == nullptr || !Worth(*cache)) return nullptr;
     // The record's end line ends at the end of what the plan reads; the
     // session's line end after it is the caller's.
-    const char* read = cache->plans[1].Scan(begin, end, record, schema.Size(), nullptr, lines);
+    const char* read = cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines);
     const bool taken = read != nullptr && read[-1] == '\n';
     Count(*cache, taken);
     if (!taken) return nullptr;

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,14 +45,24 @@ void SetScanning(Scanning mode);
 bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, uint8_t* buffer,
                      int32_t length, std::string* trace);
 
-// Scans one record element of a session file in the writer's form that
-// starts at begin (its '<'), within [begin, end): the record's values are
-// stored in record (the schema's record size; bytes of values without
-// text keep what they held). Returns the end of the record element (after
-// its end tag) and the line ends in it, or null when the bytes depart from
-// the form or end before the record does. Trace lines are not made: a
-// caller that traces reads the general way.
-const char* ScanSessionRecord(const Schema& schema, const char* begin, const char* end,
-                              uint8_t* record, int64_t& lines);
+// Scans the record elements of one schema's session file in the writer's
+// form; made once per file. The schema must outlive it.
+class SessionRecordScanner {
+  public:
+    explicit SessionRecordScanner(const Schema& schema);
+
+    // Scans the record element that starts at begin (its '<'), within
+    // [begin, end): its values are stored in record (the schema's record
+    // size; bytes of values without text keep what they held). Returns the
+    // end of the record element (after its end tag) and the line ends in
+    // it, or null when the bytes depart from the form or end before the
+    // record does. Trace lines are not made: a caller that traces reads the
+    // general way.
+    const char* Scan(const char* begin, const char* end, uint8_t* record, int64_t& lines);
+
+  private:
+    const Schema& schema_;
+    std::shared_ptr<void> cache_;
+};
 
 }  // namespace morvane

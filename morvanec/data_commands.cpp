@@ -131,6 +131,7 @@ class ToBinary {
           diagnostics_(diagnostics),
           inFlight_(std::max(1u, std::thread::hardware_concurrency())),
           filling_(std::make_unique<Batch>()),
+          scanner_(schema),
           workers_(inFlight_) {
         options_.strict = !call.lenient;
         // Traced reads go the general way, which makes the trace lines.
@@ -179,6 +180,7 @@ class ToBinary {
     std::deque<Running> running_;
     bool writing_ = true;  // until the first error: the output is of no use after it
     bool scanning_ = true;
+    SessionRecordScanner scanner_;
     std::vector<uint8_t> scanned_;  // the record the scanner read
     size_t lastRecord_ = 0;         // the length of the last record element scanned
     std::string front_;             // what the window handed over, kept for its memory
@@ -199,8 +201,8 @@ size_t ToBinary::Scan(size_t start, StreamOutput& out) {
     std::fill(scanned_.begin(), scanned_.end(), 0);
     std::string_view bytes = in_.bytes();
     int64_t lines = 0;
-    const char* end = ScanSessionRecord(schema_, bytes.data() + start, bytes.data() + bytes.size(),
-                                        scanned_.data(), lines);
+    const char* end =
+        scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(), scanned_.data(), lines);
     if (end == nullptr) return 0;
     size_t after = static_cast<size_t>(end - bytes.data());
     lastRecord_ = after - start;
@@ -421,15 +423,17 @@ int RunToXml(const Invocation& call) {
         ::close(fd);
         return kExitInput;
     }
-    // Records are read in batches of about a read piece; each record's text
-    // is put together straight in the output's pending bytes, which are
-    // written in large pieces.
+    // Records are read in batches of about a read piece; their texts are
+    // put together in one buffer, grown once and never cleared, and handed
+    // to the output in large pieces.
     const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
     std::vector<uint8_t> records(batch * static_cast<size_t>(size));
     int32_t number = 0;
     int64_t total = 0;
     bool ok = out.Write(kSessionHeader);
     size_t filled = 0;
+    std::string text;
+    size_t used = 0;
     while (ok && size > 0) {
         ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
         if (n < 0 && errno == EINTR) continue;
@@ -442,13 +446,14 @@ int RunToXml(const Invocation& call) {
         total += n;
         const size_t whole = filled / static_cast<size_t>(size);
         for (size_t r = 0; r < whole && ok; ++r) {
-            std::string* text = out.Pending();
-            ok = text != nullptr &&
-                 AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
-                                 size, *text);
-            if (!ok && text != nullptr) {
+            ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
+                                 size, text, used);
+            if (!ok) {
                 diagnostics.Error(path, 0, 0,
                                   "record " + std::to_string(number) + " cannot be written");
+            } else if (used >= kReadPiece) {
+                ok = out.Write(std::string_view(text.data(), used));
+                used = 0;
             }
         }
         const size_t used = whole * static_cast<size_t>(size);
@@ -458,7 +463,8 @@ int RunToXml(const Invocation& call) {
     }
     ::close(fd);
     if (ok && filled != 0) return misfit(total);
-    if (!ok || !out.Write(kSessionEnd) || !out.Commit()) {
+    if (!ok || !out.Write(std::string_view(text.data(), used)) || !out.Write(kSessionEnd) ||
+        !out.Commit()) {
         out.Abandon();
         return kExitInput;
     }
