@@ -484,8 +484,17 @@ bool WrittenInteger(const char* p, const char* end, int64_t low, uint64_t high, 
     p += negative;
     if (p == end || (*p == '0' && (end - p > 1 || negative))) return false;
     uint64_t magnitude = 0;
-    auto r = std::from_chars(p, end, magnitude);
-    if (r.ec != std::errc() || r.ptr != end) return false;
+    if (end - p <= 19) {
+        // Nineteen digits cannot overflow.
+        for (; p < end; ++p) {
+            const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (d > 9) return false;
+            magnitude = magnitude * 10 + d;
+        }
+    } else {
+        auto r = std::from_chars(p, end, magnitude);
+        if (r.ec != std::errc() || r.ptr != end) return false;
+    }
     bits = negative ? 0 - magnitude : magnitude;
     if (!negative) return magnitude <= high;
     return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
