@@ -220,6 +220,34 @@ TEST_F(WriteXmlFileTest, FormsRoundTrip) {
     EXPECT_EQ(test::Hex(back), test::Hex(record));
 }
 
+// Every NaN keeps its bits through a data file the way the server writes
+// and reads it: signalling ones, payloads and signs, with the plain quiet
+// NaN still written "nan".
+TEST_F(WriteXmlFileTest, NanPayloadsRoundTripThroughDataFiles) {
+    auto all = test::SchemaFromText(kAllTypesXsd);
+    ASSERT_TRUE(all);
+    const std::pair<uint32_t, uint64_t> nans[] = {
+        {0x7F800001u, 0xFFF80000DEADBEEFull},
+        {0x7FC00000u, 0x7FF0000000000001ull},
+        {0xFFBFFFFFu, 0x7FF8000000000000ull}};
+    const char* const texts[][2] = {{"snan(0x1)", "-nan(0xDEADBEEF)"},
+                                    {"nan", "snan(0x1)"},
+                                    {"-snan(0x3FFFFF)", "nan"}};
+    for (size_t i = 0; i < std::size(nans); ++i) {
+        std::vector<uint8_t> record(49, 0);
+        std::memcpy(record.data() + 29, &nans[i].first, 4);
+        std::memcpy(record.data() + 33, &nans[i].second, 8);
+        std::string text = WriteOne(*all, 1, record);
+        EXPECT_NE(text.find(std::string("type=\"float\">") + texts[i][0] + "<"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find(std::string("type=\"double\">") + texts[i][1] + "<"), std::string::npos)
+            << text;
+        std::vector<uint8_t> back(49, 0);
+        ASSERT_TRUE(ReadXmlFile(*all, true, path_.c_str(), back.data(), 49));
+        EXPECT_EQ(test::Hex(back), test::Hex(record));
+    }
+}
+
 // XML to binary to XML to binary on the Telemetry example: the records
 // agree, and writing the second record gives the same text again.
 TEST_F(WriteXmlFileTest, TelemetryRoundTrip) {
