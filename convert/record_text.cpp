@@ -252,10 +252,18 @@ void TraceValue(std::string& out, UnitType kind, const std::string& name, int64_
 }  // namespace
 
 const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* values,
-                                 int32_t length, std::string* trace, int64_t& lines) const {
+                                 int32_t length, std::string* trace, int64_t& lines,
+                                 const char*& reached) const {
+    const char* p = begin;
+    reached = begin;
     if (maxLevel_ - depth_ >= kMaxScannedNesting) return nullptr;
     const char* texts = texts_.data();
-    const char* p = begin;
+    // Wherever the scan returns, reached tells how far it got.
+    struct Reach {
+        const char*& p;
+        const char*& reached;
+        ~Reach() { reached = p; }
+    } reach{p, reached};
     int64_t offset = 0;
     int64_t lineEnds = 0;
     int32_t reps[CXmlWriter::kMaxDepth] = {};

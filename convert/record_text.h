@@ -56,10 +56,11 @@ class RecordTextPlan {
     //
     // Returns the end of the record element's text, or null at the first
     // byte that departs from that form (bytes of values may have been
-    // stored by then); also when a value would lie outside length bytes or
-    // structures nest deeper than the reader follows them.
+    // stored by then; reached is then where the scan stopped); also when a
+    // value would lie outside length bytes or structures nest deeper than
+    // the reader follows them.
     const char* Scan(const char* begin, const char* end, uint8_t* values, int32_t length,
-                     std::string* trace, int64_t& lines) const;
+                     std::string* trace, int64_t& lines, const char*& reached) const;
 
   private:
     enum class Op : uint8_t {

@@ -15,10 +15,13 @@ namespace {
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\"?>\n";
 constexpr std::string_view kRecordEnd = "</Schema>";
 
-// After this many texts in a row have departed, only every kRetryEvery-th
-// text of the schema is scanned.
+// After this many texts in a row have departed late (after kCheapBytes,
+// so that scanning them cost something), only every kRetryEvery-th text of
+// the schema is scanned. Texts that depart early, as hand-written ones do
+// at their first lines, cost next to nothing and are not counted.
 constexpr int kMissesBeforeBackOff = 8;
 constexpr unsigned kRetryEvery = 64;
+constexpr ptrdiff_t kCheapBytes = 4096;
 
 // What the reader keeps with a schema: the writer's plans of its record
 // element as a data file (depth 0) and in a session file (depth 1), and
@@ -47,11 +50,11 @@ bool Worth(ReaderCache& cache) {
     return cache.attempts.fetch_add(1, std::memory_order_relaxed) % kRetryEvery == 0;
 }
 
-void Count(ReaderCache& cache, bool taken) {
+void Count(ReaderCache& cache, bool taken, ptrdiff_t scanned) {
     if (taken) {
         if (cache.misses.load(std::memory_order_relaxed) != 0)
             cache.misses.store(0, std::memory_order_relaxed);
-    } else {
+    } else if (scanned > kCheapBytes) {
         cache.misses.fetch_add(1, std::memory_order_relaxed);
     }
 }
@@ -94,9 +97,10 @@ bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, ui
     }
     int64_t lineEnds = 0;
     const char* end = body.data() + body.size();
+    const char* reached = nullptr;
     const char* read = cache->plans[depth].Scan(body.data(), end, values.data(), size,
-                                                trace != nullptr ? &lines : nullptr, lineEnds);
-    Count(*cache, read == end);
+                                                trace != nullptr ? &lines : nullptr, lineEnds, reached);
+    Count(*cache, read == end, reached - body.data());
     if (read != end) return false;
     if (store) std::memcpy(buffer, values.data(), static_cast<size_t>(size));
     if (trace != nullptr) *trace += lines;
@@ -113,9 +117,10 @@ const char* SessionRecordScanner::Scan(const char* begin, const char* end, uint8
     if (cache == nullptr || !Worth(*cache)) return nullptr;
     // The record's end line ends at the end of what the plan reads; the
     // session's line end after it is the caller's.
-    const char* read = cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines);
+    const char* reached = nullptr;
+    const char* read = cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines, reached);
     const bool taken = read != nullptr && read[-1] == '\n';
-    Count(*cache, taken);
+    Count(*cache, taken, reached - begin);
     if (!taken) return nullptr;
     --lines;
     return read - 1;

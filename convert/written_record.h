@@ -39,8 +39,9 @@ void SetScanning(Scanning mode);
 // and trace untouched, when the text departs from the writer's form or
 // the schema's records are not read this way (no top structure, length
 // below the record size, structures nested too deep); the caller then
-// reads it the general way. A schema whose texts keep departing is tried
-// only now and then, so that hand-written files cost little extra.
+// reads it the general way. A schema whose texts keep departing late in
+// the text is tried only now and then, so that such files cost little
+// extra.
 // Safe on several threads at once.
 bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, uint8_t* buffer,
                      int32_t length, std::string* trace);
