@@ -58,24 +58,18 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "channel/messages.h"
 
 namespace fs = std::filesystem;
 using namespace morvane;
-using Clock = std::chrono::steady_clock;
+using namespace morvane::bench;
 
 namespace {
 
 constexpr int32_t kTelemetryId = 1;
 constexpr int32_t kWideId = 2;
 constexpr int kWideFields = 200;
-constexpr int kSocketBuffer = 500000;  // what the server's channel asks for
-constexpr int kOne = 1;
-
-[[noreturn]] void Die(const char* what) {
-    std::fprintf(stderr, "bench_server: %s (errno %d)\n", what, errno);
-    std::exit(1);
-}
 
 // ---------------------------------------------------------------------------
 // The generated schema: 200 items cycling through the value types.
@@ -113,111 +107,19 @@ void WriteWideSchema(const std::string& programDir) {
 }
 
 // ---------------------------------------------------------------------------
-// Sockets.
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Die("bind");
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-void Tune(int fd) {
-    // The same options the channel sets on its sockets; every wait is bounded.
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &kOne, sizeof kOne);
-    timeval limit{30, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-int ConnectTo(int port, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (;;) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        Tune(fd);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-        close(fd);
-        if (Clock::now() > deadline) Die("no connection to the server");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-void SendAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t k = send(fd, p, n, MSG_NOSIGNAL);
-        if (k <= 0) Die("send");
-        p += k;
-        n -= static_cast<size_t>(k);
-    }
-}
-
-void RecvAll(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t k = recv(fd, p, n, 0);
-        if (k <= 0) Die("recv (timed out or closed)");
-        p += k;
-        n -= static_cast<size_t>(k);
-    }
-}
-
-// Reads one frame the way both sides of the protocol do: header, then body.
-int32_t RecvFrame(int fd, uint8_t* buffer) {
-    RecvAll(fd, buffer, kFrameHeaderSize);
-    MSG_COMM_HEADER h = ReadFrameHeader(buffer);
-    if (!FrameLengthFits(h.length, kFrameBufferSize)) Die("bad frame length");
-    if (h.length > kFrameHeaderSize)
-        RecvAll(fd, buffer + kFrameHeaderSize, h.length - kFrameHeaderSize);
-    return h.id;
-}
-
-// ---------------------------------------------------------------------------
 // The server process.
 
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-    std::string dir;
-};
+// The example archive and the Wide schema, for StartServer().
+void PrepareProgramDir(const std::string& dir) {
+    fs::copy(std::string(MORVANE_SOURCE_DIR) + "/examples/XML_Data", dir + "/XML_Data");
+    WriteWideSchema(dir);
+}
 
 Server StartServer(const std::string& binDir, bool log, int maxClients = 1) {
-    Server s;
-    std::string tmpl = (fs::temp_directory_path() / "morvane-bench-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) Die("mkdtemp");
-    s.dir = tmpl;
-    s.port = FreePort();
-    for (const char* sub : {"Schemas", "ResultsInclude", "ResultsEmptyXml", "XML_Data"})
-        fs::create_directories(s.dir + "/" + sub);
-    for (const char* file : {"Morvane", "libquillog.so"})
-        fs::copy_file(binDir + "/" + file, s.dir + "/" + file);
-    const std::string source = MORVANE_SOURCE_DIR;
-    fs::copy(source + "/examples/Schemas", s.dir + "/Schemas");
-    fs::copy(source + "/examples/XML_Data", s.dir + "/XML_Data");
-    WriteWideSchema(s.dir);
-    std::ofstream(s.dir + "/Morvane.ini")
-        << "[General]\nPort=" << s.port << "\nCreateFilesFlag=0\nLogFlag=" << (log ? 1 : 0)
-        << "\nMaxClients=" << maxClients << "\n";
-    s.pid = fork();
-    if (s.pid == 0) {
-        if (chdir(s.dir.c_str()) != 0) _exit(126);
-        int out = open((s.dir + "/server.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(out, 2);
-        std::string exe = s.dir + "/Morvane";
-        execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return s;
+    return StartMorvane(binDir,
+                        std::string("CreateFilesFlag=0\nLogFlag=") + (log ? "1" : "0") +
+                            "\nMaxClients=" + std::to_string(maxClients) + "\n",
+                        PrepareProgramDir);
 }
 
 long ServerRssKb(pid_t pid) {

@@ -116,11 +116,12 @@ void CGeneral::LoadFileAt(int row) {
 void CGeneral::Browse() {
     CDirDialog chooser;
     chooser.title = "Select Directory:";
-    // Anywhere in the program directory, the Schemas directory and its
-    // parents included; the browser opens on the working directory.
+    // Anywhere in the home (the program directory unless --home names
+    // another), the Schemas directory and its parents included; the
+    // browser opens on the working directory.
     const Configuration* config = model_.configuration();
-    chooser.rootDirectory = config != nullptr && !config->programDirectory.empty()
-                                ? config->programDirectory
+    chooser.rootDirectory = config != nullptr && !config->homeDirectory.empty()
+                                ? config->homeDirectory
                                 : model_.workingDirectory.str();
     chooser.initialDirectory = model_.workingDirectory.str();
     if (!chooser.Browse(dialogs_)) {

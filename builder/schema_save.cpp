@@ -97,14 +97,15 @@ std::string WriteAndCompile(const CEditModel& model, std::string_view name, std:
     }
     // What the header needs beyond what the parser checks: names unique
     // where C wants them so, and none that C reserves.
-    const std::vector<NameProblem> problems = CheckSchemaNames(schema, {});
+    const std::vector<NameProblem> problems =
+        CheckSchemaNames(schema, NameCheckOptions{config.headerChecks != 0});
     if (!problems.empty()) {
         outcome = SaveOutcome::kRefused;
         return problems.front().text.substr(std::string_view("Error! ").size()) +
                " (its C header would not compile)";
     }
     if (!GenerateSchemaFiles(schema, config.resultsEmptyXmlDirectory.c_str(),
-                             config.resultsIncludeDirectory.c_str())) {
+                             config.resultsIncludeDirectory.c_str(), config.headerChecks != 0)) {
         outcome = SaveOutcome::kNotGenerated;
         return "its empty XML data file or C header could not be written (see Morvane.log)";
     }

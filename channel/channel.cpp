@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,11 +72,13 @@ bool CChannel::Adopt(const char* name, const char* localName, const CHANNEL_PARA
         close(fd);
         return false;
     }
+    // Owned from here on, closed with the channel also when what follows
+    // throws.
+    TuneAccepted(fd);
+    dataSocket_.store(fd);
     Setup(nullptr, name, localName, params);
     adopted_ = true;
     onEnd_ = std::move(onEnd);
-    TuneAccepted(fd);
-    dataSocket_.store(fd);
     std::lock_guard<std::mutex> lock(stopMutex_);
     receiveThread_ = std::thread(&CChannel::ReceiveThread, this);
     return true;
@@ -185,9 +188,20 @@ bool CChannel::ConnectTcpServer() {
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     int accepted;
-    do {
+    bool paused = false;
+    for (;;) {
+        fromLen = sizeof from;
         accepted = accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    } while (accepted < 0 && errno == EINTR && !Stopping());
+        if (accepted >= 0 || Stopping()) break;
+        const int err = errno;
+        if (err == EINTR || err == ECONNABORTED) continue;
+        // Out of descriptors or memory: the clients waiting in the backlog
+        // stay there and are taken once some are free again.
+        if (err != EMFILE && err != ENFILE && err != ENOBUFS && err != ENOMEM) break;
+        if (!paused) OnAcceptPaused(err);
+        paused = true;
+        if (!Pause(kAcceptRetryMs)) break;
+    }
     if (accepted < 0) {
         CloseSocket(listenSocket_);
         if (!Stopping()) OnError(kErrorAccept);
@@ -305,6 +319,7 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
         if (aheadStart_ < aheadEnd_) {
             const int32_t piece = std::min(remaining, aheadEnd_ - aheadStart_);
             std::memcpy(out, ahead_.get() + aheadStart_, static_cast<size_t>(piece));
+            NoteFrameBytes();
             aheadStart_ += piece;
             out += piece;
             remaining -= piece;
@@ -315,6 +330,11 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
         // between them; a large one goes straight to its destination.
         const bool direct = remaining >= kReceiveAhead;
         if (!direct && !ahead_) ahead_ = std::make_unique<uint8_t[]>(kReceiveAhead);
+        if (frameStarted_ && !WaitWithinFrame()) {
+            lastError_.store(EAGAIN);
+            Print(ChannelStream::kOut, "CChannel::ReceiveData  numrecv=%d  err=%d\n", -1, EAGAIN);
+            return false;
+        }
         errno = 0;
         ssize_t n = direct ? recv(dataSocket_.load(), out, static_cast<size_t>(remaining), 0)
                            : recv(dataSocket_.load(), ahead_.get(), kReceiveAhead, 0);
@@ -326,6 +346,7 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
                   static_cast<int>(n), err);
             return false;
         }
+        NoteFrameBytes();
         if (direct) {
             out += n;
             remaining -= static_cast<int32_t>(n);
@@ -335,6 +356,36 @@ bool CChannel::ReceiveData(void* dest, int32_t count) {
         }
     } while (remaining > 0);
     return true;
+}
+
+void CChannel::BeginFrame() {
+    frameTimed_ = idleTimeoutSeconds_ > 0 && protocol_ == 0;
+    frameStarted_ = false;
+    frameExpired_ = false;
+    // Bytes of this frame that came with the one before it are here already.
+    if (aheadStart_ < aheadEnd_) NoteFrameBytes();
+}
+
+void CChannel::NoteFrameBytes() {
+    if (!frameTimed_ || frameStarted_) return;
+    frameStarted_ = true;
+    frameDeadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(idleTimeoutSeconds_);
+}
+
+bool CChannel::WaitWithinFrame() {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              frameDeadline_ - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) break;
+        pollfd p{dataSocket_.load(), POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return true;  // the receive reports it
+        if (Stopping()) return true;
+    }
+    frameExpired_ = true;
+    return false;
 }
 
 bool CChannel::ReceiveUdp(uint8_t* dest, int32_t count) {
@@ -475,6 +526,11 @@ bool CChannel::Stopping() const {
 
 void CChannel::OnError(int32_t) {}
 
+void CChannel::OnAcceptPaused(int err) {
+    Print(ChannelStream::kErr, "accept() failed with error %d, tried again every %d ms\n", err,
+          kAcceptRetryMs);
+}
+
 int CChannel::TakeDataSocket() {
     std::lock_guard<std::mutex> lock(stopMutex_);
     return dataSocket_.exchange(-1);
@@ -516,6 +572,11 @@ void CChannel::TuneAccepted(int fd) const {
         timeval limit{idleTimeoutSeconds_, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
+    // Each send call that hands nothing over within the stall fails with
+    // EAGAIN; one that hands over part of the frame returns that part and
+    // the next call starts the time anew.
+    timeval stall{SendStallSeconds(), 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stall, sizeof stall);
 }
 
 void CChannel::CloseSocket(std::atomic<int>& field) {

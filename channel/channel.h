@@ -19,6 +19,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -179,8 +180,24 @@ class CChannel : public CEventElement {
     // Before Init() or Adopt(): a connection this channel accepts or adopts
     // on which no byte arrives for seconds fails its ReceiveData() with
     // EAGAIN, as if the peer had gone. 0 (the default): never.
+    // The same connections also give up a send that hands over nothing for
+    // seconds (kSendStallSeconds when seconds is 0): SendData() fails with
+    // EAGAIN, so that a peer that never reads cannot hold the channel.
     void SetIdleTimeout(int seconds) { idleTimeoutSeconds_ = seconds > 0 ? seconds : 0; }
     int IdleTimeout() const { return idleTimeoutSeconds_; }
+    // The stall after which a send fails: the idle time, or
+    // kSendStallSeconds without one.
+    int SendStallSeconds() const {
+        return idleTimeoutSeconds_ > 0 ? idleTimeoutSeconds_ : kSendStallSeconds;
+    }
+    static constexpr int kSendStallSeconds = 10;
+    // With an idle time: the bytes received from now on make up one frame,
+    // which must be complete within the idle time of its first byte. A
+    // ReceiveData() that would wait past that fails with EAGAIN and
+    // FrameExpired() is true until the next BeginFrame(). Without an idle
+    // time it does nothing.
+    void BeginFrame();
+    bool FrameExpired() const { return frameExpired_; }
     // While non-zero the dispatcher skips this channel's events.
     void SetDeliverySuspended(int32_t suspended) { deliverySuspended_.store(suspended); }
 
@@ -197,6 +214,12 @@ class CChannel : public CEventElement {
 
     virtual void OnConnection() = 0;
     virtual void OnError(int32_t code);
+    // A TCP server's accept() failed for want of descriptors or memory
+    // (err): the listening socket stays open, and the accept is tried again
+    // after a pause, kAcceptRetryMs, until it succeeds. Called once for each
+    // such spell, at its start. The default prints a line on standard error.
+    virtual void OnAcceptPaused(int err);
+    static constexpr int kAcceptRetryMs = 100;
     virtual void OnReceive() = 0;
     virtual void Run() = 0;
 
@@ -269,6 +292,17 @@ class CChannel : public CEventElement {
     std::unique_ptr<uint8_t[]> ahead_;
     int32_t aheadStart_ = 0;
     int32_t aheadEnd_ = 0;
+    // The frame begun with BeginFrame(): its time limit runs from its first
+    // byte (frameStarted_), and a wait beyond it fails the receive.
+    bool frameTimed_ = false;
+    bool frameStarted_ = false;
+    bool frameExpired_ = false;
+    std::chrono::steady_clock::time_point frameDeadline_;
+    // Marks the frame started (its deadline set) once bytes have come.
+    void NoteFrameBytes();
+    // Waits until the data socket can be read or the frame's deadline
+    // passes; false (frame expired) then.
+    bool WaitWithinFrame();
 
     ChannelConsole* console_;
     bool initialised_ = false;

@@ -24,26 +24,36 @@
 //   id 5 MSG_COMM_CLOSE_SESSION    client -> server, length 8, no body
 //   id 6 MSG_COMM_WRITE_XML        client -> server, length 12 + record size
 //        8: schema id   12: the record
+//   id 7 MSG_COMM_STATUS           client -> server, length 8, or 12 with
+//        8: schema id of the schema whose layout the answer carries
+//   id 8 MSG_COMM_ANSWER_STATUS    server -> client, length 44 and more:
+//        what became of the connection's requests since its previous
+//        status request (layout in channel/messages_c.h)
 //
 // A receiver reads the header into offset 0 of its frame buffer and then the
 // body into offset 8, so the whole frame stands in the buffer. Both sides size
 // that buffer at kFrameBufferSize, which holds the largest frame (the read
-// answer). Only size and read requests are answered.
+// answer). Only size, read and status requests are answered; a status
+// answer follows the handling of every earlier frame of its connection.
+//
+// The ids and offsets stand in channel/messages_c.h, for C programs too.
 #pragma once
 
 #include <cstdint>
 
+#include "channel/messages_c.h"
+
 namespace morvane {
 
-enum MsgCommId : int32_t {
-    MSG_COMM_SIZE = 0,
-    MSG_COMM_ANSWER_SIZE = 1,
-    MSG_COMM_READ_XML = 2,
-    MSG_COMM_ANSWER_READ_XML = 3,
-    MSG_COMM_OPEN_SESSION = 4,
-    MSG_COMM_CLOSE_SESSION = 5,
-    MSG_COMM_WRITE_XML = 6,
-};
+using ::MSG_COMM_SIZE;
+using ::MSG_COMM_ANSWER_SIZE;
+using ::MSG_COMM_READ_XML;
+using ::MSG_COMM_ANSWER_READ_XML;
+using ::MSG_COMM_OPEN_SESSION;
+using ::MSG_COMM_CLOSE_SESSION;
+using ::MSG_COMM_WRITE_XML;
+using ::MSG_COMM_STATUS;
+using ::MSG_COMM_ANSWER_STATUS;
 
 // The frame header as it stands in a frame buffer (host order after
 // ReadFrameHeader()).
@@ -52,20 +62,22 @@ struct MSG_COMM_HEADER {
     int32_t length;
 };
 
-constexpr int32_t kFrameHeaderSize = 8;
+constexpr int32_t kFrameHeaderSize = MSG_COMM_HEADER_SIZE;
 // Body offsets.
-constexpr int32_t kSchemaIdOffset = 8;
-constexpr int32_t kRecordSizeOffset = 12;  // MSG_COMM_ANSWER_SIZE
-constexpr int32_t kRecordOffset = 12;      // READ_XML, ANSWER_READ_XML, WRITE_XML
-constexpr int32_t kSessionNameOffset = 8;  // MSG_COMM_OPEN_SESSION
+constexpr int32_t kSchemaIdOffset = MSG_COMM_SCHEMA_ID_OFFSET;
+constexpr int32_t kRecordSizeOffset = MSG_COMM_RECORD_SIZE_OFFSET;  // MSG_COMM_ANSWER_SIZE
+constexpr int32_t kRecordOffset = MSG_COMM_RECORD_OFFSET;  // READ_XML, ANSWER_READ_XML, WRITE_XML
+constexpr int32_t kSessionNameOffset = MSG_COMM_SESSION_NAME_OFFSET;  // MSG_COMM_OPEN_SESSION
 
-constexpr int32_t kRecordArea = 100000;
-constexpr int32_t kSizeRequestLength = 12;
-constexpr int32_t kAnswerSizeLength = 16;
+constexpr int32_t kRecordArea = MSG_COMM_RECORD_AREA;
+constexpr int32_t kSizeRequestLength = MSG_COMM_SIZE_REQUEST_LENGTH;
+constexpr int32_t kAnswerSizeLength = MSG_COMM_ANSWER_SIZE_LENGTH;
 constexpr int32_t kAnswerReadXmlLength = kRecordOffset + kRecordArea;  // 100012
-constexpr int32_t kCloseSessionLength = 8;
+constexpr int32_t kCloseSessionLength = MSG_COMM_CLOSE_SESSION_LENGTH;
+static_assert(kAnswerReadXmlLength == MSG_COMM_ANSWER_READ_XML_LENGTH);
 // A frame buffer that holds every frame of the protocol whole.
 constexpr int32_t kFrameBufferSize = kAnswerReadXmlLength;
+static_assert(kFrameBufferSize == MSG_COMM_FRAME_BUFFER_SIZE);
 
 inline int32_t GetInt32(const uint8_t* p) {
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |

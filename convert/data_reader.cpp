@@ -1,6 +1,7 @@
 #include "convert/data_reader.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -478,13 +479,24 @@ struct ReadBuffers {
     size_t capacity = 0;
     pugi::xml_document doc;
 
+    // Null when the memory cannot be had.
     char* Reserve(size_t size) {
         if (size > capacity) {
             text.reset();
-            text = std::make_unique<char[]>(size);
+            capacity = 0;
+            text.reset(new (std::nothrow) char[size]);
+            if (!text) return nullptr;
             capacity = size;
         }
         return text.get();
+    }
+    // Gives the memory of a large read back to the system.
+    void ReleaseLarge() {
+        if (capacity <= kKeptReadBytes) return;
+        text.reset();
+        capacity = 0;
+        doc.reset();
+        malloc_trim(0);
     }
 };
 
@@ -548,36 +560,50 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
 namespace {
 
 bool ReadFile(const Schema& schema, bool store, const char* path, uint8_t* buffer, int32_t length,
-              std::string* lines) {
+              std::string* lines, size_t maxBytes) {
     if (path == nullptr) return false;
     size_t size = 0;
     ReadBuffers& buffers = Buffers();
-    const int err =
-        ReadRegularFile(path, [&buffers](size_t n) { return buffers.Reserve(n + 1); }, size);
+    const int err = ReadRegularFile(
+        path,
+        [&buffers, maxBytes](size_t n) {
+            return n > maxBytes || n == SIZE_MAX ? nullptr : buffers.Reserve(n + 1);
+        },
+        size);
     if (err == ENOENT || err == ENOTDIR) return true;  // the record keeps what it holds
     if (err != 0) return false;
-    return ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr, lines);
+    const bool ok =
+        ReadParsed(schema, store, path, size, buffer, length, ReadOptions{}, nullptr, lines);
+    buffers.ReleaseLarge();
+    return ok;
 }
 
 }  // namespace
 
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
-                 int32_t length) {
-    return ReadFile(schema, store, path, buffer, length, nullptr);
+                 int32_t length, size_t maxBytes) {
+    return ReadFile(schema, store, path, buffer, length, nullptr, maxBytes);
 }
 
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
-                 int32_t length, std::string& lines) {
-    return ReadFile(schema, store, path, buffer, length, &lines);
+                 int32_t length, std::string& lines, size_t maxBytes) {
+    return ReadFile(schema, store, path, buffer, length, &lines, maxBytes);
 }
 
 bool ReadXmlText(const Schema& schema, bool store, std::string_view text, const char* source,
                  uint8_t* buffer, int32_t length, const ReadOptions& options,
                  std::vector<ReadError>* errors) {
-    char* data = Buffers().Reserve(text.size() + 1);
+    ReadBuffers& buffers = Buffers();
+    char* data = buffers.Reserve(text.size() + 1);
+    if (data == nullptr) {
+        if (errors != nullptr) errors->push_back({-1, "out of memory"});
+        return false;
+    }
     std::memcpy(data, text.data(), text.size());
-    return ReadParsed(schema, store, source != nullptr ? source : "(text)", text.size(), buffer,
-                      length, options, errors, nullptr);
+    const bool ok = ReadParsed(schema, store, source != nullptr ? source : "(text)", text.size(),
+                               buffer, length, options, errors, nullptr);
+    buffers.ReleaseLarge();
+    return ok;
 }
 
 }  // namespace morvane

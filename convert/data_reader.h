@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,18 +34,23 @@ constexpr int kMaxDataStructureDepth = 200;
 //    has then been logged,
 //  - when an element the walk passes over nests elements deeper than
 //    kMaxXmlDepth (nothing logged).
+//  - when the file holds more than maxBytes bytes, or memory for it cannot
+//    be had (nothing logged, nothing read).
 // Values before the element that failed have been stored; nothing is ever
 // stored outside the buffer. The file is read into a buffer kept by the
-// thread for its next read. Reads on different threads are independent.
+// thread for its next read, unless it was larger than kKeptReadBytes: the
+// memory of such a read is given back at once. Reads on different threads
+// are independent.
+constexpr size_t kKeptReadBytes = size_t{4} << 20;
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
-                 int32_t length);
+                 int32_t length, size_t maxBytes = SIZE_MAX);
 
 // As above, but nothing is logged: the lines the read would log (its trace
 // lines when the trace flag is set, then any error line, in order) are
 // appended to lines, for the caller to hand to the log in one call
 // together with lines of its own.
 bool ReadXmlFile(const Schema& schema, bool store, const char* path, uint8_t* buffer,
-                 int32_t length, std::string& lines);
+                 int32_t length, std::string& lines, size_t maxBytes = SIZE_MAX);
 
 struct ReadOptions {
     // Besides what every read refuses, strict makes these errors:

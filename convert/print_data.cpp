@@ -1,6 +1,7 @@
 #include "convert/print_data.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -21,13 +22,18 @@ PrintDataBinding g_binding;
 }  // namespace
 
 void* BindPrintData(const std::string& dllName, const std::string& programDirectory,
-                    const std::string& xmlDataDirectory) {
+                    const std::string& xmlDataDirectory, const std::string& libraryDirectory) {
     g_binding = PrintDataBinding{dllName, nullptr};
     if (dllName.empty()) return nullptr;
 
-    // A relative name is taken from the program directory, never from the
-    // directory the program happens to be started in.
+    // A relative name is taken from the program directory (the home), then
+    // from the package's library directory, never from the directory the
+    // program happens to be started in.
     std::string path = dllName.front() == '/' ? dllName : programDirectory + "/" + dllName;
+    if (dllName.front() != '/' && !libraryDirectory.empty() && access(path.c_str(), F_OK) != 0) {
+        const std::string packaged = libraryDirectory + "/" + dllName;
+        if (access(packaged.c_str(), F_OK) == 0) path = packaged;
+    }
     // Kept open for the life of the process: the plug-in's handle lives as
     // long, and its code must stay mapped.
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

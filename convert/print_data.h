@@ -23,7 +23,8 @@ using RunMyPrintDataFn = int32_t (*)(void* handle, const char* label, const char
 
 // Start-up step of the print-data plug-in. dllName empty: no plug-in, no
 // message, null. Otherwise loads the library (dllName itself when it is an
-// absolute path, else programDirectory/dllName), looks up both exports and
+// absolute path, else programDirectory/dllName, or libraryDirectory/dllName
+// when only that file exists), looks up both exports and
 // calls CreateMyPrintData_Int("<xmlDataDirectory>/FormattedOutput.log", 1).
 // A library that cannot be loaded or lacks an export counts as absent:
 // "Warning! <dllName> is absent" is printed and logged and null returned.
@@ -31,7 +32,7 @@ using RunMyPrintDataFn = int32_t (*)(void* handle, const char* label, const char
 // when the plug-in declines to create one, an error line naming the output
 // file is logged and null returned. Calling it again replaces the binding.
 void* BindPrintData(const std::string& dllName, const std::string& programDirectory,
-                    const std::string& xmlDataDirectory);
+                    const std::string& xmlDataDirectory, const std::string& libraryDirectory = "");
 
 // True when values of a schema with this print-data handle go to the
 // plug-in: the handle is not null and the plug-in is bound.

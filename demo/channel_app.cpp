@@ -8,8 +8,8 @@
 
 namespace morvane {
 
-bool CChannelApp::Begin(int32_t port, uint32_t connectTimeoutMs) {
-    CHANNEL_PARAMS params = AppXsdTcpParams(kRoleClient, port, kDemoServerAddress);
+bool CChannelApp::Begin(int32_t port, uint32_t connectTimeoutMs, const char* address) {
+    CHANNEL_PARAMS params = AppXsdTcpParams(kRoleClient, port, address);
     Init(params.channelName, "App", params);
 
     if (WaitConnection(connectTimeoutMs) != kWaitObject0 && connectTimeoutMs != kInfinite)

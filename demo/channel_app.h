@@ -22,10 +22,11 @@ class CChannelApp : public CChannel {
     ~CChannelApp() override { Stop(); }
 
     // The main sequence: initialises the channel as a TCP client of
-    // 127.0.0.1:port, waits for the connection (at most connectTimeoutMs;
-    // kInfinite waits for ever) and sends the size request. false when no
-    // connection came in time; nothing was sent then.
-    bool Begin(int32_t port, uint32_t connectTimeoutMs);
+    // address:port (a dotted IPv4 address), waits for the connection (at
+    // most connectTimeoutMs; kInfinite waits for ever) and sends the size
+    // request. false when no connection came in time; nothing was sent then.
+    bool Begin(int32_t port, uint32_t connectTimeoutMs,
+               const char* address = kDemoServerAddress);
 
     void OnMessage(const uint8_t*, int32_t) override {}
     void OnConnection() override;

@@ -26,7 +26,7 @@ bool EnsureDirectory(const char* directory) {
 }  // namespace
 
 bool GenerateSchemaFiles(const Schema& schema, const char* emptyXmlDirectory,
-                         const char* includeDirectory) {
+                         const char* includeDirectory, bool headerChecks) {
     Trace("\n=========PrintUnits===============================\n");
     if (schema.root != nullptr) PrintUnits(*schema.root);
 
@@ -36,7 +36,7 @@ bool GenerateSchemaFiles(const Schema& schema, const char* emptyXmlDirectory,
 
     Trace("\n=========CreateIncludeFile========================\n");
     if (!EnsureDirectory(includeDirectory)) return false;
-    return CreateIncludeFile(schema, includeDirectory);
+    return CreateIncludeFile(schema, includeDirectory, headerChecks);
 }
 
 }  // namespace morvane

@@ -41,7 +41,10 @@ class Schema;
 //   "error! ENUM inside TEMPLATE\n") or a member whose type has no C
 //   declaration: the header is written cut off where the abort happened,
 //   without its closing lines.
-bool CreateIncludeFile(const Schema& schema, const char* directory);
+// With checks, the header also defines NAME_SIZE and NAME_FINGERPRINT and,
+// under MORVANE_LAYOUT_CHECKS, asserts the sizeof and offsetof of every
+// type and member (docs/generated-headers.md); without, it is as ever.
+bool CreateIncludeFile(const Schema& schema, const char* directory, bool checks = false);
 
 // Writes <directory>/<name>.xml, the empty XML data file of the record, and
 // then the value-name log <directory>/<Name>.log, whose name keeps the
@@ -65,6 +68,6 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
 // empty data file fails (no header is written then); otherwise the result
 // is CreateIncludeFile()'s. Everything that failed has been logged.
 bool GenerateSchemaFiles(const Schema& schema, const char* emptyXmlDirectory,
-                         const char* includeDirectory);
+                         const char* includeDirectory, bool headerChecks = false);
 
 }  // namespace morvane

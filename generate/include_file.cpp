@@ -9,6 +9,15 @@
 // A structure member with members of its own besides its template's has a
 // type of its own, OWNER_MEMBER, declared just before the block that holds
 // it: the template's members, then its own.
+//
+// With header checks, after the closing line:
+//   #define NAME_SIZE <record size>
+//   #define NAME_FINGERPRINT <layout fingerprint>ULL
+//   #ifdef MORVANE_LAYOUT_CHECKS
+//   #include <stddef.h>, NAME_LAYOUT_ASSERT as static_assert (C++) or
+//   _Static_assert (C), one assertion on the sizeof of every type declared
+//   and on the offsetof and sizeof of every member of every block, then
+//   #undef NAME_LAYOUT_ASSERT / #endif
 #include <charconv>
 #include <cstdarg>
 #include <string>
@@ -18,6 +27,7 @@
 #include "generate/output_files.h"
 #include "generate/generators.h"
 #include "logging/log.h"
+#include "schema/fingerprint.h"
 #include "schema/name_check.h"
 #include "schema/schema.h"
 
@@ -32,6 +42,15 @@ struct IncludeRun {
     std::string typeWord;  // scratch: the type written in front of a member name
     // The blocks and type names of the schema being written.
     std::unique_ptr<HeaderShape> shape;
+    // The typedefs written so far, for the header checks: each struct's
+    // type name with its member lines, each enumeration's type name.
+    struct Block {
+        std::string type;
+        int32_t size;
+        std::vector<const Unit*> members;
+    };
+    std::vector<Block> structs;
+    std::vector<std::string> enums;
 };
 thread_local IncludeRun g_run;
 
@@ -158,6 +177,7 @@ bool WriteStructBlock(const CStructure& s, const char* indent) {
         if (!WriteMemberLine(*m, indent)) return false;
     }
     Out("} %s;\n\n", TypeName(s).c_str());
+    g_run.structs.push_back({TypeName(s), s.size, members});
     return true;
 }
 
@@ -179,6 +199,7 @@ bool WriteOwnTypes(const CStructure& s, const std::vector<const Unit*>& members)
 void WriteEnumBlock(const Unit& e) {
     WriteComment(e);
     const EnumUnit* en = e.AsEnum();
+    g_run.enums.push_back(ToUpper(e.name));
     if (en == nullptr || en->items.empty()) {
         Out("typedef int %s; /* enum without items */\n\n", ToUpper(e.name).c_str());
         return;
@@ -219,9 +240,45 @@ bool WriteStructure(const Schema& schema, const CStructure& u) {
     return WriteStructBlock(u, "    ");
 }
 
+// The macros and assertions of the header checks, after the closing line.
+void WriteChecks(const Schema& schema) {
+    const std::string& name = g_run.guard;
+    const std::string assertion = name + "_LAYOUT_ASSERT";
+    Out("\n#define %s_SIZE %d\n", name.c_str(), schema.Size());
+    Out("#define %s_FINGERPRINT %sULL\n\n", name.c_str(),
+        FingerprintText(LayoutFingerprint(schema)).c_str());
+    Out("#ifdef MORVANE_LAYOUT_CHECKS\n");
+    Out("#include <stddef.h>\n");
+    Out("#ifdef __cplusplus\n#define %s static_assert\n", assertion.c_str());
+    Out("#else\n#define %s _Static_assert\n#endif\n", assertion.c_str());
+    for (const std::string& e : g_run.enums)
+        Out("%s(sizeof(%s) == 4, \"%s: size\");\n", assertion.c_str(), e.c_str(), e.c_str());
+    for (const IncludeRun::Block& b : g_run.structs) {
+        // The record's own size is the macro's, so that a program can
+        // compare it with the server's.
+        if (b.type == name)
+            Out("%s(sizeof(%s) == %s_SIZE, \"%s: size\");\n", assertion.c_str(), name.c_str(),
+                name.c_str(), name.c_str());
+        else
+            Out("%s(sizeof(%s) == %d, \"%s: size\");\n", assertion.c_str(), b.type.c_str(),
+                b.size, b.type.c_str());
+        for (const Unit* m : b.members) {
+            if (!m->IsLayoutMember() || m->type == kTypeText) continue;
+            Out("%s(offsetof(%s, %s) == %d, \"%s.%s: offset\");\n", assertion.c_str(),
+                b.type.c_str(), m->name.c_str(), m->offset, b.type.c_str(), m->name.c_str());
+            Out("%s(sizeof(((%s*)0)->%s) == %lld, \"%s.%s: size\");\n", assertion.c_str(),
+                b.type.c_str(), m->name.c_str(),
+                static_cast<long long>(m->size) * m->nrepetitions, b.type.c_str(),
+                m->name.c_str());
+        }
+    }
+    Out("#undef %s\n", assertion.c_str());
+    Out("#endif /* MORVANE_LAYOUT_CHECKS */\n");
+}
+
 }  // namespace
 
-bool CreateIncludeFile(const Schema& schema, const char* directory) {
+bool CreateIncludeFile(const Schema& schema, const char* directory, bool checks) {
     const CStructure* root = schema.root.get();
     if (root == nullptr || root->units.empty()) return false;
     const std::string& name = root->units.front()->name;
@@ -243,6 +300,7 @@ bool CreateIncludeFile(const Schema& schema, const char* directory) {
     if (whole) {
         Out("#pragma pack(pop)\n\n");
         Out("#endif //__%s__\n", g_run.guard.c_str());
+        if (checks) WriteChecks(schema);
     }
     return WriteGeneratedFile("CreateIncludeFile", path, g_run.text) && whole;
 }

@@ -14,6 +14,15 @@ namespace {
 constexpr char kFileStem[] = "Schema_Enum";
 constexpr char kEnumWord[] = "E_SCHEMA_ENUM";
 
+// Replaces the file whole. A file that cannot be created or written logs
+// the one failure line the file has, the old file staying as it was.
+bool WriteSchemaEnumFile(const std::string& path, const std::string& text) {
+    const ReplaceResult result = ReplaceFile(path, text);
+    if (result.failure == ReplaceFailure::kNone) return true;
+    LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
+    return false;
+}
+
 }  // namespace
 
 bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* includeDirectory) {
@@ -24,6 +33,14 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
     std::string text;
     AppendFormat(text, "#ifndef __%s__\n", kEnumWord);
     AppendFormat(text, "#define __%s__\n\n", kEnumWord);
+    if (schemas.empty()) {
+        // An enumeration without enumerators does not compile; the type
+        // stays declared, for the programs that name it.
+        AppendFormat(text, "/* no schema is loaded */\n");
+        AppendFormat(text, "typedef int %s;\n\n", kEnumWord);
+        AppendFormat(text, "#endif //__%s__\n", kEnumWord);
+        return WriteSchemaEnumFile(path, text);
+    }
     AppendFormat(text, "typedef enum\n");
     AppendFormat(text, "{\n");
 
@@ -41,16 +58,7 @@ bool CreateSchemaEnumIncludeFile(std::vector<Schema*>& schemas, const char* incl
 
     AppendFormat(text, "} %s;\n\n", kEnumWord);
     AppendFormat(text, "#endif //__%s__\n", kEnumWord);
-    const ReplaceResult result = ReplaceFile(path, text);
-    if (result.failure == ReplaceFailure::kCreate) {
-        LogLine(true, "CreateSchemaEnumIncludeFile [%s] [%s] is not opened\n", path.c_str(), "");
-        return false;
-    }
-    if (result.failure == ReplaceFailure::kWrite) {
-        LogLine(true, "Error! CreateSchemaEnumIncludeFile [%s] is not written\n", path.c_str());
-        return false;
-    }
-    return true;
+    return WriteSchemaEnumFile(path, text);
 }
 
 }  // namespace morvane

@@ -4,9 +4,11 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "generate/generators.h"
+#include "generate/output_files.h"
 #include "logging/log.h"
 #include "schema/name_check.h"
 
@@ -54,8 +56,15 @@ class SetRun {
                 slots_[i].loaded = loaded;
                 slots_[i].failed = !loaded;
                 if (!loaded) firstFailure_ = std::min(firstFailure_, i);
-                while (loadedPrefix_ < slots_.size() && slots_[loadedPrefix_].loaded)
+                while (loadedPrefix_ < slots_.size() && slots_[loadedPrefix_].loaded) {
+                    if (!AcceptBesideEarlier(loadedPrefix_)) {
+                        slots_[loadedPrefix_].loaded = false;
+                        slots_[loadedPrefix_].failed = true;
+                        firstFailure_ = std::min(firstFailure_, loadedPrefix_);
+                        break;
+                    }
                     ++loadedPrefix_;
+                }
             } else if (busy_ == 0) {
                 cv_.notify_all();
                 return;
@@ -111,10 +120,45 @@ class SetRun {
         return true;
     }
 
+    // Checks the loaded schema of slot i against those of the files before
+    // it, in file order, under the lock. A name that differs from an
+    // earlier one only in letter case would write the same generated files
+    // (their names are lower-cased) and the same enumerator of
+    // Schema_Enum.h: the schema fails. An id already taken is a warning in
+    // the schema's lines: lookups by id find one of the two.
+    bool AcceptBesideEarlier(size_t i) {
+        Slot& slot = slots_[i];
+        const Schema& schema = *slot.schema;
+        const std::string upper = ToUpper(schema.name);
+        auto name = byUpperName_.emplace(upper, i);
+        if (!name.second) {
+            const size_t first = name.first->second;
+            slot.failure.index = i;
+            slot.failure.unreadable = false;
+            slot.failure.offset = -1;
+            slot.failure.text = "Error! schema [" + schema.name + "] differs from schema [" +
+                                slots_[first].schema->name + "] of " + paths_[first] +
+                                " only in letter case: both would write " +
+                                ToLower(schema.name) + ".h, " + ToLower(schema.name) +
+                                ".xml and the enumerator E_SCHEMA_ENUM_" + upper;
+            slot.log += slot.failure.text + "\n";
+            slot.schema.reset();
+            return false;
+        }
+        auto id = byId_.emplace(schema.id, i);
+        if (!id.second) {
+            const size_t first = id.first->second;
+            slot.log += "Warning! schema [" + schema.name + "] of " + paths_[i] + " has the id " +
+                        std::to_string(schema.id) + " of schema [" + slots_[first].schema->name +
+                        "] of " + paths_[first] + "\n";
+        }
+        return true;
+    }
+
     void Generate(Slot& slot) {
         LogCapture capture(slot.log);
         GenerateSchemaFiles(*slot.schema, options_.emptyXmlDirectory.c_str(),
-                            options_.includeDirectory.c_str());
+                            options_.includeDirectory.c_str(), options_.names.headerChecks);
     }
 
     // Logs the lines of the slots that nothing will add to any more, in
@@ -149,6 +193,9 @@ class SetRun {
     size_t nextLog_ = 0;
     size_t firstFailure_;   // paths_.size() while none failed
     int busy_ = 0;          // tasks taken and not finished
+    // The slots accepted so far by upper-cased name and by id.
+    std::unordered_map<std::string, size_t> byUpperName_;
+    std::unordered_map<int32_t, size_t> byId_;
     bool logging_ = false;  // a thread is in LogCompleteSlots()
 };
 

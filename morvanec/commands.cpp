@@ -16,9 +16,11 @@ constexpr char kProgram[] = "morvanec";
 
 // The options a command accepts, as bits.
 enum Option : unsigned {
-    kOptOutput = 1,  // -o PATH
-    kOptJson = 2,    // --json
-    kOptLenient = 4  // --lenient
+    kOptOutput = 1,     // -o PATH
+    kOptJson = 2,       // --json
+    kOptLenient = 4,    // --lenient
+    kOptChecks = 8,     // --checks
+    kOptDelimiter = 16  // --delimiter C
 };
 
 struct Command {
@@ -39,12 +41,14 @@ const Command kCommands[] = {
      "that are not C identifiers, schemas that share an id and schema names that\n"
      "differ only in letter case (their generated files collide).\n",
      0, 1, kMany, RunCheck},
-    {"generate", "generate [-o DIR] FILE.xsd...",
+    {"generate", "generate [--checks] [-o DIR] FILE.xsd...",
      "Writes each schema's C header and empty XML data file, and Schema_Enum.h\n"
      "for the set, into DIR (default: the current directory). A file whose\n"
      "content would not change is left as it is. Nothing is written when any\n"
-     "schema of the set has an error.\n",
-     kOptOutput, 1, kMany, RunGenerate},
+     "schema of the set has an error. --checks appends NAME_SIZE,\n"
+     "NAME_FINGERPRINT and, under MORVANE_LAYOUT_CHECKS, assertions of every\n"
+     "size and offset to each header.\n",
+     kOptOutput | kOptChecks, 1, kMany, RunGenerate},
     {"layout", "layout [--json] FILE.xsd",
      "Prints the record's fields one per line (offset, size, type, path) and the\n"
      "record size; --json prints the same as one JSON document.\n",
@@ -61,6 +65,23 @@ const Command kCommands[] = {
      "writes for a session with those records, to OUT.xml or standard output.\n"
      "The input's size must be a multiple of the record size.\n",
      kOptOutput, 2, 2, RunToXml},
+    {"to-json", "to-json [--lenient] FILE.xsd IN [-o OUT.jsonl]",
+     "Writes the records of IN (packed binary records, or an XML data or session\n"
+     "file) as JSON Lines: one object per record, with the schema's name, its id\n"
+     "and the record number under \"$schema\", \"$id\" and \"$number\", then the\n"
+     "fields in schema order. Nothing is lost: from-json gives back the same bytes.\n",
+     kOptOutput | kOptLenient, 2, 2, RunToJson},
+    {"from-json", "from-json [--lenient] FILE.xsd IN.jsonl [-o OUT.bin]",
+     "Converts JSON Lines (one record object per line, as to-json writes them)\n"
+     "into packed records. A missing or unknown field, a value of the wrong type\n"
+     "or out of its type's range and an unknown enumeration name are errors;\n"
+     "--lenient takes missing fields as zero.\n",
+     kOptOutput | kOptLenient, 2, 2, RunFromJson},
+    {"to-csv", "to-csv [--lenient] [--delimiter C] FILE.xsd IN [-o OUT.csv]",
+     "Writes the records of IN (as for to-json) as CSV: a header row of value\n"
+     "paths (pos[0].x, flags[3]), then one row per record, quoted as RFC 4180\n"
+     "says. --delimiter sets the separator (one character, or tab).\n",
+     kOptOutput | kOptLenient | kOptDelimiter, 2, 2, RunToCsv},
     {"diff", "diff [--json] OLD.xsd NEW.xsd",
      "Prints one line per field added, removed, moved, resized or retyped, and\n"
      "for a changed record size or id. Exit status 0 when every field of OLD\n"
@@ -205,6 +226,18 @@ int MorvanecMain(int argc, char** argv) {
             call.json = true;
         } else if ((command->options & kOptLenient) != 0 && std::strcmp(arg, "--lenient") == 0) {
             call.lenient = true;
+        } else if ((command->options & kOptChecks) != 0 && std::strcmp(arg, "--checks") == 0) {
+            call.checks = true;
+        } else if ((command->options & kOptDelimiter) != 0 &&
+                   std::strcmp(arg, "--delimiter") == 0) {
+            if (i + 1 >= argc) return UsageError(command, "option --delimiter needs an argument");
+            const char* d = argv[++i];
+            if (std::strcmp(d, "tab") == 0 || std::strcmp(d, "\\t") == 0) d = "\t";
+            if (std::strlen(d) != 1 || std::strchr("\"\r\n", d[0]) != nullptr)
+                return UsageError(command,
+                                  "option --delimiter takes one character other than a quote "
+                                  "or a line end, or tab");
+            call.delimiter = d[0];
         } else {
             return UsageError(command, "unknown option '%s' for %s", arg, command->name);
         }

@@ -25,6 +25,8 @@ struct Invocation {
     std::string output;
     bool json = false;
     bool lenient = false;
+    bool checks = false;  // generate --checks
+    char delimiter = ',';  // --delimiter, for to-csv
 };
 
 // The commands; each returns the exit status.
@@ -35,6 +37,9 @@ int RunDiff(const Invocation& call);
 int RunToBinary(const Invocation& call);
 int RunToXml(const Invocation& call);
 int RunRecover(const Invocation& call);
+int RunToJson(const Invocation& call);
+int RunFromJson(const Invocation& call);
+int RunToCsv(const Invocation& call);
 
 // The error lines the modules below have logged since the last call, one
 // per line without the "Error!" decoration, and forgets them; for a

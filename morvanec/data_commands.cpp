@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -25,11 +26,13 @@
 
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
+#include "convert/record_json.h"
 #include "convert/session_input.h"
 #include "convert/written_record.h"
 #include "logging/log.h"
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
+#include "morvanec/record_input.h"
 #include "morvanec/schema_file.h"
 #include "morvanec/session_text.h"
 #include "morvanec/stream_output.h"
@@ -44,6 +47,8 @@ constexpr int kMaxReportedErrors = 100;
 // The longest record element read: the largest record of 100,000 bytes
 // takes a few megabytes of XML; anything far beyond is not a record.
 constexpr size_t kMaxRecordText = size_t{64} << 20;
+
+bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 // Record elements cut from the file, converted together on one thread:
 // the stretch of the file that holds them, and where each one is in it.
@@ -125,15 +130,17 @@ class Workers {
 
 class ToBinary {
   public:
-    ToBinary(const Schema& schema, const Invocation& call, Diagnostics& diagnostics)
+    ToBinary(const Schema& schema, const std::string& path, bool lenient,
+             const RecordFormat& format, Diagnostics& diagnostics)
         : schema_(schema),
-          path_(call.args[1]),
+          path_(path),
+          format_(format),
           diagnostics_(diagnostics),
           inFlight_(std::max(1u, std::thread::hardware_concurrency())),
           filling_(std::make_unique<Batch>()),
           scanner_(schema),
           workers_(inFlight_) {
-        options_.strict = !call.lenient;
+        options_.strict = !lenient;
         // Traced reads go the general way, which makes the trace lines.
         scanning_ = !TraceEnabled();
         scanned_.resize(static_cast<size_t>(schema.Size()));
@@ -171,6 +178,7 @@ class ToBinary {
 
     const Schema& schema_;
     const std::string& path_;
+    const RecordFormat& format_;
     Diagnostics& diagnostics_;
     ReadOptions options_;
     InputWindow in_;
@@ -194,6 +202,20 @@ void ToBinary::Error(size_t index, const std::string& text) {
     diagnostics_.Error(path_, line, column, text);
 }
 
+// The number attribute of the record element text starts with; -1 when it
+// has none.
+int64_t RecordNumber(std::string_view text) {
+    const size_t tagEnd = std::min(text.find('>'), text.size());
+    const size_t at = text.substr(0, tagEnd).find(" number=\"");
+    if (at == std::string_view::npos) return -1;
+    int64_t number = -1;
+    const char* p = text.data() + at + 9;
+    auto r = std::from_chars(p, text.data() + tagEnd, number);
+    return r.ec == std::errc() && r.ptr < text.data() + tagEnd && *r.ptr == '"' && number >= 0
+               ? number
+               : -1;
+}
+
 size_t ToBinary::Scan(size_t start, StreamOutput& out) {
     // A record is scanned once the window holds it whole; records of a file
     // are much alike in length.
@@ -211,10 +233,13 @@ size_t ToBinary::Scan(size_t start, StreamOutput& out) {
         start -= taken;
         after -= taken;
     }
+    if (writing_) {
+        std::string* text = out.Pending();
+        const std::string_view element(in_.bytes().data() + start, after - start);
+        writing_ = text != nullptr && format_(scanned_.data(), RecordNumber(element), *text);
+        if (!writing_ && text != nullptr) Error(start, "the record cannot be written");
+    }
     in_.Skip(start, after, lines);
-    if (writing_)
-        writing_ = out.Write(
-            std::string_view(reinterpret_cast<const char*>(scanned_.data()), scanned_.size()));
     return after;
 }
 
@@ -227,9 +252,9 @@ void ToBinary::Convert(Batch& batch) const {
         std::string_view text(batch.text.data() + cut.begin, cut.end - cut.begin);
         if (ReadXmlText(schema_, true, text, path_.c_str(), record.data(),
                         static_cast<int32_t>(record.size()), options_, &errors)) {
-            if (batch.errors.empty())
-                batch.output.append(reinterpret_cast<const char*>(record.data()), record.size());
-            continue;
+            if (!batch.errors.empty() || format_(record.data(), RecordNumber(text), batch.output))
+                continue;
+            errors.push_back({-1, "the record cannot be written"});
         }
         if (errors.empty()) errors.push_back({-1, "the record cannot be read"});
         for (const ReadError& e : errors) {
@@ -377,63 +402,63 @@ bool ToBinary::Run(StreamOutput& out) {
 
 }  // namespace
 
-int RunToBinary(const Invocation& call) {
-    Diagnostics diagnostics;
-    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
-    if (schema == nullptr) return kExitInput;
-    StreamOutput out;
-    if (!out.Open(call.output, diagnostics)) return kExitInput;
-    ToBinary convert(*schema, call, diagnostics);
-    if (!convert.Run(out)) {
-        out.Abandon();
-        return kExitInput;
-    }
-    return out.Commit() ? kExitOk : kExitInput;
+bool ConvertXmlRecords(const Schema& schema, const std::string& path, bool lenient,
+                       const RecordFormat& format, StreamOutput& out, Diagnostics& diagnostics) {
+    ToBinary convert(schema, path, lenient, format, diagnostics);
+    return convert.Run(out);
 }
 
-int RunToXml(const Invocation& call) {
-    Diagnostics diagnostics;
-    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
-    if (schema == nullptr) return kExitInput;
-    const std::string& path = call.args[1];
-    const int32_t size = schema->Size();
+bool IsXmlInput(const std::string& path) {
+    // Reading a pipe's first bytes would take them from the conversion.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    InputWindow in;
+    if (!in.Open(path)) return false;
+    size_t at = 0;
+    while (IsBlank(in.At(at))) ++at;
+    if (in.At(at) != '<') return false;
+    for (std::string_view start : {"<?xml", "<!--", "<Root", "<Schema"}) {
+        bool same = true;
+        for (size_t i = 0; i < start.size() && same; ++i)
+            same = in.At(at + i) == static_cast<unsigned char>(start[i]);
+        if (same) return true;
+    }
+    return false;
+}
+
+bool ConvertBinaryRecords(const Schema& schema, const std::string& schemaPath,
+                          const std::string& path, const RecordFormat& format, StreamOutput& out,
+                          Diagnostics& diagnostics) {
+    const int32_t size = schema.Size();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         diagnostics.Error(path, 0, 0, std::strerror(errno));
         if (fd >= 0) ::close(fd);
-        return kExitInput;
+        return false;
     }
     // A regular file is checked before anything is written; a pipe when it
     // ends.
     auto misfit = [&](int64_t bytes) {
         diagnostics.Error(path, 0, 0,
                           "its size of " + std::to_string(bytes) +
-                              " bytes is not a multiple of the record size of " + schema->name +
-                              " (" + call.args[0] + "), " + std::to_string(size) + " bytes");
-        return kExitInput;
+                              " bytes is not a multiple of the record size of " + schema.name +
+                              " (" + schemaPath + "), " + std::to_string(size) + " bytes");
+        return false;
     };
     if (S_ISREG(st.st_mode) && (size == 0 ? st.st_size != 0 : st.st_size % size != 0)) {
         ::close(fd);
         return misfit(st.st_size);
     }
-
-    StreamOutput out;
-    if (!out.Open(call.output, diagnostics)) {
-        ::close(fd);
-        return kExitInput;
-    }
-    // Records are read in batches of about a read piece; their texts are
-    // put together in one buffer, grown once and never cleared, and handed
-    // to the output in large pieces.
+    // Records are read in batches of about a read piece; each record's text
+    // is put together straight in the output's pending bytes, which are
+    // written in large pieces.
     const size_t batch = std::max<size_t>(1, kReadPiece / std::max<int32_t>(size, 1));
     std::vector<uint8_t> records(batch * static_cast<size_t>(size));
-    int32_t number = 0;
+    int64_t number = 0;
     int64_t total = 0;
-    bool ok = out.Write(kSessionHeader);
+    bool ok = true;
     size_t filled = 0;
-    std::string text;
-    size_t used = 0;
     while (ok && size > 0) {
         ssize_t n = ::read(fd, records.data() + filled, records.size() - filled);
         if (n < 0 && errno == EINTR) continue;
@@ -446,14 +471,12 @@ int RunToXml(const Invocation& call) {
         total += n;
         const size_t whole = filled / static_cast<size_t>(size);
         for (size_t r = 0; r < whole && ok; ++r) {
-            ok = AppendRecordXml(*schema, ++number, records.data() + r * static_cast<size_t>(size),
-                                 size, text, used);
-            if (!ok) {
+            std::string* text = out.Pending();
+            ok = text != nullptr &&
+                 format(records.data() + r * static_cast<size_t>(size), ++number, *text);
+            if (!ok && text != nullptr) {
                 diagnostics.Error(path, 0, 0,
                                   "record " + std::to_string(number) + " cannot be written");
-            } else if (used >= kReadPiece) {
-                ok = out.Write(std::string_view(text.data(), used));
-                used = 0;
             }
         }
         const size_t used = whole * static_cast<size_t>(size);
@@ -463,10 +486,66 @@ int RunToXml(const Invocation& call) {
     }
     ::close(fd);
     if (ok && filled != 0) return misfit(total);
-    if (!ok || !out.Write(std::string_view(text.data(), used)) || !out.Write(kSessionEnd) ||
-        !out.Commit()) {
+    return ok;
+}
+
+int RunToBinary(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    const RecordFormat packed = [size = schema->Size()](const uint8_t* record, int64_t,
+                                                        std::string& bytes) {
+        bytes.append(reinterpret_cast<const char*>(record), static_cast<size_t>(size));
+        return true;
+    };
+    if (!ConvertXmlRecords(*schema, call.args[1], call.lenient, packed, out, diagnostics)) {
         out.Abandon();
         return kExitInput;
+    }
+    return out.Commit() ? kExitOk : kExitInput;
+}
+
+int RunToXml(const Invocation& call) {
+    Diagnostics diagnostics;
+    std::unique_ptr<Schema> schema = LoadSchemaFile(call.args[0], diagnostics);
+    if (schema == nullptr) return kExitInput;
+    const std::string& path = call.args[1];
+    const int32_t size = schema->Size();
+    // The bytes of collapsed members are not in the XML data format: each
+    // one found holding any is counted, and named once at the end.
+    const RecordJsonPlan plan(*schema);
+    const auto& collapsed = plan.CollapsedMembers();
+    std::vector<int64_t> lost(collapsed.size(), 0);
+    // Each record's text is put together in one buffer, grown once and
+    // never cleared (no refill of its bytes per record), then copied out.
+    std::string scratch;
+    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string& text) {
+        for (size_t i = 0; i < collapsed.size(); ++i) {
+            const uint8_t* p = record + collapsed[i].offset;
+            if (std::any_of(p, p + collapsed[i].bytes, [](uint8_t b) { return b != 0; })) ++lost[i];
+        }
+        size_t used = 0;
+        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, scratch, used))
+            return false;
+        text.append(scratch.data(), used);
+        return true;
+    };
+    StreamOutput out;
+    if (!out.Open(call.output, diagnostics)) return kExitInput;
+    if (!out.Write(kSessionHeader) ||
+        !ConvertBinaryRecords(*schema, call.args[0], path, xml, out, diagnostics) ||
+        !out.Write(kSessionEnd) || !out.Commit()) {
+        out.Abandon();
+        return kExitInput;
+    }
+    for (size_t i = 0; i < collapsed.size(); ++i) {
+        if (lost[i] == 0) continue;
+        diagnostics.Warning(path, 0, 0,
+                            "the collapsed member " + collapsed[i].path + " holds bytes other than "
+                            "zero in " + std::to_string(lost[i]) + (lost[i] == 1 ? " record" : " records") +
+                            "; the XML data format does not carry them (they read back as zero)");
     }
     return kExitOk;
 }

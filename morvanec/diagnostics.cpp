@@ -45,4 +45,8 @@ void Diagnostics::WarningAt(const std::string& path, std::ptrdiff_t offset,
     PrintAt(path, offset, "warning", text);
 }
 
+void Diagnostics::NoteAt(const std::string& path, std::ptrdiff_t offset, const std::string& text) {
+    PrintAt(path, offset, "note", text);
+}
+
 }  // namespace morvane

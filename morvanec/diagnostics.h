@@ -22,6 +22,8 @@ class Diagnostics {
     // does not reach) prints no place.
     void ErrorAt(const std::string& path, std::ptrdiff_t offset, const std::string& text);
     void WarningAt(const std::string& path, std::ptrdiff_t offset, const std::string& text);
+    // "PATH:LINE:COLUMN: note: TEXT": what is worth knowing but harms nothing.
+    void NoteAt(const std::string& path, std::ptrdiff_t offset, const std::string& text);
 
     int errors() const { return errors_; }
     // Errors printed by every Diagnostics of the process.

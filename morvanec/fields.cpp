@@ -6,7 +6,7 @@
 namespace morvane {
 namespace {
 
-bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
+bool AddFields(const CStructure& s, int64_t base, const std::string& prefix, bool visible,
                std::vector<Field>& fields) {
     for (const auto& member : s.units) {
         const Unit& unit = *member;
@@ -17,7 +17,8 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
                 if (unit.nrepetitions != 1) path += "[" + std::to_string(k) + "]";
                 path += '.';
                 int64_t offset = base + unit.offset + static_cast<int64_t>(k) * unit.size;
-                if (!AddFields(*child, offset, path, fields)) return false;
+                if (!AddFields(*child, offset, path, visible && unit.visibility, fields))
+                    return false;
             }
             continue;
         }
@@ -29,6 +30,8 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
         f.type = unit.type == kTypeItemEnum && unit.ref != nullptr ? unit.ref->name
                                                                    : SchemaTypeName(unit.type);
         if (unit.nrepetitions != 1) f.type += "[" + std::to_string(unit.nrepetitions) + "]";
+        f.visible = visible && unit.visibility;
+        if (unit.type == kTypeItemEnum) f.enumeration = unit.ref;
         fields.push_back(std::move(f));
     }
     return true;
@@ -39,7 +42,7 @@ bool AddFields(const CStructure& s, int64_t base, const std::string& prefix,
 bool RecordFields(const Schema& schema, std::vector<Field>& fields) {
     fields.clear();
     const CStructure* top = schema.Top();
-    return top == nullptr || AddFields(*top, 0, "", fields);
+    return top == nullptr || AddFields(*top, 0, "", true, fields);
 }
 
 std::string JsonString(const std::string& text) {

@@ -8,6 +8,7 @@
 
 namespace morvane {
 
+class EnumUnit;
 class Schema;
 
 // One field. A repeated item is one field of all its repetitions: size is
@@ -20,6 +21,10 @@ struct Field {
     int64_t offset = 0;
     int64_t size = 0;
     std::string type;
+    // False when the item or a structure around it is collapsed
+    // (visibility 0).
+    bool visible = true;
+    const EnumUnit* enumeration = nullptr;  // item_enum: its enumeration, owned by the schema
 };
 
 // Listing stops here: repetitions of empty structures could otherwise

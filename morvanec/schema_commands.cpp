@@ -58,6 +58,24 @@ void WarnNames(const std::string& path, const pugi::xml_document& doc, Diagnosti
     }
 }
 
+// A collapsed member (visibility="0", repeated) is one empty element in XML
+// data files: its bytes do not reach them. Natural for a char array kept
+// out of sight; for numbers, a note says so.
+void NoteCollapsed(const std::string& path, const pugi::xml_document& doc,
+                   Diagnostics& diagnostics) {
+    for (pugi::xpath_node found : doc.select_nodes("//*[@visibility='0']")) {
+        pugi::xml_node node = found.node();
+        const int reps = node.attribute("nrepetitions").as_int(1);
+        const std::string type = node.attribute("type").value();
+        if (reps == 1 || type == "char") continue;
+        diagnostics.NoteAt(path, node.offset_debug(),
+                           "member " + std::string(node.attribute("name").value()) + " (" + type +
+                               "[" + std::to_string(reps) +
+                               "]) is collapsed: XML data files do not carry its values; to-json "
+                               "and from-json do");
+    }
+}
+
 // The schemas of one command line, loaded in order.
 struct SchemaSet {
     std::vector<std::unique_ptr<Schema>> schemas;
@@ -65,15 +83,18 @@ struct SchemaSet {
 };
 
 // Loads every file; reports errors and warnings. False when any file has an
-// error (set then holds the schemas that loaded).
-bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, SchemaSet& set) {
+// error (set then holds the schemas that loaded). headerChecks: the names
+// of the header checks must be free too.
+bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, SchemaSet& set,
+             bool headerChecks = false) {
     std::map<int32_t, size_t> byId;
     std::map<std::string, size_t> byFileName;
     for (const std::string& path : files) {
         pugi::xml_document doc;
-        std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc);
+        std::unique_ptr<Schema> schema = LoadSchemaFile(path, diagnostics, doc, headerChecks);
         if (schema == nullptr) continue;
         WarnNames(path, doc, diagnostics);
+        NoteCollapsed(path, doc, diagnostics);
         std::ptrdiff_t root = doc.document_element().offset_debug();
         const size_t index = set.schemas.size();
         auto id = byId.emplace(schema->id, index);
@@ -87,11 +108,15 @@ bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, Sc
         auto name = byFileName.emplace(ToLower(schema->name), index);
         if (!name.second) {
             const size_t first = name.first->second;
-            diagnostics.WarningAt(path, root,
-                                  "schema name " + schema->name + " differs from " +
-                                      set.schemas[first]->name + " (" + set.paths[first] +
-                                      ") only in letter case: both generate " +
-                                      ToLower(schema->name) + ".h");
+            // Morvane refuses such a set at load: both would write the same
+            // files and one enumerator of Schema_Enum.h twice.
+            diagnostics.ErrorAt(path, root,
+                                "schema name " + schema->name + " differs from " +
+                                    set.schemas[first]->name + " (" + set.paths[first] +
+                                    ") only in letter case: both generate " +
+                                    ToLower(schema->name) + ".h, " + ToLower(schema->name) +
+                                    ".xml and E_SCHEMA_ENUM_" + ToUpper(schema->name));
+            continue;
         }
         set.schemas.push_back(std::move(schema));
         set.paths.push_back(path);
@@ -150,7 +175,7 @@ int RunCheck(const Invocation& call) {
 int RunGenerate(const Invocation& call) {
     Diagnostics diagnostics;
     SchemaSet set;
-    if (!LoadSet(call.args, diagnostics, set)) return kExitInput;
+    if (!LoadSet(call.args, diagnostics, set, call.checks)) return kExitInput;
 
     // Everything is generated into a staging directory first, so that a
     // schema that fails half-way leaves no file of the set behind.
@@ -163,7 +188,8 @@ int RunGenerate(const Invocation& call) {
     }
     std::vector<Schema*> schemas;
     for (size_t i = 0; i < set.schemas.size(); ++i) {
-        if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str())) {
+        if (!GenerateSchemaFiles(*set.schemas[i], stage.path().c_str(), stage.path().c_str(),
+                                 call.checks)) {
             std::string why = TakeLogged();
             diagnostics.Error(set.paths[i], 0, 0,
                               "cannot generate the files of " + set.schemas[i]->name +

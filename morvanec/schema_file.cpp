@@ -9,7 +9,7 @@
 namespace morvane {
 
 std::unique_ptr<Schema> LoadSchemaFile(const std::string& path, Diagnostics& diagnostics,
-                                       pugi::xml_document& doc) {
+                                       pugi::xml_document& doc, bool headerChecks) {
     std::string error;
     std::ptrdiff_t errorOffset = -1;
     if (!LoadXmlDocument(path.c_str(), doc, error, &errorOffset)) {
@@ -18,7 +18,7 @@ std::unique_ptr<Schema> LoadSchemaFile(const std::string& path, Diagnostics& dia
     }
     auto schema = std::make_unique<Schema>();
     std::vector<SchemaDiagnostic> errors;
-    if (!LoadSchema(*schema, doc, &errors) || !AcceptSchemaNames(*schema, {}, &errors)) {
+    if (!LoadSchema(*schema, doc, &errors) || !AcceptSchemaNames(*schema, NameCheckOptions{headerChecks}, &errors)) {
         for (const SchemaDiagnostic& e : errors) diagnostics.ErrorAt(path, e.offset, e.text);
         // A load that fails says why; should one not, the file still fails.
         if (errors.empty()) diagnostics.ErrorAt(path, -1, "the schema cannot be loaded");

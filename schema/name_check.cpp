@@ -38,7 +38,7 @@ class Checker {
         Name(record_, schema.name, true);
         Type(UpperCase(schema.name), record_);
         if (options.headerChecks) {
-            for (const char* suffix : {"_SIZE", "_FINGERPRINT"}) {
+            for (const char* suffix : {"_SIZE", "_FINGERPRINT", "_LAYOUT_ASSERT"}) {
                 const std::string macro = UpperCase(schema.name) + suffix;
                 macros_.insert(macro);
                 Type(macro, "the macro " + macro);

@@ -58,8 +58,9 @@ class HeaderShape {
 std::string UpperCase(std::string_view text);
 
 struct NameCheckOptions {
-    // The header also defines <NAME>_SIZE and <NAME>_FINGERPRINT (NAME the
-    // record's name in capitals); those names join the type names.
+    // The header also defines <NAME>_SIZE, <NAME>_FINGERPRINT and, under
+    // MORVANE_LAYOUT_CHECKS, <NAME>_LAYOUT_ASSERT (NAME the record's name in
+    // capitals); those names join the type names.
     bool headerChecks = false;
 };
 

@@ -133,6 +133,7 @@ class Parser {
     ~Parser() { FlushTrace(); }
     bool Load(const pugi::xml_document& doc);
     void FlushTrace();
+    int64_t RecordFields() const { return recordFields_; }
 
   private:
     bool ParseMembers(CStructure& s, const pugi::xml_node& e);
@@ -762,6 +763,7 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
         top->offset = 0;
         schema.root->element = pugi::xml_node();
     }
+    schema.fields = ok ? parser.RecordFields() : 0;
     if (!ok) schema.root.reset();
     return ok;
 }

@@ -30,6 +30,9 @@ class Schema {
 
     std::string name;
     int32_t id = 0;
+    // Fields of the record, every repetition counted (at most
+    // kMaxRecordFields): the value lines a data file of the schema holds.
+    int64_t fields = 0;
     std::unique_ptr<CStructure> root;  // "Root", whose only member is the top structure
     void* printData = nullptr;
     // What the data writer derives from the loaded tree once and keeps for

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <unistd.h>
+
 #include "channel/messages.h"
 #include "logging/log.h"
 #include "server/channel_xsd.h"
@@ -42,6 +44,8 @@ void CChannelXsdPool::OnError(int32_t code) {
             static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)), code);
 }
 
+void CChannelXsdPool::OnAcceptPaused(int err) { LogAcceptPaused(err); }
+
 void CChannelXsdPool::OnReceive() {
     const int fd = TakeDataSocket();
     if (fd < 0) {
@@ -51,22 +55,7 @@ void CChannelXsdPool::OnReceive() {
         return;
     }
     Reap();
-    auto client = std::make_unique<CChannelXsd>(registry_, programDirectory_, true);
-    client->SetConsole(Console());
-    client->SetIdleTimeout(IdleTimeout());
-    CChannelXsd* served = client.get();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        clients_.push_back(std::move(client));
-        ++serving_;
-    }
-    served->Serve(fd, [this, served] {
-        served->FinishSession();
-        std::lock_guard<std::mutex> lock(mutex_);
-        gone_.push_back(served);
-        --serving_;
-        changed_.notify_all();
-    });
+    ServeClient(fd);
     {
         std::unique_lock<std::mutex> lock(mutex_);
         // Stop() does not know this wait: it is looked at now and then.
@@ -75,6 +64,46 @@ void CChannelXsdPool::OnReceive() {
     }
     Reap();
     Reconnect();
+}
+
+void CChannelXsdPool::ServeClient(int fd) {
+    std::list<std::unique_ptr<CChannelXsd>> entry;
+    CChannelXsd* served = nullptr;
+    try {
+        entry.push_back(std::make_unique<CChannelXsd>(registry_, programDirectory_, true));
+        served = entry.back().get();
+        served->SetConsole(Console());
+        served->SetIdleTimeout(IdleTimeout());
+        if (maxDataFileMB_ > 0) served->SetMaxDataFileMB(maxDataFileMB_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            clients_.splice(clients_.end(), entry);
+            ++serving_;
+        }
+        served->Serve(fd, [this, served] {
+            served->FinishSession();
+            std::lock_guard<std::mutex> lock(mutex_);
+            gone_.push_back(served);
+            --serving_;
+            changed_.notify_all();
+        });
+        return;
+    } catch (const std::exception& e) {
+        LogLine(true, "Error CChannelXsd::OnReceive the client is refused: %s\n", e.what());
+    }
+    // The channel never served: the connection is closed, by the channel
+    // when it took it over.
+    if (served == nullptr) {
+        ::close(fd);
+        return;
+    }
+    if (!entry.empty()) {
+        ::close(fd);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_.push_back(served);
+    --serving_;
 }
 
 void CChannelXsdPool::Reap() {

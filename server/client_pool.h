@@ -44,10 +44,13 @@ class CChannelXsdPool : public CChannel {
     bool Start(int32_t port);
     // Clients being served at the moment.
     int Serving() const;
+    // Passed on to every client's channel (CChannelXsd::SetMaxDataFileMB()).
+    void SetMaxDataFileMB(int32_t megabytes) { maxDataFileMB_ = megabytes; }
 
     void OnMessage(const uint8_t*, int32_t) override {}
     void OnConnection() override {}
     void OnError(int32_t code) override;
+    void OnAcceptPaused(int err) override;
     // Hands the accepted connection to a client channel, waits until fewer
     // than maxClients are served and accepts the next.
     void OnReceive() override;
@@ -56,6 +59,9 @@ class CChannelXsdPool : public CChannel {
   private:
     // Frees the client channels whose clients have gone.
     void Reap();
+    // Hands the connection on fd to a channel of its own; when that cannot
+    // be had (memory, a thread), the refusal is logged and fd closed.
+    void ServeClient(int fd);
 
     SchemaRegistry& registry_;
     std::string programDirectory_;
@@ -66,6 +72,7 @@ class CChannelXsdPool : public CChannel {
     std::list<std::unique_ptr<CChannelXsd>> clients_;  // served or gone, not yet freed
     std::vector<CChannelXsd*> gone_;
     int serving_ = 0;
+    int32_t maxDataFileMB_ = 0;  // 0: the channel's default
 };
 
 }  // namespace morvane

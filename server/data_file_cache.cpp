@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "convert/data_reader.h"
 
 namespace morvane {
@@ -39,17 +41,24 @@ bool DataFileCache::Stat(const char* path, Identity& identity) {
 }
 
 bool DataFileCache::Read(const Schema& schema, const char* path, uint8_t* record, int32_t size,
-                         std::string* lines) {
+                         std::string* lines, int64_t maxBytes) {
+    refusedSize_ = -1;
+    const auto bound = static_cast<size_t>(std::max<int64_t>(maxBytes, 0));
     // One ReadXmlFile call, its lines appended to *into when lines are
     // wanted (into then is the caller's lines or a scratch text).
     auto read = [&](uint8_t* values, std::string* into) {
-        return lines != nullptr ? ReadXmlFile(schema, true, path, values, size, *into)
-                                : ReadXmlFile(schema, true, path, values, size);
+        return lines != nullptr ? ReadXmlFile(schema, true, path, values, size, *into, bound)
+                                : ReadXmlFile(schema, true, path, values, size, bound);
     };
     Identity before;
     if (size <= 0 || !Stat(path, before)) {
         entries_.erase(&schema);
         return read(record, lines);
+    }
+    if (before.size > maxBytes) {
+        entries_.erase(&schema);
+        refusedSize_ = before.size;
+        return false;
     }
     auto it = entries_.find(&schema);
     if (it != entries_.end() && it->second.identity == before &&
@@ -92,8 +101,6 @@ bool DataFileCache::Read(const Schema& schema, const char* path, uint8_t* record
         if (e.mask[i] != 0) record[i] = e.values[i];
     }
     if (lines != nullptr) lines->append(e.lines);
-    // The lines of a file of many values are not worth their memory.
-    if (e.lines.size() > kMaxCachedLines) return true;
     e.identity = before;
     entries_.emplace(&schema, std::move(e));
     return true;

@@ -21,10 +21,6 @@ class DataFileCache {
     // change within the file system's timestamp granularity would not show.
     static constexpr int kSettleSeconds = 1;
 
-    // Traced lines of a file are kept only up to this size; a file with more
-    // is parsed for every read.
-    static constexpr size_t kMaxCachedLines = 1 << 20;
-
     // Does what ReadXmlFile(schema, true, path, record, size) does, with the
     // same result and the same bytes in record: the bytes the file sets are
     // stored, the others keep what record held. A file that has not changed
@@ -35,9 +31,13 @@ class DataFileCache {
     // when the trace flag is set, or its error line) are appended to
     // *lines and nothing is logged; a file read from the cache gives the
     // lines of the read that filled the cache. Not thread-safe: one caller
-    // at a time.
+    // at a time. A file of more than maxBytes bytes is not read: false,
+    // nothing logged, and RefusedSize() gives its size.
     bool Read(const Schema& schema, const char* path, uint8_t* record, int32_t size,
-              std::string* lines = nullptr);
+              std::string* lines = nullptr, int64_t maxBytes = INT64_MAX);
+    // The size of the file the last Read() refused as too large; -1 when it
+    // refused none.
+    int64_t RefusedSize() const { return refusedSize_; }
 
   private:
     struct Identity {
@@ -61,6 +61,7 @@ class DataFileCache {
     std::unordered_map<const Schema*, Entry> entries_;
     std::vector<uint8_t> scratch_;
     std::string scratchLines_;
+    int64_t refusedSize_ = -1;
 };
 
 }  // namespace morvane

@@ -21,6 +21,8 @@ bool OpenRootFileAt(CXmlWriter& writer, int dirFd, const char* name);
 // Closes the "Root" element and the file. False when no file is open.
 bool CloseRootFile(CXmlWriter& writer);
 
+class RecordPublisher;
+
 class SchemaRegistry {
   public:
     explicit SchemaRegistry(std::string programDirectory);
@@ -54,6 +56,11 @@ class SchemaRegistry {
     // record numbers of every session.
     SessionTable& Sessions() { return sessions_; }
 
+    // Where written records are published; null when [Publish] is absent.
+    // Set before the server thread starts; lives until the process ends.
+    RecordPublisher* Publisher() const { return publisher_; }
+    void SetPublisher(RecordPublisher* publisher) { publisher_ = publisher; }
+
     const std::string& ProgramDirectory() const { return programDirectory_; }
     const std::string& LogPath() const { return logPath_; }
 
@@ -64,6 +71,7 @@ class SchemaRegistry {
     std::vector<Schema*> schemas_;
     std::string programDirectory_;
     std::string logPath_;
+    RecordPublisher* publisher_ = nullptr;
 };
 
 }  // namespace morvane

@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "cli/options.h"
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
 #include "convert/print_data.h"
@@ -26,6 +28,7 @@
 #include "schema/schema.h"
 #include "server/channel_xsd.h"
 #include "server/config/configuration.h"
+#include "server/record_publisher.h"
 #include "server/registry.h"
 
 namespace morvane {
@@ -71,7 +74,9 @@ void ReportSchemaError(const std::string& path, std::ptrdiff_t offset, const std
 // Loads every schema of the schema directory into the registry, generating
 // their files when asked to; ends the process on the first schema that
 // cannot be read or laid out.
-void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
+// The paths of the schema files of the schema directory; ends the process
+// when the directory cannot be listed.
+std::vector<std::string> SchemaPaths(const Configuration& config) {
     bool listed = false;
     const std::vector<std::string> files = ListSchemaFiles(config.schemasDirectory, &listed);
     if (!listed) {
@@ -87,6 +92,20 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
     std::vector<std::string> paths;
     paths.reserve(files.size());
     for (const std::string& file : files) paths.push_back(config.schemasDirectory + "/" + file);
+    return paths;
+}
+
+// Reports the failure of a schema set: the log line for a file that is no
+// XML, then the diagnostic.
+void ReportFailure(const std::vector<std::string>& paths, const SchemaSetFailure& failure) {
+    const std::string& path = paths[failure.index];
+    if (failure.unreadable)
+        LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), failure.text.c_str());
+    ReportSchemaError(path, failure.offset, failure.text);
+}
+
+void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* printData) {
+    const std::vector<std::string> paths = SchemaPaths(config);
     if (config.createFilesFlag != 0) {
         // What a start-up killed while generating left behind; nothing of
         // this process is being written yet.
@@ -98,22 +117,38 @@ void LoadSchemas(const Configuration& config, SchemaRegistry& registry, void* pr
     options.generate = config.createFilesFlag != 0;
     options.emptyXmlDirectory = config.resultsEmptyXmlDirectory;
     options.includeDirectory = config.resultsIncludeDirectory;
+    options.names.headerChecks = config.headerChecks != 0;
     SchemaSet set = LoadSchemaSet(paths, options);
     // Schemas live until the process ends and are never freed.
     for (std::unique_ptr<Schema>& schema : set.schemas) registry.AddSchema(schema.release());
     if (set.failed) {
-        const std::string& path = paths[set.failure.index];
-        if (set.failure.unreadable)
-            LogLine(true, "Error  during reading  %s[%s]\n", path.c_str(), set.failure.text.c_str());
-        ReportSchemaError(path, set.failure.offset, set.failure.text);
+        ReportFailure(paths, set.failure);
         std::exit(1);
     }
+}
+
+// --check: every schema loaded and laid out on its own, so that each one
+// that fails gets its diagnostic; nothing is generated or removed.
+int CheckSchemas(const Configuration& config) {
+    const std::vector<std::string> paths = SchemaPaths(config);
+    size_t failed = 0;
+    for (const std::string& path : paths) {
+        SchemaSetOptions options;
+        options.threads = 1;
+        SchemaSet set = LoadSchemaSet({path}, options);
+        if (!set.failed) continue;
+        ++failed;
+        ReportFailure({path}, set.failure);
+    }
+    std::printf("%zu schemas checked in %s, %zu with errors\n", paths.size(),
+                config.schemasDirectory.c_str(), failed);
+    return failed == 0 ? 0 : 1;
 }
 
 // The conversion self-test: every schema's sample record is read from its
 // data file and written three times into a data file of its own.
 void RunSelfTest(const Configuration& config, SchemaRegistry& registry) {
-    const std::string readDirectory = FixedXmlDataDirectory(config.programDirectory);
+    const std::string readDirectory = FixedXmlDataDirectory(config.archiveDirectory);
     // Data files are created by name inside the data directory: never
     // through a symbolic link, never over a file with a second name.
     const int dataFd = ::open(config.xmlDataDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -151,6 +186,8 @@ int WaitForStop(const sigset_t& stopSignals, SchemaRegistry& registry) {
         if (registry.DataFileOpen()) registry.CloseDataFile();
         // With several clients at once, each open session file of theirs.
         registry.Sessions().FinishAll();
+        // What the stream has not acknowledged stays in the spool.
+        if (registry.Publisher() != nullptr) registry.Publisher()->Stop();
         return 0;
     }
 }
@@ -215,9 +252,9 @@ std::vector<std::string> ListSchemaFiles(const std::string& directory, bool* lis
     return names;
 }
 
-std::string FixedXmlDataDirectory(const std::string& programDirectory) {
+std::string FixedXmlDataDirectory(const std::string& directory) {
     std::string found = "Xml_Data";
-    if (DIR* dir = opendir(programDirectory.c_str())) {
+    if (DIR* dir = opendir(directory.c_str())) {
         while (dirent* entry = readdir(dir)) {
             if (strcasecmp(entry->d_name, "Xml_Data") == 0) {
                 found = entry->d_name;
@@ -226,12 +263,29 @@ std::string FixedXmlDataDirectory(const std::string& programDirectory) {
         }
         closedir(dir);
     }
-    return programDirectory + "/" + found;
+    return directory + "/" + found;
 }
 
 int ServerMain(int argc, char** argv) {
+    const std::vector<OptionSpec> options = {
+        {"--home", "DIR", "take Morvane.ini, Morvane.log and the archive from DIR"},
+        {"--config", "FILE", "read the settings from FILE instead of Morvane.ini"},
+        {"--check", nullptr, "check the settings and every schema, generate nothing"},
+    };
+    const std::string usage = UsageText(
+        "Morvane", "[--home DIR] [--config FILE] [--check] [test]",
+        "Loads and lays out every schema of the archive, writes the generated files\n"
+        "and serves clients over TCP until it is stopped. The single word test runs\n"
+        "the conversion self-test instead of the server. Without --home, the\n"
+        "directory of the executable is the home.\n",
+        options);
+    const ParsedCommandLine commandLine = ParseCommandLine(argc, argv, options);
+    if (int status = AnswerCommandLine(commandLine, "Morvane", usage.c_str()); status >= 0)
+        return status;
+    const bool check = commandLine.Has("--check");
+
     PrepareConsole();
-    std::fputs("See results in Morvane.log\n", stdout);
+    if (!check) std::fputs("See results in Morvane.log\n", stdout);
 
     sigset_t stopSignals = BlockStopSignals();
     // A client that goes while an answer is sent must not end the server.
@@ -243,8 +297,9 @@ int ServerMain(int argc, char** argv) {
     Configuration& config = Configuration::Get();
     config.programPath = ExecutablePath(argc > 0 && argv[0] != nullptr ? argv[0] : "Morvane");
     config.programDirectory = ProgramDirectoryOf(config.programPath);
+    if (!ApplyHomeOptions(commandLine, config)) return 1;
     // Lives for the whole process and is never freed.
-    auto* registry = new SchemaRegistry(config.programDirectory);
+    auto* registry = new SchemaRegistry(config.homeDirectory);
     if (!Configuration::LoggerLibraryPresent(config.programDirectory))
         Fail("Error! Quillog is absent\n");
 
@@ -253,24 +308,59 @@ int ServerMain(int argc, char** argv) {
         Fail("Errors in configuration file, see Morvane.log\n");
     }
     config.PublishLogBinding();
+    if (check) return CheckSchemas(config);
 
     void* printData = nullptr;
     if (!config.printDataDll.empty())
-        printData = BindPrintData(config.printDataDll, config.programDirectory,
-                                  config.xmlDataDirectory);
+        printData = BindPrintData(config.printDataDll, config.homeDirectory,
+                                  config.xmlDataDirectory,
+                                  Configuration::PackageLibraryDirectory(config.programDirectory));
     LoadSchemas(config, *registry, printData);
 
     if (config.createFilesFlag != 0 &&
         !CreateSchemaEnumIncludeFile(registry->Schemas(), config.resultsIncludeDirectory.c_str()))
         std::exit(1);
 
-    if (argc == 2 && std::strcmp(argv[1], "test") == 0)
+    if (commandLine.words.size() == 1 && commandLine.words[0] == "test")
         RunSelfTest(config, *registry);
-    else
+    else {
+        if (config.publish.enabled) {
+            // Lives until the process ends and is never freed: the receive
+            // threads publish through it.
+            auto* publisher = new RecordPublisher;
+            if (!publisher->Start(config.publish, config.homeDirectory, registry->Schemas()))
+                Fail("Errors in configuration file, see Morvane.log\n");
+            registry->SetPublisher(publisher);
+        }
         StartServerThread(*registry, ServerSettings{config.port, config.maxClients,
-                                                    config.idleTimeout});
+                                                    config.idleTimeout, config.archiveDirectory,
+                                                    config.maxDataFileMB});
+    }
 
     return WaitForStop(stopSignals, *registry);
+}
+
+bool ApplyHomeOptions(const ParsedCommandLine& commandLine, Configuration& config) {
+    std::error_code ec;
+    if (commandLine.Has("--home")) {
+        const std::string home = commandLine.Value("--home");
+        // Absolute, so that the log and the configuration block name the
+        // place whatever the working directory.
+        config.homeDirectory = std::filesystem::absolute(home, ec).lexically_normal().string();
+        if (config.homeDirectory.size() > 1 && config.homeDirectory.back() == '/')
+            config.homeDirectory.pop_back();
+        if (ec || !std::filesystem::is_directory(config.homeDirectory, ec)) {
+            std::printf("Error! home directory %s is not a directory\n", home.c_str());
+            std::fflush(stdout);
+            return false;
+        }
+    } else {
+        config.homeDirectory = config.programDirectory;
+    }
+    if (commandLine.Has("--config"))
+        config.configFile =
+            std::filesystem::absolute(commandLine.Value("--config"), ec).lexically_normal().string();
+    return true;
 }
 
 }  // namespace morvane

@@ -6,12 +6,20 @@
 
 namespace morvane {
 
+class Configuration;
 class SchemaRegistry;
+struct ParsedCommandLine;
 
 // Runs Morvane with its command line; returns the process exit code (it
 // returns only on a fatal start-up error or after SIGINT, SIGTERM, SIGHUP
 // or SIGQUIT).
 int ServerMain(int argc, char** argv);
+
+// Sets the home directory (--home, made absolute; else the program
+// directory, which must be set already) and the settings file (--config)
+// of config. False, after a line on standard output, when the home is not
+// a directory.
+bool ApplyHomeOptions(const ParsedCommandLine& commandLine, Configuration& config);
 
 // The "*.xsd" files of a directory (names ending exactly in ".xsd"), sorted
 // byte-wise. Each examined entry is reported on the debug channel. When
@@ -20,9 +28,10 @@ int ServerMain(int argc, char** argv);
 // names found until then are returned.
 std::vector<std::string> ListSchemaFiles(const std::string& directory, bool* listed = nullptr);
 
-// The fixed data directory under the program directory: the entry whose
-// name equals "Xml_Data" ignoring case, else "Xml_Data" itself.
-std::string FixedXmlDataDirectory(const std::string& programDirectory);
+// The fixed data directory under a directory (the archive, which is the
+// home unless Archive moves it): the entry whose name equals "Xml_Data"
+// ignoring case, else "Xml_Data" itself.
+std::string FixedXmlDataDirectory(const std::string& directory);
 
 // Writes a line to the debug channel (standard error, only when the
 // environment variable MORVANE_DEBUG is set and not empty).

@@ -25,7 +25,7 @@ bool PathExists(const std::string& path) {
 bool PortInRange(int32_t port) { return port >= 1 && port <= 65535; }
 
 void* OpenLoggerLibrary(const std::string& programDirectory) {
-    std::string path = programDirectory + "/" + kLoggerLibrary;
+    const std::string path = Configuration::LoggerLibraryPath(programDirectory);
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
@@ -50,6 +50,17 @@ std::string ProgramDirectoryOf(const std::string& programPath) {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr) return ".";
     return cwd;
+}
+
+std::string Configuration::PackageLibraryDirectory(const std::string& programDirectory) {
+    return programDirectory + "/" + MORVANE_PACKAGE_LIBDIR_FROM_BIN;
+}
+
+std::string Configuration::LoggerLibraryPath(const std::string& programDirectory) {
+    const std::string beside = programDirectory + "/" + kLoggerLibrary;
+    if (PathExists(beside)) return beside;
+    const std::string packaged = PackageLibraryDirectory(programDirectory) + "/" + kLoggerLibrary;
+    return PathExists(packaged) ? packaged : beside;
 }
 
 bool Configuration::LoggerLibraryPresent(const std::string& programDirectory) {
@@ -77,7 +88,7 @@ bool Configuration::BindLogger() {
     BindLoggerApi(api);
     // The main logger is never deleted: it serves until the process ends.
     loggerHandle = api.createLogger();
-    std::string logPath = programDirectory + "/Morvane.log";
+    std::string logPath = homeDirectory + "/Morvane.log";
     if (!api.initLogger(loggerHandle, logPath.c_str(), 1)) return false;
     // Trace lines stay off until the whole configuration is read.
     BindLog(loggerHandle, api.printfdeb, false);
@@ -86,18 +97,21 @@ bool Configuration::BindLogger() {
 
 bool Configuration::ReadConfiguration() {
     programDirectory = ProgramDirectoryOf(programPath);
-    archiveDirectory = programDirectory;
+    if (homeDirectory.empty()) homeDirectory = programDirectory;
+    archiveDirectory = homeDirectory;
     if (loggerHandle == nullptr && !BindLogger()) return false;
 
     IniFile ini;
-    const std::string iniPath = programDirectory + "/Morvane.ini";
-    if (!ini.Load(iniPath) && errno != ENOENT) {
+    const std::string iniPath = configFile.empty() ? homeDirectory + "/Morvane.ini" : configFile;
+    // A settings file named on the command line must be there; only the
+    // one in the home may be missing.
+    if (!ini.Load(iniPath) && (errno != ENOENT || !configFile.empty())) {
         // Defaults in place of settings that exist but cannot be read would
         // run a configuration nobody wrote.
         LogLine(true, "Error! %s cannot be read err=%d\n", iniPath.c_str(), errno);
         return false;
     }
-    archiveDirectory = ini.GetString("Directory", "Archive", programDirectory);
+    archiveDirectory = ini.GetString("Directory", "Archive", homeDirectory);
     schemasDirectory = ini.GetString("Directory", "Schemas", "Schemas");
     resultsIncludeDirectory = ini.GetString("Directory", "ResultsInclude", "ResultsInclude");
     resultsEmptyXmlDirectory = ini.GetString("Directory", "ResultsEmptyXml", "ResultsEmptyXml");
@@ -105,9 +119,14 @@ bool Configuration::ReadConfiguration() {
     port = ini.GetInt("General", "Port", 25000);
     printDataDll = ini.GetString("General", "PrintDataDll", "");
     createFilesFlag = ini.GetInt("General", "CreateFilesFlag", 1);
+    headerChecks = ini.GetInt("General", "HeaderChecks", 0);
     logFlag = ini.GetInt("General", "LogFlag", 1);
     maxClients = std::clamp(ini.GetInt("General", "MaxClients", 1), 1, kMaxClientsLimit);
     idleTimeout = std::max(ini.GetInt("General", "IdleTimeout", 0), 0);
+    publish = ReadPublishSettings(ini);
+    maxDataFileMB = ini.GetInt("General", "MaxDataFileMB", kDefaultMaxDataFileMB);
+    if (maxDataFileMB < 1 || maxDataFileMB > kMaxDataFileMBLimit)
+        maxDataFileMB = kDefaultMaxDataFileMB;
 
     schemasDirectory = archiveDirectory + "/" + schemasDirectory;
     resultsIncludeDirectory = archiveDirectory + "/" + resultsIncludeDirectory;
@@ -127,6 +146,11 @@ bool Configuration::ReadConfiguration() {
     LogLine(true, "-----------------------\n\n");
     LogLine(true, "MaxClients=%d\n", maxClients);
     LogLine(true, "IdleTimeout=%d\n", idleTimeout);
+    LogLine(true, "MaxDataFileMB=%d\n", maxDataFileMB);
+    // Named only when set, so that the log of the default configuration
+    // stays as it was.
+    if (headerChecks != 0) LogLine(true, "HeaderChecks=%d\n", headerChecks);
+    LogPublishSettings(publish);
 
     if (!PathExists(archiveDirectory)) {
         LogLine(true, "Error! archive_dir=%s is not exist\n", archiveDirectory.c_str());
@@ -155,6 +179,7 @@ bool Configuration::ReadConfiguration() {
         LogLine(true, "Error! Port=%d is outside 1..65535\n", port);
         ok = false;
     }
+    if (!CheckPublishSettings(publish)) ok = false;
     return ok;
 }
 

@@ -6,8 +6,11 @@
 #include <string>
 
 #include "logging/log.h"
+#include "server/config/publish_settings.h"
 
 namespace morvane {
+
+constexpr int32_t kDefaultMaxDataFileMB = 64;
 
 class Configuration {
   public:
@@ -16,23 +19,41 @@ class Configuration {
     static Configuration& Get();
 
     // Computes the program directory from programPath, binds the logger
-    // library (libquillog.so in the program directory) unless a logger is
-    // bound already, reads Morvane.ini and checks the directories and the
-    // port. Returns true when the configuration is usable: a missing
-    // Morvane.ini gives the defaults, one that exists but cannot be read as
-    // a regular file fails, and so does a Port outside 1..65535. Every failure but one is logged
-    // before it returns false; when the logger library cannot be loaded
-    // nothing can be logged, loggerMissing is set and the caller reports it.
+    // library (LoggerLibraryPath()) unless a logger is bound already,
+    // reads the settings (configFile, else Morvane.ini in the home) and
+    // checks the directories and the port. Returns true when the
+    // configuration is usable: a missing Morvane.ini in the home gives the
+    // defaults, one that exists but cannot be read as a regular file fails,
+    // and so do a configFile that cannot be read and a Port outside
+    // 1..65535. Every failure but one is logged before it returns false;
+    // when the logger library cannot be loaded nothing can be logged,
+    // loggerMissing is set and the caller reports it.
     bool ReadConfiguration();
 
-    // True when libquillog.so can be loaded from the program directory.
+    // True when the logger library can be loaded (LoggerLibraryPath()).
     static bool LoggerLibraryPresent(const std::string& programDirectory);
+
+    // Where the logger library of a program in programDirectory is taken
+    // from: beside the program when it is there, else from the package's
+    // library directory. Never from the current directory.
+    static std::string LoggerLibraryPath(const std::string& programDirectory);
+
+    // The private library directory of the installed package, found from
+    // the program directory (bin/../lib/<triplet>/morvane): the logger
+    // library and the print-data plug-ins of the package live there.
+    static std::string PackageLibraryDirectory(const std::string& programDirectory);
 
     // Publishes the trace flag and the logger handle to the modules.
     void PublishLogBinding() const;
 
     std::string programPath;  // the running program (ExecutablePath()); set before reading
     std::string programDirectory;
+    // Where Morvane.ini, Morvane.log and (by default) the archive are: the
+    // directory given with --home, else the program directory. Set before
+    // reading to use another home; empty: the program directory.
+    std::string homeDirectory;
+    // The settings file given with --config; empty: homeDirectory/Morvane.ini.
+    std::string configFile;
     std::string archiveDirectory;
     std::string schemasDirectory = "Schemas";
     std::string resultsIncludeDirectory = "ResultsInclude";
@@ -42,6 +63,9 @@ class Configuration {
     int32_t logFlag = 1;
     std::string printDataDll;  // at most kPrintDataDllLength characters
     int32_t createFilesFlag = 1;
+    // HeaderChecks: generated headers carry NAME_SIZE, NAME_FINGERPRINT and
+    // their layout assertions (0: the headers of before).
+    int32_t headerChecks = 0;
     // Clients served at once (General/MaxClients, 1 to kMaxClientsLimit):
     // 1 serves one at a time with the registry's session file kept across
     // clients; more give every client a session file of its own.
@@ -49,6 +73,12 @@ class Configuration {
     // Seconds a client may send nothing before it is dropped
     // (General/IdleTimeout); 0: never.
     int32_t idleTimeout = 0;
+    // The [Publish] section; publishing is off without it.
+    PublishSettings publish;
+    // Data files larger than this many MiB are not read for a read request
+    // (General/MaxDataFileMB, 1 to kMaxDataFileMBLimit; anything else gives
+    // the default), unless the schema's fields need more.
+    int32_t maxDataFileMB = kDefaultMaxDataFileMB;
 
     void* loggerHandle = nullptr;
     LoggerApi logger;
@@ -56,6 +86,7 @@ class Configuration {
 
     static constexpr size_t kPrintDataDllLength = 99;
     static constexpr int32_t kMaxClientsLimit = 256;
+    static constexpr int32_t kMaxDataFileMBLimit = 1 << 20;
 
   private:
     bool BindLogger();

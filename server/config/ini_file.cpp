@@ -100,6 +100,12 @@ const std::string* IniFile::Find(const std::string& section, const std::string& 
     return nullptr;
 }
 
+bool IniFile::HasSection(const std::string& section) const {
+    for (const Section& s : sections_)
+        if (SameName(s.name, section)) return true;
+    return false;
+}
+
 std::string IniFile::GetString(const std::string& section, const std::string& key,
                                const std::string& fallback) const {
     const std::string* v = Find(section, key);

@@ -26,6 +26,8 @@ class IniFile {
     // Optional sign and leading decimal digits; anything else reads as 0.
     // A missing key gives fallback.
     int32_t GetInt(const std::string& section, const std::string& key, int32_t fallback) const;
+    // True when the file has a section of that name, keys or not.
+    bool HasSection(const std::string& section) const;
 
   private:
     const std::string* Find(const std::string& section, const std::string& key) const;

@@ -117,6 +117,18 @@ TEST(FullDeviceBattery, EveryRecordInTurnMeetsAFullDevice) {
         }
         EXPECT_EQ(server.LogCount("Error Processsing_MsgCommWriteXml problems\n"),
                   kRecords - k + 1);
+        // The status answer counts the records written and reports each
+        // failed write as a writer failure.
+        ASSERT_TRUE(SendAll(client, StatusRequest()));
+        auto status = RecvStatus(client);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(status->written, k - 1);
+        EXPECT_EQ(status->failures, kRecords - k + 1);
+        for (const StatusFailure& f : status->listed) {
+            EXPECT_EQ(f.code, 9);
+            EXPECT_EQ(f.schemaId, kWideId);
+            EXPECT_EQ(f.text, "Error Processsing_MsgCommWriteXml problems");
+        }
 
         EXPECT_TRUE(CloseAndAsk(client));
         const std::string closed = ReadFile(session);

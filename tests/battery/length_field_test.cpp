@@ -80,6 +80,8 @@ void RunLengths(int32_t id, MorvaneServer& server) {
             ASSERT_TRUE(SendAll(client, OpenSession(Name(id, length))));
         }
 
+        const char kEmptyReceive[] = "CChannel::ReceiveData  numrecv=0  err=0\n";
+        const int emptyReceives = CountOf(server.program().Stdout(), kEmptyReceive);
         Bytes header(kFrameHeaderSize);
         WriteFrameHeader(header.data(), id, length);
         ASSERT_TRUE(SendAll(client, header));
@@ -109,6 +111,8 @@ void RunLengths(int32_t id, MorvaneServer& server) {
                 << server.Log();
             // The size request behind it is never read.
             EXPECT_EQ(BytesBeforeClose(client), 0);
+            // The body read of 0 bytes fails as the channel's receive does.
+            EXPECT_EQ(CountOf(server.program().Stdout(), kEmptyReceive), emptyReceives + 1);
             continue;
         }
 
@@ -199,7 +203,7 @@ void RunLengths(int32_t id, MorvaneServer& server) {
 TEST(LengthFieldBattery, EveryIdWithEveryEdgeLength) {
     const std::vector<int32_t> ids = {
         MSG_COMM_SIZE,         MSG_COMM_ANSWER_SIZE,   MSG_COMM_READ_XML,  MSG_COMM_ANSWER_READ_XML,
-        MSG_COMM_OPEN_SESSION, MSG_COMM_CLOSE_SESSION, MSG_COMM_WRITE_XML, 7};
+        MSG_COMM_OPEN_SESSION, MSG_COMM_CLOSE_SESSION, MSG_COMM_WRITE_XML, 9};
     auto servers = MakeServers(static_cast<int>(ids.size()), "CreateFilesFlag=0\n");
     RunOnThreads(static_cast<int>(ids.size()), [&](int i) {
         RunLengths(ids[static_cast<size_t>(i)], *servers[static_cast<size_t>(i)]);

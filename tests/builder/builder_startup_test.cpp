@@ -35,9 +35,11 @@ TEST(BuilderStartupTest, MissingLoggerLibraryEndsWithStatusOne) {
 
 // Started by its path, through PATH or through a symbolic link from another
 // directory that is a program directory of its own, the editor reads
-// Morvane.ini and the folders beside its executable and logs there.
+// Morvane.ini and the folders beside its executable and logs there; with
+// --home and --config, the home's folders and the file named, and logs in
+// the home.
 TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
-    enum How { kInPlace, kThroughPath, kThroughLink };
+    enum How { kInPlace, kThroughPath, kThroughLink, kWithHome };
     const struct {
         How how;
         const char* ini;  // Morvane.ini beside the executable; null: none
@@ -46,6 +48,7 @@ TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
         {kInPlace, nullptr, "CreateFilesFlag=1\n"},
         {kThroughPath, "[General]\nCreateFilesFlag=0\n", "CreateFilesFlag=0\n"},
         {kThroughLink, "[General]\nCreateFilesFlag=0\n", "CreateFilesFlag=0\n"},
+        {kWithHome, "[General]\nCreateFilesFlag=0\n", "CreateFilesFlag=7\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.how);
@@ -57,23 +60,30 @@ TEST(BuilderStartupTest, CompleteProgramDirectoryShowsTheSheetAndLogs) {
         std::filesystem::create_symlink(dir / "MorvaneBuilder", elsewhere + "/Builder");
         std::vector<std::string> env = kOffscreen;
         if (row.how == kThroughPath) env.push_back("PATH=" + dir.path() + ":/usr/bin:/bin");
-        const std::string exes[] = {dir / "MorvaneBuilder", "/bin/sh", elsewhere + "/Builder"};
-        const std::vector<std::string> args = {"-c", "exec MorvaneBuilder"}, none;
-        test::BackgroundProgram program(exes[row.how], row.how == kThroughPath ? args : none,
-                                        row.how == kInPlace ? dir.path() : elsewhere, env);
+        test::WriteFile(dir / "settings.ini", "[General]\nCreateFilesFlag=7\n");
+        const std::string exes[] = {dir / "MorvaneBuilder", "/bin/sh", elsewhere + "/Builder",
+                                    dir / "MorvaneBuilder"};
+        const std::vector<std::vector<std::string>> args = {
+            {}, {"-c", "exec MorvaneBuilder"}, {}, {"--home", elsewhere, "--config=settings.ini"}};
+        test::BackgroundProgram program(exes[row.how], args[row.how],
+                                        row.how == kInPlace || row.how == kWithHome ? dir.path()
+                                                                                    : elsewhere,
+                                        env);
+        const std::string home = row.how == kWithHome ? elsewhere : dir.path();
+        const std::string other = row.how == kWithHome ? dir.path() : elsewhere;
         const std::string schemas =
-            "Schemas_dir=" + std::filesystem::canonical(dir.path()).string() + "/Schemas\n";
+            "Schemas_dir=" + std::filesystem::canonical(home).string() + "/Schemas\n";
         EXPECT_TRUE(test::WaitFor(
             [&] {
-                const std::string log = test::ReadFile(dir / "Morvane.log");
+                const std::string log = test::ReadFile(home + "/Morvane.log");
                 return log.find(schemas) != std::string::npos &&
                        log.find(row.line) != std::string::npos;
             },
             std::chrono::seconds(20)))
-            << test::ReadFile(dir / "Morvane.log") << program.Stdout();
+            << test::ReadFile(home + "/Morvane.log") << program.Stdout();
         test::SleepMs(300);
         EXPECT_TRUE(program.Running()) << program.Stdout() << program.Stderr();
-        EXPECT_FALSE(test::FileExists(elsewhere + "/Morvane.log"));
+        EXPECT_FALSE(test::FileExists(other + "/Morvane.log"));
         program.Stop(SIGKILL, std::chrono::seconds(5));
     }
 }

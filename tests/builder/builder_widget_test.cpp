@@ -786,6 +786,9 @@ namespace {
 const std::string kNotIdentifier =
     " is not a C identifier (letters, digits and _, not first a digit, no C keyword, not beginning "
     "with two underscores or an underscore and a capital). The schema is not saved.";
+const std::string kNotPlainDecimal =
+    " is not a plain decimal integer (digits, a '-' before them for a negative one, no '+' and no "
+    "leading zero). The schema is not saved.";
 
 // A save from the Schema page of PosRec, loaded, then changed by tweak.
 const struct SaveRow {
@@ -811,8 +814,8 @@ const struct SaveRow {
      nullptr},
     {"enumeration id x", "Rec", "1",
      [](CEditModel& m) { return m.Enumerations()[0]->items[1].id.Assign("x"); }, nullptr,
-     "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\" is not an integer.", nullptr},
-    {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\" is not an integer.",
+     "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\"" + kNotPlainDecimal, nullptr},
+    {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\"" + kNotPlainDecimal,
      nullptr},
     {"does not compile over a file", "PosRec", "7",
      [](CEditModel& m) {

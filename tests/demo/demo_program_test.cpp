@@ -11,6 +11,7 @@
 
 #include "channel/messages.h"
 #include "channel_test_util.h"
+#include "support/own_network.h"
 #include "support/test_support.h"
 
 namespace morvane::test {
@@ -32,7 +33,7 @@ int CountOf(const Lines& lines, const std::string& line) {
 
 TEST(DemoProgramTest, RetriesThenRunsTheSessionOnPort25000) {
     constexpr int kPort = 25000;
-    if (!Listen(kPort).valid()) GTEST_SKIP() << "port 25000 is in use on this machine";
+    SKIP_WITHOUT_OWN_NETWORK();
 
     TempDir dir;
     CopyFromBin(dir.path(), {"demo"});
@@ -41,7 +42,7 @@ TEST(DemoProgramTest, RetriesThenRunsTheSessionOnPort25000) {
     ASSERT_TRUE(WaitFor([&] { return CountOf(SplitLines(demo.Stderr()), waits) >= 2; }));
 
     Socket listener = Listen(kPort);
-    if (!listener.valid()) GTEST_SKIP() << "port 25000 was taken meanwhile";
+    ASSERT_TRUE(listener.valid());
     Socket server = Accept(listener);
     ASSERT_TRUE(server.valid());
     ASSERT_EQ(RecvExact(server, 12), Frame(MSG_COMM_SIZE, Int32Body({1})));

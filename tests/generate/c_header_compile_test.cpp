@@ -87,17 +87,21 @@ class CHeaderCompileTest : public ::testing::Test {
 
     // Compiles source (with the generated headers on the include path);
     // true when the compiler accepted it.
-    bool Compiles(const std::string& source, std::string& diagnostics) {
+    bool Compiles(const std::string& source, std::string& diagnostics, bool cxx = false) {
         test::WriteFile(tmp_ / "check.c", source);
-        auto result = test::RunProgram(
-            kCompiler, {"-std=c11", "-Wall", "-Wextra", "-Werror", "-pedantic-errors", "-c",
-                        "check.c", "-o", "check.o"},
-            tmp_.path(), std::chrono::seconds(60));
+        std::vector<std::string> args = {"-std=c11", "-Wall", "-Wextra", "-Werror",
+                                         "-pedantic-errors", "-c", "check.c", "-o", "check.o"};
+        // C++11 has offsetof and static_assert for the same header.
+        if (cxx) args = {"-x", "c++", "-std=c++11", "-Wall", "-Wextra", "-Werror",
+                         "-pedantic-errors", "-c", "check.c", "-o", "check.o"};
+        auto result = test::RunProgram(cxx ? kCxxCompiler : kCompiler, args, tmp_.path(),
+                                       std::chrono::seconds(60));
         diagnostics = result.out + result.err;
         return result.exitCode == 0;
     }
 
     static constexpr const char* kCompiler = "/usr/bin/cc";
+    static constexpr const char* kCxxCompiler = "/usr/bin/c++";
     TempDir tmp_;
     test::LogRecorder log_{true};
 };
@@ -128,6 +132,65 @@ TEST_F(CHeaderCompileTest, PackedTypedefsMatchTheComputedLayout) {
 
     std::string diagnostics;
     EXPECT_TRUE(Compiles(source, diagnostics)) << diagnostics << "\n" << source;
+}
+
+// With header checks, every header of the set compiles with its own
+// assertions on, in C and in C++, and the header without them is the same
+// text up to its closing line.
+TEST_F(CHeaderCompileTest, HeaderChecksHoldForTheirOwnLayout) {
+    const char* files[] = {"Layout.xsd", "PosRec.xsd", "Alarm.xsd", "AllTypes.xsd"};
+    std::string source = "#define MORVANE_LAYOUT_CHECKS\n";
+    for (const char* f : files) {
+        auto schema = LoadTestSchema(f);
+        ASSERT_NE(schema, nullptr) << f;
+        const std::string header = tmp_ / (Lower(schema->name) + ".h");
+        ASSERT_TRUE(CreateIncludeFile(*schema, tmp_.path().c_str())) << f;
+        const std::string plain = test::ReadFile(header);
+        ASSERT_TRUE(CreateIncludeFile(*schema, tmp_.path().c_str(), true)) << f;
+        const std::string checked = test::ReadFile(header);
+        EXPECT_EQ(checked.substr(0, plain.size()), plain) << f;
+        const std::string name = Upper(schema->name);
+        EXPECT_NE(checked.find("#define " + name + "_SIZE " + std::to_string(schema->Size()) +
+                               "\n#define " + name + "_FINGERPRINT 0x"),
+                  std::string::npos)
+            << checked;
+        source += "#include \"" + Lower(schema->name) + ".h\"\n";
+    }
+    std::string diagnostics;
+    EXPECT_TRUE(Compiles(source, diagnostics)) << diagnostics;
+    EXPECT_TRUE(Compiles(source, diagnostics, true)) << diagnostics;
+}
+
+// A header whose declarations no longer match the layout its checks were
+// made for fails to compile, in C and C++.
+TEST_F(CHeaderCompileTest, HeaderChecksCatchADeclarationOutOfStep) {
+    auto schema = LoadTestSchema("PosRec.xsd");
+    ASSERT_NE(schema, nullptr);
+    ASSERT_TRUE(CreateIncludeFile(*schema, tmp_.path().c_str(), true));
+    std::string text = test::ReadFile(tmp_ / "posrec.h");
+    const size_t at = text.find("char flags[4];");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 14, "char flags[6];");
+    test::WriteFile(tmp_ / "posrec.h", text);
+    const std::string source = "#define MORVANE_LAYOUT_CHECKS\n#include \"posrec.h\"\n";
+    for (bool cxx : {false, true}) {
+        std::string diagnostics;
+        EXPECT_FALSE(Compiles(source, diagnostics, cxx));
+        EXPECT_NE(diagnostics.find("POSREC.flags: size"), std::string::npos) << diagnostics;
+        EXPECT_NE(diagnostics.find("POSREC.mode: offset"), std::string::npos) << diagnostics;
+        // Without the macro the same header compiles.
+        EXPECT_TRUE(Compiles("#include \"posrec.h\"\n", diagnostics, cxx)) << diagnostics;
+    }
+}
+
+// Schema_Enum.h of a start-up without schemas still compiles and declares
+// its type.
+TEST_F(CHeaderCompileTest, SchemaEnumHeaderWithoutSchemasCompiles) {
+    std::vector<Schema*> none;
+    ASSERT_TRUE(CreateSchemaEnumIncludeFile(none, tmp_.path().c_str()));
+    std::string diagnostics;
+    EXPECT_TRUE(Compiles("#include \"Schema_Enum.h\"\nE_SCHEMA_ENUM e;\n", diagnostics))
+        << diagnostics;
 }
 
 // The check itself must be able to fail: a wrong offset is caught.

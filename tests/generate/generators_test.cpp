@@ -337,26 +337,40 @@ TEST_F(GeneratorsTest, SchemaEnumHeaderThatCannotBeCreatedIsReported) {
 // same order. Schemas differ in size so that threads finish out of order.
 TEST(SchemaSetTest, SeveralThreadsGiveWhatOneThreadGives) {
     constexpr int kFiles = 24;
+    enum Fault { kUnknownType, kBadXml, kCaseTwin, kIdTwice };
     struct Case {
         const char* what;
         int failing;  // index of the bad file, -1 for none
+        Fault fault;
         bool unreadable;
+        // A line the log must hold (either run).
+        const char* logged;
     } cases[] = {
-        {"all load", -1, false},
-        {"bad XML in the middle", 9, true},
-        {"unknown type in the middle", 17, false},
-        {"first file refused", 0, false},
+        {"all load", -1, kUnknownType, false, nullptr},
+        {"bad XML in the middle", 9, kBadXml, true, nullptr},
+        {"unknown type in the middle", 17, kUnknownType, false, nullptr},
+        {"first file refused", 0, kUnknownType, false, nullptr},
+        // "s4" after "S4": the same s4.h, s4.xml and E_SCHEMA_ENUM_S4.
+        {"a name that differs from an earlier one in letter case", 13, kCaseTwin, false,
+         "Error! schema [s4] differs from schema [S4] of "},
+        {"an id that an earlier schema has", -1, kIdTwice, false,
+         "Warning! schema [S11] of "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir tmp;
         std::vector<std::string> paths;
         for (int i = 0; i < kFiles; ++i) {
-            std::string xml = "<Schema name=\"S" + std::to_string(i) + "\" id=\"" +
-                              std::to_string(i) + "\">\n";
+            const bool faulty = i == c.failing || (c.fault == kIdTwice && i == 11);
+            const std::string name =
+                faulty && c.fault == kCaseTwin ? "s4" : "S" + std::to_string(i);
+            const int id = faulty && c.fault == kIdTwice ? 3 : i;
+            std::string xml =
+                "<Schema name=\"" + name + "\" id=\"" + std::to_string(id) + "\">\n";
             for (int k = 0; k < 1 + (i % 5) * 40; ++k)
                 xml += "<Item name=\"f" + std::to_string(k) + "\" type=\"int\" nrepetitions=\"2\"/>\n";
-            if (i == c.failing) xml += c.unreadable ? "<Item" : "<Item name=\"x\" type=\"nosuch\"/>\n";
+            if (faulty && c.fault == kBadXml) xml += "<Item";
+            if (faulty && c.fault == kUnknownType) xml += "<Item name=\"x\" type=\"nosuch\"/>\n";
             paths.push_back(tmp / ("s" + std::to_string(i) + ".xsd"));
             test::WriteFile(paths.back(), xml + "</Schema>\n");
         }
@@ -388,6 +402,16 @@ TEST(SchemaSetTest, SeveralThreadsGiveWhatOneThreadGives) {
             EXPECT_EQ(set.failed, c.failing >= 0);
             EXPECT_EQ(set.failure.index, set.failed ? loaded : 0);
             EXPECT_EQ(set.failure.unreadable, c.unreadable);
+        }
+        if (c.logged != nullptr) {
+            EXPECT_NE(logs[0].find(c.logged), std::string::npos) << logs[0];
+            if (c.fault == kCaseTwin) {
+                EXPECT_NE(sets[0].failure.text.find(paths[4]), std::string::npos);
+            }
+            if (c.fault == kIdTwice) {
+                EXPECT_NE(logs[0].find(" has the id 3 of schema [S3] of " + paths[3] + "\n"),
+                          std::string::npos);
+            }
         }
         EXPECT_EQ(sets[1].failure.text, sets[0].failure.text);
         EXPECT_EQ(sets[1].failure.offset, sets[0].failure.offset);

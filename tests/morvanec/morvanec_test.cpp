@@ -112,11 +112,16 @@ TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
          PosRecWith("name=\"count\"", "name=\"__count\"")},
         {a, 0, "", "a.xsd:11:5: warning: name \"2nd\" is not a C identifier\n",
          PosRecWith("name=\"count\" type=\"int\"", "name=\"2nd\" type=\"text\"")},
+        {a, 0, "",
+         "a.xsd:12:5: note: member flags (int[4]) is collapsed: XML data files do not carry its "
+         "values; to-json and from-json do\n",
+         PosRecWith("type=\"char\" nrepetitions", "type=\"int\" nrepetitions")},
+        {a, 0, "", "", kPosRec},
         {ab, 0, "", "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n", kPosRec,
          "b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")},
-        {ab, 0, "",
-         "b.xsd:2:2: warning: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
-         "both generate posrec.h\n",
+        {ab, 1, "",
+         "b.xsd:2:2: error: schema name POSREC differs from PosRec (a.xsd) only in letter case: "
+         "both generate posrec.h, posrec.xml and E_SCHEMA_ENUM_POSREC\n",
          kPosRec, "b.xsd", PosRecWith("\"PosRec\" id=\"7\"", "\"POSREC\" id=\"8\"")},
     });
 }
@@ -140,6 +145,13 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         {"current directory", {"generate", posRec, alarm}, 0, 5},
         {"a set with an error", {"generate", "-o", "out", posRec, alarm, "bad.xsd"}, 1, 0},
         {"a name that cannot be a file name", {"generate", "-o", "out", posRec, "slash.xsd"}, 1, 0},
+        {"a name the header checks take",
+         {"generate", "-o", "out", "--checks", "clash.xsd"},
+         1,
+         0,
+         nullptr,
+         "clash.xsd: error: Error! The name \"POSREC_SIZE\" of member 1 of the record \"PosRec\" "
+         "is also a macro of the header\n"},
         // The last file of the set cannot be written: none is.
         {"one file cannot be written",
          {"generate", "-o", "out", posRec, alarm},
@@ -154,6 +166,7 @@ TEST(MorvanecGenerate, FilesOfTheSetOrNone) {
         TempDir dir;
         WriteFile(dir / "bad.xsd", PosRecWith("type=\"Point\"", "type=\"Pt\""));
         WriteFile(dir / "slash.xsd", PosRecWith("\"PosRec\"", "\"a/b\""));
+        WriteFile(dir / "clash.xsd", PosRecWith("name=\"count\"", "name=\"POSREC_SIZE\""));
         MakeDirs(dir / "out");
         if (c.planted != nullptr) MakeDirs(dir / "out" + "/" + c.planted);
         ProgramResult r = Morvanec(c.args, c.args[1] == "-o" ? dir.path() : dir / "out");
@@ -204,14 +217,55 @@ TEST(MorvanecLayout, TextAndJson) {
          "record size 28\n",
          ""},
         {json, 0,
-         "{\"name\": \"PosRec\", \"id\": 7, \"size\": 20, \"fields\": [\n"
-         "  {\"path\": \"count\", \"offset\": 0, \"size\": 4, \"type\": \"int\"},\n"
-         "  {\"path\": \"flags\", \"offset\": 4, \"size\": 4, \"type\": \"char[4]\"},\n"
-         "  {\"path\": \"mode\", \"offset\": 8, \"size\": 4, \"type\": \"Mode\"},\n"
-         "  {\"path\": \"pos.x\", \"offset\": 12, \"size\": 4, \"type\": \"int\"},\n"
-         "  {\"path\": \"pos.y\", \"offset\": 16, \"size\": 4, \"type\": \"int\"}\n"
+         "{\"name\": \"PosRec\", \"id\": 7, \"size\": 20, \"byte_order\": \"little\", "
+         "\"fingerprint\": \"0x",
+         "", PosRecWith("nrepetitions=\"2\"", "")},
+        {json, 0,
+         "\", \"fields\": [\n"
+         "  {\"path\": \"count\", \"offset\": 0, \"size\": 4, \"type\": \"int\", \"visible\": true},\n"
+         "  {\"path\": \"flags\", \"offset\": 4, \"size\": 4, \"type\": \"char[4]\", "
+         "\"visible\": false},\n"
+         "  {\"path\": \"mode\", \"offset\": 8, \"size\": 4, \"type\": \"Mode\", \"visible\": true},\n"
+         "  {\"path\": \"pos.x\", \"offset\": 12, \"size\": 4, \"type\": \"int\", \"visible\": true},\n"
+         "  {\"path\": \"pos.y\", \"offset\": 16, \"size\": 4, \"type\": \"int\", \"visible\": true}\n"
+         "], \"members\": [\n"
+         "  {\"name\": \"count\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true},\n"
+         "  {\"name\": \"flags\", \"kind\": \"item\", \"type\": \"char\", \"offset\": 4, \"size\": 4, "
+         "\"repetitions\": 4, \"element_size\": 1, \"visible\": false},\n"
+         "  {\"name\": \"mode\", \"kind\": \"enum\", \"type\": \"int\", \"enum\": \"Mode\", \"offset\": 8, "
+         "\"size\": 4, \"repetitions\": 1, \"element_size\": 4, \"visible\": true},\n"
+         "  {\"name\": \"pos\", \"kind\": \"struct\", \"template\": \"Point\", \"offset\": 12, "
+         "\"size\": 8, \"repetitions\": 1, \"element_size\": 8, \"visible\": true, \"members\": ["
+         "{\"name\": \"x\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true}, "
+         "{\"name\": \"y\", \"kind\": \"item\", \"type\": \"int\", \"offset\": 4, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4, \"visible\": true}]}\n"
+         "], \"enums\": [\n"
+         "  {\"name\": \"Mode\", \"items\": [{\"name\": \"OFF\", \"value\": 0}, "
+         "{\"name\": \"ON\", \"value\": 1}]}\n"
          "]}\n",
          "", PosRecWith("nrepetitions=\"2\"", "")},
+        // A text member takes no bytes; a bool four; a collapsed structure
+        // collapses its fields.
+        {json, 0,
+         "{\"name\": \"note\", \"kind\": \"text\", \"type\": \"text\", \"offset\": 8, "
+         "\"size\": 0, \"repetitions\": 1, \"element_size\": 0, \"visible\": true}",
+         "", PosRecWith("<Item_enum", "<Item name=\"note\" type=\"text\"/>\n<Item_enum")},
+        {json, 0,
+         "{\"path\": \"pos[1].y\", \"offset\": 24, \"size\": 4, \"type\": \"int\", \"visible\": false}",
+         "", PosRecWith("nrepetitions=\"2\"", "nrepetitions=\"2\" visibility=\"0\"")},
+        {json, 0,
+         "{\"name\": \"count\", \"kind\": \"item\", \"type\": \"bool\", \"offset\": 0, \"size\": 4, "
+         "\"repetitions\": 1, \"element_size\": 4",
+         "", PosRecWith("name=\"count\" type=\"int\"", "name=\"count\" type=\"bool\"")},
+        // Names beyond ASCII are no C identifiers: refused at load, never
+        // printed as bytes that are not UTF-8.
+        {json, 1, "",
+         "a.xsd: error: Error! The name \"m\xc3\xa9\" of member 1 of the record \"PosRec\" is not a C "
+         "identifier (letters, digits and _, not first a digit)\n",
+         PosRecWith("name=\"count\"", "name=\"m\xe9\"").replace(0, 21, "<?xml version=\"1.0\" "
+                                                                     "encoding=\"ISO-8859-1\"?>")},
         {layout, 1, "", "a.xsd:13:5: error: Error! name=\"mode\" enum type \"Mood\" is wrong\n",
          PosRecWith("type=\"Mode\"", "type=\"Mood\"")},
     });
@@ -240,6 +294,24 @@ TEST(MorvanecDiff, CompatibilityOfTwoVersions) {
              "{\"change\": \"resized\", \"path\": \"pos[0].y\", "
              "\"old\": {\"path\": \"pos[0].y\", \"offset\": 16, \"size\": 4, \"type\": \"int\"}, "
              "\"new\": {\"path\": \"pos[0].y\", \"offset\": 16, \"size\": 2, \"type\": \"int16\"}}",
+             {"--json"}),
+        // The items of an enumerated field: what programs built against the
+        // old header would misread is incompatible.
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"ON\" id=\"9\""), 1,
+             "renumbered mode  ON 1 -> 9\nincompatible\n"),
+        diff(PosRecWith("      <Item name=\"ON\" id=\"1\"/>\n", ""), 1,
+             "dropped mode  ON 1\nincompatible\n"),
+        diff(PosRecWith("<Item name=\"OFF\" id=\"0\"/>\n      <Item name=\"ON\" id=\"1\"/>",
+                        "<Item name=\"OFF\" id=\"1\"/>"),
+             1, "renumbered mode  OFF 0 -> 1\nreassigned mode  value 1: ON -> OFF\nincompatible\n"),
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"RUN\" id=\"1\""), 0,
+             "renamed mode  value 1: ON -> RUN\ncompatible\n"),
+        diff(PosRecWith("<Item name=\"ON\" id=\"1\"/>",
+                        "<Item name=\"ON\" id=\"1\"/>\n      <Item name=\"AUTO\" id=\"2\"/>"),
+             0, "added item mode  AUTO 2\ncompatible\n"),
+        diff(PosRecWith("\"ON\" id=\"1\"", "\"ON\" id=\"9\""), 1,
+             "{\"change\": \"renumbered\", \"path\": \"mode\", \"old\": {\"item\": \"ON\", "
+             "\"value\": 1}, \"new\": {\"item\": \"ON\", \"value\": 9}}",
              {"--json"}),
     });
 }
@@ -351,6 +423,12 @@ TEST(MorvanecToXml, TheSessionFileMorvaneWrites) {
         {toXml, 0, Session(PosRecRecord(1, "5", 1) + PosRecRecord(2, "6", -1)), "", kPosRec,
          "in.bin", PosRecBytes(5, 1) + PosRecBytes(6, -1)},
         {toXml, 0, Session(""), "", kPosRec, "in.bin", ""},
+        {toXml, 0, "", 
+         "in.bin: warning: the collapsed member flags holds bytes other than zero in 2 records; "
+         "the XML data format does not carry them (they read back as zero)\n",
+         kPosRec, "in.bin",
+         PosRecBytes(5, 1).replace(4, 1, "\x01") + PosRecBytes(5, 1) +
+             PosRecBytes(5, 1).replace(7, 1, "\x80")},
         {toXmlFile, 1, "",
          "in.bin: error: its size of 29 bytes is not a multiple of the record size of PosRec "
          "(a.xsd), 28 bytes\n",
@@ -369,7 +447,9 @@ struct AllTypes {
     std::string records;
 };
 
-AllTypes AllTypesRecords(int reps, uint32_t seed) {
+// With everyBit, the bool and the collapsed member hold any bytes too, as
+// only JSON carries them.
+AllTypes AllTypesRecords(int reps, uint32_t seed, bool everyBit = false) {
     AllTypes a;
     a.schema =
         "<Schema name=\"All\" id=\"3\">\n"
@@ -407,9 +487,13 @@ AllTypes AllTypesRecords(int reps, uint32_t seed) {
             }
             put(k % 3 == 0 ? floats[(k / 3) % 8] : f);
             put(k % 3 == 0 ? doubles[(k / 3) % 8] : d);
-            put(static_cast<int32_t>(rng() & 1));
-            bits(4), bits(3);
-            a.records.append(8, '\0');
+            if (everyBit) {
+                bits(4), bits(4), bits(3), bits(8);
+            } else {
+                put(static_cast<int32_t>(rng() & 1));
+                bits(4), bits(3);
+                a.records.append(8, '\0');
+            }
         }
     }
     return a;
@@ -436,6 +520,192 @@ TEST(MorvanecRoundTrip, EveryTypeCodeAndRecordSize) {
         ASSERT_EQ(b.exitCode, 0) << b.err.substr(0, 2000);
         EXPECT_TRUE(ReadFile(dir / "out.bin") == a.records);
     }
+}
+
+// One value at each edge of its type: the largest char, the 64-bit limits,
+// unsigned's top, a bool of another byte than its first, floats that read
+// as integers, negative zero, infinity, a NaN, the smallest subnormal, and
+// enumerated values that have one name, two names or none.
+const std::string kEdgeSchema =
+    "<Schema name=\"Edge\" id=\"4\">\n"
+    "<Enum name=\"E\"><Item name=\"A\" id=\"1\"/><Item name=\"B\" id=\"2\"/>"
+    "<Item name=\"C\" id=\"2\"/></Enum>\n"
+    "<Item name=\"c\" type=\"char\"/><Item name=\"i64\" type=\"int64\"/>"
+    "<Item name=\"u64\" type=\"unsigned64\"/><Item name=\"u\" type=\"unsigned\"/>"
+    "<Item name=\"b\" type=\"bool\"/><Item name=\"f\" type=\"float\" nrepetitions=\"4\"/>"
+    "<Item name=\"d\" type=\"double\"/><Item_enum name=\"e\" type=\"E\" nrepetitions=\"3\"/>"
+    "<Item name=\"t\" type=\"text\"/>\n</Schema>\n";
+
+std::string EdgeBytes() {
+    std::string r;
+    auto put = [&](auto v) { r.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    put(uint8_t{0xFF}), put(INT64_MIN), put(UINT64_MAX), put(UINT32_MAX), put(int32_t{0x01000000});
+    put(-0.0f), put(1.0f), put(HUGE_VALF), put(std::bit_cast<float>(0xFFC00000u));
+    put(DBL_TRUE_MIN), put(int32_t{1}), put(int32_t{2}), put(int32_t{7});
+    return r;
+}
+
+const std::string kEdgeJson =
+    "{\"$schema\":\"Edge\",\"$id\":4,\"c\":255,\"i64\":-9223372036854775808,"
+    "\"u64\":18446744073709551615,\"u\":4294967295,\"b\":16777216,"
+    "\"f\":[-0.0,1.0,\"inf\",\"-nan\"],\"d\":5e-324,\"e\":[\"A\",2,7]}\n";
+
+// binary -> JSON -> binary gives the same bytes, every bit of every type
+// code: bools and collapsed members included, which XML cannot carry.
+TEST(MorvanecRoundTrip, JsonKeepsEveryBit) {
+    const std::pair<AllTypes, size_t> rows[] = {
+        {AllTypesRecords(1, 78, true), 100},
+        {AllTypesRecords(1666, 1743, true), 100000},
+        {{kEdgeSchema, EdgeBytes() + EdgeBytes() + EdgeBytes()}, 61},
+    };
+    for (const auto& [a, size] : rows) {
+        SCOPED_TRACE(size);
+        ASSERT_EQ(a.records.size(), 3 * size);
+        TempDir dir;
+        WriteFile(dir / "all.xsd", a.schema);
+        WriteFile(dir / "in.bin", a.records);
+        ProgramResult j = Morvanec({"to-json", "all.xsd", "in.bin", "-o", "r.jsonl"}, dir.path());
+        ASSERT_EQ(j.exitCode, 0) << j.err;
+        ProgramResult b = Morvanec({"from-json", "all.xsd", "r.jsonl", "-o", "out.bin"}, dir.path());
+        ASSERT_EQ(b.exitCode, 0) << b.err.substr(0, 2000);
+        EXPECT_TRUE(ReadFile(dir / "out.bin") == a.records);
+    }
+}
+
+// The same records give the same JSON (but for their numbers) and the same
+// CSV read from their packed form and from the session file to-xml writes.
+TEST(MorvanecRoundTrip, JsonAndCsvOfXmlAndBinaryAgree) {
+    const AllTypes a = AllTypesRecords(5, 99);
+    TempDir dir;
+    WriteFile(dir / "all.xsd", a.schema);
+    WriteFile(dir / "in.bin", a.records);
+    ASSERT_EQ(Morvanec({"to-xml", "all.xsd", "in.bin", "-o", "s.xml"}, dir.path()).exitCode, 0);
+    std::string out[4];
+    int i = 0;
+    for (const char* command : {"to-json", "to-csv"}) {
+        for (const char* input : {"in.bin", "s.xml"}) {
+            ProgramResult r = Morvanec({command, "all.xsd", input}, dir.path());
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            out[i++] = r.out;
+        }
+    }
+    for (int n = 1; n <= 3; ++n) {
+        const std::string key = ",\"$number\":" + std::to_string(n);
+        ASSERT_NE(out[1].find(key), std::string::npos) << n;
+        out[1].erase(out[1].find(key), key.size());
+    }
+    EXPECT_EQ(out[0], out[1]);
+    EXPECT_EQ(std::count(out[0].begin(), out[0].end(), '\n'), 3);
+    EXPECT_EQ(out[2], out[3]);
+    EXPECT_EQ(std::count(out[2].begin(), out[2].end(), '\n'), 4);
+}
+
+TEST(MorvanecToJson, OneObjectPerRecord) {
+    const std::vector<std::string> bin = {"to-json", "a.xsd", "in.bin"};
+    const std::vector<std::string> xml = {"to-json", "a.xsd", "s.xml"};
+    std::string deadBeef = PosRecBytes(-3, 2147483647);
+    deadBeef.replace(4, 4, "\xde\xad\xbe\xef");
+    deadBeef[8] = 9;  // a mode no item has
+    RunCases({
+        {bin, 0,
+         "{\"$schema\":\"PosRec\",\"$id\":7,\"count\":5,\"flags\":\"00000000\",\"mode\":\"ON\","
+         "\"pos\":[{\"x\":1,\"y\":2},{\"x\":3,\"y\":4}]}\n"
+         "{\"$schema\":\"PosRec\",\"$id\":7,\"count\":-3,\"flags\":\"deadbeef\",\"mode\":9,"
+         "\"pos\":[{\"x\":2147483647,\"y\":2},{\"x\":3,\"y\":4}]}\n",
+         "", kPosRec, "in.bin", PosRecBytes(5, 1) + deadBeef},
+        {xml, 0,
+         "{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":12,\"count\":6,\"flags\":\"00000000\","
+         "\"mode\":\"ON\",\"pos\":{\"x\":-1,\"y\":2}}\n",
+         "", PosRecWith("nrepetitions=\"2\"", ""), "s.xml",
+         Session(PosRecRecord(12, "6", -1)
+                     .replace(PosRecRecord(12, "6", -1).find("      <Structure name=\"pos\" offset=\"20"),
+                              std::string::npos, "   </Schema>\n")
+                     .replace(PosRecRecord(12, "6", -1).find(" index=\"0\""), 10, ""))},
+        {bin, 0, kEdgeJson, "", kEdgeSchema, "in.bin", EdgeBytes()},
+        {bin, 1, "",
+         "in.bin: error: its size of 29 bytes is not a multiple of the record size of PosRec "
+         "(a.xsd), 28 bytes\n",
+         kPosRec, "in.bin", PosRecBytes(5, 1) + "x"},
+        {xml, 1, "", "s.xml:4:37: error: element Item name=\"count\" holds \"x\", which does not fit int\n",
+         kPosRec, "s.xml", Session(PosRecRecord(1, "x", 1))},
+    });
+}
+
+TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
+    auto row = [](const std::string& lines, int exit, const std::string& err,
+                  const std::string& bytes = kAbsent, const std::string& option = "") {
+        std::vector<std::string> args = {"from-json", "a.xsd", "in.jsonl", "-o", "out.bin"};
+        if (!option.empty()) args.insert(args.begin() + 1, option);
+        return Case{args, exit, "", err, kPosRec, "in.jsonl", lines, bytes};
+    };
+    const std::string good =
+        "{\"count\":5,\"flags\":\"00000000\",\"mode\":\"ON\",\"pos\":[{\"x\":1,\"y\":2},{\"x\":3,"
+        "\"y\":4}]}";
+    auto with = [&](const std::string& from, const std::string& to) {
+        std::string line = good;
+        line.replace(line.find(from), from.size(), to);
+        return line;
+    };
+    RunCases({
+        row(good + "\n\n" + with("\"ON\"", "0") + "\n", 0, "",
+            PosRecBytes(5, 1) + PosRecBytes(5, 1).replace(8, 1, std::string(1, '\0'))),
+        row(good.substr(0, 30) + "\n" + good + "\n", 1,
+            "in.jsonl:1:31: error: not JSON: Missing a name for object member.\n"),
+        row(with("5", "\"5\""), 1,
+            "in.jsonl:1:10: error: field count: expected an integer (int), found \"5\"\n"),
+        row(with("5", "5.0"), 1,
+            "in.jsonl:1:10: error: field count: expected an integer (int), found 5.0\n"),
+        row(with("5", "2147483648"), 1,
+            "in.jsonl:1:10: error: field count: 2147483648 does not fit int\n"),
+        row(with("5", "123456789012345678901234567890"), 1,
+            "in.jsonl:1:10: error: field count: 123456789012345678901234567890 does not fit int\n"),
+        row(with("\"y\":4", "\"y\":1e400"), 1,
+            "in.jsonl:1:75: error: field pos[1].y: not JSON: Number too big to be stored in "
+            "double.\n"),
+        row(with("[{", "[nul{"), 1, "in.jsonl:1:53: error: field pos[0]: not JSON: Invalid value.\n"),
+        row(with("\"x\":3", "\"x\":3,\"x\":3"), 1,
+            "in.jsonl:1:71: error: field pos[1].x is given twice\n"),
+        row(with("\"x\":3", "\"z\":3"), 1, "in.jsonl:1:65: error: unknown field pos[1].z\n"),
+        row(with(",\"y\":4", ""), 1,
+            "in.jsonl:1:70: error: missing field pos[1].y: expected an integer (int)\n"),
+        row(with(",\"y\":4", ""), 0, "", PosRecBytes(5, 1).replace(24, 1, std::string(1, '\0')),
+            "--lenient"),
+        row(with("ON", "On"), 1, "in.jsonl:1:38: error: field mode: \"On\" is not an item of Mode\n"),
+        row(with("00000000", "000000"), 1,
+            "in.jsonl:1:20: error: field flags: expected a string of 8 hexadecimal digits "
+            "(collapsed char[4]), found \"000000\"\n"),
+        row(with(",{\"x\":3,\"y\":4}", ""), 1,
+            "in.jsonl:1:63: error: field pos: expected an array of 2 objects, found 1\n"),
+        row(with("{\"x\":1", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[{\"x\":1"), 1,
+            "in.jsonl:1:50: error: field pos[0]: expected an object, found an array\n"),
+        row("{\"$schema\":\"Other\"}", 1,
+            "in.jsonl:1:12: error: key $schema: expected \"PosRec\", found \"Other\"\n"),
+        row("[1]\n", 1, "in.jsonl:1:1: error: expected a record object, found an array\n"),
+        // An item's name is taken though another item has its value too.
+        {{"from-json", "a.xsd", "in.jsonl", "-o", "out.bin"}, 0, "", "", kEdgeSchema, "in.jsonl",
+         std::string(kEdgeJson).replace(kEdgeJson.find("2,7"), 1, "\"B\""), EdgeBytes()},
+    });
+}
+
+TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
+    std::vector<std::string> csv = {"to-csv", "a.xsd", "in.bin"};
+    std::vector<std::string> dash = {"to-csv", "--delimiter", "-", "a.xsd", "in.bin"};
+    std::vector<std::string> tab = {"to-csv", "--delimiter", "tab", "a.xsd", "in.bin"};
+    const std::string flagsSplit = PosRecWith(" visibility=\"0\"", "");
+    RunCases({
+        {csv, 0,
+         "count,flags[0],flags[1],flags[2],flags[3],mode,pos[0].x,pos[0].y,pos[1].x,pos[1].y\r\n"
+         "5,0,0,0,0,ON,1,2,3,4\r\n",
+         "", flagsSplit, "in.bin", PosRecBytes(5, 1)},
+        {dash, 0, "count-flags-mode-pos[0].x-pos[0].y-pos[1].x-pos[1].y\r\n\"-6\"-00000000-ON-\"-1\"-2-3-4\r\n",
+         "", kPosRec, "in.bin", PosRecBytes(-6, -1)},
+        {tab, 0, "c\ti64\tu64\tu\tb\tf[0]\tf[1]\tf[2]\tf[3]\td\te[0]\te[1]\te[2]\r\n"
+         "255\t-9223372036854775808\t18446744073709551615\t4294967295\t16777216\t-0.0\t1.0\tinf\t-nan\t5e-324\tA\t2\t7\r\n",
+         "", kEdgeSchema, "in.bin", EdgeBytes()},
+        {{"to-csv", "--delimiter", "\"", "a.xsd", "in.bin"}, 2, "",
+         "morvanec: option --delimiter takes one character other than a quote or a line end, or "
+         "tab"},
+    });
 }
 
 }  // namespace

@@ -65,6 +65,12 @@ const NameCase kNameCases[] = {
       "header",
       "!The name \"REC_FINGERPRINT\" of member 1 of the record \"Rec\" is also a macro of the "
       "header"}},
+    {"assertion_macro_of_header_checks", R"(<Enum name="E"><Item name="REC_LAYOUT_ASSERT" id="0"/></Enum>)",
+     true,
+     {"!The name \"REC_LAYOUT_ASSERT\" of item 1 of the enumeration \"E\" is also a macro of the "
+      "header",
+      "!The enumerator \"REC_LAYOUT_ASSERT\" of the enumeration \"E\" is also the type name of "
+      "the macro REC_LAYOUT_ASSERT"}},
     {"macros_only_with_header_checks", R"(<Template name="Rec_Size"><Item name="x"/></Template>)",
      false, {}},
     {"leading_digit", R"(<Item name="1x"/>)", false,

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "server_test_util.h"
+#include "support/own_network.h"
 
 namespace morvane::test {
 namespace {
@@ -40,7 +41,7 @@ std::vector<std::string> ProtocolLines(const std::string& log) {
 }
 
 TEST(DemoSessionTest, DemoLeavesThreeRecordsOfTheDataFile) {
-    if (!Listen(25000).valid()) GTEST_SKIP() << "port 25000 is in use on this machine";
+    SKIP_WITHOUT_OWN_NETWORK();
     MorvaneServer server(0);
     ASSERT_TRUE(server.Start()) << server.program().Stderr();
 

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "channel/messages.h"
+#include "schema/fingerprint.h"
+#include "schema/schema.h"
 #include "server/data_file_cache.h"
 #include "server_test_util.h"
 
@@ -325,6 +327,39 @@ TEST_F(ProtocolTest, SessionFileHoldsEveryRecordInOrder) {
     EXPECT_EQ(CountOf(log, "CChannelXsd::OnReceive CChannelXsd::OnReceive id=6 length=46\n"), 1);
 }
 
+// A session file the server wrote becomes JSON Lines and CSV with morvanec,
+// and the JSON comes back to the bytes the server wrote (the collapsed
+// flags, which the XML file does not hold, as zeros).
+TEST_F(ProtocolTest, SessionFileBecomesJsonLinesAndCsv) {
+    Send(OpenSession("Json.xml"));
+    Send(WriteRequest(kPosRecId, PosRecRecord(kPosA)));
+    Send(WriteRequest(kPosRecId, PosRecRecord(kPosB)));
+    Send(CloseSession());
+    Settle();
+    const std::string morvanec = BinDir() + "/morvanec";
+    const std::string schema = server_ / "Schemas/PosRec.xsd";
+    auto run = [&](const std::vector<std::string>& args) {
+        ProgramResult r = RunProgram(morvanec, args, server_.dir());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    };
+    EXPECT_EQ(run({"to-json", schema, Data("Json.xml"), "-o", "r.jsonl"}), "");
+    EXPECT_EQ(ReadFile(server_ / "r.jsonl"),
+              "{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":1,\"count\":5,\"flags\":\"00000000\","
+              "\"mode\":\"ON\",\"pos\":[{\"x\":10,\"y\":-20},{\"x\":30,\"y\":40}]}\n"
+              "{\"$schema\":\"PosRec\",\"$id\":7,\"$number\":2,\"count\":-7,\"flags\":\"00000000\","
+              "\"mode\":\"OFF\",\"pos\":[{\"x\":1,\"y\":2},{\"x\":3,\"y\":4}]}\n");
+    EXPECT_EQ(run({"to-csv", schema, Data("Json.xml")}),
+              "count,flags,mode,pos[0].x,pos[0].y,pos[1].x,pos[1].y\r\n"
+              "5,00000000,ON,10,-20,30,40\r\n-7,00000000,OFF,1,2,3,4\r\n");
+    Bytes records = PosRecRecord(kPosA);
+    const Bytes b = PosRecRecord(kPosB);
+    records.insert(records.end(), b.begin(), b.end());
+    for (size_t at : {4, 5, 32, 33}) records[at] = 0;
+    const std::string back = run({"from-json", schema, "r.jsonl"});
+    EXPECT_EQ(Bytes(back.begin(), back.end()), records);
+}
+
 TEST_F(ProtocolTest, WriteRequestShorterThanItsRecordIsRefused) {
     Send(OpenSession("Short.xml"));
     Bytes record = PosRecRecord(kPosA);
@@ -521,7 +556,8 @@ TEST_F(ProtocolTest, UnknownIdsHaveTheirBodiesSkipped) {
     // Each body holds a whole size request, which must not be answered.
     Bytes body = SizeRequest(kHugeId);
     body.push_back(0x42);
-    const int32_t ids[] = {MSG_COMM_ANSWER_SIZE, MSG_COMM_ANSWER_READ_XML, -5, 7, 1000};
+    const int32_t ids[] = {MSG_COMM_ANSWER_SIZE, MSG_COMM_ANSWER_READ_XML, MSG_COMM_ANSWER_STATUS,
+                           -5, 9, 1000};
     for (int32_t id : ids) {
         SCOPED_TRACE(id);
         Send(Frame(id, body));
@@ -531,10 +567,171 @@ TEST_F(ProtocolTest, UnknownIdsHaveTheirBodiesSkipped) {
                                     " has no handler, 13 body bytes skipped\n"));
     }
     // No body at all, and the largest body that fits.
-    Send(Frame(7, {}));
-    Send(Frame(7, Bytes(kFrameBufferSize - kFrameHeaderSize, 0)));
+    Send(Frame(9, {}));
+    Send(Frame(9, Bytes(kFrameBufferSize - kFrameHeaderSize, 0)));
     ExpectInStep();
     EXPECT_TRUE(Silent(client_, milliseconds(200)));
+}
+
+// Each row's frames on one connection, then a status request: its answer
+// reports the row's records and failures alone, the counts of the rows
+// before having been reset by their answers.
+TEST_F(ProtocolTest, StatusReportsWhatBecameOfEachRequest) {
+    const std::string data = DataPath("");
+    ASSERT_EQ(mkdir((server_ / "XML_Data/dir.xml").c_str(), 0755), 0);
+    WriteFile(Data("Full_dataR.xml"), "<?x");
+    const std::string kSizeH = "CChannelXsd::Processsing_MsgCommSize";
+    const std::string kReadH = "CChannelXsd::Processsing_MsgCommReadXml";
+    const std::string kWriteH = "CChannelXsd::Processsing_MsgCommWriteXml";
+    const std::string kOpenH = "CChannelXsd::ProcessingOpenSession";
+    Bytes longer = PosRecRecordOf(2);
+    longer.push_back(9);
+    const Bytes shorter(kPosRecSize - 1, 0);
+    const struct {
+        const char* name;
+        std::vector<Bytes> frames;
+        int readAnswers;  // read answers to take before the status answer
+        int32_t written;
+        std::vector<StatusFailure> failures;
+    } cases[] = {
+        {"nothing", {}, 0, 0, {}},
+        {"unknown schema ids",
+         {SizeRequest(kAbsentId), ReadRequest(kAbsentId, {}), WriteRequest(kAbsentId, Bytes(4))},
+         0,
+         0,
+         {{1, 99, "Xsd Server " + kSizeH + " Schema_id=99 is absent"},
+          {1, 99, "Xsd Server " + kReadH + " Schema_id=99 is absent"},
+          {1, 99, "Xsd Server " + kWriteH + " Schema_id=99 is absent"}}},
+        {"a body without a schema id",
+         {Frame(MSG_COMM_SIZE, Bytes{1, 0})},
+         0,
+         0,
+         {{1, 0, "Error " + kSizeH + " length=10 is too short for a schema id"}}},
+        {"a read without a data file",
+         {ReadRequest(kPosRecId, {})},
+         1,
+         0,
+         {{2, 7,
+           "Xsd Server " + kReadH + " no data file " + data +
+               "PosRec_dataR.xml, the record sent holds no values of it"}}},
+        {"a read of a data file that is not XML, and of a record beyond the area",
+         {ReadRequest(kFullId, {}), ReadRequest(kHugeId, {})},
+         0,
+         0,
+         {{3, 20, "Error " + kReadH + " problems reading file " + data + "Full_dataR.xml"},
+          {3, 21,
+           "Error " + kReadH + " Schema_id=21 record size 100001 exceeds the record area of "
+           "100000 bytes"}}},
+        {"refused session names",
+         {OpenSession(""), OpenSession(".x")},
+         0,
+         0,
+         {{4, 0, "Error " + kOpenH + " session file name refused: it is empty"},
+          {4, 0, "Error " + kOpenH + " session file name refused: it begins with '.'"}}},
+        {"a session file that cannot be created",
+         {OpenSession("dir.xml")},
+         0,
+         0,
+         {{6, 0, "Error " + kOpenH + " session file " + data + "dir.xml cannot be created err=21"}}},
+        {"a write and a close without a session",
+         {WriteRequest(kPosRecId, PosRecRecordOf(1)), CloseSession()},
+         0,
+         0,
+         {{7, 7, "Error " + kWriteH + " no session file is open"},
+          {10, 0, "Error CChannelXsd::ProcessingCloseSession no session file is open"}}},
+        {"writes of the wrong length in a session",
+         {OpenSession("lengths.xml"), WriteRequest(kPosRecId, PosRecRecordOf(1)),
+          WriteRequest(kPosRecId, shorter), WriteRequest(kPosRecId, longer),
+          Frame(MSG_COMM_WRITE_XML, Bytes{7, 0}), CloseSession()},
+         0,
+         2,
+         {{8, 7, "Error " + kWriteH + " length=39 is too short for a record of 28 bytes"},
+          {8, 7,
+           "Xsd Server " + kWriteH +
+               " length=41 is longer than a record of 28 bytes, the bytes beyond it are ignored"},
+          {8, 0, "Error " + kWriteH + " length=10 is too short for a schema id"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const Bytes& f : c.frames) Send(f);
+        for (int i = 0; i < c.readAnswers; ++i)
+            EXPECT_TRUE(RecvExact(client_, kAnswerReadXmlLength).has_value());
+        Send(StatusRequest());
+        auto status = RecvStatus(client_);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(status->written, c.written);
+        EXPECT_EQ(status->failures, static_cast<int32_t>(c.failures.size()));
+        EXPECT_EQ(status->schemaPart, 0);
+        ASSERT_EQ(status->listed.size(), c.failures.size());
+        for (size_t i = 0; i < c.failures.size(); ++i) {
+            EXPECT_EQ(status->listed[i].code, c.failures[i].code) << i;
+            EXPECT_EQ(status->listed[i].schemaId, c.failures[i].schemaId) << i;
+            EXPECT_EQ(status->listed[i].text, c.failures[i].text) << i;
+        }
+    }
+    EXPECT_TRUE(server_.WaitLog("Xsd Server MSG_COMM_STATUS MSG_COMM_ANSWER_STATUS written=2 "
+                                "failures=3\n"));
+    EXPECT_EQ(server_.LogCount("CChannelXsd::OnReceive CChannelXsd::OnReceive id=7 length=8\n"),
+              static_cast<int>(std::size(cases)));
+}
+
+TEST_F(ProtocolTest, StatusListsSixteenFailuresAndCountsTheRest) {
+    for (int i = 0; i < 20; ++i) Send(SizeRequest(100 + i));
+    Send(StatusRequest());
+    auto status = RecvStatus(client_);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->failures, 20);
+    ASSERT_EQ(status->listed.size(), 16u);
+    EXPECT_EQ(status->listed[15].schemaId, 115);
+    // A new client starts with nothing to report.
+    Send(SizeRequest(kAbsentId));
+    Settle();
+    client_.Close();
+    client_ = server_.NextClient();
+    ASSERT_TRUE(client_.valid());
+    Send(StatusRequest());
+    status = RecvStatus(client_);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->failures, 0);
+}
+
+TEST_F(ProtocolTest, StatusNamesTheSchemaAsked) {
+    Schema posRec;
+    pugi::xml_document doc;
+    std::string error;
+    ASSERT_TRUE(LoadXmlDocument((SourceDir() + "/examples/Schemas/PosRec.xsd").c_str(), doc, error));
+    ASSERT_TRUE(LoadSchema(posRec, doc));
+    const struct {
+        Bytes frame;
+        int32_t part, id, size;
+        uint64_t fingerprint;
+        std::string name;
+        std::string line;  // logged after the answer; empty: none
+    } cases[] = {
+        {StatusRequest(kPosRecId), 1, 7, 28, LayoutFingerprint(posRec), "PosRec",
+         "Xsd Server CChannelXsd::ProcessingStatus Schema_id=7 is loaded\n"},
+        {StatusRequest(kAbsentId), 2, 99, 0, 0, "",
+         "Xsd Server CChannelXsd::ProcessingStatus Schema_id=99 is absent\n"},
+        // A body too short for an id asks for none; one beyond it is read past.
+        {Frame(MSG_COMM_STATUS, Bytes{7, 0}), 0, 0, 0, 0, "", ""},
+        {Frame(MSG_COMM_STATUS, Int32Body({kPosRecId, 5})), 1, 7, 28, LayoutFingerprint(posRec),
+         "PosRec", ""},
+    };
+    for (const auto& c : cases) {
+        Send(c.frame);
+        auto status = RecvStatus(client_);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(status->schemaPart, c.part);
+        EXPECT_EQ(status->schemaId, c.id);
+        EXPECT_EQ(status->recordSize, c.size);
+        EXPECT_EQ(status->fingerprint, c.fingerprint);
+        EXPECT_EQ(status->name, c.name);
+        if (!c.line.empty()) {
+            EXPECT_TRUE(server_.WaitLog(c.line));
+        }
+    }
+    EXPECT_NE(LayoutFingerprint(posRec), 0u);
+    ExpectInStep();
 }
 
 TEST_F(ProtocolTest, RequestsWithoutABodyTakeTheReconnectionPath) {
@@ -747,6 +944,21 @@ TEST(ProtocolClientsTest, ASessionFileBelongsToOneClientUntilClosedOrLeft) {
                               server.dir() + "/XML_Data/Same.xml is open by another client\n"),
               1);
     EXPECT_EQ(server.LogCount(kWriteNoSession), 1);
+    // Each client's status answer reports its own requests.
+    ASSERT_TRUE(SendAll(b, StatusRequest()));
+    auto status = RecvStatus(b);
+    ASSERT_TRUE(status.has_value());
+    ASSERT_EQ(status->listed.size(), 2u);
+    EXPECT_EQ(status->listed[0].code, 5);
+    EXPECT_EQ(status->listed[0].text, "Error CChannelXsd::ProcessingOpenSession session file " +
+                                          server.dir() +
+                                          "/XML_Data/Same.xml is open by another client");
+    EXPECT_EQ(status->listed[1].code, 7);
+    ASSERT_TRUE(SendAll(a, StatusRequest()));
+    status = RecvStatus(a);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->written, 1);
+    EXPECT_EQ(status->failures, 0);
     ASSERT_TRUE(SendAll(a, CloseSession()));
     ExpectInStep(a);
     EXPECT_EQ(data("Same.xml"), SessionText({PosRecRecordText(1, kPosA)}));

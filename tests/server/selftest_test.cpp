@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 
+#include "support/own_network.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -22,7 +23,11 @@ int Count(const std::string& text, const std::string& what) {
 
 class SelfTest : public ::testing::Test {
   protected:
-    void SetUp() override { test::MakeProgramDir(dir_.path(), {"Morvane"}, true); }
+    // Morvane runs on its default port here.
+    void SetUp() override {
+        SKIP_WITHOUT_OWN_NETWORK();
+        test::MakeProgramDir(dir_.path(), {"Morvane"}, true);
+    }
     std::string Exe() const { return dir_ / "Morvane"; }
     test::TempDir dir_;
 };

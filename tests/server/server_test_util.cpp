@@ -1,5 +1,7 @@
 #include "server_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 
 #include "channel/messages.h"
@@ -153,6 +155,74 @@ std::string SessionText(const std::vector<std::string>& records) {
     std::string text = "<?xml version=\"1.0\"?>\n<Root>\n";
     for (const auto& r : records) text += r;
     return text + "</Root>\n";
+}
+
+std::vector<uint8_t> StatusRequest(int32_t schemaId) {
+    return Frame(MSG_COMM_STATUS, schemaId < 0 ? std::vector<uint8_t>{} : Int32Body({schemaId}));
+}
+
+std::optional<StatusAnswer> RecvStatus(const Socket& s) {
+    auto header = RecvExact(s, kFrameHeaderSize);
+    if (!header) {
+        ADD_FAILURE() << "no status answer";
+        return std::nullopt;
+    }
+    const MSG_COMM_HEADER h = ReadFrameHeader(header->data());
+    if (h.id != MSG_COMM_ANSWER_STATUS || h.length < MSG_COMM_STATUS_NAME_OFFSET ||
+        h.length > kFrameBufferSize) {
+        ADD_FAILURE() << "not a status answer: id " << h.id << " length " << h.length;
+        return std::nullopt;
+    }
+    auto body = RecvExact(s, static_cast<size_t>(h.length - kFrameHeaderSize));
+    if (!body) {
+        ADD_FAILURE() << "status answer cut short";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> a = *header;
+    Append(a, *body);
+    auto at = [&](size_t offset) { return GetInt32(a.data() + offset); };
+    StatusAnswer r;
+    r.written = at(MSG_COMM_STATUS_WRITTEN_OFFSET);
+    r.failures = at(MSG_COMM_STATUS_FAILURES_OFFSET);
+    const int32_t listed = at(MSG_COMM_STATUS_LISTED_OFFSET);
+    r.schemaPart = at(MSG_COMM_STATUS_SCHEMA_PART_OFFSET);
+    r.schemaId = at(MSG_COMM_STATUS_SCHEMA_ID_OFFSET);
+    r.recordSize = at(MSG_COMM_STATUS_RECORD_SIZE_OFFSET);
+    r.fingerprint = static_cast<uint32_t>(at(MSG_COMM_STATUS_FINGERPRINT_OFFSET)) |
+                    static_cast<uint64_t>(static_cast<uint32_t>(
+                        at(MSG_COMM_STATUS_FINGERPRINT_OFFSET + 4)))
+                        << 32;
+    size_t pos = MSG_COMM_STATUS_NAME_OFFSET;
+    const auto nameLength = static_cast<size_t>(at(MSG_COMM_STATUS_NAME_LENGTH_OFFSET));
+    if (nameLength > a.size() - pos) {
+        ADD_FAILURE() << "name beyond the answer";
+        return std::nullopt;
+    }
+    r.name.assign(a.begin() + static_cast<ptrdiff_t>(pos),
+                  a.begin() + static_cast<ptrdiff_t>(pos + nameLength));
+    pos += nameLength;
+    for (int32_t i = 0; i < listed; ++i) {
+        if (a.size() - pos < 12) {
+            ADD_FAILURE() << "failure " << i << " beyond the answer";
+            return std::nullopt;
+        }
+        StatusFailure f{at(pos), at(pos + 4), {}};
+        const auto textLength = static_cast<size_t>(at(pos + 8));
+        pos += 12;
+        if (textLength > a.size() - pos) {
+            ADD_FAILURE() << "text of failure " << i << " beyond the answer";
+            return std::nullopt;
+        }
+        f.text.assign(a.begin() + static_cast<ptrdiff_t>(pos),
+                      a.begin() + static_cast<ptrdiff_t>(pos + textLength));
+        pos += textLength;
+        r.listed.push_back(std::move(f));
+    }
+    if (pos != a.size()) {
+        ADD_FAILURE() << "status answer of " << a.size() << " bytes holds " << pos;
+        return std::nullopt;
+    }
+    return r;
 }
 
 }  // namespace morvane::test

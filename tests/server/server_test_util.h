@@ -60,6 +60,28 @@ std::vector<uint8_t> ReadRequest(int32_t schemaId, const std::vector<uint8_t>& i
 std::vector<uint8_t> OpenSession(const std::string& name);  // name and its zero byte
 std::vector<uint8_t> CloseSession();
 std::vector<uint8_t> WriteRequest(int32_t schemaId, const std::vector<uint8_t>& record);
+// A status request, naming schemaId when it is not negative.
+std::vector<uint8_t> StatusRequest(int32_t schemaId = -1);
+
+// A status answer taken apart.
+struct StatusFailure {
+    int32_t code;
+    int32_t schemaId;
+    std::string text;
+};
+struct StatusAnswer {
+    int32_t written = 0;
+    int32_t failures = 0;  // all of them
+    int32_t schemaPart = 0;
+    int32_t schemaId = 0;
+    int32_t recordSize = 0;
+    uint64_t fingerprint = 0;
+    std::string name;
+    std::vector<StatusFailure> listed;
+};
+// Reads one status answer from s; nullopt (with a test failure) when what
+// comes is not a whole, consistent one within the time limit.
+std::optional<StatusAnswer> RecvStatus(const Socket& s);
 
 // The example Telemetry schema (id 1, 82 bytes) and the record its data file
 // XML_Data/Telemetry_dataR.xml describes, written as session record number.

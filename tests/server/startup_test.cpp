@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "support/own_network.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -31,7 +32,11 @@ constexpr const char* kPosRec =
 
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override { test::MakeProgramDir(dir_.path(), {"Morvane"}, false); }
+    // Without Morvane.ini, Morvane serves on its default port.
+    void SetUp() override {
+        SKIP_WITHOUT_OWN_NETWORK();
+        test::MakeProgramDir(dir_.path(), {"Morvane"}, false);
+    }
 
     std::string Exe() const { return dir_ / "Morvane"; }
     std::string Log() const { return ReadFile(dir_ / "Morvane.log"); }
@@ -61,7 +66,8 @@ TEST_F(StartupTest, DefaultsWithoutIniLoadTheSchemasAndKeepRunning) {
                         d + "/ResultsEmptyXml\nXML_Data_dir=" + d +
                         "/XML_Data\nPort=25000\nLogFlag=1\nPrintDataDll=\nCreateFilesFlag=1\n"
                         "-----------------------\n\n";
-    EXPECT_NE(log.find(block + "MaxClients=1\nIdleTimeout=0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(block + "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("\n=========PrintUnits===============================\n"), std::string::npos);
     EXPECT_NE(log.find("\tname={PosRec:count}\ttype=int[1]\toffset=0\tsize=4\tnrepet=1\tvis=1\n"),
               std::string::npos)
@@ -95,7 +101,7 @@ TEST_F(StartupTest, MissingArchiveIsTheOnlyCheck) {
     EXPECT_EQ(log.find("Schemas_dir=" + dir_ / "nowhere/Schemas is not exist"), std::string::npos);
 }
 
-// The two serving keys are logged right after the configuration block,
+// The serving keys are logged right after the configuration block,
 // as they are used. The Archive is missing, so each start ends there.
 TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
     // Without the keys: DefaultsWithoutIniLoadTheSchemasAndKeepRunning.
@@ -103,9 +109,14 @@ TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
         const char* general;
         const char* logged;
     } cases[] = {
-        {"MaxClients=8\nIdleTimeout=30\n", "MaxClients=8\nIdleTimeout=30\n"},
-        {"MaxClients=0\nIdleTimeout=-5\n", "MaxClients=1\nIdleTimeout=0\n"},
-        {"maxclients=100000\nIdleTimeout=x\n", "MaxClients=256\nIdleTimeout=0\n"},
+        {"MaxClients=8\nIdleTimeout=30\nMaxDataFileMB=512\n",
+         "MaxClients=8\nIdleTimeout=30\nMaxDataFileMB=512\n"},
+        {"MaxClients=0\nIdleTimeout=-5\nMaxDataFileMB=0\n",
+         "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
+        {"maxclients=100000\nIdleTimeout=x\nmaxdatafilemb=2000000\n",
+         "MaxClients=256\nIdleTimeout=0\nMaxDataFileMB=64\n"},
+        {"HeaderChecks=1\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\nHeaderChecks=1\n"},
+        {"HeaderChecks=0\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.general);
@@ -159,6 +170,7 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
     const struct {
         std::string schema;
         std::string error;
+        std::string earlier = "";  // Schemas/a.xsd, loaded before x.xsd
     } rows[] = {
         {"<Schema name=\"X\"><Structure name=\"s\" type=\"Nowhere\"/></Schema>\n",
          "Error!!! Type name [Nowhere] is wrong\n"},
@@ -172,14 +184,31 @@ TEST_F(StartupTest, SchemaThatFailsToLayOutEndsStartup) {
          "<Enum name=\"B\"><Item name=\"OFF\" id=\"1\"/></Enum></Schema>\n",
          "Error! The enumerator \"OFF\" of the enumeration \"B\" is also in the enumeration "
          "\"A\"\n"},
+        // Both would write posrec.h, posrec.xml and E_SCHEMA_ENUM_POSREC.
+        {"<Schema name=\"POSREC\" id=\"8\"><Item name=\"other\"/></Schema>\n",
+         "Error! schema [POSREC] differs from schema [PosRec] of " + dir_ / "Schemas/a.xsd" +
+             " only in letter case: both would write posrec.h, posrec.xml and the enumerator "
+             "E_SCHEMA_ENUM_POSREC\n",
+         kPosRec},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
+        if (!row.earlier.empty()) WriteFile(dir_ / "Schemas/a.xsd", row.earlier);
         WriteFile(dir_ / "Schemas/x.xsd", row.schema);
         auto r = RunToEnd();
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(Log().find(row.error), std::string::npos) << Log();
+        EXPECT_NE(r.err.find(dir_ / "Schemas/x.xsd:1:"), std::string::npos)
+            << r.err;
         EXPECT_FALSE(test::FileExists(dir_ / "ResultsEmptyXml/big.xml"));
+        if (!row.earlier.empty()) {
+            // The earlier schema's files, whole and only its own.
+            EXPECT_EQ(ReadFile(dir_ / "ResultsEmptyXml/posrec.xml").find("other"),
+                      std::string::npos);
+            EXPECT_NE(ReadFile(dir_ / "ResultsInclude/posrec.h").find("// id=7\n"),
+                      std::string::npos);
+            std::remove((dir_ / "Schemas/a.xsd").c_str());
+        }
     }
 }
 
@@ -228,6 +257,32 @@ TEST_F(StartupTest, StopSignalsEndWithStatusZero) {
         StartAndSettle(p);
         EXPECT_EQ(p.Stop(sig), 0) << "signal " << sig;
     }
+}
+
+// HeaderChecks=1: the headers carry their checks, and a schema whose names
+// collide with the checks' macros ends the start-up as a schema error.
+TEST_F(StartupTest, HeaderChecksKeyGivesTheHeadersTheirChecks) {
+    WriteFile(dir_ / "Schemas/PosRec.xsd", kPosRec);
+    WriteFile(dir_ / "Morvane.ini", "[General]\nHeaderChecks=1\n");
+    {
+        BackgroundProgram p(Exe(), {}, dir_.path());
+        StartAndSettle(p);
+        ASSERT_TRUE(WaitFor([&] { return test::FileExists(dir_ / "ResultsInclude/Schema_Enum.h"); }));
+        const std::string header = ReadFile(dir_ / "ResultsInclude/posrec.h");
+        EXPECT_NE(header.find("#endif //__POSREC__\n\n#define POSREC_SIZE 4\n"
+                              "#define POSREC_FINGERPRINT 0x"),
+                  std::string::npos)
+            << header;
+        EXPECT_NE(header.find("POSREC_LAYOUT_ASSERT(offsetof(POSREC, count) == 0"),
+                  std::string::npos);
+        EXPECT_EQ(p.Stop(SIGTERM), 0);
+    }
+    WriteFile(dir_ / "Schemas/PosRec.xsd",
+              "<?xml version=\"1.0\"?>\n<Schema name=\"PosRec\" id=\"7\">\n"
+              "   <Item name=\"POSREC_SIZE\" type=\"int\"/>\n</Schema>\n");
+    auto r = RunToEnd();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("is also a macro of the header"), std::string::npos) << r.err;
 }
 
 TEST_F(StartupTest, ShippedExamplesLoad) {

@@ -1,0 +1,792 @@
+#include "convert/record_json.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include "convert/json_writer.h"
+#include "convert/value_codec.h"
+#include "schema/schema.h"
+
+namespace morvane {
+
+// One member of the plan. offset is relative to the start of one
+// repetition of the enclosing structure; a structure's size is the bytes of
+// one repetition of it, as the running offset counts them.
+struct RecordPlanNode {
+    enum Kind { kStruct, kItem, kItems, kCollapsed };
+    Kind kind = kItem;
+    UnitType type = kTypeUndefined;
+    int32_t count = 1;
+    int64_t size = 0;
+    int64_t offset = 0;
+    std::string name;
+    std::string key;  // "name":
+    // item_enum: the values written as names, sorted, with their JSON texts;
+    // and every name that stands for one value, sorted by name.
+    std::vector<std::pair<int32_t, std::string>> valueNames;
+    std::vector<std::pair<std::string, int32_t>> nameValues;
+    std::string enumName;
+    std::vector<RecordPlanNode> members;
+};
+
+namespace {
+
+using Node = RecordPlanNode;
+
+std::string JsonStringOf(const std::string& text) {
+    std::string out;
+    AppendJsonString(text, &out);
+    return out;
+}
+
+template <class T>
+T Get(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class T>
+void Put(uint8_t* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+void AppendNumber(auto value, std::string& out) {
+    char text[24];
+    auto r = std::to_chars(text, text + sizeof text, value);
+    out.append(text, static_cast<size_t>(r.ptr - text));
+}
+
+// A finite value's shortest text, ".0" added where it would read as an
+// integer; NaNs and infinities as a string of the data files' text.
+template <class T>
+void AppendFloating(UnitType type, const uint8_t* p, bool quote, std::string& out) {
+    const T value = Get<T>(p);
+    char text[kValueTextSize];
+    if (!std::isfinite(value)) {
+        size_t n = FormatValue(type, p, text);
+        if (quote) out += '"';
+        out.append(text, n);
+        if (quote) out += '"';
+        return;
+    }
+    size_t n = FormatShortest(value, text);
+    out.append(text, n);
+    if (std::strpbrk(text, ".e") == nullptr) out += ".0";
+}
+
+void AppendHex(const uint8_t* p, int64_t n, std::string& out) {
+    static const char kHex[] = "0123456789abcdef";
+    for (int64_t i = 0; i < n; ++i) {
+        out += kHex[p[i] >> 4];
+        out += kHex[p[i] & 15];
+    }
+}
+
+// One value of an item; quote says whether texts get JSON quotes (the CSV
+// cell adds its own where needed).
+void AppendValue(const Node& node, const uint8_t* p, bool quote, std::string& out) {
+    switch (node.type) {
+        case kTypeChar: AppendNumber(static_cast<unsigned>(*p), out); break;
+        case kTypeInt:
+        case kTypeBool: AppendNumber(Get<int32_t>(p), out); break;
+        case kTypeUnsigned: AppendNumber(Get<uint32_t>(p), out); break;
+        case kTypeInt16: AppendNumber(Get<int16_t>(p), out); break;
+        case kTypeUnsigned16: AppendNumber(Get<uint16_t>(p), out); break;
+        case kTypeInt64: AppendNumber(Get<int64_t>(p), out); break;
+        case kTypeUnsigned64: AppendNumber(Get<uint64_t>(p), out); break;
+        case kTypeFloat: AppendFloating<float>(node.type, p, quote, out); break;
+        case kTypeDouble: AppendFloating<double>(node.type, p, quote, out); break;
+        case kTypeItemEnum: {
+            const int32_t value = Get<int32_t>(p);
+            auto it = std::lower_bound(
+                node.valueNames.begin(), node.valueNames.end(), value,
+                [](const std::pair<int32_t, std::string>& e, int32_t v) { return e.first < v; });
+            if (it != node.valueNames.end() && it->first == value) {
+                if (quote) {
+                    out += it->second;
+                } else {
+                    out.append(it->second, 1, it->second.size() - 2);
+                }
+            } else {
+                AppendNumber(value, out);
+            }
+            break;
+        }
+        default: break;
+    }
+}
+
+// Builds the members of s; offset runs over them as the XML writer's does.
+// Returns the bytes the members take.
+int64_t AddMembers(const CStructure& s, Node& into, const std::string& prefix,
+                   std::vector<RecordJsonPlan::Collapsed>& collapsed, int64_t base) {
+    int64_t offset = 0;
+    for (const auto& member : s.units) {
+        const Unit& u = *member;
+        if (!u.IsLayoutMember()) continue;
+        Node node;
+        node.name = u.name;
+        node.key = JsonStringOf(u.name) + ":";
+        node.offset = offset;
+        node.count = u.nrepetitions;
+        if (const CStructure* child = u.AsStructure()) {
+            if (u.nrepetitions <= 0) continue;
+            node.kind = Node::kStruct;
+            node.type = kTypeStructure;
+            node.size = AddMembers(*child, node,
+                                   prefix + u.name + (u.nrepetitions != 1 ? "[0]." : "."),
+                                   collapsed, base + offset);
+            // A repeated structure's collapsed members repeat too.
+            if (u.nrepetitions > 1) {
+                std::vector<RecordJsonPlan::Collapsed> first;
+                const std::string at = prefix + u.name + "[0].";
+                for (const auto& c : collapsed) {
+                    if (c.path.compare(0, at.size(), at) == 0) first.push_back(c);
+                }
+                for (int32_t k = 1; k < u.nrepetitions; ++k) {
+                    for (RecordJsonPlan::Collapsed c : first) {
+                        c.path = prefix + u.name + "[" + std::to_string(k) + "]." +
+                                 c.path.substr(at.size());
+                        c.offset += k * node.size;
+                        collapsed.push_back(std::move(c));
+                    }
+                }
+            }
+            offset += node.size * u.nrepetitions;
+            into.members.push_back(std::move(node));
+            continue;
+        }
+        node.type = u.type;
+        node.size = TypeSize(u.type);
+        const int64_t n = std::max(u.nrepetitions, 0);
+        if (u.nrepetitions != 1 && !u.visibility) {
+            node.kind = Node::kCollapsed;
+            collapsed.push_back({prefix + u.name, base + offset, n * node.size});
+        } else if (u.nrepetitions != 1) {
+            node.kind = Node::kItems;
+        }
+        offset += n * node.size;
+        if (node.size == 0 && node.kind != Node::kCollapsed) continue;  // text, undefined
+        if (u.type == kTypeItemEnum && u.ref != nullptr) {
+            node.enumName = u.ref->name;
+            // Counted by sorting, so that a large enumeration costs no more
+            // than its sort.
+            std::map<int32_t, int> values;
+            std::map<std::string_view, int> names;
+            for (const EnumItem& item : u.ref->items) {
+                ++values[item.id];
+                ++names[item.name];
+            }
+            for (const EnumItem& item : u.ref->items) {
+                if (names[item.name] != 1) continue;
+                node.nameValues.emplace_back(item.name, item.id);
+                if (values[item.id] == 1) node.valueNames.emplace_back(item.id, JsonStringOf(item.name));
+            }
+            std::sort(node.valueNames.begin(), node.valueNames.end());
+            std::sort(node.nameValues.begin(), node.nameValues.end());
+        }
+        into.members.push_back(std::move(node));
+    }
+    return offset;
+}
+
+void AppendMembers(const Node& s, const uint8_t* base, std::string& out) {
+    bool first = true;
+    for (const Node& m : s.members) {
+        if (!first) out += ',';
+        first = false;
+        out += m.key;
+        const uint8_t* p = base + m.offset;
+        switch (m.kind) {
+            case Node::kItem: AppendValue(m, p, true, out); break;
+            case Node::kItems:
+                out += '[';
+                for (int32_t i = 0; i < m.count; ++i, p += m.size) {
+                    if (i != 0) out += ',';
+                    AppendValue(m, p, true, out);
+                }
+                out += ']';
+                break;
+            case Node::kCollapsed:
+                out += '"';
+                AppendHex(p, m.size * std::max(m.count, 0), out);
+                out += '"';
+                break;
+            case Node::kStruct:
+                if (m.count != 1) out += '[';
+                for (int32_t k = 0; k < m.count; ++k, p += m.size) {
+                    if (k != 0) out += ',';
+                    out += '{';
+                    AppendMembers(m, p, out);
+                    out += '}';
+                }
+                if (m.count != 1) out += ']';
+                break;
+        }
+    }
+}
+
+void AddHeader(const Node& s, const std::string& prefix, std::vector<std::string>& cells) {
+    for (const Node& m : s.members) {
+        const std::string path = prefix + m.name;
+        switch (m.kind) {
+            case Node::kItem:
+            case Node::kCollapsed: cells.push_back(path); break;
+            case Node::kItems:
+                for (int32_t i = 0; i < m.count; ++i)
+                    cells.push_back(path + "[" + std::to_string(i) + "]");
+                break;
+            case Node::kStruct:
+                for (int32_t k = 0; k < m.count; ++k) {
+                    AddHeader(m, m.count == 1 ? path + "." : path + "[" + std::to_string(k) + "].",
+                              cells);
+                }
+                break;
+        }
+    }
+}
+
+// Quotes the cell from byte `at` of out as RFC 4180 wants it when it holds
+// the delimiter, a quote or a line break, its quotes doubled. Cells are
+// written in place and only those few rewritten.
+void QuoteCell(size_t at, char delimiter, std::string& out) {
+    bool plain = true;
+    for (size_t i = at; i < out.size() && plain; ++i) {
+        const char c = out[i];
+        plain = c != delimiter && c != '"' && c != '\r' && c != '\n';
+    }
+    if (plain) return;
+    std::string cell = "\"";
+    for (size_t i = at; i < out.size(); ++i) {
+        if (out[i] == '"') cell += '"';
+        cell += out[i];
+    }
+    out.resize(at);
+    out += cell;
+    out += '"';
+}
+
+// plainNumbers: the delimiter is no character of an integer's text, so
+// integer cells need no look for quoting.
+void AppendCells(const Node& s, const uint8_t* base, char delimiter, bool plainNumbers,
+                 bool& first, std::string& out) {
+    for (const Node& m : s.members) {
+        const uint8_t* p = base + m.offset;
+        const bool scan = !plainNumbers || m.type == kTypeItemEnum || m.type == kTypeFloat ||
+                          m.type == kTypeDouble || m.kind == Node::kCollapsed;
+        auto put = [&](auto&& fill) {
+            if (!first) out += delimiter;
+            first = false;
+            const size_t at = out.size();
+            fill();
+            if (scan) QuoteCell(at, delimiter, out);
+        };
+        switch (m.kind) {
+            case Node::kItem: put([&] { AppendValue(m, p, false, out); }); break;
+            case Node::kItems:
+                for (int32_t i = 0; i < m.count; ++i, p += m.size)
+                    put([&] { AppendValue(m, p, false, out); });
+                break;
+            case Node::kCollapsed:
+                put([&] { AppendHex(p, m.size * std::max(m.count, 0), out); });
+                break;
+            case Node::kStruct:
+                for (int32_t k = 0; k < m.count; ++k, p += m.size)
+                    AppendCells(m, p, delimiter, plainNumbers, first, out);
+                break;
+        }
+    }
+}
+
+// Whether a JSON number (the parser has checked its grammar) is written
+// as an integer: no fraction, no exponent.
+bool IsJsonInteger(const char* text, size_t length) {
+    return std::all_of(text + (length > 0 && text[0] == '-'), text + length,
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Reads one record object through the parser's events, checking each
+// against the plan as it comes: the first event that does not fit stops
+// the parse, so input nested deeper than the record is never followed.
+class RecordReader {
+  public:
+    RecordReader(const Node& top, const std::string& name, int32_t id, bool lenient,
+                 uint8_t* buffer, const rapidjson::MemoryStream& stream)
+        : top_(top), name_(name), id_(id), lenient_(lenient), buffer_(buffer), stream_(stream) {}
+
+    bool Null() { return Scalar(kNull, "null", 4); }
+    bool Bool(bool b) { return Scalar(kBool, b ? "true" : "false", b ? 4 : 5); }
+    bool Int(int) { return true; }  // numbers come as RawNumber
+    bool Uint(unsigned) { return true; }
+    bool Int64(int64_t) { return true; }
+    bool Uint64(uint64_t) { return true; }
+    bool Double(double) { return true; }
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        return Scalar(kNumber, text, length);
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        return Scalar(kString, text, length);
+    }
+    bool StartObject();
+    bool Key(const char* text, rapidjson::SizeType length, bool);
+    bool EndObject(rapidjson::SizeType);
+    bool StartArray();
+    bool EndArray(rapidjson::SizeType);
+
+    bool failed() const { return failed_; }
+    // The path of the value being read: the field whose key came last, or
+    // the array element next; empty outside the record's fields.
+    std::string Where() const {
+        if (depth_ == 0) return std::string();
+        const Frame& f = frames_[depth_ - 1];
+        if (f.array) return f.path + "[" + std::to_string(f.index) + "]";
+        if (f.pending == nullptr || f.special != kNone) return std::string();
+        return f.path.empty() ? f.pending->name : f.path + "." + f.pending->name;
+    }
+    const RecordJsonPlan::ReadError& error() const { return error_; }
+
+  private:
+    enum Event { kNull, kBool, kNumber, kString, kObject, kArray };
+    enum Special { kNone, kSchemaKey, kIdKey, kNumberKey };
+
+    struct Frame {
+        const Node* node = nullptr;  // an object's structure; an array's repeated member
+        bool array = false;
+        int64_t base = 0;  // the object's bytes, or the array's first element
+        int32_t index = 0;  // an array's elements so far
+        std::string path;
+        std::vector<uint8_t> seen;  // an object's members given
+        const Node* pending = nullptr;  // the member whose key came last
+        Special special = kNone;
+        unsigned specialsSeen = 0;
+        size_t hint = 0;  // where the next key is looked for first
+    };
+
+    // What the next value is for: the member, whether it is one element of
+    // its repetitions, its bytes and its path.
+    struct Slot {
+        const Node* node = nullptr;
+        bool element = false;
+        int64_t offset = 0;
+        std::string Path(const Frame& f) const;
+    };
+
+    bool Next(Slot& slot);
+    bool Scalar(Event event, const char* text, size_t length);
+    bool StoreScalar(const Slot& slot, Event event, const char* text, size_t length,
+                     size_t start);
+    bool SpecialValue(Frame& f, Event event, const char* text, size_t length, size_t start);
+    bool Fail(size_t offset, std::string text) {
+        failed_ = true;
+        error_ = {offset, std::move(text)};
+        return false;
+    }
+    std::string PathOf(const Slot& slot) const;
+    static std::string Expected(const Node& node, bool element);
+    static const char* Found(Event event);
+    static std::string Shown(Event event, const char* text, size_t length);
+
+    const Node& top_;
+    const std::string& name_;
+    int32_t id_;
+    bool lenient_;
+    uint8_t* buffer_;
+    const rapidjson::MemoryStream& stream_;
+    std::vector<Frame> frames_;
+    size_t depth_ = 0;  // frames_ in use; kept beyond it for their memory
+    bool failed_ = false;
+    RecordJsonPlan::ReadError error_;
+};
+
+std::string RecordReader::PathOf(const Slot& slot) const {
+    const Frame& f = frames_[depth_ - 1];
+    if (f.array) return f.path + "[" + std::to_string(f.index) + "]";
+    return f.path.empty() ? slot.node->name : f.path + "." + slot.node->name;
+}
+
+std::string RecordReader::Expected(const Node& node, bool element) {
+    const std::string type =
+        node.type == kTypeItemEnum ? node.enumName : std::string(SchemaTypeName(node.type));
+    if (node.kind == Node::kCollapsed)
+        return "a string of " + std::to_string(2 * node.size * std::max(node.count, 0)) +
+               " hexadecimal digits (collapsed " + type + "[" + std::to_string(node.count) + "])";
+    if (node.kind == Node::kStruct && (element || node.count == 1)) return "an object";
+    if (!element && node.kind != Node::kItem)
+        return "an array of " + std::to_string(node.count) +
+               (node.kind == Node::kStruct ? " objects" : " " + type);
+    switch (node.type) {
+        case kTypeFloat:
+        case kTypeDouble: return "a number or a string of nan or inf (" + type + ")";
+        case kTypeItemEnum: return "an item name of " + type + " or an integer";
+        default: return "an integer (" + type + ")";
+    }
+}
+
+const char* RecordReader::Found(Event event) {
+    switch (event) {
+        case kNull: return "null";
+        case kBool: return "true or false";
+        case kNumber: return "a number";
+        case kString: return "a string";
+        case kObject: return "an object";
+        case kArray: return "an array";
+    }
+    return "";
+}
+
+// A value as an error shows it: numbers and strings by their text, cut
+// short when long.
+std::string RecordReader::Shown(Event event, const char* text, size_t length) {
+    if (event != kNumber && event != kString) return Found(event);
+    std::string shown(text, std::min<size_t>(length, 40));
+    if (length > 40) shown += "...";
+    return event == kString ? "\"" + shown + "\"" : shown;
+}
+
+bool RecordReader::Next(Slot& slot) {
+    Frame& f = frames_[depth_ - 1];
+    if (f.array) {
+        if (f.index >= f.node->count) {
+            return Fail(stream_.Tell() - 1, "field " + f.path + ": expected " +
+                                                std::to_string(f.node->count) +
+                                                " values, found more");
+        }
+        slot.node = f.node;
+        slot.element = true;
+        slot.offset = f.base + static_cast<int64_t>(f.index) * f.node->size;
+        return true;
+    }
+    slot.node = f.pending;
+    slot.element = false;
+    slot.offset = f.base + f.pending->offset;
+    return true;
+}
+
+bool RecordReader::StartObject() {
+    const size_t start = stream_.Tell() - 1;
+    std::string path;
+    int64_t base = 0;
+    const Node* node = &top_;
+    if (depth_ != 0) {
+        Frame& f = frames_[depth_ - 1];
+        if (!f.array && f.special != kNone) return SpecialValue(f, kObject, "", 0, start);
+        Slot slot;
+        if (!Next(slot)) return false;
+        if (slot.node->kind != Node::kStruct || (!slot.element && slot.node->count != 1)) {
+            return Fail(start, "field " + PathOf(slot) + ": expected " +
+                                   Expected(*slot.node, slot.element) + ", found an object");
+        }
+        path = PathOf(slot);
+        base = slot.offset;
+        node = slot.node;
+    }
+    if (frames_.size() == depth_) frames_.emplace_back();
+    Frame& f = frames_[depth_++];
+    f.node = node;
+    f.array = false;
+    f.base = base;
+    f.index = 0;
+    f.path = std::move(path);
+    f.seen.assign(node->members.size(), 0);
+    f.pending = nullptr;
+    f.special = kNone;
+    f.specialsSeen = 0;
+    f.hint = 0;
+    return true;
+}
+
+bool RecordReader::Key(const char* text, rapidjson::SizeType length, bool) {
+    Frame& f = frames_[depth_ - 1];
+    const std::string_view key(text, length);
+    const size_t start = stream_.Tell() - length - 2;
+    const auto& members = f.node->members;
+    size_t at = f.hint < members.size() && members[f.hint].name == key ? f.hint : members.size();
+    for (size_t i = 0; at == members.size() && i < members.size(); ++i) {
+        if (members[i].name == key) at = i;
+    }
+    const std::string path = f.path.empty() ? std::string(key) : f.path + "." + std::string(key);
+    if (at == members.size()) {
+        Special special = kNone;
+        if (depth_ == 1) {
+            special = key == "$schema" ? kSchemaKey
+                      : key == "$id"   ? kIdKey
+                      : key == "$number" ? kNumberKey
+                                         : kNone;
+        }
+        if (special == kNone) return Fail(start, "unknown field " + path);
+        if ((f.specialsSeen & (1u << special)) != 0)
+            return Fail(start, "key " + path + " is given twice");
+        f.specialsSeen |= 1u << special;
+        f.special = special;
+        return true;
+    }
+    if (f.seen[at] != 0) return Fail(start, "field " + path + " is given twice");
+    f.seen[at] = 1;
+    f.pending = &members[at];
+    f.special = kNone;
+    f.hint = at + 1;
+    return true;
+}
+
+bool RecordReader::EndObject(rapidjson::SizeType) {
+    Frame& f = frames_[depth_ - 1];
+    if (!lenient_) {
+        for (size_t i = 0; i < f.seen.size(); ++i) {
+            if (f.seen[i] != 0) continue;
+            const Node& m = f.node->members[i];
+            return Fail(stream_.Tell() - 1,
+                        "missing field " + (f.path.empty() ? m.name : f.path + "." + m.name) +
+                            ": expected " + Expected(m, false));
+        }
+    }
+    --depth_;
+    if (depth_ != 0) {
+        Frame& parent = frames_[depth_ - 1];
+        if (parent.array) ++parent.index;
+    }
+    return true;
+}
+
+bool RecordReader::StartArray() {
+    const size_t start = stream_.Tell() - 1;
+    if (depth_ == 0) return Fail(start, "expected a record object, found an array");
+    Frame& f = frames_[depth_ - 1];
+    if (!f.array && f.special != kNone) return SpecialValue(f, kArray, "", 0, start);
+    Slot slot;
+    if (!Next(slot)) return false;
+    if (slot.element || slot.node->kind == Node::kItem || slot.node->kind == Node::kCollapsed ||
+        (slot.node->kind == Node::kStruct && slot.node->count == 1)) {
+        return Fail(start, "field " + PathOf(slot) + ": expected " +
+                               Expected(*slot.node, slot.element) + ", found an array");
+    }
+    std::string path = PathOf(slot);
+    if (frames_.size() == depth_) frames_.emplace_back();
+    Frame& a = frames_[depth_++];
+    a.node = slot.node;
+    a.array = true;
+    a.base = slot.offset;
+    a.index = 0;
+    a.path = std::move(path);
+    a.special = kNone;
+    return true;
+}
+
+bool RecordReader::EndArray(rapidjson::SizeType) {
+    Frame& a = frames_[depth_ - 1];
+    if (a.index != a.node->count) {
+        return Fail(stream_.Tell() - 1, "field " + a.path + ": expected " +
+                                            Expected(*a.node, false) + ", found " +
+                                            std::to_string(a.index));
+    }
+    --depth_;
+    return true;
+}
+
+bool RecordReader::Scalar(Event event, const char* text, size_t length) {
+    const size_t token = event == kString ? length + 2 : length;
+    const size_t start = stream_.Tell() >= token ? stream_.Tell() - token : 0;
+    if (depth_ == 0) return Fail(start, std::string("expected a record object, found ") + Found(event));
+    Frame& f = frames_[depth_ - 1];
+    if (!f.array && f.special != kNone) return SpecialValue(f, event, text, length, start);
+    Slot slot;
+    if (!Next(slot)) return false;
+    if (!StoreScalar(slot, event, text, length, start)) return false;
+    if (f.array) ++f.index;
+    return true;
+}
+
+bool RecordReader::SpecialValue(Frame& f, Event event, const char* text, size_t length,
+                                size_t start) {
+    const Special special = f.special;
+    f.special = kNone;
+    const std::string_view value(text, length);
+    if (special == kSchemaKey) {
+        if (event == kString && value == name_) return true;
+        return Fail(start, "key $schema: expected \"" + name_ + "\", found " +
+                               (event == kString ? "\"" + std::string(value) + "\""
+                                                 : std::string(Found(event))));
+    }
+    const bool integer = event == kNumber && IsJsonInteger(text, length);
+    if (special == kIdKey) {
+        if (integer && value == std::to_string(id_)) return true;
+        return Fail(start, "key $id: expected " + std::to_string(id_) + ", found " +
+                               (event == kNumber ? std::string(value) : std::string(Found(event))));
+    }
+    if (integer && text[0] != '-') return true;  // $number: not stored in the record
+    return Fail(start, std::string("key $number: expected a record number, found ") +
+                           (event == kNumber ? std::string(value) : std::string(Found(event))));
+}
+
+bool RecordReader::StoreScalar(const Slot& slot, Event event, const char* text, size_t length,
+                               size_t start) {
+    const Node& node = *slot.node;
+    uint8_t* dest = buffer_ + slot.offset;
+    auto wrong = [&] {
+        return Fail(start, "field " + PathOf(slot) + ": expected " + Expected(node, slot.element) +
+                               ", found " + Shown(event, text, length));
+    };
+    auto misfit = [&](const std::string& shown) {
+        const std::string type =
+            node.type == kTypeItemEnum ? node.enumName : std::string(SchemaTypeName(node.type));
+        return Fail(start, "field " + PathOf(slot) + ": " + shown + " does not fit " + type);
+    };
+    if (node.kind == Node::kCollapsed) {
+        const int64_t bytes = node.size * std::max(node.count, 0);
+        auto hex = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0'
+                   : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                            : -1;
+        };
+        if (event != kString || static_cast<int64_t>(length) != 2 * bytes ||
+            !std::all_of(text, text + length, [&](char c) { return hex(c) >= 0; }))
+            return wrong();
+        for (int64_t i = 0; i < bytes; ++i)
+            dest[i] = static_cast<uint8_t>(hex(text[2 * i]) * 16 + hex(text[2 * i + 1]));
+        return true;
+    }
+    if (node.kind == Node::kStruct || (!slot.element && node.kind == Node::kItems)) return wrong();
+    if (node.type == kTypeFloat || node.type == kTypeDouble) {
+        // Strings only for the texts that are no JSON number.
+        const char* p = text + (length > 0 && text[0] == '-');
+        const bool special = event == kString && (*p == 'n' || *p == 'i' || *p == 's');
+        if (event != kNumber && !special) return wrong();
+        if (std::memchr(text, '\0', length) != nullptr) return wrong();
+        if (!ConvertFittingText(node.type, text, dest))
+            return misfit(event == kString ? "\"" + std::string(text, length) + "\""
+                                           : std::string(text, length));
+        return true;
+    }
+    if (node.type == kTypeItemEnum && event == kString) {
+        const std::string_view name(text, length);
+        auto it = std::lower_bound(
+            node.nameValues.begin(), node.nameValues.end(), name,
+            [](const std::pair<std::string, int32_t>& e, std::string_view n) { return e.first < n; });
+        if (it == node.nameValues.end() || it->first != name) {
+            return Fail(start, "field " + PathOf(slot) + ": \"" + std::string(name) +
+                                   "\" is not an item of " + node.enumName);
+        }
+        Put(dest, it->second);
+        return true;
+    }
+    if (event != kNumber || !IsJsonInteger(text, length)) return wrong();
+    // The value texts' own range checks (text is terminated). JSON takes
+    // every stored value: a bool's whole int, a char as 0 to 255, unsigned
+    // without a sign.
+    bool fits;
+    switch (node.type) {
+        case kTypeBool: fits = ConvertFittingText(kTypeInt, text, dest); break;
+        case kTypeChar: {
+            uint8_t wide[2];
+            fits = ConvertFittingText(kTypeUnsigned16, text, wide) && wide[1] == 0;
+            if (fits) *dest = wide[0];
+            break;
+        }
+        case kTypeUnsigned:
+            fits = text[0] != '-' && ConvertFittingText(kTypeUnsigned, text, dest);
+            break;
+        default: fits = ConvertFittingText(node.type, text, dest); break;
+    }
+    if (!fits) return misfit(std::string(text, length));
+    return true;
+}
+
+}  // namespace
+
+RecordJsonPlan::RecordJsonPlan(const Schema& schema)
+    : top_(std::make_unique<Node>()), name_(schema.name), id_(schema.id) {
+    top_->kind = Node::kStruct;
+    bytes_ = AddMembers(*schema.Top(), *top_, "", collapsed_, 0);
+    top_->size = bytes_;
+    head_ = "{\"$schema\":" + JsonStringOf(schema.name) + ",\"$id\":" + std::to_string(schema.id);
+}
+
+RecordJsonPlan::~RecordJsonPlan() = default;
+
+bool RecordJsonPlan::AppendJson(const uint8_t* buffer, int64_t length, int64_t number,
+                                std::string& out) const {
+    if (length < bytes_) return false;
+    out += head_;
+    if (number >= 0) {
+        out += ",\"$number\":";
+        AppendNumber(number, out);
+    }
+    if (!top_->members.empty()) out += ',';
+    AppendMembers(*top_, buffer, out);
+    out += '}';
+    return true;
+}
+
+std::vector<std::string> RecordJsonPlan::CsvHeader() const {
+    std::vector<std::string> cells;
+    AddHeader(*top_, "", cells);
+    return cells;
+}
+
+bool RecordJsonPlan::AppendCsv(const uint8_t* buffer, int64_t length, char delimiter,
+                               std::string& out) const {
+    if (length < bytes_) return false;
+    bool first = true;
+    const bool plainNumbers = std::strchr("-0123456789", delimiter) == nullptr;
+    AppendCells(*top_, buffer, delimiter, plainNumbers, first, out);
+    return true;
+}
+
+bool RecordJsonPlan::ReadJson(std::string_view text, bool lenient, uint8_t* buffer,
+                              int64_t length, ReadError* error) const {
+    if (length < bytes_) {
+        if (error != nullptr) *error = {0, "the record buffer is too small"};
+        return false;
+    }
+    std::memset(buffer, 0, static_cast<size_t>(bytes_));
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    RecordReader handler(*top_, name_, id_, lenient, buffer, stream);
+    rapidjson::Reader reader;
+    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
+                                rapidjson::kParseValidateEncodingFlag;
+    rapidjson::ParseResult result = reader.Parse<kFlags>(stream, handler);
+    if (!result.IsError()) return true;
+    if (error != nullptr) {
+        if (handler.failed()) {
+            *error = handler.error();
+        } else {
+            // Errors inside a value name the field it is for.
+            std::string where;
+            switch (result.Code()) {
+                case rapidjson::kParseErrorValueInvalid:
+                case rapidjson::kParseErrorNumberTooBig:
+                case rapidjson::kParseErrorNumberMissFraction:
+                case rapidjson::kParseErrorNumberMissExponent:
+                case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+                case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+                case rapidjson::kParseErrorStringEscapeInvalid:
+                case rapidjson::kParseErrorStringMissQuotationMark:
+                case rapidjson::kParseErrorStringInvalidEncoding:
+                    where = handler.Where();
+                    break;
+                default:
+                    break;
+            }
+            *error = {result.Offset(), (where.empty() ? std::string() : "field " + where + ": ") +
+                                           "not JSON: " +
+                                           rapidjson::GetParseError_En(result.Code())};
+        }
+    }
+    return false;
+}
+
+bool AppendRecordJson(const Schema& schema, const uint8_t* buffer, int64_t length, int64_t number,
+                      std::string& out) {
+    if (schema.Top() == nullptr) return false;
+    return RecordJsonPlan(schema).AppendJson(buffer, length, number, out);
+}
+
+}  // namespace morvane

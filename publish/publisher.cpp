@@ -1,0 +1,370 @@
+#include "publish/publisher.h"
+
+#include <nats/nats.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "logging/log.h"
+
+namespace morvane {
+namespace {
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+Publisher::Publisher() = default;
+
+Publisher::~Publisher() { Stop(); }
+
+bool Publisher::Start(const PublisherOptions& options) {
+    options_ = options;
+    if (!spool_.Open(options.spoolDirectory, options.spoolBytes)) return false;
+    sendAt_ = spool_.Cursor();
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+bool Publisher::Add(const OutMessage& message) {
+    const std::string payload = EncodeMessage(message);
+    std::lock_guard<std::mutex> lock(addMutex_);
+    if (full_) {
+        // Taken again once half the spool is free, so that an outage shows
+        // as one stretch of records left out, not as many small ones.
+        if (spool_.Bytes() + payload.size() + Spool::kEntryHeaderSize > spool_.Capacity() / 2) {
+            ++leftOutNow_;
+            ++leftOut_;
+            return false;
+        }
+        full_ = false;
+        LogLine(true,
+                "Publish: spool has room again, publishing caught up; %llu records were left "
+                "out of the stream (they are in their session files)\n",
+                static_cast<unsigned long long>(leftOutNow_));
+        leftOutNow_ = 0;
+    }
+    switch (spool_.Add(payload)) {
+        case Spool::Added::kAdded:
+            ++added_;
+            changed_.notify_all();
+            return true;
+        case Spool::Added::kFull:
+            full_ = true;
+            leftOutNow_ = 1;
+            ++leftOut_;
+            LogLine(true,
+                    "Publish: spool full (SpoolMB=%llu), records are left out of the stream "
+                    "until it drains (they stay in their session files)\n",
+                    static_cast<unsigned long long>(spool_.Capacity() >> 20));
+            return false;
+        case Spool::Added::kFailed:
+            ++leftOut_;
+            return false;
+    }
+    return false;
+}
+
+bool Publisher::Drain(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (spool_.Unacknowledged() == 0) return true;
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout)
+            return spool_.Unacknowledged() == 0;
+    }
+}
+
+void Publisher::Stop() {
+    if (!thread_.joinable()) return;
+    stopping_ = true;
+    changed_.notify_all();
+    thread_.join();
+    spool_.Sync();
+    if (js_ != nullptr) jsCtx_Destroy(js_);
+    if (connection_ != nullptr) {
+        natsConnection_Close(connection_);
+        natsConnection_Destroy(connection_);
+    }
+    if (natsOptions_ != nullptr) natsOptions_Destroy(natsOptions_);
+    js_ = nullptr;
+    connection_ = nullptr;
+    natsOptions_ = nullptr;
+}
+
+Publisher::Stats Publisher::GetStats() const {
+    Stats s;
+    s.added = added_;
+    s.acknowledged = acknowledged_;
+    s.duplicates = duplicates_;
+    s.leftOut = leftOut_;
+    s.spoolBytes = spool_.Bytes();
+    s.spoolUnacknowledged = spool_.Unacknowledged();
+    s.connected = connected_;
+    return s;
+}
+
+std::vector<int64_t> Publisher::TakeAckTimes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int64_t> out;
+    out.swap(ackTimes_);
+    return out;
+}
+
+void Publisher::OnDisconnected(natsConnection*, void* self) {
+    auto* p = static_cast<Publisher*>(self);
+    if (p->stopping_) return;
+    p->connected_ = false;
+    p->lostConnection_ = true;
+    LogLine(true, "Publish: connection to the broker lost, records wait in the spool\n");
+    p->changed_.notify_all();
+}
+
+void Publisher::OnReconnected(natsConnection* nc, void* self) {
+    auto* p = static_cast<Publisher*>(self);
+    char url[256] = {};
+    natsConnection_GetConnectedUrl(nc, url, sizeof url);
+    LogLine(true, "Publish: connected to %s\n", url);
+    p->connected_ = true;
+    p->changed_.notify_all();
+}
+
+bool Publisher::Connect() {
+    std::vector<std::string> urls = SplitUrls(options_.urls);
+    std::vector<const char*> servers;
+    for (const std::string& u : urls) servers.push_back(u.c_str());
+    natsStatus s = natsOptions_Create(&natsOptions_);
+    if (s == NATS_OK) s = natsOptions_SetServers(natsOptions_, servers.data(), static_cast<int>(servers.size()));
+    // Tried for as long as the process runs, and often: records wait.
+    if (s == NATS_OK) s = natsOptions_SetMaxReconnect(natsOptions_, -1);
+    if (s == NATS_OK) s = natsOptions_SetReconnectWait(natsOptions_, 250);
+    if (s == NATS_OK) s = natsOptions_SetTimeout(natsOptions_, 1000);
+    if (s == NATS_OK) s = natsOptions_SetPingInterval(natsOptions_, 1000);
+    if (s == NATS_OK) s = natsOptions_SetMaxPingsOut(natsOptions_, 2);
+    if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(natsOptions_, OnDisconnected, this);
+    if (s == NATS_OK) s = natsOptions_SetReconnectedCB(natsOptions_, OnReconnected, this);
+    if (s == NATS_OK) s = natsOptions_SetRetryOnFailedConnect(natsOptions_, true, OnReconnected, this);
+    if (s != NATS_OK) {
+        LogLine(true, "Error! Publish: connection options refused: %s\n", natsStatus_GetText(s));
+        return false;
+    }
+    s = natsConnection_Connect(&connection_, natsOptions_);
+    if (s == NATS_OK) {
+        char url[256] = {};
+        natsConnection_GetConnectedUrl(connection_, url, sizeof url);
+        LogLine(true, "Publish: connected to %s\n", url);
+        connected_ = true;
+    } else if (s == NATS_NOT_YET_CONNECTED) {
+        LogLine(true, "Publish: broker %s cannot be reached, records wait in the spool\n",
+                options_.urls.c_str());
+    } else {
+        LogLine(true, "Error! Publish: connection to %s failed: %s\n", options_.urls.c_str(),
+                natsStatus_GetText(s));
+        return false;
+    }
+    jsOptions jo;
+    jsOptions_Init(&jo);
+    jo.Wait = 2000;
+    jo.PublishAsync.MaxPending = options_.window + 16;
+    jo.PublishAsync.AckHandler = OnAck;
+    jo.PublishAsync.AckHandlerClosure = this;
+    s = natsConnection_JetStream(&js_, connection_, &jo);
+    if (s != NATS_OK) {
+        LogLine(true, "Error! Publish: JetStream context refused: %s\n", natsStatus_GetText(s));
+        return false;
+    }
+    return true;
+}
+
+bool Publisher::EnsureStream() {
+    jsStreamInfo* info = nullptr;
+    jsErrCode jerr = static_cast<jsErrCode>(0);
+    natsStatus s = js_GetStreamInfo(&info, js_, options_.stream.c_str(), nullptr, &jerr);
+    if (s == NATS_OK) {
+        jsStreamInfo_Destroy(info);
+        return true;
+    }
+    if (s != NATS_NOT_FOUND && jerr != JSStreamNotFoundErr) {
+        LogLine(true, "Publish: stream %s cannot be looked up: %s (%d)\n", options_.stream.c_str(),
+                natsStatus_GetText(s), static_cast<int>(jerr));
+        return false;
+    }
+    const std::string subjects = options_.subjectPrefix + ".>";
+    const char* subjectList[] = {subjects.c_str()};
+    jsStreamConfig config;
+    jsStreamConfig_Init(&config);
+    config.Name = options_.stream.c_str();
+    config.Subjects = subjectList;
+    config.SubjectsLen = 1;
+    config.Storage = js_FileStorage;
+    config.Replicas = options_.replicas;
+    config.Duplicates = static_cast<int64_t>(options_.duplicateWindow) * 1000000000LL;
+    s = js_AddStream(&info, js_, &config, nullptr, &jerr);
+    if (s == NATS_OK) {
+        jsStreamInfo_Destroy(info);
+        LogLine(true, "Publish: stream %s created for %s, %d replicas, duplicate window %d s\n",
+                options_.stream.c_str(), subjects.c_str(), options_.replicas,
+                options_.duplicateWindow);
+        return true;
+    }
+    if (jerr == JSStreamNameExistErr) return true;  // another server made it meanwhile
+    LogLine(true, "Publish: stream %s cannot be created: %s (%d)\n", options_.stream.c_str(),
+            natsStatus_GetText(s), static_cast<int>(jerr));
+    return false;
+}
+
+void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure) {
+    auto* self = static_cast<Publisher*>(closure);
+    const char* id = nullptr;
+    if (natsMsgHeader_Get(msg, kHeaderMsgId, &id) != NATS_OK || id == nullptr) return;
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    auto at = self->flightOf_.find(id);
+    if (at == self->flightOf_.end()) return;  // of a window given up already
+    Flight& f = self->flights_[at->second - self->firstFlight_];
+    self->flightOf_.erase(at);
+    f.done = true;
+    f.ok = pae == nullptr && pa != nullptr;
+    if (f.ok) {
+        self->ackTimes_.push_back(NowUs() - f.sentAtUs);
+        if (pa->Duplicate) ++self->duplicates_;
+    } else if (!self->failed_) {
+        self->failed_ = true;
+        self->failure_ = pae != nullptr && pae->ErrText != nullptr ? pae->ErrText
+                         : pae != nullptr ? natsStatus_GetText(pae->Err)
+                                          : "no acknowledgement";
+    }
+    self->changed_.notify_all();
+}
+
+void Publisher::Advance() {
+    bool moved = false;
+    Spool::Position upTo;
+    while (!flights_.empty() && flights_.front().done && flights_.front().ok) {
+        upTo = flights_.front().end;
+        flights_.pop_front();
+        ++firstFlight_;
+        ++acknowledged_;
+        moved = true;
+    }
+    if (moved) {
+        spool_.Acknowledge(upTo);
+        changed_.notify_all();
+    }
+}
+
+void Publisher::Rewind(const char* why) {
+    // Messages still in the library are taken back: acknowledgements that
+    // come for them later are ignored, and they are sent again from the
+    // spool with the same ids.
+    natsMsgList pending;
+    if (js_PublishAsyncGetPendingList(&pending, js_) == NATS_OK) natsMsgList_Destroy(&pending);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Advance();
+    if (!flights_.empty())
+        LogLine(true, "Publish: %zu records sent again from the spool: %s\n",
+                flights_.size(), why);
+    firstFlight_ += flights_.size();
+    flights_.clear();
+    flightOf_.clear();
+    failed_ = false;
+    sendAt_ = spool_.Cursor();
+}
+
+bool Publisher::SendNext() {
+    std::string payload;
+    OutMessage message;
+    Spool::Position at;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        at = sendAt_;
+    }
+    if (!spool_.Next(at, payload)) return false;
+    if (!DecodeMessage(payload, message)) {
+        // Cannot happen for what Add() wrote; skipped rather than blocking
+        // everything behind it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        sendAt_ = at;
+        flights_.push_back({at, NowUs(), true, true});
+        return true;
+    }
+    natsMsg* msg = nullptr;
+    natsStatus s = natsMsg_Create(&msg, message.subject.c_str(), nullptr, message.body.data(),
+                                  static_cast<int>(message.body.size()));
+    for (const auto& [key, value] : message.headers)
+        if (s == NATS_OK) s = natsMsgHeader_Set(msg, key.c_str(), value.c_str());
+    const std::string* id = message.Header(kHeaderMsgId);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sendAt_ = at;
+        flights_.push_back({at, NowUs(), false, false});
+        if (id != nullptr) flightOf_[*id] = firstFlight_ + flights_.size() - 1;
+    }
+    // No MaxWait for the library: the window's own time limit (Run())
+    // takes late messages back with js_PublishAsyncGetPendingList(), and
+    // the library's time-outs would fire for messages taken back already.
+    if (s == NATS_OK) s = js_PublishMsgAsync(js_, &msg, nullptr);
+    natsMsg_Destroy(msg);
+    if (s != NATS_OK) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failed_) {
+            failed_ = true;
+            failure_ = natsStatus_GetText(s);
+        }
+    }
+    return true;
+}
+
+void Publisher::Run() {
+    if (!Connect()) return;
+    int64_t streamTriedAt = 0;
+    while (!stopping_) {
+        if (lostConnection_.exchange(false)) Rewind("the connection was lost");
+        if (!connected_) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait_for(lock, std::chrono::milliseconds(100));
+            continue;
+        }
+        if (!streamReady_) {
+            if (NowUs() - streamTriedAt < 500000) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait_for(lock, std::chrono::milliseconds(100));
+                continue;
+            }
+            streamTriedAt = NowUs();
+            streamReady_ = EnsureStream();
+            continue;
+        }
+        bool rewind = false;
+        std::string why;
+        size_t inFlight;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Advance();
+            if (failed_) {
+                rewind = true;
+                why = failure_;
+            } else if (!flights_.empty() && !flights_.front().done &&
+                       NowUs() - flights_.front().sentAtUs >
+                           static_cast<int64_t>(options_.ackWaitMs) * 1000) {
+                rewind = true;
+                why = "no acknowledgement in time";
+            }
+            inFlight = flights_.size();
+        }
+        if (rewind) {
+            Rewind(why.c_str());
+            continue;
+        }
+        if (inFlight < static_cast<size_t>(options_.window) && SendNext()) continue;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Advance();
+}
+
+}  // namespace morvane

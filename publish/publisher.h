@@ -1,0 +1,145 @@
+// Publisher: hands every message given to it to a NATS JetStream stream,
+// once, in order, through the spool (spool.h), without ever making its
+// caller wait for the broker.
+//
+// Add() appends the message to the spool and returns; a sender thread
+// publishes the spool's entries asynchronously, a window of them at a
+// time, and moves the spool's cursor over those the stream has
+// acknowledged. An error, a lost connection or an acknowledgement that
+// does not come sends everything from the cursor on again; the stream's
+// de-duplication (Nats-Msg-Id) absorbs what it had. A broker that cannot
+// be reached, at start or later, only delays: the connection is tried
+// again for as long as the process runs, and the spool keeps what waits.
+//
+// When the spool is full, Add() leaves the message out (it is counted and
+// logged once); messages are taken again once the spool has drained to
+// half its capacity, which is logged with the count of those left out.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "publish/message.h"
+#include "publish/spool.h"
+
+struct __natsConnection;
+struct __natsOptions;
+struct __jsCtx;
+struct __natsMsg;
+struct jsPubAck;
+struct jsPubAckErr;
+
+namespace morvane {
+
+struct PublisherOptions {
+    std::string urls;  // comma-separated nats://HOST:PORT
+    std::string stream;
+    // The stream's subjects when it is created: "<prefix>.>".
+    std::string subjectPrefix;
+    int32_t replicas = 1;
+    int32_t duplicateWindow = 600;  // seconds
+    std::string spoolDirectory;
+    uint64_t spoolBytes = 256ull << 20;
+    // How long an acknowledgement may take before the message is sent again.
+    int32_t ackWaitMs = 3000;
+    // Messages published and not yet acknowledged at most.
+    int32_t window = 4096;
+};
+
+class Publisher {
+  public:
+    Publisher();
+    ~Publisher();  // Stop()
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Opens the spool and starts the sender thread. False, logged, when the
+    // spool cannot be used; a broker that cannot be reached is no failure.
+    bool Start(const PublisherOptions& options);
+    // Spools message. Thread-safe; never waits for the broker. False when
+    // it was left out (spool full or not writable).
+    bool Add(const OutMessage& message);
+    // Waits until every spooled message is acknowledged; false at timeout.
+    bool Drain(int timeoutMs);
+    // Stops the sender; what is not acknowledged stays in the spool for the
+    // next start.
+    void Stop();
+
+    struct Stats {
+        uint64_t added = 0;
+        uint64_t acknowledged = 0;  // this run
+        uint64_t duplicates = 0;    // acknowledged as already in the stream
+        uint64_t leftOut = 0;
+        uint64_t spoolBytes = 0;
+        uint64_t spoolUnacknowledged = 0;
+        bool connected = false;
+    };
+    Stats GetStats() const;
+    // Publish-to-acknowledgement times of this run, in microseconds, taken
+    // and cleared (for measurements).
+    std::vector<int64_t> TakeAckTimes();
+
+  private:
+    struct Flight {
+        Spool::Position end;
+        int64_t sentAtUs = 0;
+        bool done = false;
+        bool ok = false;
+    };
+
+    void Run();
+    bool Connect();
+    bool EnsureStream();
+    // Publishes the next spool entry; false when there is none.
+    bool SendNext();
+    // Moves the cursor over the acknowledged front of the window.
+    void Advance();
+    // Takes the unacknowledged messages back from the library and starts
+    // again from the cursor.
+    void Rewind(const char* why);
+    static void OnAck(__jsCtx* js, __natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* self);
+    static void OnDisconnected(__natsConnection* nc, void* self);
+    static void OnReconnected(__natsConnection* nc, void* self);
+
+    PublisherOptions options_;
+    Spool spool_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> lostConnection_{false};
+
+    __natsOptions* natsOptions_ = nullptr;
+    __natsConnection* connection_ = nullptr;
+    __jsCtx* js_ = nullptr;
+    bool streamReady_ = false;
+    bool reportedUnreachable_ = false;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Flight> flights_;
+    uint64_t firstFlight_ = 0;  // number of flights_.front()
+    std::unordered_map<std::string, uint64_t> flightOf_;  // by Nats-Msg-Id
+    bool failed_ = false;  // an acknowledgement failed: rewind
+    std::string failure_;
+    Spool::Position sendAt_;
+    std::vector<int64_t> ackTimes_;
+
+    // Counted under addMutex_: Add() keeps the order of the spool.
+    std::mutex addMutex_;
+    bool full_ = false;
+    uint64_t leftOutNow_ = 0;
+    std::atomic<uint64_t> added_{0};
+    std::atomic<uint64_t> acknowledged_{0};
+    std::atomic<uint64_t> duplicates_{0};
+    std::atomic<uint64_t> leftOut_{0};
+};
+
+}  // namespace morvane
