@@ -9,8 +9,8 @@
 
 namespace morvane {
 
-const std::vector<OptionSpec>& BuilderOptions() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<ProgramOption>& BuilderOptions() {
+    static const std::vector<ProgramOption> options = {
         {"--home", "DIR", "take Morvane.ini, Morvane.log and the archive from DIR"},
         {"--config", "FILE", "read the settings from FILE instead of Morvane.ini"},
     };

@@ -17,7 +17,7 @@ class CMorvaneBuilderApp {
 };
 
 // The options of MorvaneBuilder and its usage text.
-const std::vector<OptionSpec>& BuilderOptions();
+const std::vector<ProgramOption>& BuilderOptions();
 const std::string& BuilderUsage();
 
 }  // namespace morvane

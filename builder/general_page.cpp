@@ -120,9 +120,11 @@ void CGeneral::Browse() {
     // another), the Schemas directory and its parents included; the
     // browser opens on the working directory.
     const Configuration* config = model_.configuration();
-    chooser.rootDirectory = config != nullptr && !config->homeDirectory.empty()
-                                ? config->homeDirectory
-                                : model_.workingDirectory.str();
+    chooser.rootDirectory = model_.workingDirectory.str();
+    if (config != nullptr && !config->homeDirectory.empty())
+        chooser.rootDirectory = config->homeDirectory;
+    else if (config != nullptr && !config->programDirectory.empty())
+        chooser.rootDirectory = config->programDirectory;
     chooser.initialDirectory = model_.workingDirectory.str();
     if (!chooser.Browse(dialogs_)) {
         if (!chooser.error.empty()) dialogs_.Message(chooser.error);

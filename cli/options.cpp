@@ -6,16 +6,16 @@
 namespace morvane {
 namespace {
 
-const OptionSpec kCommonOptions[] = {
+const ProgramOption kCommonOptions[] = {
     {"--help", nullptr, "print this help and exit"},
     {"--version", nullptr, "print the version and exit"},
 };
 
-const OptionSpec* FindOption(const std::vector<OptionSpec>& options, const std::string& name) {
-    for (const OptionSpec& o : options) {
+const ProgramOption* FindOption(const std::vector<ProgramOption>& options, const std::string& name) {
+    for (const ProgramOption& o : options) {
         if (name == o.name) return &o;
     }
-    for (const OptionSpec& o : kCommonOptions) {
+    for (const ProgramOption& o : kCommonOptions) {
         if (name == o.name) return &o;
     }
     return nullptr;
@@ -28,7 +28,7 @@ std::string ParsedCommandLine::Value(const char* name, const std::string& fallba
     return it == values.end() ? fallback : it->second;
 }
 
-ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& options) {
+ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<ProgramOption>& options) {
     ParsedCommandLine parsed;
     auto fail = [&parsed](std::string error) {
         parsed.action = ParsedCommandLine::Action::kUsageError;
@@ -43,20 +43,20 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<Opti
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = FindOption(options, name);
-        if (spec == nullptr) return fail("unknown option '" + arg + "'");
+        const ProgramOption* option = FindOption(options, name);
+        if (option == nullptr) return fail("unknown option '" + arg + "'");
         std::string value;
-        if (spec->valueName == nullptr) {
+        if (option->valueName == nullptr) {
             if (equals != std::string::npos) return fail("option " + name + " takes no value");
         } else if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
         } else if (i + 1 < argc && argv[i + 1] != nullptr) {
             value = argv[++i];
         } else {
-            return fail("option " + name + " needs a value " + spec->valueName);
+            return fail("option " + name + " needs a value " + option->valueName);
         }
-        if (spec->valueName != nullptr && value.empty())
-            return fail("option " + name + " needs a value " + spec->valueName);
+        if (option->valueName != nullptr && value.empty())
+            return fail("option " + name + " needs a value " + option->valueName);
         parsed.values[name] = value;
     }
     // --help wins over --version, and both over the rest of the line.
@@ -68,18 +68,18 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<Opti
 }
 
 std::string UsageText(const char* program, const char* synopsis, const char* description,
-                      const std::vector<OptionSpec>& options) {
+                      const std::vector<ProgramOption>& options) {
     std::string text = std::string("usage: ") + program + " " + synopsis + "\n\n" + description +
                        "\noptions:\n";
-    auto add = [&text](const OptionSpec& o) {
+    auto add = [&text](const ProgramOption& o) {
         std::string left = o.name;
         if (o.valueName != nullptr) left += std::string(" ") + o.valueName;
         char line[256];
         std::snprintf(line, sizeof line, "  %-16s %s\n", left.c_str(), o.help);
         text += line;
     };
-    for (const OptionSpec& o : options) add(o);
-    for (const OptionSpec& o : kCommonOptions) add(o);
+    for (const ProgramOption& o : options) add(o);
+    for (const ProgramOption& o : kCommonOptions) add(o);
     return text;
 }
 

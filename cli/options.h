@@ -13,7 +13,7 @@
 
 namespace morvane {
 
-struct OptionSpec {
+struct ProgramOption {
     const char* name;       // with its dashes: "--home"
     const char* valueName;  // "DIR" for an option with a value; null for a flag
     const char* help;       // one line for the usage text
@@ -31,12 +31,12 @@ struct ParsedCommandLine {
 };
 
 // Parses argv[1..argc-1] against options (--help and --version are added).
-ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& options);
+ParsedCommandLine ParseCommandLine(int argc, char** argv, const std::vector<ProgramOption>& options);
 
 // The usage text: "usage: PROGRAM SYNOPSIS\n", the description, then one
 // line per option.
 std::string UsageText(const char* program, const char* synopsis, const char* description,
-                      const std::vector<OptionSpec>& options);
+                      const std::vector<ProgramOption>& options);
 
 // Handles what the programs do alike for a parsed command line: --help
 // prints the usage on standard output, --version "PROGRAM VERSION", a usage

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::setvbuf(stderr, nullptr, _IOLBF, 0);
 
-    const std::vector<morvane::OptionSpec> options = {
+    const std::vector<morvane::ProgramOption> options = {
         {"--host", "HOST", "the server's host name or IPv4 address (default 127.0.0.1)"},
         {"--port", "PORT", "the server's TCP port (default 25000)"},
     };

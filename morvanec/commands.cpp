@@ -16,11 +16,12 @@ constexpr char kProgram[] = "morvanec";
 
 // The options a command accepts, as bits.
 enum Option : unsigned {
-    kOptOutput = 1,     // -o PATH
-    kOptJson = 2,       // --json
-    kOptLenient = 4,    // --lenient
-    kOptChecks = 8,     // --checks
-    kOptDelimiter = 16  // --delimiter C
+    kOptOutput = 1,      // -o PATH
+    kOptJson = 2,        // --json
+    kOptLenient = 4,     // --lenient
+    kOptChecks = 8,      // --checks
+    kOptDelimiter = 16,  // --delimiter C
+    kOptStream = 32      // --url, --stream, --subject, --server
 };
 
 struct Command {
@@ -82,6 +83,22 @@ const Command kCommands[] = {
      "paths (pos[0].x, flags[3]), then one row per record, quoted as RFC 4180\n"
      "says. --delimiter sets the separator (one character, or tab).\n",
      kOptOutput | kOptLenient | kOptDelimiter, 2, 2, RunToCsv},
+    {"publish",
+     "publish [--url URLS] [--stream NAME] [--subject PREFIX] [--server NAME] FILE.xsd... "
+     "SESSION.xml",
+     "Publishes the records of a session file to a NATS JetStream stream, as\n"
+     "Morvane publishes what it writes (the stream is created when missing), and\n"
+     "waits for every acknowledgement. Message ids follow from the server name,\n"
+     "the session file's name, the record number and the record's bytes, so a\n"
+     "second run within the stream's duplicate window publishes nothing new.\n"
+     "Defaults: nats://127.0.0.1:4222, MORVANE, morvane, the host name.\n",
+     kOptStream, 2, kMany, RunPublish},
+    {"subscribe", "subscribe URLS STREAM FILE.xsd... [--json] [-o OUT]",
+     "Reads every message of the stream, in stream order, into a session file\n"
+     "(record numbers as published) or, with --json, into JSON Lines: one object\n"
+     "per record with its stream sequence, server, session, run and number.\n"
+     "FILE.xsd are the schemas of the records.\n",
+     kOptOutput | kOptJson, 3, kMany, RunSubscribe},
     {"diff", "diff [--json] OLD.xsd NEW.xsd",
      "Prints one line per field added, removed, moved, resized or retyped, and\n"
      "for a changed record size or id. Exit status 0 when every field of OLD\n"
@@ -228,6 +245,16 @@ int MorvanecMain(int argc, char** argv) {
             call.lenient = true;
         } else if ((command->options & kOptChecks) != 0 && std::strcmp(arg, "--checks") == 0) {
             call.checks = true;
+        } else if ((command->options & kOptStream) != 0 &&
+                   (std::strcmp(arg, "--url") == 0 || std::strcmp(arg, "--stream") == 0 ||
+                    std::strcmp(arg, "--subject") == 0 || std::strcmp(arg, "--server") == 0)) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return UsageError(command, "option %s needs an argument", arg);
+            std::string& value = arg[2] == 'u'   ? call.url
+                                 : arg[3] == 't' ? call.stream
+                                 : arg[3] == 'u' ? call.subject
+                                                 : call.server;
+            value = argv[++i];
         } else if ((command->options & kOptDelimiter) != 0 &&
                    std::strcmp(arg, "--delimiter") == 0) {
             if (i + 1 >= argc) return UsageError(command, "option --delimiter needs an argument");

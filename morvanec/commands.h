@@ -27,6 +27,11 @@ struct Invocation {
     bool lenient = false;
     bool checks = false;  // generate --checks
     char delimiter = ',';  // --delimiter, for to-csv
+    // publish: --url, --stream, --subject, --server.
+    std::string url = "nats://127.0.0.1:4222";
+    std::string stream = "MORVANE";
+    std::string subject = "morvane";
+    std::string server;
 };
 
 // The commands; each returns the exit status.
@@ -40,6 +45,8 @@ int RunRecover(const Invocation& call);
 int RunToJson(const Invocation& call);
 int RunFromJson(const Invocation& call);
 int RunToCsv(const Invocation& call);
+int RunPublish(const Invocation& call);
+int RunSubscribe(const Invocation& call);
 
 // The error lines the modules below have logged since the last call, one
 // per line without the "Error!" decoration, and forgets them; for a

@@ -33,6 +33,19 @@ MorvaneBuilder edits Morvane's schema files (the schema, its templates and
 enumerations) and writes their C headers and empty XML data files as the
 Morvane server does.")
 
+set(_description_client "packed binary record layouts from XML schemas: C client library
+The C client library of Morvane: connects to a Morvane server, asks for the
+record size and layout of a schema, reads records filled from its data files
+and writes records into session files.")
+set(_description_client-dev "packed binary record layouts from XML schemas: C client development files
+The header, the static library, the pkg-config file and the CMake package
+of Morvane's C client library, for building programs that talk to a
+Morvane server.")
+set(_description_python "packed binary record layouts from XML schemas: Python client
+The Python client of Morvane: connects to a Morvane server, reads schema
+layouts and records, and writes records into session files, with the
+standard library only.")
+
 set(_doc ${CMAKE_SOURCE_DIR}/packaging/debian)
 set(_out ${CMAKE_BINARY_DIR}/packaging)
 configure_file(${_doc}/changelog.in ${_out}/changelog @ONLY)
@@ -87,7 +100,8 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
 # The client libraries' packages, once their components exist: the shared
 # library's shlibs and ldconfig trigger, the development files beside the
 # library of the same version, the Python package for every architecture.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/ldconfig-trigger.cmake)
 set(CPACK_DEBIAN_CLIENT-DEV_PACKAGE_DEPENDS "libmorvane-client1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3")

@@ -2,6 +2,7 @@
 
 #include <nats/nats.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -143,6 +144,10 @@ bool Publisher::Connect() {
     if (s == NATS_OK) s = natsOptions_SetMaxReconnect(natsOptions_, -1);
     if (s == NATS_OK) s = natsOptions_SetReconnectWait(natsOptions_, 250);
     if (s == NATS_OK) s = natsOptions_SetTimeout(natsOptions_, 1000);
+    // Nothing is buffered by the library while it reconnects: a publish
+    // then fails and the spool sends it again, in order, after the
+    // reconnection, instead of the library sending it ahead of the resent.
+    if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(natsOptions_, 1);
     if (s == NATS_OK) s = natsOptions_SetPingInterval(natsOptions_, 1000);
     if (s == NATS_OK) s = natsOptions_SetMaxPingsOut(natsOptions_, 2);
     if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(natsOptions_, OnDisconnected, this);
@@ -169,7 +174,8 @@ bool Publisher::Connect() {
     jsOptions jo;
     jsOptions_Init(&jo);
     jo.Wait = 2000;
-    jo.PublishAsync.MaxPending = options_.window + 16;
+    // Room for a window given up whose messages have not timed out yet.
+    jo.PublishAsync.MaxPending = 4 * options_.window;
     jo.PublishAsync.AckHandler = OnAck;
     jo.PublishAsync.AckHandlerClosure = this;
     s = natsConnection_JetStream(&js_, connection_, &jo);
@@ -248,6 +254,7 @@ void Publisher::Advance() {
         flights_.pop_front();
         ++firstFlight_;
         ++acknowledged_;
+        window_ = std::min(window_ * 2, static_cast<size_t>(options_.window));
         moved = true;
     }
     if (moved) {
@@ -257,11 +264,10 @@ void Publisher::Advance() {
 }
 
 void Publisher::Rewind(const char* why) {
-    // Messages still in the library are taken back: acknowledgements that
-    // come for them later are ignored, and they are sent again from the
-    // spool with the same ids.
-    natsMsgList pending;
-    if (js_PublishAsyncGetPendingList(&pending, js_) == NATS_OK) natsMsgList_Destroy(&pending);
+    // The window is given up: acknowledgements that come later for its
+    // messages are ignored, and they are sent again from the spool with
+    // the same ids. (js_PublishAsyncGetPendingList() would take them out
+    // of the library, but crashes libnats 3.4 after a lost connection.)
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();
     if (!flights_.empty())
@@ -271,6 +277,7 @@ void Publisher::Rewind(const char* why) {
     flights_.clear();
     flightOf_.clear();
     failed_ = false;
+    window_ = 1;
     sendAt_ = spool_.Cursor();
 }
 
@@ -303,10 +310,15 @@ bool Publisher::SendNext() {
         flights_.push_back({at, NowUs(), false, false});
         if (id != nullptr) flightOf_[*id] = firstFlight_ + flights_.size() - 1;
     }
-    // No MaxWait for the library: the window's own time limit (Run())
-    // takes late messages back with js_PublishAsyncGetPendingList(), and
-    // the library's time-outs would fire for messages taken back already.
-    if (s == NATS_OK) s = js_PublishMsgAsync(js_, &msg, nullptr);
+    // The library gives up on a message after the same time as the window
+    // does, so that messages given up by a resend do not stay pending in
+    // it (their late acknowledgements are ignored: OnAck()).
+    if (s == NATS_OK) {
+        jsPubOptions po;
+        jsPubOptions_Init(&po);
+        po.MaxWait = options_.ackWaitMs;
+        s = js_PublishMsgAsync(js_, &msg, &po);
+    }
     natsMsg_Destroy(msg);
     if (s != NATS_OK) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -340,7 +352,7 @@ void Publisher::Run() {
         }
         bool rewind = false;
         std::string why;
-        size_t inFlight;
+        bool room;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             Advance();
@@ -353,13 +365,13 @@ void Publisher::Run() {
                 rewind = true;
                 why = "no acknowledgement in time";
             }
-            inFlight = flights_.size();
+            room = flights_.size() < window_;
         }
         if (rewind) {
             Rewind(why.c_str());
             continue;
         }
-        if (inFlight < static_cast<size_t>(options_.window) && SendNext()) continue;
+        if (room && SendNext()) continue;
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::milliseconds(20));
     }

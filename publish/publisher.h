@@ -102,8 +102,7 @@ class Publisher {
     bool SendNext();
     // Moves the cursor over the acknowledged front of the window.
     void Advance();
-    // Takes the unacknowledged messages back from the library and starts
-    // again from the cursor.
+    // Gives up the window and starts again from the cursor.
     void Rewind(const char* why);
     static void OnAck(__jsCtx* js, __natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* self);
     static void OnDisconnected(__natsConnection* nc, void* self);
@@ -131,6 +130,11 @@ class Publisher {
     std::string failure_;
     Spool::Position sendAt_;
     std::vector<int64_t> ackTimes_;
+    // Messages allowed in flight now: 1 after a start or a resend, doubled
+    // with every acknowledgement up to options_.window, so that a stream
+    // that is not ready yet refuses one message, not a window of them out
+    // of order.
+    size_t window_ = 1;
 
     // Counted under addMutex_: Add() keeps the order of the spool.
     std::mutex addMutex_;

@@ -85,7 +85,13 @@ bool ReadStream(const std::string& urls, const std::string& stream,
     so.Stream = stream.c_str();
     so.Ordered = true;
     so.Config.DeliverPolicy = js_DeliverAll;
-    if ((s = js_SubscribeSync(&h.subscription, h.js, subject, &jo, &so, &jerr)) != NATS_OK) {
+    // A cluster that has just lost or regained a node may take a while to
+    // place the consumer: tried three times.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        s = js_SubscribeSync(&h.subscription, h.js, subject, &jo, &so, &jerr);
+        if (s != NATS_TIMEOUT) break;
+    }
+    if (s != NATS_OK) {
         error = Failed(("the stream " + stream + " cannot be subscribed").c_str(), s);
         return false;
     }

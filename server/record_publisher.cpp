@@ -1,10 +1,14 @@
 #include "server/record_publisher.h"
 
+#include "convert/record_json.h"
 #include "logging/log.h"
 #include "schema/fingerprint.h"
 #include "schema/schema.h"
 
 namespace morvane {
+
+RecordPublisher::RecordPublisher() = default;
+RecordPublisher::~RecordPublisher() = default;
 
 bool RecordPublisher::Start(const PublishSettings& settings, const std::string& directory,
                             const std::vector<Schema*>& schemas) {
@@ -15,8 +19,11 @@ bool RecordPublisher::Start(const PublishSettings& settings, const std::string& 
     if (label_.installation.empty()) return false;
     // A run of its own for every start: record numbers start at 1 again.
     label_.run = RandomId();
-    for (const Schema* schema : schemas)
+    for (const Schema* schema : schemas) {
         fingerprints_[schema] = FingerprintText(LayoutFingerprint(*schema));
+        if (settings.format == PublishFormat::kJson)
+            jsonPlans_[schema] = std::make_unique<RecordJsonPlan>(*schema);
+    }
     LogLine(true, "Publish: installation %s run %s\n", label_.installation.c_str(),
             label_.run.c_str());
 
@@ -35,7 +42,12 @@ void RecordPublisher::Publish(const Schema& schema, int32_t number, const std::s
                               const uint8_t* record) {
     RecordLabel label = label_;
     label.session = session;
-    std::string body(reinterpret_cast<const char*>(record), static_cast<size_t>(schema.Size()));
+    std::string body;
+    auto plan = jsonPlans_.find(&schema);
+    if (plan != jsonPlans_.end())
+        plan->second->AppendJson(record, schema.Size(), number, body);
+    else
+        body.assign(reinterpret_cast<const char*>(record), static_cast<size_t>(schema.Size()));
     auto at = fingerprints_.find(&schema);
     static const std::string kNone;
     publisher_.Add(RecordMessage(schema, at != fingerprints_.end() ? at->second : kNone, number,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,14 @@
 
 namespace morvane {
 
+class RecordJsonPlan;
 class Schema;
 
 class RecordPublisher {
   public:
+    RecordPublisher();
+    ~RecordPublisher();
+
     // Starts publishing for the schemas (they outlive this object): the
     // spool "PublishSpool" and the installation id "Morvane.id" live in
     // directory. False, logged, when the spool or the id cannot be used.
@@ -34,6 +39,8 @@ class RecordPublisher {
     PublishSettings settings_;
     RecordLabel label_;
     std::map<const Schema*, std::string> fingerprints_;
+    // Format=json: the JSON object of each schema's records.
+    std::map<const Schema*, std::unique_ptr<RecordJsonPlan>> jsonPlans_;
     Publisher publisher_;
 };
 

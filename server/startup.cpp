@@ -267,7 +267,7 @@ std::string FixedXmlDataDirectory(const std::string& directory) {
 }
 
 int ServerMain(int argc, char** argv) {
-    const std::vector<OptionSpec> options = {
+    const std::vector<ProgramOption> options = {
         {"--home", "DIR", "take Morvane.ini, Morvane.log and the archive from DIR"},
         {"--config", "FILE", "read the settings from FILE instead of Morvane.ini"},
         {"--check", nullptr, "check the settings and every schema, generate nothing"},

@@ -53,13 +53,21 @@ std::string ProgramDirectoryOf(const std::string& programPath) {
 }
 
 std::string Configuration::PackageLibraryDirectory(const std::string& programDirectory) {
+    // Only an installed program has one: in a directory named bin. A
+    // program copied to /tmp/x must not take its libraries from /tmp/lib.
+    const size_t slash = programDirectory.rfind('/');
+    const std::string name =
+        slash == std::string::npos ? programDirectory : programDirectory.substr(slash + 1);
+    if (name != MORVANE_BINDIR_NAME) return "";
     return programDirectory + "/" + MORVANE_PACKAGE_LIBDIR_FROM_BIN;
 }
 
 std::string Configuration::LoggerLibraryPath(const std::string& programDirectory) {
     const std::string beside = programDirectory + "/" + kLoggerLibrary;
     if (PathExists(beside)) return beside;
-    const std::string packaged = PackageLibraryDirectory(programDirectory) + "/" + kLoggerLibrary;
+    const std::string packageDirectory = PackageLibraryDirectory(programDirectory);
+    if (packageDirectory.empty()) return beside;
+    const std::string packaged = packageDirectory + "/" + kLoggerLibrary;
     return PathExists(packaged) ? packaged : beside;
 }
 

@@ -40,7 +40,8 @@ class Configuration {
 
     // The private library directory of the installed package, found from
     // the program directory (bin/../lib/<triplet>/morvane): the logger
-    // library and the print-data plug-ins of the package live there.
+    // library and the print-data plug-ins of the package live there. Empty
+    // when the program directory is not named bin.
     static std::string PackageLibraryDirectory(const std::string& programDirectory);
 
     // Publishes the trace flag and the logger handle to the modules.

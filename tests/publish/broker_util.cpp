@@ -85,13 +85,13 @@ void NatsBroker::Kill() {
     if (program_ != nullptr && program_->Running()) program_->Stop(SIGKILL);
 }
 
-std::vector<InMessage> ReadAll(const std::string& urls, const std::string& stream) {
+std::vector<InMessage> ReadAll(const std::string& urls, const std::string& stream, int timeoutMs) {
     std::vector<InMessage> out;
     std::string error;
     bool ok = ReadStream(urls, stream, [&](const InMessage& m) {
         out.push_back(m);
         return true;
-    }, error, 5000);
+    }, error, timeoutMs);
     EXPECT_TRUE(ok) << error;
     return out;
 }

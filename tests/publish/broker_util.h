@@ -46,7 +46,8 @@ std::vector<int> FreePorts(int n);
 
 // Every message of stream at urls; fails the test (and returns what came)
 // when it cannot be read.
-std::vector<InMessage> ReadAll(const std::string& urls, const std::string& stream);
+std::vector<InMessage> ReadAll(const std::string& urls, const std::string& stream,
+                               int timeoutMs = 5000);
 // The number of messages the stream holds, -1 when it cannot be asked.
 int64_t StreamCount(const std::string& urls, const std::string& stream);
 

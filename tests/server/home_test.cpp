@@ -96,6 +96,19 @@ TEST_F(HomeTest, EveryFileLandsUnderTheHomeAndNothingBesideTheProgram) {
               std::string::npos);
 }
 
+// Only a program in a directory named bin has a package library directory:
+// a copy in /tmp/x never takes its logger from /tmp/lib.
+TEST_F(HomeTest, OnlyAnInstalledProgramLooksInThePackageLibraryDirectory) {
+    const std::string copy = root_ / "usr/copy";
+    MakeDirs(copy);
+    CopyFromBin(copy, {"Morvane"});
+    MakeDirs(root_ / ("usr/copy/" MORVANE_PACKAGE_LIBDIR_FROM_BIN));
+    CopyFromBin(root_ / ("usr/copy/" MORVANE_PACKAGE_LIBDIR_FROM_BIN), {"libquillog.so"});
+    ProgramResult r = RunProgram(copy + "/Morvane", {"--home", home_.path()}, cwd_.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "See results in Morvane.log\nError! Quillog is absent\n");
+}
+
 TEST_F(HomeTest, ConfigFileAndArchiveMoveSettingsAndSessionFiles) {
     // Settings from a file elsewhere: Archive names a second tree, and the
     // session files follow it with the schemas.

@@ -117,6 +117,12 @@ TEST_F(StartupTest, ServingKeysFollowTheConfigurationBlock) {
          "MaxClients=256\nIdleTimeout=0\nMaxDataFileMB=64\n"},
         {"HeaderChecks=1\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\nHeaderChecks=1\n"},
         {"HeaderChecks=0\n", "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\n"},
+        // The publishing keys follow them, only with a [Publish] section.
+        {"[Publish]\nServerName=rig-1\nFormat=json\nSpoolMB=8\n",
+         "MaxClients=1\nIdleTimeout=0\nMaxDataFileMB=64\nPublish_Url=nats://127.0.0.1:4222\n"
+         "Publish_Stream=MORVANE\nPublish_Subject=morvane\nPublish_Format=json\n"
+         "Publish_ServerName=rig-1\nPublish_SpoolMB=8\nPublish_Replicas=1\n"
+         "Publish_DuplicateWindow=600\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.general);
