@@ -57,6 +57,11 @@ complete_case "--delimiter --help --lenient -o " morvanec to-csv -
 complete_case "" morvanec to-csv --delimiter ""
 complete_case "data.xml out rec.xsd recs.bin recs.jsonl " morvanec to-json rec.xsd ""
 complete_case "out recs.jsonl " morvanec from-json --lenient rec.xsd ""
+complete_case "--help --server --stream --subject --url " morvanec publish --
+complete_case "" morvanec publish --url ""
+complete_case "data.xml out rec.xsd " morvanec publish --stream S rec.xsd ""
+complete_case "" morvanec subscribe nats://h:4222 ""
+complete_case "out rec.xsd " morvanec subscribe nats://h:4222 S ""
 complete_case "data.xml out " morvanec recover ""
 complete_case "out rec.xsd " morvanec diff rec.xsd ""
 complete_case "" morvanec unknown ""
