@@ -129,7 +129,7 @@ TEST(PublishTest, FourClientsRecordsArriveOnceInOrderWithTheirHeaders) {
     EXPECT_EQ(*numbers.begin(), 1);
     EXPECT_EQ(*numbers.rbegin(), kClients * kEach);
     // The settings follow the serving keys.
-    EXPECT_NE(server.Log().find("IdleTimeout=0\nPublish_Url=" + broker.Url() +
+    EXPECT_NE(server.Log().find("IdleTimeout=0\nMaxDataFileMB=64\nPublish_Url=" + broker.Url() +
                                 "\nPublish_Stream=MORVANE\nPublish_Subject=morvane\n"
                                 "Publish_Format=binary\nPublish_ServerName=rig-a\n"
                                 "Publish_SpoolMB=256\nPublish_Replicas=1\n"
