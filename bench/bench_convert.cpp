@@ -7,18 +7,25 @@
 // Each data file is written by WriteXmlFile itself.
 //
 // Paths, each timed per record:
-//   read         ReadXmlFile, store flag 1 (uncached: the file is read and
-//                parsed every time);
-//   read floor   the least any reader can do for the same stores: the file
-//                read into a reused buffer, pugixml parsing it in place, one
-//                walk converting each value with the project's own
-//                conversion (StoreValueText) at the running offset;
-//   write        WriteXmlFile, records appended to one session file;
-//   write floor  each field's whole line text computed once beforehand
-//                (structure lines included), the values formatted with the
-//                project's own FormatValue between those texts into one
-//                buffer, one write(2) per record. It writes the same bytes
-//                (checked before timing).
+//   read            ReadXmlFile, store flag 1 (uncached: the file is read and
+//                   scanned every time; it is in the writer's form);
+//   scanner floor   the least any reader can do for the same stores: the file
+//                   read into a reused buffer and walked once, each field's
+//                   fixed text compared with memcmp, each value converted
+//                   with std::from_chars for its type and stored at its
+//                   offset, any other byte refused;
+//   read, other form  ReadXmlFile on the same file indented with tabs, which
+//                   the scanner leaves to the parser at its second line;
+//   parser floor    pugixml parsing that file in place into a reused buffer,
+//                   one walk converting each value with the project's own
+//                   conversion (StoreValueText): what reading costs without
+//                   the scanner;
+//   write           WriteXmlFile, records appended to one session file;
+//   to_chars floor  each field's whole line text computed once beforehand
+//                   (structure lines included), the values formatted with
+//                   std::to_chars between those texts into one buffer, one
+//                   write(2) per record. It writes the same bytes (checked
+//                   before timing).
 //
 // Rounds interleave all paths and sizes; each figure is the median over the
 // rounds, each ratio the ratio of the medians, wall-clock and CPU time
@@ -77,7 +84,7 @@ std::string ValueText(int kind, int i) {
         case 5: std::snprintf(text, sizeof text, "%d", (i * 13) % 65536); break;
         case 6: std::snprintf(text, sizeof text, "%llu", 9000000000000000000ULL + i); break;
         case 7: std::snprintf(text, sizeof text, "%f", i * 0.25 + 0.5); break;
-        case 8: std::snprintf(text, sizeof text, "%f", i * 1.0001 - 500); break;
+        case 8: std::snprintf(text, sizeof text, "%f", i * 0.125 - 500); break;
         case 9: std::snprintf(text, sizeof text, "%d", i % 2); break;
         default: std::snprintf(text, sizeof text, "%d", i % 3); break;
     }
@@ -89,6 +96,7 @@ struct Case {
     std::unique_ptr<Schema> schema;
     std::vector<uint8_t> record;
     std::string path;     // the data file, as WriteXmlFile writes it
+    std::string other;    // the same indented with tabs: not in the writer's form
     std::string session;  // the session file the writers append to
     int64_t bytes = 0;
     int iterations = 0;
@@ -149,31 +157,127 @@ bool Make(Case& c, const std::string& dir) {
         !WriteXmlFile(*c.schema, writer, 1, c.record.data(), size) || !writer.CloseFile())
         return false;
     c.bytes = static_cast<int64_t>(fs::file_size(c.path));
+    c.other = dir + "/other" + name + ".xml";
+    std::string text;
+    if (FILE* f = std::fopen(c.path.c_str(), "r")) {
+        char chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+        std::fclose(f);
+    }
+    for (size_t at = 0; (at = text.find("\n   ", at)) != std::string::npos; ++at) text.replace(at, 4, "\n\t");
+    if (FILE* f = std::fopen(c.other.c_str(), "w")) {
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
     c.iterations = std::max(8, 400000 / c.fields);
     return true;
 }
 
 // ---------------------------------------------------------------------------
+// Plain conversions of the floors, by the value's type: std::to_chars
+// ("%d" of the 32-bit pattern for unsigned, "0x%X" for char, "%f" for
+// floating values) and std::from_chars (hexadecimal for char).
+
+template <class T>
+T Load(const uint8_t* at) {
+    T v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+char* PlainValue(UnitType kind, const uint8_t* at, char* p) {
+    char* end = p + kValueTextSize;
+    switch (kind) {
+        case kTypeChar: {
+            *p++ = '0';
+            *p++ = 'x';
+            auto r = std::to_chars(p, end, *at, 16);
+            for (char* q = p; q < r.ptr; ++q) *q = static_cast<char>(std::toupper(*q));
+            return r.ptr;
+        }
+        case kTypeInt16: return std::to_chars(p, end, Load<int16_t>(at)).ptr;
+        case kTypeUnsigned16: return std::to_chars(p, end, Load<uint16_t>(at)).ptr;
+        case kTypeInt64: return std::to_chars(p, end, Load<int64_t>(at)).ptr;
+        case kTypeUnsigned64: return std::to_chars(p, end, Load<uint64_t>(at)).ptr;
+        case kTypeFloat:
+            return std::to_chars(p, end, static_cast<double>(Load<float>(at)), std::chars_format::fixed, 6).ptr;
+        case kTypeDouble: return std::to_chars(p, end, Load<double>(at), std::chars_format::fixed, 6).ptr;
+        case kTypeBool: return std::to_chars(p, end, static_cast<int>(at[0])).ptr;
+        default: return std::to_chars(p, end, Load<int32_t>(at)).ptr;  // int, unsigned, item_enum
+    }
+}
+
+template <class T>
+bool Parse(const char* p, const char* end, uint8_t* at, int base = 10) {
+    T v{};
+    auto r = std::from_chars(p, end, v, base);
+    std::memcpy(at, &v, sizeof v);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+bool ScanValue(UnitType kind, const char* p, const char* end, uint8_t* at) {
+    switch (kind) {
+        case kTypeChar: return end - p > 2 && p[0] == '0' && p[1] == 'x' && Parse<uint8_t>(p + 2, end, at, 16);
+        case kTypeInt16: return Parse<int16_t>(p, end, at);
+        case kTypeUnsigned16: return Parse<uint16_t>(p, end, at);
+        case kTypeInt64: return Parse<int64_t>(p, end, at);
+        case kTypeUnsigned64: return Parse<uint64_t>(p, end, at);
+        case kTypeFloat: {
+            float v = 0;
+            auto r = std::from_chars(p, end, v);
+            std::memcpy(at, &v, sizeof v);
+            return r.ec == std::errc() && r.ptr == end;
+        }
+        case kTypeDouble: {
+            double v = 0;
+            auto r = std::from_chars(p, end, v);
+            std::memcpy(at, &v, sizeof v);
+            return r.ec == std::errc() && r.ptr == end;
+        }
+        case kTypeBool: {
+            int32_t v = 0;
+            auto r = std::from_chars(p, end, v);
+            v = v != 0;
+            std::memcpy(at, &v, sizeof v);
+            return r.ec == std::errc() && r.ptr == end;
+        }
+        default: return Parse<int32_t>(p, end, at);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // The read floor.
 
-struct ReadFloor {
+// A file read whole with one open, fstat and read into a buffer kept for
+// the next read, as the real reader reads it.
+struct FileText {
     std::unique_ptr<char[]> text;
     size_t capacity = 0;
-    pugi::xml_document doc;
 
-    bool Read(const char* path, uint8_t* record, int64_t length) {
+    bool Read(const char* path, size_t& size) {
         int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         struct stat st {};
         if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-        auto size = static_cast<size_t>(st.st_size);
+        size = static_cast<size_t>(st.st_size);
         if (size > capacity) {
             text = std::make_unique<char[]>(size);
             capacity = size;
         }
         ssize_t n = ::read(fd, text.get(), size);
         ::close(fd);
-        if (n != static_cast<ssize_t>(size)) return false;
-        if (!doc.load_buffer_inplace(text.get(), size, pugi::parse_default | pugi::parse_comments))
+        return n == static_cast<ssize_t>(size);
+    }
+};
+
+struct ReadFloor {
+    FileText file;
+    pugi::xml_document doc;
+
+    bool Read(const char* path, uint8_t* record, int64_t length) {
+        size_t size = 0;
+        if (!file.Read(path, size)) return false;
+        char* text = file.text.get();
+        if (!doc.load_buffer_inplace(text, size, pugi::parse_default | pugi::parse_comments))
             return false;
         int64_t offset = 0;
         pugi::xml_node parent = doc.document_element();
@@ -227,15 +331,17 @@ struct WriteFloor {
     std::string recordHead, recordEnd;
     std::string buffer;
 
-    // The fixed text of every field, found from the schema's layout.
-    void Prepare(const Schema& schema) {
+    // The fixed text of every field, found from the schema's layout, for
+    // the record element at depth (1 in a session file, 0 in a data file).
+    void Prepare(const Schema& schema, int depth = 1) {
         const CStructure& top = *schema.Top();
-        recordHead = "   <Schema name=\"" + top.name + "\" id=\"" + std::to_string(schema.id) +
+        const std::string in(static_cast<size_t>(depth) * 3, ' ');
+        recordHead = in + "<Schema name=\"" + top.name + "\" id=\"" + std::to_string(schema.id) +
                      "\" number=\"";
         std::string pending = "\" offset=\"0\" size=\"" + std::to_string(top.size) + "\">\n";
         int32_t offset = 0;
-        Add(top, 2, pending, offset);
-        recordEnd = pending + "   </Schema>\n";
+        Add(top, depth + 1, pending, offset);
+        recordEnd = pending + in + "</Schema>\n";
     }
     void Add(const CStructure& s, int level, std::string& pending, int32_t& offset) {
         std::string in(static_cast<size_t>(level) * 3, ' ');
@@ -280,12 +386,53 @@ struct WriteFloor {
         p = std::to_chars(p, p + 16, number).ptr;
         for (const Field& f : fields) {
             copy(f.head);
-            p += FormatValue(f.kind, record + f.offset, p);
+            p = PlainValue(f.kind, record + f.offset, p);
             copy(f.tail);
         }
         copy(recordEnd);
         auto size = static_cast<size_t>(p - buffer.data());
         if (::write(fd, buffer.data(), size) != static_cast<ssize_t>(size)) std::abort();
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The scanner floor: the file read into a reused buffer and walked once,
+// each field's fixed text (its line up to the value, structure lines
+// before it included) compared with memcmp, the value converted with
+// std::from_chars for its type and stored at its offset, the end tag
+// compared; any other byte refuses the file.
+
+struct ScanFloor {
+    WriteFloor texts;  // the fixed texts of a data file's record element
+    FileText file;
+
+    void Prepare(const Schema& schema) { texts.Prepare(schema, 0); }
+
+    static bool Take(const char*& p, const char* end, const std::string& t) {
+        if (static_cast<size_t>(end - p) < t.size() || std::memcmp(p, t.data(), t.size()) != 0)
+            return false;
+        p += t.size();
+        return true;
+    }
+
+    bool Read(const char* path, uint8_t* record, int64_t length) {
+        size_t size = 0;
+        if (!file.Read(path, size)) return false;
+        char* text = file.text.get();
+        const char* p = text;
+        const char* end = p + size;
+        static const std::string kDeclaration = "<?xml version=\"1.0\"?>\n";
+        if (!Take(p, end, kDeclaration) || !Take(p, end, texts.recordHead)) return false;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        for (const WriteFloor::Field& f : texts.fields) {
+            if (!Take(p, end, f.head)) return false;
+            const char* value = p;
+            p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+            if (p == nullptr || f.offset + TypeSize(f.kind) > length ||
+                !ScanValue(f.kind, value, p, record + f.offset) || !Take(p, end, f.tail))
+                return false;
+        }
+        return Take(p, end, texts.recordEnd) && p == end;
     }
 };
 
@@ -304,7 +451,7 @@ long MinorFaults() {
     return u.ru_minflt;
 }
 
-enum Path { kRead, kReadFloor, kWrite, kWriteFloor, kPathCount };
+enum Path { kRead, kScanFloor, kReadOther, kParseFloor, kWrite, kWriteFloor, kPathCount };
 
 struct Sample {
     double wall, cpu;  // microseconds per record
@@ -333,13 +480,18 @@ int main(int argc, char** argv) {
 
     // The floors must produce what the real paths produce.
     ReadFloor readFloor;
+    ScanFloor scanFloor[kSizeCount];
     WriteFloor writeFloor[kSizeCount];
     for (int i = 0; i < kSizeCount; ++i) {
         Case& c = cases[i];
-        std::vector<uint8_t> a(c.record.size(), 0), b(c.record.size(), 0);
-        if (!readFloor.Read(c.path.c_str(), a.data(), static_cast<int64_t>(a.size())) ||
+        scanFloor[i].Prepare(*c.schema);
+        std::vector<uint8_t> a(c.record.size(), 0), b(c.record.size(), 0), d(c.record.size(), 0),
+            e(c.record.size(), 0);
+        if (!readFloor.Read(c.other.c_str(), a.data(), static_cast<int64_t>(a.size())) ||
             !ReadXmlFile(*c.schema, true, c.path.c_str(), b.data(), static_cast<int32_t>(b.size())) ||
-            a != c.record || b != c.record) {
+            !scanFloor[i].Read(c.path.c_str(), d.data(), static_cast<int64_t>(d.size())) ||
+            !ReadXmlFile(*c.schema, true, c.other.c_str(), e.data(), static_cast<int32_t>(e.size())) ||
+            a != c.record || b != c.record || d != c.record || e != c.record) {
             std::fprintf(stderr, "the readers disagree at %d fields\n", c.fields);
             return 1;
         }
@@ -384,8 +536,15 @@ int main(int argc, char** argv) {
                             if (!ReadXmlFile(*c.schema, true, c.path.c_str(), record.data(), length))
                                 return 1;
                             break;
-                        case kReadFloor:
-                            if (!readFloor.Read(c.path.c_str(), record.data(), length)) return 1;
+                        case kScanFloor:
+                            if (!scanFloor[i].Read(c.path.c_str(), record.data(), length)) return 1;
+                            break;
+                        case kReadOther:
+                            if (!ReadXmlFile(*c.schema, true, c.other.c_str(), record.data(), length))
+                                return 1;
+                            break;
+                        case kParseFloor:
+                            if (!readFloor.Read(c.other.c_str(), record.data(), length)) return 1;
                             break;
                         case kWrite:
                             if (!WriteXmlFile(*c.schema, writer, n + 1, c.record.data(), length))
@@ -398,7 +557,7 @@ int main(int argc, char** argv) {
                     benchmark::DoNotOptimize(record.data());
                 }
                 double cpuEnd = Now(CLOCK_THREAD_CPUTIME_ID), wallEnd = Now(CLOCK_MONOTONIC);
-                if (path <= kReadFloor) faults[i][path] = MinorFaults() - faultsBefore;
+                if (path <= kScanFloor) faults[i][path] = MinorFaults() - faultsBefore;
                 samples[i][path].push_back(
                     {(wallEnd - wall) / c.iterations, (cpuEnd - cpu) / c.iterations});
                 if (fd >= 0) ::close(fd);
@@ -407,8 +566,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("Medians of %d interleaved rounds, microseconds per record (wall / CPU):\n\n", rounds);
-    std::printf("%7s %9s | %-17s %-17s %-13s | %-17s %-17s %-13s | %s\n", "fields", "XML bytes",
-                "read", "read floor", "ratio", "write", "write floor", "ratio",
+    std::printf("%7s %9s | %-17s %-17s %-13s | %-17s %-17s %-13s | %-17s %-17s %-13s | %s\n",
+                "fields", "XML bytes", "read", "scanner floor", "ratio", "read, other form",
+                "parser floor", "ratio", "write", "to_chars floor", "ratio",
                 "faults/read (floor)");
     for (int i = 0; i < kSizeCount; ++i) {
         const Case& c = cases[i];
@@ -425,16 +585,22 @@ int main(int argc, char** argv) {
         char cell[kPathCount][32];
         for (int p = 0; p < kPathCount; ++p)
             std::snprintf(cell[p], sizeof cell[p], "%.1f / %.1f", m[p][0], m[p][1]);
-        std::printf("%7d %9lld | %-17s %-17s %.2fx / %.2fx | %-17s %-17s %.2fx / %.2fx | %.1f (%.1f)\n",
-                    c.fields, static_cast<long long>(c.bytes), cell[kRead], cell[kReadFloor],
-                    m[kRead][0] / m[kReadFloor][0], m[kRead][1] / m[kReadFloor][1], cell[kWrite],
-                    cell[kWriteFloor], m[kWrite][0] / m[kWriteFloor][0],
-                    m[kWrite][1] / m[kWriteFloor][1],
+        auto ratio = [&m](int a, int b, char* out, size_t n) {
+            std::snprintf(out, n, "%.2fx / %.2fx", m[a][0] / m[b][0], m[a][1] / m[b][1]);
+        };
+        char r[3][32];
+        ratio(kRead, kScanFloor, r[0], sizeof r[0]);
+        ratio(kReadOther, kParseFloor, r[1], sizeof r[1]);
+        ratio(kWrite, kWriteFloor, r[2], sizeof r[2]);
+        std::printf("%7d %9lld | %-17s %-17s %-13s | %-17s %-17s %-13s | %-17s %-17s %-13s | %.1f (%.1f)\n",
+                    c.fields, static_cast<long long>(c.bytes), cell[kRead], cell[kScanFloor], r[0],
+                    cell[kReadOther], cell[kParseFloor], r[1], cell[kWrite], cell[kWriteFloor], r[2],
                     static_cast<double>(faults[i][kRead]) / c.iterations,
-                    static_cast<double>(faults[i][kReadFloor]) / c.iterations);
+                    static_cast<double>(faults[i][kScanFloor]) / c.iterations);
     }
-    std::printf("\nTargets: read <= 1.15x its floor, write <= 1.3x its floor; page faults per read\n"
-                "not growing with the record's size.\n");
+    std::printf("\nTargets: read <= 1.3x the scanner floor; a file in another form (indented\n"
+                "with tabs) read as fast as before, about the parser floor; write <= 1.3x the\n"
+                "to_chars floor; page faults per read not growing with the record's size.\n");
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

@@ -17,6 +17,7 @@
 #include <pugixml.hpp>
 
 #include "convert/value_codec.h"
+#include "convert/written_record.h"
 #include "logging/log.h"
 #include "schema/schema.h"
 
@@ -195,6 +196,11 @@ class TraceLines {
         char* p = Room(16);
         used_ += static_cast<size_t>(std::to_chars(p, p + 16, value).ptr - p);
         return *this;
+    }
+    // Whole lines, each with its line end.
+    void Lines(std::string_view lines) {
+        Append(lines.data(), lines.size());
+        if (used_ >= kFlushBytes) Flush();
     }
     // Ends a line begun with the operators.
     void EndLine() {
@@ -504,6 +510,18 @@ bool ReadParsed(const Schema& schema, bool store, const char* source, size_t siz
                 uint8_t* buffer, int32_t length, const ReadOptions& options,
                 std::vector<ReadError>* errors, std::string* lines) {
     ReadBuffers& buffers = Buffers();
+    // Text in the writer's form is read by the scanner; any other goes
+    // through the parser below, with the same results.
+    {
+        thread_local std::string scanned;
+        scanned.clear();
+        const bool traced = TraceEnabled();
+        if (ReadWrittenText(schema, store, std::string_view(buffers.text.get(), size), buffer, length,
+                            traced ? &scanned : nullptr)) {
+            if (traced) TraceLines(lines).Lines(scanned);
+            return true;
+        }
+    }
     pugi::xml_parse_result result = buffers.doc.load_buffer_inplace(
         buffers.text.get(), size, pugi::parse_default | pugi::parse_comments);
     if (!result) {

@@ -139,12 +139,17 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
 
 bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
                      std::string& out, int32_t depth) {
-    const CStructure* top = schema.Top();
-    if (top == nullptr || length < top->size || depth < 0) return false;
     size_t used = out.size();
-    bool ok = PlanOf(schema, depth).Append(number, buffer, length, out, used);
+    bool ok = AppendRecordXml(schema, number, buffer, length, out, used, depth);
     out.resize(used);
     return ok;
+}
+
+bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
+                     std::string& out, size_t& used, int32_t depth) {
+    const CStructure* top = schema.Top();
+    if (top == nullptr || length < top->size || depth < 0) return false;
+    return PlanOf(schema, depth).Append(number, buffer, length, out, used);
 }
 
 }  // namespace morvane

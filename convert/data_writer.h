@@ -40,4 +40,11 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
 bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
                      std::string& out, int32_t depth = 1);
 
+// As above, but into out from byte used on, moving used to the text's end:
+// out is grown as needed and never shrunk (its bytes from used on are
+// scratch), so that a buffer kept from record to record is not filled
+// anew for each record. On false, used is as it was.
+bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer, int32_t length,
+                     std::string& out, size_t& used, int32_t depth = 1);
+
 }  // namespace morvane

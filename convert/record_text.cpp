@@ -72,6 +72,8 @@ RecordTextPlan::Step& RecordTextPlan::Add(Op op, const std::string& text, const 
     step.op = op;
     step.text = Piece(text, step.textLength);
     step.tail = Piece(tail, step.tailLength);
+    step.lines = static_cast<int32_t>(std::count(text.begin(), text.end(), '\n') +
+                                      std::count(tail.begin(), tail.end(), '\n'));
     steps_.push_back(step);
     return steps_.back();
 }
@@ -90,6 +92,8 @@ void RecordTextPlan::AddStructure(const CStructure& s, int32_t level) {
             step.count = u.nrepetitions;
             step.offset = u.offset;
             step.size = u.size;
+            step.name = &u.name;
+            ++step.lines;  // the "\">\n" after the index
             AddStructure(*child, level + 1);
             Add(Op::kClose, in + "</Structure>\n").jump = open;
             continue;
@@ -119,8 +123,19 @@ void RecordTextPlan::AddStructure(const CStructure& s, int32_t level) {
     }
 }
 
-bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length,
-                            std::string& out, size_t& used, Outside* outside) const {
+void RecordTextPlan::Repeat(size_t& i, int32_t* reps, int32_t& open) const {
+    const Step& head = steps_[static_cast<size_t>(steps_[i].jump)];
+    int32_t k = reps[--open] + 1;
+    if (k < head.count) {
+        reps[open] = k;
+        i = static_cast<size_t>(steps_[i].jump) - 1;  // the loop's ++i lands on the kOpen
+    } else {
+        reps[open] = 0;
+    }
+}
+
+bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t length, std::string& out,
+                            size_t& used, Outside* outside) const {
     if (maxLevel_ >= CXmlWriter::kMaxDepth) return false;
     Sink sink(out, used);
     const char* texts = texts_.data();
@@ -176,21 +191,161 @@ bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t lengt
                 sink.Copy("\">\n", 3);
                 break;
             }
-            case Op::kClose: {
+            case Op::kClose:
                 sink.Copy(texts + s.text, s.textLength);
-                const Step& head = steps_[static_cast<size_t>(s.jump)];
-                int32_t k = reps[--open] + 1;
-                if (k < head.count) {
-                    reps[open] = k;
-                    i = static_cast<size_t>(s.jump) - 1;  // the loop's ++i lands on the kOpen
-                } else {
-                    reps[open] = 0;
-                }
+                Repeat(i, reps, open);
                 break;
-            }
         }
     }
     return true;
+}
+
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// The structures the data reader follows in one record; deeper records are
+// left to it.
+constexpr int32_t kMaxScannedNesting = 100;
+
+// Moves p past text when the input holds it there.
+inline bool Take(const char*& p, const char* end, const char* text, size_t n) {
+    if (static_cast<size_t>(end - p) < n || std::memcmp(p, text, n) != 0) return false;
+    p += n;
+    return true;
+}
+
+// Moves p past a decimal number of up to 11 characters, a sign included.
+inline bool TakeNumber(const char*& p, const char* end) {
+    const char* q = p + (p < end && *p == '-');
+    const char* digits = q;
+    while (q < end && q - digits < 11 && static_cast<unsigned>(*q - '0') <= 9) ++q;
+    if (q == digits) return false;
+    p = q;
+    return true;
+}
+
+void AppendNumber(std::string& out, int64_t value) {
+    char digits[24];
+    out.append(digits, static_cast<size_t>(
+                           std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+}
+
+// The data reader's trace line of a value element.
+void TraceValue(std::string& out, UnitType kind, const std::string& name, int64_t offset,
+                const char* text, size_t n) {
+    out += kind == kTypeItemEnum ? "   name_unit=Item_enum, struct_name="
+                                 : "   name_unit=Item, struct_name=";
+    out += name;
+    out += " offset_elem=";
+    AppendNumber(out, static_cast<int>(offset));
+    out += " text=";
+    if (n == 0) {
+        out += "(null)";
+    } else {
+        out.append(text, n);
+    }
+    out += '\n';
+}
+
+}  // namespace
+
+const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* values,
+                                 int32_t length, std::string* trace, int64_t& lines,
+                                 const char*& reached) const {
+    const char* p = begin;
+    reached = begin;
+    if (maxLevel_ - depth_ >= kMaxScannedNesting) return nullptr;
+    const char* texts = texts_.data();
+    // Wherever the scan returns, reached tells how far it got.
+    struct Reach {
+        const char*& p;
+        const char*& reached;
+        ~Reach() { reached = p; }
+    } reach{p, reached};
+    int64_t offset = 0;
+    int64_t lineEnds = 0;
+    int32_t reps[CXmlWriter::kMaxDepth] = {};
+    int32_t open = 0;
+    const size_t count = steps_.size();
+    for (size_t i = 0; i < count; ++i) {
+        const Step& s = steps_[i];
+        lineEnds += s.lines;
+        switch (s.op) {
+            case Op::kRecordHead: {
+                // The head's text ends in ` number="`, its tail starts with
+                // the quote that closes the number.
+                constexpr size_t kNumber = sizeof " number=\"" - 1;
+                size_t indent = p < end && *p == '<' ? static_cast<size_t>(depth_) * 3 : 0;
+                const char* head = texts + s.text + indent;
+                const size_t n = s.textLength - indent;
+                if (Take(p, end, head, n)) {
+                    if (!TakeNumber(p, end) || !Take(p, end, texts + s.tail, s.tailLength))
+                        return nullptr;
+                } else if (!Take(p, end, head, n - kNumber) ||
+                           !Take(p, end, texts + s.tail + 1, s.tailLength - 1)) {
+                    return nullptr;
+                }
+                break;
+            }
+            case Op::kText: {
+                size_t n = s.textLength;
+                // The record's end line may lack its line end.
+                if (i + 1 == count && static_cast<size_t>(end - p) == n - 1) {
+                    --n;
+                    --lineEnds;
+                }
+                if (!Take(p, end, texts + s.text, n)) return nullptr;
+                if (trace != nullptr && s.name != nullptr)
+                    TraceValue(*trace, s.kind, *s.name, offset, nullptr, 0);
+                offset += static_cast<int64_t>(s.count) * s.size;
+                if (offset > length) return nullptr;
+                break;
+            }
+            case Op::kValue:
+            case Op::kIndexed: {
+                const int32_t n = s.op == Op::kValue ? 1 : s.count;
+                for (int32_t j = 0; j < n; ++j) {
+                    if (j > 0) lineEnds += s.lines;
+                    if (!Take(p, end, texts + s.text, s.textLength)) return nullptr;
+                    if (s.op == Op::kIndexed && (!TakeNumber(p, end) || !Take(p, end, "\">", 2)))
+                        return nullptr;
+                    const char* text = p;
+                    p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+                    if (p == nullptr) return nullptr;
+                    if (offset + s.size > length) return nullptr;
+                    if (p != text && !ReadWrittenValue(s.kind, text, p, values + offset))
+                        return nullptr;
+                    if (trace != nullptr)
+                        TraceValue(*trace, s.kind, *s.name, offset, text,
+                                   static_cast<size_t>(p - text));
+                    if (!Take(p, end, texts + s.tail, s.tailLength)) return nullptr;
+                    offset += s.size;
+                }
+                break;
+            }
+            case Op::kOpen: {
+                if (!Take(p, end, texts + s.text, s.textLength) || !TakeNumber(p, end) ||
+                    !Take(p, end, texts + s.tail, s.tailLength) || !TakeNumber(p, end) ||
+                    !Take(p, end, "\">\n", 3))
+                    return nullptr;
+                if (trace != nullptr) {
+                    *trace += "name_unit=Structure, struct_name=";
+                    *trace += *s.name;
+                    *trace += '\n';
+                }
+                ++open;
+                break;
+            }
+            case Op::kClose:
+                if (!Take(p, end, texts + s.text, s.textLength)) return nullptr;
+                Repeat(i, reps, open);
+                break;
+        }
+    }
+    lines = lineEnds;
+    return p;
 }
 
 }  // namespace morvane

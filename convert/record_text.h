@@ -43,6 +43,25 @@ class RecordTextPlan {
 
     int32_t Depth() const { return depth_; }
 
+    // Reads the text of a record element in exactly the form Append writes
+    // at the plan's depth, from begin up to end, the way the data reader
+    // reads it: each value is converted with ReadWrittenValue and stored in
+    // values (length bytes) at its offset; values without text (the empty
+    // values of a data template) store nothing; the record number and the
+    // structures' offset and index attributes may be any decimal numbers,
+    // and the record element may lack its number (the data template's
+    // form). The first line may lack its indent and the last its line end.
+    // When trace is not null, the trace lines the data reader would log
+    // for the elements are appended to it. lines counts the line ends read.
+    //
+    // Returns the end of the record element's text, or null at the first
+    // byte that departs from that form (bytes of values may have been
+    // stored by then; reached is then where the scan stopped); also when a
+    // value would lie outside length bytes or structures nest deeper than
+    // the reader follows them.
+    const char* Scan(const char* begin, const char* end, uint8_t* values, int32_t length,
+                     std::string* trace, int64_t& lines, const char*& reached) const;
+
   private:
     enum class Op : uint8_t {
         kText,         // text; skips `count` bytes of a collapsed member
@@ -61,10 +80,14 @@ class RecordTextPlan {
         int32_t jump = 0;
         uint32_t text = 0, textLength = 0;  // pieces of texts_
         uint32_t tail = 0, tailLength = 0;
-        const std::string* name = nullptr;  // the member, for errors
+        const std::string* name = nullptr;  // the member, for errors and traces
+        int32_t lines = 0;                  // line ends in text and tail
     };
 
     void AddStructure(const CStructure& s, int32_t level);
+    // At the kClose step i: back to its kOpen while repetitions of the
+    // structure remain (i then precedes it), else on with its counter reset.
+    void Repeat(size_t& i, int32_t* reps, int32_t& open) const;
     uint32_t Piece(const std::string& text, uint32_t& length);
     Step& Add(Op op, const std::string& text, const std::string& tail = std::string());
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <limits>
 
 namespace morvane {
@@ -54,12 +55,104 @@ Scanned Scan(const char* p) {
     return s;
 }
 
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+// The bit layout of a float or double, for the NaN texts.
+template <class T>
+struct Layout;
+template <>
+struct Layout<float> {
+    using Bits = uint32_t;
+    static constexpr Bits kSign = 0x80000000u;
+    static constexpr Bits kExponent = 0x7F800000u;
+    static constexpr Bits kQuiet = 0x00400000u;
+};
+template <>
+struct Layout<double> {
+    using Bits = uint64_t;
+    static constexpr Bits kSign = 0x8000000000000000ull;
+    static constexpr Bits kExponent = 0x7FF0000000000000ull;
+    static constexpr Bits kQuiet = 0x0008000000000000ull;
+};
+
+// The text of a NaN that "nan" would not give back: "nan(0xP)" for a quiet
+// NaN with payload P (the fraction bits below the quiet bit), "snan(0xP)"
+// for a signalling one (P the whole fraction, never 0), a '-' before either
+// when the sign bit is set; P in upper-case hexadecimal digits. Returns 0,
+// writing nothing, for the plain quiet NaNs, whose text stays "nan" or
+// "-nan".
+template <class T>
+size_t NanText(T value, char* out) {
+    using L = Layout<T>;
+    typename L::Bits bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const typename L::Bits fraction = bits & ~(L::kSign | L::kExponent);
+    const bool quiet = (fraction & L::kQuiet) != 0;
+    const typename L::Bits payload = quiet ? fraction & ~L::kQuiet : fraction;
+    if (quiet && payload == 0) return 0;
+    char* p = out;
+    if ((bits & L::kSign) != 0) *p++ = '-';
+    if (!quiet) *p++ = 's';
+    std::memcpy(p, "nan(0x", 6);
+    p += 6;
+    int shift = 0;
+    while (shift + 4 < static_cast<int>(sizeof bits * 8) && (payload >> (shift + 4)) != 0) shift += 4;
+    for (; shift >= 0; shift -= 4) *p++ = "0123456789ABCDEF"[(payload >> shift) & 15];
+    *p++ = ')';
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
+// Reads a NaN text of NanText's form (digits of either case, "nan(0x0)"
+// being the plain quiet NaN) from p up to end into value, bit for bit,
+// never through strtod, which would quiet a signalling NaN. Returns the end
+// of the text read, or null when p holds no such text or its payload does
+// not fit the fraction.
+template <class T>
+const char* ReadNanText(const char* p, const char* end, T& value) {
+    using L = Layout<T>;
+    typename L::Bits bits = L::kExponent;
+    if (p < end && *p == '-') {
+        bits |= L::kSign;
+        ++p;
+    }
+    const bool signalling = p < end && *p == 's';
+    p += signalling;
+    if (end - p < 7 || std::memcmp(p, "nan(0x", 6) != 0) return nullptr;
+    p += 6;
+    typename L::Bits payload = 0;
+    const char* digits = p;
+    for (int d; p < end && (d = HexDigit(*p)) >= 0; ++p) {
+        payload = payload << 4 | static_cast<typename L::Bits>(d);
+        if (payload >= L::kQuiet) return nullptr;
+    }
+    if (p == digits || p == end || *p != ')') return nullptr;
+    if (signalling && payload == 0) return nullptr;  // that would be an infinity
+    bits |= signalling ? payload : payload | L::kQuiet;
+    std::memcpy(&value, &bits, sizeof value);
+    return p + 1;
+}
+
+// ReadNanText on a terminated text after leading blanks; the end of the
+// NaN text or null.
+template <class T>
+const char* ReadNanText(const char* text, T& value) {
+    const char* p = SkipBlanks(text);
+    const char* q = p + (*p == '-');
+    if (*q != 'n' && *q != 's') return nullptr;
+    return ReadNanText(p, p + std::strlen(p), value);
+}
+
 // strtod (strtof for float), with from_chars's faster conversion wherever
 // it reads exactly what strtod would: not after blanks or '+', not for
 // hexadecimal or out-of-range texts. A float is read as a float, never
 // through a double, so that no text rounds twice.
 template <class T>
 T ParseFloating(const char* text) {
+    if (T nan; ReadNanText(text, nan) != nullptr) return nan;
     const char* p = text + (text[0] == '-');
     if ((*p >= '0' && *p <= '9') || *p == '.') {
         T value;
@@ -72,11 +165,6 @@ T ParseFloating(const char* text) {
     } else {
         return std::strtod(text, nullptr);
     }
-}
-
-const char* SkipBlanks(const char* p) {
-    while (IsBlank(*p)) ++p;
-    return p;
 }
 
 // A decimal integer filling text (blanks around it aside) within [low, high];
@@ -118,7 +206,10 @@ template <class T>
 bool FloatingFits(const char* text) {
     T value;
     if (PlainFloatingFits(text, value)) return true;
+    if (const char* end = ReadNanText(text, value)) return *SkipBlanks(end) == '\0';
     const char* p = SkipBlanks(text);
+    // A NaN with a payload in any other form would not keep its bits.
+    if (strncasecmp(p + (*p == '-' || *p == '+'), "nan(", 4) == 0) return false;
     char* end = nullptr;
     if constexpr (sizeof(T) == sizeof(float)) {
         value = std::strtof(p, &end);
@@ -207,9 +298,13 @@ bool FixedReadsBack(T value) {
 // The "%f" text when it reads back as the same value, which keeps the text
 // of every value it renders exactly; otherwise the shortest text that reads
 // back exactly (1e-10, 3.141592653589793), in exponent form where that is
-// shorter. Infinities and NaNs keep "%f"'s text.
+// shorter. Infinities and the plain quiet NaNs keep "%f"'s text, every
+// other NaN gets NanText's.
 template <class T>
 size_t Floating(char* out, T value) {
+    if (std::isnan(value)) {
+        if (size_t n = NanText(value, out)) return n;
+    }
     if (!std::isfinite(value) || FixedReadsBack(value)) return Fixed(out, static_cast<double>(value));
     auto r = std::to_chars(out, out + kValueTextSize - 1, value);
     *r.ptr = '\0';
@@ -219,8 +314,14 @@ size_t Floating(char* out, T value) {
 }  // namespace
 
 // to_chars without a format is the shortest text that reads back.
-size_t FormatShortest(double value, char* out) { return Decimal(out, value); }
-size_t FormatShortest(float value, char* out) { return Decimal(out, value); }
+size_t FormatShortest(double value, char* out) {
+    if (size_t n = std::isnan(value) ? NanText(value, out) : 0) return n;
+    return Decimal(out, value);
+}
+size_t FormatShortest(float value, char* out) {
+    if (size_t n = std::isnan(value) ? NanText(value, out) : 0) return n;
+    return Decimal(out, value);
+}
 
 int64_t ParseInt64(const char* text) {
     Scanned s = Scan<10>(text);
@@ -371,6 +472,110 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest) {
     if (!ValueTextFits(kind, text)) return false;
     StoreValueText(kind, text, dest);
     return true;
+}
+
+namespace {
+
+// A decimal integer as the writer writes it: an optional '-', then "0" or
+// digits without a leading zero, no "-0"; false for any other text or one
+// outside [low, high]. bits is its value modulo 2^64.
+bool WrittenInteger(const char* p, const char* end, int64_t low, uint64_t high, uint64_t& bits) {
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    if (p == end || (*p == '0' && (end - p > 1 || negative))) return false;
+    uint64_t magnitude = 0;
+    if (end - p <= 19) {
+        // Nineteen digits cannot overflow.
+        for (; p < end; ++p) {
+            const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (d > 9) return false;
+            magnitude = magnitude * 10 + d;
+        }
+    } else {
+        auto r = std::from_chars(p, end, magnitude);
+        if (r.ec != std::errc() || r.ptr != end) return false;
+    }
+    bits = negative ? 0 - magnitude : magnitude;
+    if (!negative) return magnitude <= high;
+    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+}
+
+template <class T>
+bool WrittenFloating(const char* p, const char* end, uint8_t* dest) {
+    T value;
+    const char* digits = p + (p < end && *p == '-');
+    if (digits < end && *digits >= '0' && *digits <= '9') {
+        auto r = std::from_chars(p, end, value);
+        if (r.ec != std::errc() || r.ptr != end) return false;
+    } else if (ReadNanText(p, end, value) == end) {
+    } else if (end - digits == 3 && std::memcmp(digits, "inf", 3) == 0) {
+        value = digits == p ? std::numeric_limits<T>::infinity() : -std::numeric_limits<T>::infinity();
+    } else if (end - digits == 3 && std::memcmp(digits, "nan", 3) == 0) {
+        value = digits == p ? std::numeric_limits<T>::quiet_NaN() : -std::numeric_limits<T>::quiet_NaN();
+    } else {
+        return false;
+    }
+    std::memcpy(dest, &value, sizeof value);
+    return true;
+}
+
+}  // namespace
+
+bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    uint64_t bits = 0;
+    switch (kind) {
+        case kTypeChar: {
+            const ptrdiff_t n = end - begin;
+            if (n < 3 || n > 4 || begin[0] != '0' || begin[1] != 'x') return false;
+            const int high = HexDigit(begin[2]);
+            const int low = n == 4 ? HexDigit(begin[3]) : 0;
+            if (high < 0 || low < 0) return false;
+            *dest = static_cast<uint8_t>(n == 4 ? high * 16 + low : high);
+            return true;
+        }
+        case kTypeInt:
+        case kTypeItemEnum:
+            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeBool:
+            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
+            return true;
+        case kTypeUnsigned:
+            if (!WrittenInteger(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeInt16:
+            if (!WrittenInteger(begin, end, std::numeric_limits<int16_t>::min(),
+                                std::numeric_limits<int16_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeUnsigned16:
+            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeInt64:
+            if (!WrittenInteger(begin, end, std::numeric_limits<int64_t>::min(),
+                                std::numeric_limits<int64_t>::max(), bits))
+                return false;
+            Put(dest, bits);
+            return true;
+        case kTypeUnsigned64:
+            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
+            Put(dest, bits);
+            return true;
+        case kTypeFloat:
+            return WrittenFloating<float>(begin, end, dest);
+        case kTypeDouble:
+            return WrittenFloating<double>(begin, end, dest);
+        default:  // kinds without bytes: the writer writes no text
+            return begin == end;
+    }
 }
 
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {

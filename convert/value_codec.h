@@ -38,8 +38,9 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest);
 // are decimal within the range of their width (unsigned also down to
 // INT32_MIN, the way it is written; bool and item_enum within int's);
 // char is "0x" and hexadecimal digits up to 0xFF; float and double are
-// decimal or exponent forms, "inf" or "nan", and a finite text must not
-// overflow the type. Kinds without bytes take any text.
+// decimal or exponent forms, "inf", "nan" or a NaN text of FormatValue's
+// whose payload fits the type, and a finite text must not overflow the
+// type. Kinds without bytes take any text.
 bool ValueTextFits(UnitType kind, const char* text);
 
 // ValueTextFits and StoreValueText in one pass: whether text fits kind, and
@@ -47,11 +48,33 @@ bool ValueTextFits(UnitType kind, const char* text);
 // Nothing is stored when it does not fit.
 bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest);
 
+// Reads a value text of a form FormatValue writes, from begin up to end
+// (the text need not be terminated), and stores the bytes that
+// StoreValueText and ConvertFittingText both store for it. Integers are
+// decimal, "0" or without leading zeros, within ValueTextFits's range;
+// char is "0x" and one or two hexadecimal digits; float and double are
+// texts std::from_chars reads whole starting with a digit (after an
+// optional '-'), "inf", "nan", each with an optional '-', and the NaN
+// texts with payloads; kinds without bytes take the empty text only. No
+// blanks. False, storing nothing, for any other text: the caller then
+// reads it the general way, which gives the same bytes for every text
+// this takes.
+bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest);
+
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
 // empty text. A float or double is written as "%f" writes it when that text
 // reads back as the same value, otherwise in the shortest text that does
 // (1e-10, 3.141592653589793); StoreValueText reads both forms.
+//
+// Every float and double bit pattern survives the text. The plain quiet
+// NaNs are written "nan" and "-nan", as "%f" writes them; any other NaN is
+// written "nan(0xP)" when quiet, P being its payload (the fraction below
+// the quiet bit), and "snan(0xP)" when signalling, P being its whole
+// fraction, with a '-' in front when the sign bit is set and P in
+// upper-case hexadecimal digits: nan(0x1), -snan(0x7FFFFFFFFFFFF).
+// StoreValueText reads those texts back into the same bits without the C
+// library, whose strtod would quiet a signalling NaN.
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out);
 
 // Decimal text the way the C library reads it: leading blanks, an optional
@@ -70,8 +93,8 @@ int32_t ParseInt32(const char* text);
 uint8_t CharFromText(const char* text);
 
 // The shortest decimal text that reads back as the same value, as
-// std::to_chars writes it (0.1, 1e-10, 5e+20, -0; "inf", "-inf", "nan" and
-// "-nan" for the others), for formats that want no "%f" form (JSON). A
+// std::to_chars writes it (0.1, 1e-10, 5e+20, -0; "inf", "-inf", and for
+// NaNs the texts of FormatValue), for formats that want no "%f" form. A
 // float's text is the shortest for a float. out holds kValueTextSize
 // bytes; returns the text's length, the text terminated.
 size_t FormatShortest(double value, char* out);

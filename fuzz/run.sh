@@ -19,7 +19,7 @@ fi
 SECONDS_EACH="$1"
 shift
 BUILD_DIR="${BUILD_DIR:-build-fuzz}"
-TARGETS="${*:-fuzz_schema fuzz_data_reader fuzz_ini fuzz_edit_loader fuzz_server}"
+TARGETS="${*:-fuzz_schema fuzz_data_reader fuzz_written_record fuzz_ini fuzz_edit_loader fuzz_server}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD_DIR" -DMORVANE_BUILD_FUZZ=ON \
     -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_BENCH=OFF -DMORVANE_BUILD_BUILDER=OFF >/dev/null

@@ -3,8 +3,9 @@
 // whatever the size of the file.
 //
 // Session files are machine-written: the header, then one record element
-// after another, then "</Root>". to-binary cuts such a file at the record
-// elements' end tags and reads each record element alone.
+// after another, then "</Root>". to-binary reads the record elements in the
+// writer's form with the scanner on its own thread, and cuts any other at
+// its end tag and reads it alone, batches of those on several threads.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,9 @@
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
 #include "convert/record_json.h"
+#include "convert/session_input.h"
+#include "convert/written_record.h"
+#include "logging/log.h"
 #include "morvanec/commands.h"
 #include "morvanec/diagnostics.h"
 #include "morvanec/record_input.h"
@@ -38,208 +42,11 @@ namespace morvane {
 namespace {
 
 constexpr size_t kReadPiece = size_t{1} << 20;
-// to-binary reads in smaller pieces: what is read past the last record of a
-// batch is copied into the next one.
-constexpr size_t kInputPiece = size_t{1} << 16;
 // A file with this many errors is not worth reading on.
 constexpr int kMaxReportedErrors = 100;
 // The longest record element read: the largest record of 100,000 bytes
 // takes a few megabytes of XML; anything far beyond is not a record.
 constexpr size_t kMaxRecordText = size_t{64} << 20;
-
-// The number of line ends in [p, end), sixteen bytes at a time.
-int64_t CountLineEnds(const char* p, const char* end) {
-    using Bytes = char __attribute__((vector_size(16)));
-    const Bytes newlines = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n',
-                            '\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
-    int64_t count = 0;
-    while (end - p >= 16) {
-        // Each lane counts down by one per line end (a match is -1), for at
-        // most 255 rounds before it is added up.
-        Bytes lanes = {};
-        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
-            Bytes v;
-            std::memcpy(&v, p, 16);
-            lanes += v == newlines;
-        }
-        for (int i = 0; i < 16; ++i) count += static_cast<unsigned char>(-lanes[i]);
-    }
-    for (; p < end; ++p) count += *p == '\n';
-    return count;
-}
-
-// An input file read in pieces: a window of its bytes that grows at the end
-// as more is needed and hands over its front when that is done with.
-// Tracks the line of a position so that errors can be placed without going
-// back.
-class InputWindow {
-  public:
-    bool Open(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        return fd_ >= 0;
-    }
-    ~InputWindow() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    std::string_view bytes() const { return {bytes_.data(), end_}; }
-
-    // Reads the next piece; false at the end of the file or on an error
-    // (then failed() is true).
-    bool More() {
-        if (eof_) return false;
-        // The buffer only grows, so that its bytes are set once, not for
-        // every piece read.
-        if (bytes_.size() - end_ < kInputPiece)
-            bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
-        ssize_t n;
-        do {
-            n = ::read(fd_, bytes_.data() + end_, kInputPiece);
-        } while (n < 0 && errno == EINTR);
-        end_ += static_cast<size_t>(std::max<ssize_t>(n, 0));
-        if (n <= 0) {
-            eof_ = true;
-            failed_ = n < 0;
-        }
-        return n > 0;
-    }
-    bool failed() const { return failed_; }
-
-    // Finds text from index from on, reading on as needed; npos when the
-    // file ends first, or when more than limit bytes after from hold no
-    // text (then the window holds about limit bytes more, no further).
-    // Looks for the byte after a leading "</" first: in a record element,
-    // the first letter of its name is rarer than the '<' of every line.
-    size_t Find(std::string_view text, size_t from, size_t limit = std::string::npos) {
-        const size_t first = from;
-        const size_t key = text.size() > 2 && text.substr(0, 2) == "</" ? 2 : 0;
-        for (;;) {
-            for (size_t at = from + key; at < end_;) {
-                const void* hit = std::memchr(bytes_.data() + at, text[key], end_ - at);
-                if (hit == nullptr) break;
-                at = static_cast<size_t>(static_cast<const char*>(hit) - bytes_.data());
-                if (at - key + text.size() <= end_ &&
-                    std::memcmp(bytes_.data() + at - key, text.data(), text.size()) == 0)
-                    return at - key;
-                ++at;
-            }
-            from = end_ >= text.size() ? std::max(from, end_ - text.size() + 1) : from;
-            if (end_ - first > limit || !More()) return std::string::npos;
-        }
-    }
-    bool AtEnd() const { return eof_; }
-    // The byte at index, reading on as needed; -1 at the end of the file.
-    int At(size_t index) {
-        while (index >= end_) {
-            if (!More()) return -1;
-        }
-        return static_cast<unsigned char>(bytes_[index]);
-    }
-
-    // Hands over the bytes before index (they are done with) at the start
-    // of front, counting their lines first; front's memory is reused for
-    // what stays.
-    void TakeFront(size_t index, std::string& front) {
-        CountTo(index);
-        const size_t rest = end_ - index;
-        if (front.size() < rest + kInputPiece)
-            front.resize(std::max(bytes_.size(), rest + kInputPiece));
-        std::memcpy(front.data(), bytes_.data() + index, rest);
-        front.swap(bytes_);
-        end_ = rest;
-        counted_ -= index;
-        base_ += static_cast<int64_t>(index);
-    }
-
-    // The 1-based line and column of the byte at index. Places are asked
-    // for in file order: an index before an earlier one gets that one's.
-    void Place(size_t index, int& line, int& column) {
-        CountTo(index);
-        line = line_;
-        column = static_cast<int>(base_ + static_cast<int64_t>(counted_) - lineStart_) + 1;
-    }
-
-  private:
-    void CountTo(size_t index) {
-        if (index <= counted_) return;
-        const char* p = bytes_.data() + counted_;
-        const char* end = bytes_.data() + index;
-        if (int64_t lines = CountLineEnds(p, end); lines > 0) {
-            line_ += static_cast<int>(lines);
-            const void* last = memrchr(p, '\n', static_cast<size_t>(end - p));
-            lineStart_ = base_ + (static_cast<const char*>(last) + 1 - bytes_.data());
-        }
-        counted_ = index;
-    }
-
-    int fd_ = -1;
-    std::string bytes_;      // allocated; the file's bytes end at end_
-    size_t end_ = 0;
-    int64_t base_ = 0;       // file offset of bytes_[0]
-    size_t counted_ = 0;     // bytes_ before this index are counted in line_
-    int line_ = 1;           // the line of bytes_[counted_]
-    int64_t lineStart_ = 0;  // file offset of that line's first byte
-    bool eof_ = false;
-    bool failed_ = false;
-};
-
-bool IsBlank(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-// Bytes skipped between record elements (blanks, a comment) after which
-// the window drops them, so that memory stays bounded whatever they hold.
-constexpr size_t kSkipPiece = size_t{1} << 20;
-
-// Skips blanks, comments, processing instructions and a document type from
-// index on. Returns the index of what follows: a '<' that starts an element
-// or an end tag, other text, or the end of the file (At() gives -1 there;
-// so it does for a comment the file ends in). With drop, every kSkipPiece
-// bytes skipped are handed to drop(index), which may take the window's
-// front up to index away and returns how many bytes it took (indexes move
-// down by that much).
-size_t SkipToTag(InputWindow& in, size_t index,
-                 const std::function<size_t(size_t)>& drop = nullptr) {
-    for (;;) {
-        int c = in.At(index);
-        size_t run = 0;
-        while (IsBlank(c)) {
-            ++index;
-            if (drop && ++run >= kSkipPiece) {
-                index -= drop(index);
-                run = 0;
-            }
-            c = in.At(index);
-        }
-        int next = c == '<' ? in.At(index + 1) : -1;
-        if (next != '?' && next != '!') return index;
-        bool comment = next == '!' && in.At(index + 2) == '-' && in.At(index + 3) == '-';
-        const std::string_view close = next == '?' ? "?>" : comment ? "-->" : ">";
-        size_t from = index + 2;
-        size_t end;
-        for (;;) {
-            end = in.Find(close, from, drop ? kSkipPiece : std::string::npos);
-            if (end != std::string::npos || in.AtEnd() || !drop) break;
-            // The last bytes may begin the closing text: they stay.
-            const size_t keep = in.bytes().size() - close.size();
-            from = keep - drop(keep);
-        }
-        if (end == std::string::npos) return in.bytes().size();
-        index = end + close.size();
-    }
-}
-
-// Element names longer than this are not those of a session or data file.
-constexpr size_t kMaxTagName = 4096;
-
-// The element name of the tag at index ('<' there); at most kMaxTagName + 1
-// bytes of it.
-std::string TagName(InputWindow& in, size_t index) {
-    std::string name;
-    for (size_t i = index + 1; name.size() <= kMaxTagName; ++i) {
-        int c = in.At(i);
-        if (c < 0 || IsBlank(c) || c == '>' || c == '/') return name;
-        name += static_cast<char>(c);
-    }
-    return name;
-}
 
 // Record elements cut from the file, converted together on one thread:
 // the stretch of the file that holds them, and where each one is in it.
@@ -329,8 +136,12 @@ class ToBinary {
           diagnostics_(diagnostics),
           inFlight_(std::max(1u, std::thread::hardware_concurrency())),
           filling_(std::make_unique<Batch>()),
+          scanner_(schema),
           workers_(inFlight_) {
         options_.strict = !lenient;
+        // Traced reads go the general way, which makes the trace lines.
+        scanning_ = !TraceEnabled();
+        scanned_.resize(static_cast<size_t>(schema.Size()));
     }
 
     // Converts the whole file into out; false after diagnostics.
@@ -352,6 +163,10 @@ class ToBinary {
         return taken;
     }
     void Error(size_t index, const std::string& text);
+    // Reads the record element at start of the window with the scanner
+    // when it is in the writer's form: its record is written (after the
+    // batches before it) and the index after it returned; 0 when it is not.
+    size_t Scan(size_t start, StreamOutput& out);
     // Hands the batch being filled to the workers and drops the window's
     // bytes before index: they lie between record elements. Returns the
     // bytes taken from the window's front.
@@ -375,9 +190,13 @@ class ToBinary {
     std::unique_ptr<Batch> filling_;
     std::vector<std::unique_ptr<Batch>> spare_;  // finished, kept for their memory
     std::deque<Running> running_;
-    std::string skipped_;  // the bytes dropped between record elements
     bool writing_ = true;  // until the first error: the output is of no use after it
-    Workers workers_;      // last: stopped before the batches they convert go
+    bool scanning_ = true;
+    SessionRecordScanner scanner_;
+    std::vector<uint8_t> scanned_;  // the record the scanner read
+    size_t lastRecord_ = 0;         // the length of the last record element scanned
+    std::string front_;             // what the window handed over, kept for its memory
+    Workers workers_;               // last: stopped before the batches they convert go
 };
 
 void ToBinary::Error(size_t index, const std::string& text) {
@@ -403,7 +222,7 @@ int64_t RecordNumber(std::string_view text) {
 
 size_t ToBinary::DropSkipped(StreamOutput& out, size_t index) {
     const size_t taken = Start(out);
-    in_.TakeFront(index - taken, skipped_);
+    in_.TakeFront(index - taken, front_);
     return index;
 }
 
@@ -415,6 +234,33 @@ std::string ToBinary::RecordTagName(size_t index) {
         name.clear();
     }
     return name;
+}
+
+size_t ToBinary::Scan(size_t start, StreamOutput& out) {
+    // A record is scanned once the window holds it whole; records of a file
+    // are much alike in length.
+    in_.Fill(start, std::max(kInputPiece, 2 * lastRecord_));
+    std::fill(scanned_.begin(), scanned_.end(), 0);
+    std::string_view bytes = in_.bytes();
+    int64_t lines = 0;
+    const char* end =
+        scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(), scanned_.data(), lines);
+    if (end == nullptr) return 0;
+    size_t after = static_cast<size_t>(end - bytes.data());
+    lastRecord_ = after - start;
+    if (!filling_->cuts.empty() || !running_.empty()) {
+        const size_t taken = Drain(out);
+        start -= taken;
+        after -= taken;
+    }
+    if (writing_) {
+        std::string* text = out.Pending();
+        const std::string_view element(in_.bytes().data() + start, after - start);
+        writing_ = text != nullptr && format_(scanned_.data(), RecordNumber(element), *text);
+        if (!writing_ && text != nullptr) Error(start, "the record cannot be written");
+    }
+    in_.Skip(start, after, lines);
+    return after;
 }
 
 void ToBinary::Convert(Batch& batch) const {
@@ -540,6 +386,16 @@ bool ToBinary::Run(StreamOutput& out) {
             break;
         }
         if (in_.At(start + 1) == '/') break;  // </Root>
+        if (scanning_) {
+            if (size_t after = Scan(start, out)) {
+                at = after;
+                if (at >= kBatchBytes && filling_->cuts.empty()) {
+                    in_.TakeFront(at, front_);
+                    at = 0;
+                }
+                continue;
+            }
+        }
         const std::string name = RecordTagName(start);
         if (name.empty()) break;
         const std::string endTag = "</" + name + ">";
@@ -688,12 +544,19 @@ int RunToXml(const Invocation& call) {
     const RecordJsonPlan plan(*schema);
     const auto& collapsed = plan.CollapsedMembers();
     std::vector<int64_t> lost(collapsed.size(), 0);
+    // Each record's text is put together in one buffer, grown once and
+    // never cleared (no refill of its bytes per record), then copied out.
+    std::string scratch;
     const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string& text) {
         for (size_t i = 0; i < collapsed.size(); ++i) {
             const uint8_t* p = record + collapsed[i].offset;
             if (std::any_of(p, p + collapsed[i].bytes, [](uint8_t b) { return b != 0; })) ++lost[i];
         }
-        return AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, text);
+        size_t used = 0;
+        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, scratch, used))
+            return false;
+        text.append(scratch.data(), used);
+        return true;
     };
     StreamOutput out;
     if (!out.Open(call.output, diagnostics)) return kExitInput;

@@ -753,6 +753,7 @@ bool LoadSchema(Schema& schema, const pugi::xml_document& doc) {
 bool LoadSchema(Schema& schema, const pugi::xml_document& doc,
                 std::vector<SchemaDiagnostic>* diagnostics) {
     schema.writerCache.reset();  // derived from the tree being replaced
+    schema.readerCache.reset();
     Parser parser(schema, diagnostics);
     bool ok = parser.Load(doc);
     parser.FlushTrace();  // before the lines of the layout

@@ -40,6 +40,10 @@ class Schema {
     // made on first use. Records of one schema are written by one thread
     // at a time.
     mutable std::shared_ptr<const void> writerCache;
+    // What the data reader derives from the tree once for reading the
+    // schema's records (see data_reader.cpp), made on first use under the
+    // reader's own lock, so that reads on several threads share it.
+    mutable std::shared_ptr<void> readerCache;
 };
 
 // Limits that keep a hostile schema from exhausting the stack, memory or

@@ -311,7 +311,8 @@ TEST(ExampleClientTest, BuildsAgainstAnInstalledPackageAndRunsASession) {
 
     // The same program with pkg-config, from the header the CMake build
     // generated.
-    const std::string pkgConfig = "PKG_CONFIG_PATH=" + prefix.path() + "/lib/pkgconfig";
+    const std::string pkgConfig =
+        "PKG_CONFIG_PATH=" + prefix.path() + "/" CLIENT_LIBDIR "/pkgconfig";
     r = RunProgram("/bin/sh",
                    {"-c", std::string(CLIENT_C_COMPILER) + " -std=c11 -DMORVANE_LAYOUT_CHECKS -I" +
                               work / "cmake/generated" + " " + example +
@@ -322,7 +323,7 @@ TEST(ExampleClientTest, BuildsAgainstAnInstalledPackageAndRunsASession) {
     MorvaneServer server(FreeTcpPort(), "CreateFilesFlag=0\n");
     ASSERT_TRUE(server.Start());
     const std::string port = std::to_string(server.port());
-    const std::string libraryPath = "LD_LIBRARY_PATH=" + prefix.path() + "/lib";
+    const std::string libraryPath = "LD_LIBRARY_PATH=" + prefix.path() + "/" CLIENT_LIBDIR;
     for (const std::string& program : {work / "cmake/c_client", work / "pc_client"}) {
         SCOPED_TRACE(program);
         r = RunProgram(program, {"127.0.0.1", port, "example.xml"}, work.path(),

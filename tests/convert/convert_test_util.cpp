@@ -10,6 +10,43 @@
 
 namespace morvane::test {
 
+const char kAllTypesXsd[] = R"(<Schema name="AllTypes" id="2">
+   <Enum name="E"><Item name="A" id="0"/></Enum>
+   <Item name="c" type="char"/>
+   <Item name="i" type="int"/>
+   <Item name="s" type="int16"/>
+   <Item name="l" type="int64"/>
+   <Item name="u" type="unsigned"/>
+   <Item name="us" type="unsigned16"/>
+   <Item name="ul" type="unsigned64"/>
+   <Item name="f" type="float"/>
+   <Item name="d" type="double"/>
+   <Item name="t" type="text"/>
+   <Item name="b" type="bool"/>
+   <Item_enum name="e" type="E"/>
+</Schema>)";
+
+// Every member form: visible repetitions, collapsed ones, zero repetitions
+// either way, a single hidden member, text, repeated enumeration values and
+// structures inside structures.
+const char kFormsXsd[] = R"(<Schema name="Forms" id="9">
+   <Template name="Inner"><Item name="v" type="int16"/></Template>
+   <Template name="Outer">
+      <Item name="a" type="char"/>
+      <Structure name="in" type="Inner" nrepetitions="2"/>
+   </Template>
+   <Enum name="E"><Item name="ZERO" id="0"/><Item name="NINE" id="9"/></Enum>
+   <Item name="rep" type="char" nrepetitions="3"/>
+   <Item name="hid" type="int16" nrepetitions="2" visibility="0"/>
+   <Item name="none" type="int" nrepetitions="0"/>
+   <Item name="nonehid" type="int" nrepetitions="0" visibility="0"/>
+   <Item name="one" type="char" visibility="0"/>
+   <Item name="t" type="text"/>
+   <Item_enum name="es" type="E" nrepetitions="2"/>
+   <Structure name="out" type="Outer"/>
+   <Structure name="gone" type="Inner" nrepetitions="0"/>
+</Schema>)";
+
 namespace {
 
 std::unique_ptr<Schema> Load(const pugi::xml_document& doc) {

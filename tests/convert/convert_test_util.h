@@ -26,6 +26,13 @@ std::unique_ptr<Schema> PosRecSchema();
 // (1, 2) and pos 1 at (3, 4), flags zero.
 std::vector<uint8_t> PosRecRecord();
 
+// A schema of one member of every type code (AllTypes, 49 bytes), and one
+// of every member form (Forms, 21 bytes): visible, collapsed and zero
+// repetitions, a single hidden member, text, repeated enumeration values
+// and structures inside structures.
+extern const char kAllTypesXsd[];
+extern const char kFormsXsd[];
+
 // "01 ff 00": bytes as text, for readable comparisons.
 std::string Hex(const uint8_t* bytes, size_t count);
 inline std::string Hex(const std::vector<uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }

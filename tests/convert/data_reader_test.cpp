@@ -412,6 +412,11 @@ const StrictCase kStrictCases[] = {
     {"float underflow", "f", "1e-50", true},
     {"double plain", "d", "-491.99920000000003", true},
     {"double leading point", "d", ".5", true},
+    {"float signalling NaN", "f", "snan(0x1)", true},
+    {"double quiet NaN payload", "d", "-nan(0xDEADBEEF) ", true},
+    {"float NaN payload too wide", "f", "nan(0x400000)", false},
+    {"double NaN payload without digits", "d", "nan(0x)", false},
+    {"float signalling NaN of no payload", "f", "snan(0x0)", false},
 };
 
 class StrictValueTest : public testing::TestWithParam<StrictCase> {};

@@ -25,42 +25,8 @@ std::string Golden(const std::string& name) {
     return test::ReadFile(test::TestDataDir() + "/convert/golden/" + name);
 }
 
-const char kAllTypesXsd[] = R"(<Schema name="AllTypes" id="2">
-   <Enum name="E"><Item name="A" id="0"/></Enum>
-   <Item name="c" type="char"/>
-   <Item name="i" type="int"/>
-   <Item name="s" type="int16"/>
-   <Item name="l" type="int64"/>
-   <Item name="u" type="unsigned"/>
-   <Item name="us" type="unsigned16"/>
-   <Item name="ul" type="unsigned64"/>
-   <Item name="f" type="float"/>
-   <Item name="d" type="double"/>
-   <Item name="t" type="text"/>
-   <Item name="b" type="bool"/>
-   <Item_enum name="e" type="E"/>
-</Schema>)";
-
-// Every member form: visible repetitions, collapsed ones, zero repetitions
-// either way, a single hidden member, text, repeated enumeration values and
-// structures inside structures.
-const char kFormsXsd[] = R"(<Schema name="Forms" id="9">
-   <Template name="Inner"><Item name="v" type="int16"/></Template>
-   <Template name="Outer">
-      <Item name="a" type="char"/>
-      <Structure name="in" type="Inner" nrepetitions="2"/>
-   </Template>
-   <Enum name="E"><Item name="ZERO" id="0"/><Item name="NINE" id="9"/></Enum>
-   <Item name="rep" type="char" nrepetitions="3"/>
-   <Item name="hid" type="int16" nrepetitions="2" visibility="0"/>
-   <Item name="none" type="int" nrepetitions="0"/>
-   <Item name="nonehid" type="int" nrepetitions="0" visibility="0"/>
-   <Item name="one" type="char" visibility="0"/>
-   <Item name="t" type="text"/>
-   <Item_enum name="es" type="E" nrepetitions="2"/>
-   <Structure name="out" type="Outer"/>
-   <Structure name="gone" type="Inner" nrepetitions="0"/>
-</Schema>)";
+using test::kAllTypesXsd;
+using test::kFormsXsd;
 
 std::vector<uint8_t> FormsRecord() {
     return {0x01, 0x02, 0x03,                          // rep
@@ -252,6 +218,34 @@ TEST_F(WriteXmlFileTest, FormsRoundTrip) {
     ASSERT_TRUE(ReadXmlFile(*schema, true, path_.c_str(), back.data(), 21));
     std::fill(record.begin() + 3, record.begin() + 7, 0);  // hid is collapsed
     EXPECT_EQ(test::Hex(back), test::Hex(record));
+}
+
+// Every NaN keeps its bits through a data file the way the server writes
+// and reads it: signalling ones, payloads and signs, with the plain quiet
+// NaN still written "nan".
+TEST_F(WriteXmlFileTest, NanPayloadsRoundTripThroughDataFiles) {
+    auto all = test::SchemaFromText(kAllTypesXsd);
+    ASSERT_TRUE(all);
+    const std::pair<uint32_t, uint64_t> nans[] = {
+        {0x7F800001u, 0xFFF80000DEADBEEFull},
+        {0x7FC00000u, 0x7FF0000000000001ull},
+        {0xFFBFFFFFu, 0x7FF8000000000000ull}};
+    const char* const texts[][2] = {{"snan(0x1)", "-nan(0xDEADBEEF)"},
+                                    {"nan", "snan(0x1)"},
+                                    {"-snan(0x3FFFFF)", "nan"}};
+    for (size_t i = 0; i < std::size(nans); ++i) {
+        std::vector<uint8_t> record(49, 0);
+        std::memcpy(record.data() + 29, &nans[i].first, 4);
+        std::memcpy(record.data() + 33, &nans[i].second, 8);
+        std::string text = WriteOne(*all, 1, record);
+        EXPECT_NE(text.find(std::string("type=\"float\">") + texts[i][0] + "<"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find(std::string("type=\"double\">") + texts[i][1] + "<"), std::string::npos)
+            << text;
+        std::vector<uint8_t> back(49, 0);
+        ASSERT_TRUE(ReadXmlFile(*all, true, path_.c_str(), back.data(), 49));
+        EXPECT_EQ(test::Hex(back), test::Hex(record));
+    }
 }
 
 // XML to binary to XML to binary on the Telemetry example: the records

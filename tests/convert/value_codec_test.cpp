@@ -84,6 +84,19 @@ const StoreCase kStoreCases[] = {
     {kTypeFloat, "abc", "00 00 00 00"},
     {kTypeDouble, "2.5", "00 00 00 00 00 00 04 40"},
     {kTypeDouble, " -1e-3", "fc a9 f1 d2 4d 62 50 bf"},
+    // NaN texts keep every bit, the signalling ones unquieted
+    {kTypeFloat, "nan", "00 00 c0 7f"},
+    {kTypeFloat, "-nan", "00 00 c0 ff"},
+    {kTypeFloat, "snan(0x1)", "01 00 80 7f"},
+    {kTypeFloat, "-nan(0x2a)", "2a 00 c0 ff"},
+    {kTypeFloat, " nan(0x3FFFFF)", "ff ff ff 7f"},
+    {kTypeFloat, "-snan(0x3FFFFF)", "ff ff bf ff"},
+    {kTypeFloat, "nan(0x0)", "00 00 c0 7f"},
+    {kTypeFloat, "snan(0x0)", "00 00 00 00"},  // no NaN: read as the C library reads it
+    {kTypeDouble, "nan", "00 00 00 00 00 00 f8 7f"},
+    {kTypeDouble, "snan(0x8)", "08 00 00 00 00 00 f0 7f"},
+    {kTypeDouble, "-snan(0x7FFFFFFFFFFFF)", "ff ff ff ff ff ff f7 ff"},
+    {kTypeDouble, "nan(0xDEADBEEF)", "ef be ad de 00 00 f8 7f"},
     // bool: nonzero stores 1, as a 4-byte value
     {kTypeBool, "2", "01 00 00 00"},
     {kTypeBool, "-1", "01 00 00 00"},
@@ -149,6 +162,17 @@ const FormatCase kFormatCases[] = {
     {kTypeFloat, {0x00, 0x00, 0xC0, 0x3F}, "1.500000"},
     {kTypeFloat, {0x00, 0x00, 0x00, 0x00}, "0.000000"},
     {kTypeDouble, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x40}, "2.500000"},
+    // the plain quiet NaNs keep "%f"'s text, the others their payload
+    {kTypeFloat, {0x00, 0x00, 0xC0, 0x7F}, "nan"},
+    {kTypeFloat, {0x00, 0x00, 0xC0, 0xFF}, "-nan"},
+    {kTypeFloat, {0x01, 0x00, 0x80, 0x7F}, "snan(0x1)"},
+    {kTypeFloat, {0x2A, 0x00, 0xC0, 0xFF}, "-nan(0x2A)"},
+    {kTypeFloat, {0xFF, 0xFF, 0xBF, 0xFF}, "-snan(0x3FFFFF)"},
+    {kTypeDouble, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x7F}, "nan"},
+    {kTypeDouble, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0xFF}, "-nan"},
+    {kTypeDouble, {0xEF, 0xBE, 0xAD, 0xDE, 0x00, 0x00, 0xF8, 0x7F}, "nan(0xDEADBEEF)"},
+    {kTypeDouble, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF7, 0xFF}, "-snan(0x7FFFFFFFFFFFF)"},
+    {kTypeDouble, {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x7F}, "snan(0x1)"},
     {kTypeBool, {0x01, 0x00, 0x00, 0x00}, "1"},
     {kTypeBool, {0x00, 0x01, 0x00, 0x00}, "0"},  // the first byte only
     {kTypeBool, {0xFF, 0xFF, 0x00, 0x00}, "255"},
@@ -212,18 +236,18 @@ TEST(FormatValue, FloatingPointKeepsPrintfOrElseShortestExactText) {
 }
 
 // Every float and double pattern reads back as the bytes it was written
-// from, NaNs aside (their payload is not written).
+// from, every NaN included, in strict mode too.
 template <class T, class Bits>
 void ExpectReadsBack(Bits bits) {
-    T value;
-    std::memcpy(&value, &bits, sizeof value);
-    if (std::isnan(value)) return;
     const UnitType kind = sizeof(T) == 4 ? kTypeFloat : kTypeDouble;
     char text[kValueTextSize];
     FormatValue(kind, reinterpret_cast<const uint8_t*>(&bits), text);
     Bits back = 0;
     StoreValueText(kind, text, reinterpret_cast<uint8_t*>(&back));
     ASSERT_EQ(back, bits) << text;
+    Bits checked = 0;
+    ASSERT_TRUE(ConvertFittingText(kind, text, reinterpret_cast<uint8_t*>(&checked))) << text;
+    ASSERT_EQ(checked, bits) << text;
 }
 
 TEST(ValueCodec, FloatingValuesRoundTrip) {
@@ -236,6 +260,12 @@ TEST(ValueCodec, FloatingValuesRoundTrip) {
         if (i % 2 == 0) fbits = (fbits & 0x807FFFFFu) | (static_cast<uint32_t>(100 + i % 55) << 23);
         ExpectReadsBack<double>(bits);
         ExpectReadsBack<float>(fbits);
+        // A NaN of every sign, quiet bit and payload width.
+        const int width = i % 52;
+        ExpectReadsBack<double>((bits & (0x8000000000000000ull | ((1ull << width) - 1) << (i % 3))) |
+                                0x7FF0000000000000ull | (i % 5 == 0 ? 0 : 1));
+        ExpectReadsBack<float>((fbits & (0x80000000u | ((1u << (i % 23)) - 1))) | 0x7F800000u |
+                               (i % 5 == 0 ? 0 : 1));
     }
 }
 

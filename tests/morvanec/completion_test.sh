@@ -15,7 +15,7 @@ source "$completion"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work" && touch rec.xsd data.xml recs.bin && mkdir out
+cd "$work" && touch rec.xsd data.xml recs.bin recs.jsonl && mkdir out
 
 failures=0
 # completions WORDS...: what completing the last word offers, sorted, each
@@ -43,7 +43,7 @@ complete_case() {
 }
 
 complete_case "diff " morvanec di
-complete_case "to-binary to-xml " morvanec to
+complete_case "to-binary to-csv to-json to-xml " morvanec to
 complete_case "--help --version " morvanec --
 complete_case "--help -o " morvanec generate -
 complete_case "--help --json " morvanec layout --
@@ -53,6 +53,15 @@ complete_case "out rec.xsd " morvanec check ""
 complete_case "out rec.xsd " morvanec to-binary --lenient ""
 complete_case "data.xml out " morvanec to-binary rec.xsd ""
 complete_case "out recs.bin " morvanec to-xml rec.xsd ""
+complete_case "--delimiter --help --lenient -o " morvanec to-csv -
+complete_case "" morvanec to-csv --delimiter ""
+complete_case "data.xml out rec.xsd recs.bin recs.jsonl " morvanec to-json rec.xsd ""
+complete_case "out recs.jsonl " morvanec from-json --lenient rec.xsd ""
+complete_case "--help --server --stream --subject --url " morvanec publish --
+complete_case "" morvanec publish --url ""
+complete_case "data.xml out rec.xsd " morvanec publish --stream S rec.xsd ""
+complete_case "" morvanec subscribe nats://h:4222 ""
+complete_case "out rec.xsd " morvanec subscribe nats://h:4222 S ""
 complete_case "data.xml out " morvanec recover ""
 complete_case "out rec.xsd " morvanec diff rec.xsd ""
 complete_case "" morvanec unknown ""

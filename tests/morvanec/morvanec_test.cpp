@@ -413,6 +413,12 @@ TEST(MorvanecToBinary, StrictByDefault) {
         row(Session(PosRecRecord(1, "5", 1) + PosRecRecord(2, "6 apples", -1)), 0, twoBytes, "",
             "--lenient"),
         row(Session(extra), 1, "", "d.xml:6:8: error: "),
+        // Records the scanner reads around ones it leaves to the parser:
+        // the same order, the same places.
+        row(Session(two + extra + PosRecRecord(3, "7", 2)), 1, "", "d.xml:32:8: error: "),
+        row(Session(PosRecRecord(1, "5", 1) + PosRecRecord(2, "6 apples", -1) +
+                    PosRecRecord(3, "7", 2)),
+            0, twoBytes + PosRecBytes(7, 2), "", "--lenient"),
         row(Session(alarms), 1, "",
             "d.xml:3:5: error: element Schema name=\"Alarms\" is not a record of PosRec\n"),
         // Not well-formed.
@@ -528,11 +534,16 @@ AllTypes AllTypesRecords(int reps, uint32_t seed, bool everyBit = false) {
         for (int j = 0; j < 10; ++j) bits(4);
         for (int k = 0; k < reps; ++k) {
             bits(1), bits(4), bits(2), bits(8), bits(4), bits(2), bits(8);
-            // Every third a value of the table above, and one for a NaN.
-            const float f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
-            const double d = std::bit_cast<double>(static_cast<uint64_t>(rng()));
-            put(k % 3 == 0 || std::isnan(f) ? floats[(k / 3) % 8] : f);
-            put(k % 3 == 0 || std::isnan(d) ? doubles[(k / 3) % 8] : d);
+            // Every third a value of the table above, every fifth a NaN
+            // with a random payload, signalling ones included.
+            auto f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
+            auto d = std::bit_cast<double>(static_cast<uint64_t>(rng()));
+            if (k % 5 == 1) {
+                f = std::bit_cast<float>(std::bit_cast<uint32_t>(f) | 0x7F800001u);
+                d = std::bit_cast<double>(std::bit_cast<uint64_t>(d) | 0x7FF0000000000001ull);
+            }
+            put(k % 3 == 0 ? floats[(k / 3) % 8] : f);
+            put(k % 3 == 0 ? doubles[(k / 3) % 8] : d);
             if (everyBit) {
                 bits(4), bits(4), bits(3), bits(8);
             } else {

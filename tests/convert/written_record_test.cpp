@@ -1,0 +1,266 @@
+// The scanner of texts in the writer's form against the general reader:
+// for every type code and edge value, the example and corpus files, and
+// every text mutated byte by byte, both give the same result, record,
+// errors and trace lines.
+#include "convert/written_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/data_reader.h"
+#include "convert/data_writer.h"
+#include "convert_test_util.h"
+#include "generate/generators.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Hex;
+
+// Beside AllTypes and Forms: repeated floating values in structures
+// repeated in structures, and enumeration values of negative ids.
+const char kRepeatsXsd[] = R"(<Schema name="Repeats" id="12">
+<Enum name="E"><Item name="A" id="1"/><Item name="B" id="-3"/></Enum>
+<Template name="Inner">
+   <Item name="v" type="int16"/>
+   <Item name="w" type="double" nrepetitions="2"/>
+</Template>
+<Template name="Outer">
+   <Item name="f" type="float" nrepetitions="3"/>
+   <Structure name="in" type="Inner" nrepetitions="2"/>
+   <Item_enum name="e" type="E" nrepetitions="2"/>
+</Template>
+<Item name="onehid" type="unsigned" nrepetitions="1" visibility="0"/>
+<Item name="d" type="double" nrepetitions="4"/>
+<Structure name="o" type="Outer" nrepetitions="3"/>
+</Schema>)";
+
+const char* const kSchemas[] = {test::kAllTypesXsd, test::kFormsXsd, kRepeatsXsd};
+
+// Edge values of each width, NaNs of every kind among them.
+const uint64_t kEdges8[] = {0,
+                            ~0ull,
+                            1ull << 63,
+                            (1ull << 63) - 1,
+                            0x7FF8000000000000ull,
+                            0xFFF8000000000000ull,
+                            0x7FF0000000000001ull,
+                            0xFFF7FFFFFFFFFFFFull,
+                            0x7FF80000DEADBEEFull,
+                            0x7FF0000000000000ull,
+                            0x0000000000000001ull,
+                            0x7FEFFFFFFFFFFFFFull,
+                            0x3FB999999999999Aull};
+const uint32_t kEdges4[] = {0,           ~0u,         1u << 31,    (1u << 31) - 1,
+                            0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0xFFBFFFFFu,
+                            0x7FC0002Au, 0x7F800000u, 1u,          0x7F7FFFFFu,
+                            0x3DCCCCCDu, 255,         65535};
+
+std::vector<uint8_t> EdgeRecord(int32_t size, int row) {
+    std::vector<uint8_t> record(static_cast<size_t>(size));
+    std::mt19937_64 random(static_cast<uint64_t>(row));
+    for (size_t at = 0; at < record.size(); ++at) record[at] = static_cast<uint8_t>(random());
+    // Every aligned word an edge value in turn: whatever the field there,
+    // its bytes run through the edges.
+    for (size_t at = 0; at + 8 <= record.size(); at += 8) {
+        const uint64_t v = row % 2 == 0
+                               ? kEdges8[(at / 8 + row) % std::size(kEdges8)]
+                               : uint64_t{kEdges4[(at / 8 + row) % std::size(kEdges4)]} << 32 |
+                                     kEdges4[(at / 8 + row + 1) % std::size(kEdges4)];
+        std::memcpy(record.data() + at, &v, sizeof v);
+    }
+    return record;
+}
+
+struct Outcome {
+    bool ok = false;
+    std::string record;
+    std::string errors;
+    std::string log;
+    bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+    return out << (o.ok ? "true" : "false") << "\nrecord " << o.record << "\nerrors\n"
+               << o.errors << "log\n"
+               << o.log.substr(0, 3000);
+}
+
+Outcome Read(const Schema& schema, const std::string& text, bool strict, bool trace,
+             Scanning mode) {
+    SetScanning(mode);
+    Outcome o;
+    const auto size = static_cast<size_t>(schema.Size());
+    std::vector<uint8_t> buffer(size, 0xA5);
+    std::vector<ReadError> errors;
+    {
+        test::LogRecorder log(trace);
+        o.ok = ReadXmlText(schema, true, text, "t.xml", buffer.data(), static_cast<int32_t>(size),
+                           ReadOptions{strict}, &errors);
+        o.log = log.Text();
+    }
+    SetScanning(Scanning::kAdaptive);
+    o.record = Hex(buffer);
+    for (const ReadError& e : errors) o.errors += std::to_string(e.offset) + " " + e.text + "\n";
+    return o;
+}
+
+// Both ways agree on text, strict or not, traced or not (all four when
+// every is set, else strict untraced and loose traced).
+void ExpectSameWays(const Schema& schema, const std::string& text, bool every = true) {
+    for (int mode = 0; mode < 4; ++mode) {
+        const bool strict = mode & 1;
+        const bool trace = (mode & 2) != 0;
+        if (!every && strict == trace) continue;
+        const Outcome fast = Read(schema, text, strict, trace, Scanning::kAlways);
+        const Outcome general = Read(schema, text, strict, trace, Scanning::kNever);
+        ASSERT_EQ(fast, general) << (strict ? "strict" : "loose") << (trace ? " traced" : "")
+                                 << " text:\n"
+                                 << text;
+    }
+}
+
+// Whether the scanner takes text whole (rather than leaving it to the
+// general way).
+bool Scanned(const Schema& schema, const std::string& text) {
+    SetScanning(Scanning::kAlways);
+    std::vector<uint8_t> buffer(static_cast<size_t>(schema.Size()));
+    bool taken = ReadWrittenText(schema, true, text, buffer.data(), schema.Size(), nullptr);
+    SetScanning(Scanning::kAdaptive);
+    return taken;
+}
+
+// The texts the writer writes for record: a session file's record element
+// as morvanec cuts it (from its '<' to its end tag), a data file of its
+// own, and the data template generated for the schema.
+std::vector<std::string> WrittenTexts(const Schema& schema, const std::vector<uint8_t>& record) {
+    std::string session;
+    EXPECT_TRUE(AppendRecordXml(schema, 17, record.data(), schema.Size(), session));
+    session = session.substr(3, session.size() - 4);
+    std::string data;
+    EXPECT_TRUE(AppendRecordXml(schema, 2, record.data(), schema.Size(), data, 0));
+    return {session, "<?xml version=\"1.0\"?>\n" + data};
+}
+
+std::string DataTemplate(const Schema& schema) {
+    test::TempDir dir;
+    EXPECT_TRUE(CreateEmptyXmlFile(schema, dir.path().c_str()));
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path().extension() == ".xml") return test::ReadFile(entry.path());
+    }
+    ADD_FAILURE() << "no data template";
+    return "";
+}
+
+TEST(WrittenRecord, EveryTypeCodeAndEdgeValueReadsAlikeBothWays) {
+    for (const char* xsd : kSchemas) {
+        auto schema = test::SchemaFromText(xsd);
+        ASSERT_TRUE(schema);
+        for (int row = 0; row < 24; ++row) {
+            std::vector<uint8_t> record = EdgeRecord(schema->Size(), row);
+            for (const std::string& text : WrittenTexts(*schema, record)) {
+                ASSERT_TRUE(Scanned(*schema, text)) << text;
+                ExpectSameWays(*schema, text);
+                if (HasFatalFailure()) return;
+            }
+        }
+        const std::string empty = DataTemplate(*schema);
+        EXPECT_TRUE(Scanned(*schema, empty)) << empty;
+        ExpectSameWays(*schema, empty);
+    }
+}
+
+// A record in the writer's form comes back whole: every value's bytes, in
+// the bytes of the packed record, the collapsed members and a bool's upper
+// bytes aside (they are not written).
+TEST(WrittenRecord, ScannedRecordsKeepEveryWrittenBit) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    std::vector<uint8_t> record = test::PosRecRecord();
+    for (const std::string& text : WrittenTexts(*schema, record)) {
+        std::vector<uint8_t> back(record.size(), 0);
+        SetScanning(Scanning::kAlways);
+        EXPECT_TRUE(ReadWrittenText(*schema, true, text, back.data(), schema->Size(), nullptr));
+        SetScanning(Scanning::kAdaptive);
+        EXPECT_EQ(Hex(back), Hex(record));
+        // Nothing is stored without store, and nothing into a short buffer.
+        std::vector<uint8_t> kept(record.size(), 0x5A);
+        EXPECT_TRUE(ReadWrittenText(*schema, false, text, kept.data(), schema->Size(), nullptr));
+        EXPECT_FALSE(
+            ReadWrittenText(*schema, true, text, kept.data(), schema->Size() - 1, nullptr));
+        EXPECT_EQ(kept, std::vector<uint8_t>(record.size(), 0x5A));
+    }
+}
+
+// Every byte of a written text replaced, deleted or preceded by a blank:
+// wherever the text stays in the writer's form the scanner reads it, and
+// wherever it departs the general way does; the results are the same.
+TEST(WrittenRecord, TextsMutatedByteByByteReadAlikeBothWays) {
+    const char kReplacements[] = {' ', '0', '9', '-', '<', '"', 'x', '\n', 'F', '.', 'e', '&'};
+    int scanned = 0;
+    int row = 0;
+    for (const char* xsd : kSchemas) {
+        auto schema = test::SchemaFromText(xsd);
+        ASSERT_TRUE(schema);
+        for (const std::string& base : WrittenTexts(*schema, EdgeRecord(schema->Size(), row))) {
+            for (size_t at = 0; at < base.size(); ++at) {
+                const char with = kReplacements[(at + row) % sizeof kReplacements];
+                // One change per byte, by turns a replacement, a deletion
+                // and an inserted blank.
+                std::string text = base;
+                if (at % 3 == 0 && text[at] == with) continue;
+                if (at % 3 == 0) {
+                    text[at] = with;
+                } else if (at % 3 == 1) {
+                    text.erase(at, 1);
+                } else {
+                    text.insert(at, 1, ' ');
+                }
+                scanned += Scanned(*schema, text);
+                ExpectSameWays(*schema, text, false);
+                if (HasFatalFailure()) return;
+            }
+            ++row;
+        }
+    }
+    // Mutated values that stay numbers (a digit for a digit) keep the form.
+    EXPECT_GT(scanned, 100);
+}
+
+// The example data file, the data reader's fuzz corpus and the golden files
+// against the example schemas, each also mutated at every 7th byte.
+TEST(WrittenRecord, ExampleAndCorpusFilesReadAlikeBothWays) {
+    auto posRec = test::PosRecSchema();
+    auto telemetry = test::SchemaFromFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd");
+    ASSERT_TRUE(posRec && telemetry);
+    std::vector<std::string> files = {test::SourceDir() + "/examples/XML_Data/Telemetry_dataR.xml"};
+    for (const auto& entry :
+         fs::directory_iterator(test::SourceDir() + "/fuzz/corpus/fuzz_data_reader"))
+        files.push_back(entry.path());
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const std::string text = test::ReadFile(path);
+        for (const Schema* schema : {posRec.get(), telemetry.get()}) {
+            ExpectSameWays(*schema, text);
+            for (size_t at = 0; at < text.size(); at += 7) {
+                std::string changed = text;
+                changed[at] = static_cast<char>(changed[at] ^ 0x01);
+                ExpectSameWays(*schema, changed, false);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace morvane
