@@ -13,20 +13,21 @@ namespace {
 
 // The number of line ends in [p, end), sixteen bytes at a time.
 int64_t CountLineEnds(const char* p, const char* end) {
-    using Bytes = char __attribute__((vector_size(16)));
+    using Bytes = unsigned char __attribute__((vector_size(16)));
     const Bytes newlines = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n',
                             '\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
     int64_t count = 0;
     while (end - p >= 16) {
-        // Each lane counts down by one per line end (a match is -1), for at
-        // most 255 rounds before it is added up.
+        // Each lane counts up by one per line end (a match is 0xFF, and
+        // subtracting it adds one modulo 256), for at most 255 rounds before
+        // it is added up.
         Bytes lanes = {};
         for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
             Bytes v;
             std::memcpy(&v, p, 16);
-            lanes += v == newlines;
+            lanes -= (Bytes)(v == newlines);
         }
-        for (int i = 0; i < 16; ++i) count += static_cast<unsigned char>(-lanes[i]);
+        for (int i = 0; i < 16; ++i) count += lanes[i];
     }
     for (; p < end; ++p) count += *p == '\n';
     return count;
