@@ -118,6 +118,13 @@ struct Run {
     int status = -1;
 };
 
+// Keeps the run of least CPU time: a failed run always wins, so that a
+// failure is never hidden by a later success.
+inline void KeepLeast(Run& best, const Run& run) {
+    if (best.status == -1 || run.status != 0 || (best.status == 0 && run.cpu < best.cpu))
+        best = run;
+}
+
 inline double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 inline double ProcessCpu() {
