@@ -139,5 +139,39 @@ TEST(FullDeviceBattery, EveryRecordInTurnMeetsAFullDevice) {
     }
 }
 
+// A session opened on a device that is already full: the file can be
+// created but not its first line. The open fails as one that cannot create
+// the file, and nothing is left of it.
+TEST(FullDeviceBattery, SessionOpenedOnAFullDeviceFailsAndLeavesNoFile) {
+    MorvaneServer server(FreeTcpPort(), "LogFlag=0\nCreateFilesFlag=0\n");
+    WriteFile(server / "Schemas/Wide.xsd", kWideSchema);
+    const std::string data = server / "XML_Data";
+    BackgroundProgram morvane(BATTERY_FSIZE_EXEC, {"full=" + data, server / "Morvane"},
+                              server.dir());
+    Socket client = server.NextClient();
+    if (!client.valid() && morvane.Stop(SIGTERM) == 77)
+        GTEST_SKIP() << "no mount namespace for a full device: " << morvane.Stderr();
+    ASSERT_TRUE(client.valid()) << morvane.Stderr();
+
+    ASSERT_TRUE(SendAll(client, OpenSession("full.xml")));
+    ASSERT_TRUE(SendAll(client, WriteRequest(kWideId, WideRecord(1))));
+    ASSERT_TRUE(SendAll(client, StatusRequest()));
+    auto status = RecvStatus(client);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->written, 0);
+    ASSERT_EQ(status->listed.size(), 2u);
+    const std::string refusal = "Error CChannelXsd::ProcessingOpenSession session file " + data +
+                                "/full.xml cannot be created err=" + std::to_string(ENOSPC);
+    EXPECT_EQ(status->listed[0].code, MSG_COMM_FAIL_SESSION_CREATE);
+    EXPECT_EQ(status->listed[0].text, refusal);
+    EXPECT_EQ(status->listed[1].code, MSG_COMM_FAIL_NO_SESSION_WRITE);
+    EXPECT_EQ(server.LogCount(refusal + "\n"), 1) << server.Log();
+    // The server's own view of the directory, under its mount.
+    const std::string seen = "/proc/" + std::to_string(morvane.pid()) + "/root" + data;
+    EXPECT_TRUE(FileExists(seen + "/.filler"));
+    EXPECT_FALSE(FileExists(seen + "/full.xml"));
+    EXPECT_TRUE(morvane.Running());
+}
+
 }  // namespace
 }  // namespace morvane::test
