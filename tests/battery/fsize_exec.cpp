@@ -4,10 +4,12 @@
 //
 //   battery_fsize_exec BYTES PROGRAM [ARGUMENT...]
 //   battery_fsize_exec nofile=N PROGRAM [ARGUMENT...]
+//   battery_fsize_exec as=BYTES PROGRAM [ARGUMENT...]
 //   battery_fsize_exec full=DIR PROGRAM [ARGUMENT...]
 //
 // The second form limits the open descriptors to N instead, the way a
-// process that has used up its descriptors meets it. The third gives the
+// process that has used up its descriptors meets it; the third limits its
+// address space, so that a large allocation fails. The third gives the
 // program a mount namespace of its own in which DIR is a small tmpfs filled
 // up to its last block: files can still be created there, no byte can be
 // written. It exits with 77 when the system refuses the namespace.
@@ -85,11 +87,14 @@ int main(int argc, char** argv) {
         return 127;
     }
     const bool nofile = std::strncmp(argv[1], "nofile=", 7) == 0;
-    if (nofile) {
-        const unsigned long long n = std::strtoull(argv[1] + 7, &end, 10);
+    const bool memory = std::strncmp(argv[1], "as=", 3) == 0;
+    if (nofile || memory) {
+        const char* number = argv[1] + (nofile ? 7 : 3);
+        const unsigned long long n = std::strtoull(number, &end, 10);
         rlimit limit{n, n};
-        if (end == argv[1] + 7 || *end != '\0' || setrlimit(RLIMIT_NOFILE, &limit) != 0) {
-            std::fprintf(stderr, "%s: cannot limit descriptors to %s\n", argv[0], argv[1] + 7);
+        if (end == number || *end != '\0' ||
+            setrlimit(nofile ? RLIMIT_NOFILE : RLIMIT_AS, &limit) != 0) {
+            std::fprintf(stderr, "%s: cannot set the limit %s\n", argv[0], argv[1]);
             return 2;
         }
         execv(argv[2], argv + 2);

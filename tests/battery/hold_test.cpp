@@ -68,8 +68,9 @@ struct HoldRow {
     std::function<void(MorvaneServer&)> prepare;
     // The client's part and the checks; the server has started.
     std::function<void(MorvaneServer&)> play;
-    // Descriptors the server may open (0: no limit of our own).
-    int descriptorLimit = 0;
+    // A limit the server runs under (battery_fsize_exec's first argument:
+    // nofile=N, as=BYTES); empty for none of our own.
+    std::string limit;
 };
 
 const HoldRow kRows[] = {
@@ -167,7 +168,32 @@ const HoldRow kRows[] = {
          // (every 100 ms).
          EXPECT_LE(s.LogCount("accept failed err=24"), 4) << s.Log();
      },
-     16},
+     "nofile=16"},
+    {"a read that cannot have the memory it needs is refused, the session goes on",
+     "LogFlag=0\nCreateFilesFlag=0\nMaxDataFileMB=2048\n",
+     [](MorvaneServer& s) { PadDataFile(s, size_t{256} << 20); },
+     [](MorvaneServer& s) {
+         Socket c = Connect(s.port());
+         ASSERT_TRUE(c.valid());
+         ASSERT_TRUE(SendAll(c, OpenSession("kept.xml")));
+         ASSERT_TRUE(SendAll(c, WriteRequest(kTelemetryId, Bytes(kTelemetrySize, 1))));
+         ASSERT_TRUE(SendAll(c, ReadRequest(kTelemetryId, Bytes(kTelemetrySize, 0))));
+         ExpectSizeAnswer(c, "after the read out of memory");
+         EXPECT_TRUE(s.WaitLog("Error CChannelXsd::Processsing_MsgCommReadXml problems reading file"))
+             << s.Log();
+         ASSERT_TRUE(SendAll(c, WriteRequest(kTelemetryId, Bytes(kTelemetrySize, 2))));
+         ASSERT_TRUE(SendAll(c, CloseSession()));
+         ExpectSizeAnswer(c, "after the session");
+         const std::string session = ReadFile(s / "XML_Data/kept.xml");
+         EXPECT_EQ(SessionFileProblem(session), "");
+         size_t records = 0;
+         for (size_t at = session.find("<Schema "); at != std::string::npos;
+              at = session.find("<Schema ", at + 1))
+             ++records;
+         EXPECT_EQ(records, 2u);
+     },
+     // The server takes about 200 MiB of address space before any request.
+     "as=" + std::to_string(size_t{384} << 20)},
 };
 
 TEST(HoldBattery, NoRequestKillsTheServerAndNoClientHoldsIt) {
@@ -176,17 +202,15 @@ TEST(HoldBattery, NoRequestKillsTheServerAndNoClientHoldsIt) {
         MorvaneServer server(FreeTcpPort(), row.ini);
         if (row.prepare) row.prepare(server);
         std::unique_ptr<BackgroundProgram> limited;
-        if (row.descriptorLimit > 0) {
+        if (!row.limit.empty()) {
 #if defined(__SANITIZE_ADDRESS__)
             // The sanitizer's run-time opens files of its own (/proc/self/maps)
-            // and ends the process when it cannot: out of descriptors is
-            // tested without it.
+            // and ends the process when it cannot, and reserves terabytes of
+            // address space for its shadow: the limits are tested without it.
             continue;
 #endif
             limited = std::make_unique<BackgroundProgram>(
-                BATTERY_FSIZE_EXEC,
-                std::vector<std::string>{"nofile=" + std::to_string(row.descriptorLimit),
-                                         server / "Morvane"},
+                BATTERY_FSIZE_EXEC, std::vector<std::string>{row.limit, server / "Morvane"},
                 server.dir());
             ASSERT_TRUE(WaitFor([&] { return server.ListenCount() >= 1; })) << limited->Stderr();
             row.play(server);
