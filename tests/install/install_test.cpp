@@ -168,6 +168,57 @@ class PackageTest : public ::testing::Test {
     std::string builder_;
 };
 
+// dpkg itself installs the package into an overlay of this machine's root,
+// its maintainer scripts creating the user and the home; the service's own
+// command lines serve a session as that user; then dpkg removes and purges
+// it (installed_root.sh).
+TEST_F(PackageTest, InstalledByDpkgServesAsItsUserAndIsRemovedCleanly) {
+    if (geteuid() != 0) GTEST_SKIP() << "dpkg installs as root only";
+    TempDir work;
+    const int port = FreeTcpPort();
+    BackgroundProgram script("/usr/bin/unshare",
+                             {"-m", "/bin/sh", INSTALL_ROOT_SCRIPT, work.path(), server_,
+                              std::to_string(port)},
+                             work.path());
+    ASSERT_TRUE(WaitFor([&] { return FileExists(work / "ready") || !script.Running(); },
+                        std::chrono::seconds(120)));
+    if (!script.Running() && script.Stop(SIGTERM) == 77)
+        GTEST_SKIP() << "no overlay of the root here: " << script.Stderr();
+    ASSERT_TRUE(FileExists(work / "ready")) << script.Stdout() << script.Stderr();
+    {
+        Socket client = Connect(port, std::chrono::seconds(10));
+        ASSERT_TRUE(client.valid()) << ReadFile(work / "server.log");
+        ASSERT_TRUE(SendAll(client, OpenSession("Service.xml")));
+        ASSERT_TRUE(SendAll(client, WriteRequest(kPosRecId, PosRecRecordOf(1))));
+        ASSERT_TRUE(SendAll(client, SizeRequest(kPosRecId)));
+        ASSERT_TRUE(RecvExact(client, 16).has_value());
+    }
+    WriteFile(work / "stop", "");
+    EXPECT_EQ(script.Stop(0, std::chrono::seconds(60)), 0) << script.Stderr();
+    std::map<std::string, std::string> found;
+    std::istringstream lines(script.Stdout());
+    for (std::string line; std::getline(lines, line);) {
+        const size_t colon = line.find(": ");
+        if (colon != std::string::npos) found[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    const std::map<std::string, std::string> expected = {
+        {"status", "install ok installed"},
+        {"user", "morvane:/var/lib/morvane:/usr/sbin/nologin"},
+        {"home", "morvane:morvane 750 morvane:morvane 750 "},
+        {"seeded", "PosRec.xsd Telemetry.xsd "},
+        {"check", "0"},
+        // SIGTERM finishes the open session and ends the server with 0.
+        {"stopped", "0"},
+        {"log owner", "morvane"},
+        // Removing keeps the configuration; purging takes it, and leaves
+        // the user and the data.
+        {"removed", "/etc/morvane/Morvane.ini "},
+        {"purged", "morvane /var/lib/morvane/XML_Data/Service.xml "},
+    };
+    EXPECT_EQ(found, expected) << script.Stdout() << ReadFile(work / "dpkg.log");
+    EXPECT_EQ(ReadFile(work / "Service.xml"), SessionText({PosRecRecordText(1, PosRecOf(1))}));
+}
+
 TEST_F(PackageTest, FilesDependenciesAndMaintainerScriptsAreADaemons) {
     const std::string lib = "/usr/" + kPkgLib;
     const std::set<std::string> server = {
