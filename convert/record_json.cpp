@@ -31,6 +31,9 @@ struct RecordPlanNode {
     std::string name;
     std::string key;   // "name":
     std::string lead;  // key, after a comma but for a structure's first member
+    // lead's first 16 bytes as two words, and masks of the bytes it has.
+    uint64_t leadWords[2] = {0, 0};
+    uint64_t leadMasks[2] = {0, 0};
     // item_enum: the values written as names, sorted, with their JSON texts;
     // and every name that stands for one value, sorted by name.
     std::vector<std::pair<int32_t, std::string>> valueNames;
@@ -211,8 +214,14 @@ int64_t AddMembers(const CStructure& s, Node& into, const std::string& prefix,
         }
         into.members.push_back(std::move(node));
     }
-    for (size_t i = 0; i < into.members.size(); ++i)
-        into.members[i].lead = (i == 0 ? "" : ",") + into.members[i].key;
+    for (size_t i = 0; i < into.members.size(); ++i) {
+        Node& m = into.members[i];
+        m.lead = (i == 0 ? "" : ",") + m.key;
+        for (size_t b = 0; b < std::min<size_t>(m.lead.size(), 16); ++b) {
+            m.leadWords[b / 8] |= uint64_t{static_cast<unsigned char>(m.lead[b])} << (8 * (b % 8));
+            m.leadMasks[b / 8] |= uint64_t{0xFF} << (8 * (b % 8));
+        }
+    }
     return offset;
 }
 
@@ -749,6 +758,19 @@ class WrittenLineScanner {
         return true;
     }
     bool Digit(const char* p) const { return p < end_ && *p >= '0' && *p <= '9'; }
+    // Whether m's lead is at p. Most keys are short: two words compared
+    // under their masks rather than a call of memcmp.
+    bool Lead(const Node& m, const char* p) const {
+        const size_t n = m.lead.size();
+        if (static_cast<size_t>(end_ - p) < std::max<size_t>(n, 16))
+            return static_cast<size_t>(end_ - p) >= n && std::memcmp(p, m.lead.data(), n) == 0;
+        uint64_t words[2];
+        std::memcpy(words, p, sizeof words);  // the machine's order is little-endian
+        if (((words[0] ^ m.leadWords[0]) & m.leadMasks[0]) != 0 ||
+            ((words[1] ^ m.leadWords[1]) & m.leadMasks[1]) != 0)
+            return false;
+        return n <= 16 || std::memcmp(p + 16, m.lead.data() + 16, n - 16) == 0;
+    }
 
     const char* end_;
     const char* stop_ = nullptr;
@@ -756,9 +778,7 @@ class WrittenLineScanner {
 
 const char* WrittenLineScanner::Members(const Node& s, const char* p, uint8_t* base) {
     for (const Node& m : s.members) {
-        if (static_cast<size_t>(end_ - p) < m.lead.size() ||
-            std::memcmp(p, m.lead.data(), m.lead.size()) != 0)
-            return Depart(p);
+        if (!Lead(m, p)) return Depart(p);
         p += m.lead.size();
         uint8_t* dest = base + m.offset;
         switch (m.kind) {
