@@ -1,6 +1,7 @@
 #include "convert/record_json.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -28,12 +29,20 @@ struct RecordPlanNode {
     int64_t size = 0;
     int64_t offset = 0;
     std::string name;
-    std::string key;  // "name":
+    std::string key;   // "name":
+    std::string lead;  // key, after a comma but for a structure's first member
+    // lead's first 16 bytes as two words, and masks of the bytes it has.
+    uint64_t leadWords[2] = {0, 0};
+    uint64_t leadMasks[2] = {0, 0};
     // item_enum: the values written as names, sorted, with their JSON texts;
     // and every name that stands for one value, sorted by name.
     std::vector<std::pair<int32_t, std::string>> valueNames;
     std::vector<std::pair<std::string, int32_t>> nameValues;
     std::string enumName;
+    // The names of nameValues a JSON string holds as they are, with no
+    // escape and no byte a reader checks the encoding of: those the scanner
+    // of written lines takes.
+    std::vector<std::pair<std::string, int32_t>> plainNames;
     std::vector<RecordPlanNode> members;
 };
 
@@ -45,6 +54,11 @@ std::string JsonStringOf(const std::string& text) {
     std::string out;
     AppendJsonString(text, &out);
     return out;
+}
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 template <class T>
@@ -193,8 +207,20 @@ int64_t AddMembers(const CStructure& s, Node& into, const std::string& prefix,
             }
             std::sort(node.valueNames.begin(), node.valueNames.end());
             std::sort(node.nameValues.begin(), node.nameValues.end());
+            for (const auto& entry : node.nameValues) {
+                if (JsonStringOf(entry.first) == '"' + entry.first + '"' && IsAscii(entry.first))
+                    node.plainNames.push_back(entry);
+            }
         }
         into.members.push_back(std::move(node));
+    }
+    for (size_t i = 0; i < into.members.size(); ++i) {
+        Node& m = into.members[i];
+        m.lead = (i == 0 ? "" : ",") + m.key;
+        for (size_t b = 0; b < std::min<size_t>(m.lead.size(), 16); ++b) {
+            m.leadWords[b / 8] |= uint64_t{static_cast<unsigned char>(m.lead[b])} << (8 * (b % 8));
+            m.leadMasks[b / 8] |= uint64_t{0xFF} << (8 * (b % 8));
+        }
     }
     return offset;
 }
@@ -699,6 +725,212 @@ bool RecordReader::StoreScalar(const Slot& slot, Event event, const char* text, 
     return true;
 }
 
+// Reads lines in exactly the form AppendJson writes, by the plan: each key
+// is compared with the writer's text, each value converted by the value
+// texts' own reads for written values (ReadWrittenValue) and stored at its
+// offset. It departs (null, stop() where) at the first byte that differs
+// from that form, and also at any text the parser and RecordReader might
+// take another way than it does: escapes, bytes whose encoding would be
+// checked, numbers the parser finds too big. A line it takes whole is one
+// RecordReader reads without an error, strict or not, into the same bytes.
+class WrittenLineScanner {
+  public:
+    explicit WrittenLineScanner(const char* end) : end_(end) {}
+
+    // The members of s from p on (its first key), stored from base on;
+    // returns the byte after the last one.
+    const char* Members(const Node& s, const char* p, uint8_t* base);
+    const char* stop() const { return stop_; }
+
+  private:
+    const char* Value(const Node& m, const char* p, uint8_t* dest);
+    const char* Integer(UnitType kind, const char* p, uint8_t* dest);
+    const char* Floating(UnitType kind, const char* p, uint8_t* dest);
+    const char* Name(const Node& m, const char* p, uint8_t* dest);
+    const char* Hex(const Node& m, const char* p, uint8_t* dest);
+    const char* Depart(const char* p) {
+        stop_ = p;
+        return nullptr;
+    }
+    bool Take(const char*& p, char c) const {
+        if (p == end_ || *p != c) return false;
+        ++p;
+        return true;
+    }
+    bool Digit(const char* p) const { return p < end_ && *p >= '0' && *p <= '9'; }
+    // Whether m's lead is at p. Most keys are short: two words compared
+    // under their masks rather than a call of memcmp.
+    bool Lead(const Node& m, const char* p) const {
+        const size_t n = m.lead.size();
+        if (static_cast<size_t>(end_ - p) < std::max<size_t>(n, 16))
+            return static_cast<size_t>(end_ - p) >= n && std::memcmp(p, m.lead.data(), n) == 0;
+        uint64_t words[2];
+        std::memcpy(words, p, sizeof words);  // the machine's order is little-endian
+        if (((words[0] ^ m.leadWords[0]) & m.leadMasks[0]) != 0 ||
+            ((words[1] ^ m.leadWords[1]) & m.leadMasks[1]) != 0)
+            return false;
+        return n <= 16 || std::memcmp(p + 16, m.lead.data() + 16, n - 16) == 0;
+    }
+
+    const char* end_;
+    const char* stop_ = nullptr;
+};
+
+const char* WrittenLineScanner::Members(const Node& s, const char* p, uint8_t* base) {
+    for (const Node& m : s.members) {
+        if (!Lead(m, p)) return Depart(p);
+        p += m.lead.size();
+        uint8_t* dest = base + m.offset;
+        switch (m.kind) {
+            case Node::kItem: p = Value(m, p, dest); break;
+            case Node::kCollapsed: p = Hex(m, p, dest); break;
+            case Node::kItems:
+                // A negative count is written as [], which the reader refuses.
+                if (m.count < 0 || !Take(p, '[')) return Depart(p);
+                for (int32_t i = 0; i < m.count; ++i, dest += m.size) {
+                    if (i != 0 && !Take(p, ',')) return Depart(p);
+                    if ((p = Value(m, p, dest)) == nullptr) return nullptr;
+                }
+                if (!Take(p, ']')) return Depart(p);
+                break;
+            case Node::kStruct:
+                if (m.count != 1 && !Take(p, '[')) return Depart(p);
+                for (int32_t k = 0; k < m.count; ++k, dest += m.size) {
+                    if (k != 0 && !Take(p, ',')) return Depart(p);
+                    if (!Take(p, '{')) return Depart(p);
+                    if ((p = Members(m, p, dest)) == nullptr) return nullptr;
+                    if (!Take(p, '}')) return Depart(p);
+                }
+                if (m.count != 1 && !Take(p, ']')) return Depart(p);
+                break;
+        }
+        if (p == nullptr) return nullptr;
+    }
+    return p;
+}
+
+// The kinds as JSON writes them: a char as 0 to 255, a bool's whole int,
+// unsigned without a sign.
+const char* WrittenLineScanner::Value(const Node& m, const char* p, uint8_t* dest) {
+    switch (m.type) {
+        case kTypeFloat:
+        case kTypeDouble: return Floating(m.type, p, dest);
+        case kTypeItemEnum:
+            return p < end_ && *p == '"' ? Name(m, p, dest) : Integer(kTypeItemEnum, p, dest);
+        case kTypeChar: {
+            uint8_t wide[2];
+            const char* next = Integer(kTypeUnsigned16, p, wide);
+            if (next == nullptr || wide[1] != 0) return Depart(p);
+            *dest = wide[0];
+            return next;
+        }
+        case kTypeBool: return Integer(kTypeInt, p, dest);
+        case kTypeUnsigned:
+            if (p < end_ && *p == '-') return Depart(p);
+            return Integer(kTypeUnsigned, p, dest);
+        default: return Integer(m.type, p, dest);
+    }
+}
+
+const char* WrittenLineScanner::Integer(UnitType kind, const char* p, uint8_t* dest) {
+    const char* q = p + (p < end_ && *p == '-');
+    while (Digit(q)) ++q;
+    if (!ReadWrittenValue(kind, p, q, dest)) return Depart(p);
+    return q;
+}
+
+const char* WrittenLineScanner::Floating(UnitType kind, const char* p, uint8_t* dest) {
+    // Longer numbers than any the writer writes are left to the parser,
+    // which refuses some of them (an integer part of over 308 digits).
+    constexpr ptrdiff_t kLongest = 64;
+    if (p < end_ && *p == '"') {
+        const char* text = p + 1;
+        const auto* close = static_cast<const char*>(
+            std::memchr(text, '"', static_cast<size_t>(std::min(end_ - text, kLongest))));
+        if (close == nullptr) return Depart(p);
+        const char* first = text + (text < close && *text == '-');
+        if (first == close || (*first != 'n' && *first != 'i' && *first != 's') ||
+            !ReadWrittenValue(kind, text, close, dest))
+            return Depart(p);
+        return close + 1;
+    }
+    // JSON's number grammar, which from_chars alone does not hold to.
+    const char* q = p + (p < end_ && *p == '-');
+    if (Digit(q) && *q == '0') {
+        ++q;
+    } else if (Digit(q)) {
+        while (Digit(q)) ++q;
+    } else {
+        return Depart(p);
+    }
+    if (Take(q, '.')) {
+        if (!Digit(q)) return Depart(p);
+        while (Digit(q)) ++q;
+    }
+    if (Take(q, 'e') || Take(q, 'E')) {
+        const bool minus = q < end_ && *q == '-';
+        if (!Take(q, '+')) Take(q, '-');
+        // A positive exponent above 308 is too big for the parser whatever
+        // the digits before it.
+        int exponent = 0;
+        const char* digits = q;
+        while (Digit(q) && q - digits < 3) exponent = exponent * 10 + (*q++ - '0');
+        if (q == digits || Digit(q) || (!minus && exponent > 308)) return Depart(p);
+    }
+    if (q - p > kLongest || !ReadWrittenValue(kind, p, q, dest)) return Depart(p);
+    return q;
+}
+
+const char* WrittenLineScanner::Name(const Node& m, const char* p, uint8_t* dest) {
+    const char* text = p + 1;
+    const auto* close =
+        static_cast<const char*>(std::memchr(text, '"', static_cast<size_t>(end_ - text)));
+    if (close == nullptr) return Depart(p);
+    const std::string_view name(text, static_cast<size_t>(close - text));
+    auto it = std::lower_bound(
+        m.plainNames.begin(), m.plainNames.end(), name,
+        [](const std::pair<std::string, int32_t>& e, std::string_view n) { return e.first < n; });
+    if (it == m.plainNames.end() || it->first != name) return Depart(p);
+    Put(dest, it->second);
+    return close + 1;
+}
+
+const char* WrittenLineScanner::Hex(const Node& m, const char* p, uint8_t* dest) {
+    static const auto kDigits = [] {
+        std::array<int8_t, 256> digits;
+        digits.fill(-1);
+        for (int c = 0; c < 10; ++c) digits['0' + c] = static_cast<int8_t>(c);
+        for (int c = 0; c < 6; ++c) {
+            digits['a' + c] = static_cast<int8_t>(10 + c);
+            digits['A' + c] = static_cast<int8_t>(10 + c);
+        }
+        return digits;
+    }();
+    const int64_t bytes = m.size * std::max(m.count, 0);
+    if (end_ - p < 2 * bytes + 2 || *p != '"' || p[2 * bytes + 1] != '"') return Depart(p);
+    const auto* text = reinterpret_cast<const uint8_t*>(p + 1);
+    for (int64_t i = 0; i < bytes; ++i) {
+        const int high = kDigits[text[2 * i]];
+        const int low = kDigits[text[2 * i + 1]];
+        if ((high | low) < 0) return Depart(p);
+        dest[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    return p + 2 * bytes + 2;
+}
+
+// Whether every key of s and below is the name's JSON text with no byte
+// whose encoding the parser checks, and no name is given twice in a
+// structure: the scanner's keys then say the same as the reader's.
+bool PlainKeys(const Node& s) {
+    std::vector<std::string_view> names;
+    for (const Node& m : s.members) {
+        if (!IsAscii(m.name) || (m.kind == Node::kStruct && !PlainKeys(m))) return false;
+        names.push_back(m.name);
+    }
+    std::sort(names.begin(), names.end());
+    return std::adjacent_find(names.begin(), names.end()) == names.end();
+}
+
 }  // namespace
 
 RecordJsonPlan::RecordJsonPlan(const Schema& schema)
@@ -707,6 +939,7 @@ RecordJsonPlan::RecordJsonPlan(const Schema& schema)
     bytes_ = AddMembers(*schema.Top(), *top_, "", collapsed_, 0);
     top_->size = bytes_;
     head_ = "{\"$schema\":" + JsonStringOf(schema.name) + ",\"$id\":" + std::to_string(schema.id);
+    scannable_ = IsAscii(schema.name) && PlainKeys(*top_);
 }
 
 RecordJsonPlan::~RecordJsonPlan() = default;
@@ -746,6 +979,12 @@ bool RecordJsonPlan::ReadJson(std::string_view text, bool lenient, uint8_t* buff
         if (error != nullptr) *error = {0, "the record buffer is too small"};
         return false;
     }
+    if (backOff_.Worth()) {
+        size_t reached = 0;
+        const bool taken = ScanJson(text, buffer, length, &reached);
+        backOff_.Count(taken, static_cast<ptrdiff_t>(reached));
+        if (taken) return true;
+    }
     std::memset(buffer, 0, static_cast<size_t>(bytes_));
     rapidjson::MemoryStream stream(text.data(), text.size());
     RecordReader handler(*top_, name_, id_, lenient, buffer, stream);
@@ -781,6 +1020,42 @@ bool RecordJsonPlan::ReadJson(std::string_view text, bool lenient, uint8_t* buff
         }
     }
     return false;
+}
+
+bool RecordJsonPlan::ScanJson(std::string_view text, uint8_t* buffer, int64_t length,
+                              size_t* reached) const {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    auto depart = [&](const char* at) {
+        if (reached != nullptr) *reached = static_cast<size_t>(at - text.data());
+        return false;
+    };
+    if (!scannable_ || length < bytes_ || text.substr(0, head_.size()) != head_) return depart(p);
+    std::memset(buffer, 0, static_cast<size_t>(bytes_));
+    p += head_.size();
+    constexpr std::string_view kNumberKey = ",\"$number\":";
+    if (text.substr(head_.size(), kNumberKey.size()) == kNumberKey) {
+        // Any record number the parser reads whole: no leading zero, no
+        // sign, and few enough digits.
+        p += kNumberKey.size();
+        const char* digits = p;
+        while (p < end && *p >= '0' && *p <= '9' && p - digits < 19) ++p;
+        if (p == digits || (*digits == '0' && p - digits > 1) || (p < end && *p >= '0' && *p <= '9'))
+            return depart(digits);
+    }
+    if (!top_->members.empty()) {
+        if (p == end || *p != ',') return depart(p);
+        ++p;
+    }
+    WrittenLineScanner scanner(end);
+    p = scanner.Members(*top_, p, buffer);
+    if (p == nullptr) return depart(scanner.stop());
+    if (p == end || *p != '}') return depart(p);
+    // The blanks JSON allows after the object: a line end of CR LF.
+    for (++p; p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'); ++p) {
+    }
+    if (p != end) return depart(p);
+    return true;
 }
 
 bool AppendRecordJson(const Schema& schema, const uint8_t* buffer, int64_t length, int64_t number,

@@ -32,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/written_record.h"
+
 namespace morvane {
 
 class Schema;
@@ -71,8 +73,24 @@ class RecordJsonPlan {
     // With lenient, missing fields stay zero. On failure the first error is
     // in *error, naming the field's path and what was expected; the
     // buffer's contents are then unspecified.
+    //
+    // Lines in exactly the form AppendJson writes are read by a scanner
+    // that knows the record's layout (ScanJson); at the first byte that
+    // departs from that form the line is parsed the general way, which
+    // gives the same bytes and the same errors. Lines that keep departing
+    // late make the scanner back off (ScanBackOff, SetScanning).
     bool ReadJson(std::string_view text, bool lenient, uint8_t* buffer, int64_t length,
                   ReadError* error) const;
+
+    // The scanner alone: reads text when it is exactly a line AppendJson
+    // writes (the record number any, blanks after the object allowed) into
+    // buffer (length bytes, at least Bytes()), as ReadJson would. False,
+    // with where it departed in *reached when that is not null, at the
+    // first byte of any other form, or for a schema whose names it leaves
+    // to the parser (bytes above 0x7F, a name given twice in a structure);
+    // the buffer's contents are then unspecified.
+    bool ScanJson(std::string_view text, uint8_t* buffer, int64_t length,
+                  size_t* reached = nullptr) const;
 
     // The CSV header row's cells: one value path per value (pos[0].x,
     // flags[4]; a collapsed member is one cell).
@@ -98,6 +116,10 @@ class RecordJsonPlan {
     int32_t id_ = 0;
     int64_t bytes_ = 0;
     std::vector<Collapsed> collapsed_;
+    bool scannable_ = false;
+    // Lines departing past the head and their first fields have cost the
+    // scanner something.
+    mutable ScanBackOff backOff_{256};
 };
 
 // The JSON object of one record of schema (one call, one plan made and

@@ -15,12 +15,11 @@ namespace {
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\"?>\n";
 constexpr std::string_view kRecordEnd = "</Schema>";
 
-// After this many texts in a row have departed late (after kCheapBytes,
-// so that scanning them cost something), only every kRetryEvery-th text of
-// the schema is scanned. Texts that depart early, as hand-written ones do
-// at their first lines, cost next to nothing and are not counted.
+// After this many texts in a row have departed late, only every
+// kRetryEvery-th text is scanned.
 constexpr int kMissesBeforeBackOff = 8;
 constexpr unsigned kRetryEvery = 64;
+// Beyond this, a departed XML text has cost something.
 constexpr ptrdiff_t kCheapBytes = 4096;
 
 // What the reader keeps with a schema: the writer's plans of its record
@@ -30,8 +29,7 @@ struct ReaderCache {
     ReaderCache(const Schema& schema)
         : plans{RecordTextPlan(schema, 0), RecordTextPlan(schema, 1)} {}
     RecordTextPlan plans[2];
-    std::atomic<int> misses{0};
-    std::atomic<unsigned> attempts{0};
+    ScanBackOff backOff{kCheapBytes};
 };
 
 std::shared_ptr<ReaderCache> CacheOf(const Schema& schema) {
@@ -43,25 +41,25 @@ std::shared_ptr<ReaderCache> CacheOf(const Schema& schema) {
 
 std::atomic<Scanning> g_scanning{Scanning::kAdaptive};
 
-bool Worth(ReaderCache& cache) {
-    const Scanning mode = g_scanning.load(std::memory_order_relaxed);
-    if (mode != Scanning::kAdaptive) return mode == Scanning::kAlways;
-    if (cache.misses.load(std::memory_order_relaxed) < kMissesBeforeBackOff) return true;
-    return cache.attempts.fetch_add(1, std::memory_order_relaxed) % kRetryEvery == 0;
-}
-
-void Count(ReaderCache& cache, bool taken, ptrdiff_t scanned) {
-    if (taken) {
-        if (cache.misses.load(std::memory_order_relaxed) != 0)
-            cache.misses.store(0, std::memory_order_relaxed);
-    } else if (scanned > kCheapBytes) {
-        cache.misses.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
 }  // namespace
 
 void SetScanning(Scanning mode) { g_scanning.store(mode, std::memory_order_relaxed); }
+
+bool ScanBackOff::Worth() {
+    const Scanning mode = g_scanning.load(std::memory_order_relaxed);
+    if (mode != Scanning::kAdaptive) return mode == Scanning::kAlways;
+    if (misses_.load(std::memory_order_relaxed) < kMissesBeforeBackOff) return true;
+    return attempts_.fetch_add(1, std::memory_order_relaxed) % kRetryEvery == 0;
+}
+
+void ScanBackOff::Count(bool taken, ptrdiff_t scanned) {
+    if (taken) {
+        if (misses_.load(std::memory_order_relaxed) != 0)
+            misses_.store(0, std::memory_order_relaxed);
+    } else if (scanned > cheapBytes_) {
+        misses_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
 
 bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, uint8_t* buffer,
                      int32_t length, std::string* trace) {
@@ -85,7 +83,7 @@ bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, ui
     if (depth == 1 && body.size() != text.size()) return false;
 
     std::shared_ptr<ReaderCache> cache = CacheOf(schema);
-    if (!Worth(*cache)) return false;
+    if (!cache->backOff.Worth()) return false;
     thread_local std::vector<uint8_t> values;
     thread_local std::string lines;
     values.assign(buffer, buffer + size);
@@ -100,7 +98,7 @@ bool ReadWrittenText(const Schema& schema, bool store, std::string_view text, ui
     const char* reached = nullptr;
     const char* read = cache->plans[depth].Scan(body.data(), end, values.data(), size,
                                                 trace != nullptr ? &lines : nullptr, lineEnds, reached);
-    Count(*cache, read == end, reached - body.data());
+    cache->backOff.Count(read == end, reached - body.data());
     if (read != end) return false;
     if (store) std::memcpy(buffer, values.data(), static_cast<size_t>(size));
     if (trace != nullptr) *trace += lines;
@@ -114,13 +112,13 @@ SessionRecordScanner::SessionRecordScanner(const Schema& schema) : schema_(schem
 const char* SessionRecordScanner::Scan(const char* begin, const char* end, uint8_t* record,
                                        int64_t& lines) {
     auto* cache = static_cast<ReaderCache*>(cache_.get());
-    if (cache == nullptr || !Worth(*cache)) return nullptr;
+    if (cache == nullptr || !cache->backOff.Worth()) return nullptr;
     // The record's end line ends at the end of what the plan reads; the
     // session's line end after it is the caller's.
     const char* reached = nullptr;
     const char* read = cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines, reached);
     const bool taken = read != nullptr && read[-1] == '\n';
-    Count(*cache, taken, reached - begin);
+    cache->backOff.Count(taken, reached - begin);
     if (!taken) return nullptr;
     --lines;
     return read - 1;

@@ -14,6 +14,7 @@
 // not, so both give the same result for it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,11 +25,32 @@ namespace morvane {
 
 class Schema;
 
-// When reads try the scanner: adaptive (the default) backs off from
-// schemas whose texts keep departing; always and never are for comparing
-// the two ways in tests and fuzzing. Process-wide.
+// When reads try a scanner (this one, and the JSON Lines one of
+// RecordJsonPlan): adaptive (the default) backs off from schemas whose
+// texts keep departing; always and never are for comparing the two ways in
+// tests and fuzzing. Process-wide.
 enum class Scanning { kAdaptive, kAlways, kNever };
 void SetScanning(Scanning mode);
+
+// How a scanner of one kind of text has fared, for the adaptive mode: after
+// several texts in a row have departed late (beyond cheapBytes, so that
+// scanning them cost something), only now and then is a text scanned, until
+// one is taken again. Texts that depart early, as hand-written ones do at
+// their first bytes, cost next to nothing and are not counted. Safe on
+// several threads at once.
+class ScanBackOff {
+  public:
+    explicit ScanBackOff(ptrdiff_t cheapBytes) : cheapBytes_(cheapBytes) {}
+    // Whether to scan the next text, by the mode SetScanning set.
+    bool Worth();
+    // The outcome of a scan: taken whole, or departed after scanned bytes.
+    void Count(bool taken, ptrdiff_t scanned);
+
+  private:
+    const ptrdiff_t cheapBytes_;
+    std::atomic<int> misses_{0};
+    std::atomic<unsigned> attempts_{0};
+};
 
 // Reads text, a whole data file (the XML declaration the writer writes,
 // then a record element at depth 0) or one record element cut from a

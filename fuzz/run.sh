@@ -19,7 +19,7 @@ fi
 SECONDS_EACH="$1"
 shift
 BUILD_DIR="${BUILD_DIR:-build-fuzz}"
-TARGETS="${*:-fuzz_schema fuzz_data_reader fuzz_written_record fuzz_ini fuzz_edit_loader fuzz_server}"
+TARGETS="${*:-fuzz_schema fuzz_data_reader fuzz_written_record fuzz_json_line fuzz_ini fuzz_edit_loader fuzz_server}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD_DIR" -DMORVANE_BUILD_FUZZ=ON \
     -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_BENCH=OFF -DMORVANE_BUILD_BUILDER=OFF >/dev/null
@@ -39,6 +39,7 @@ for t in $TARGETS; do
     fi
     dict=fuzz/schema.dict
     [ "$t" = fuzz_ini ] && dict=fuzz/ini.dict
+    [ "$t" = fuzz_json_line ] && dict=fuzz/json.dict
     mkdir -p "$OUT/found/$t" "$OUT/artifacts/$t" "$OUT/logs"
     log="$OUT/logs/$t.log"
     echo "$t: fuzzing for $SECONDS_EACH s, log in $log"

@@ -1,11 +1,13 @@
-// The scanner of texts in the writer's form against the general reader:
+// The scanners of texts in the writer's form against the general readers:
 // for every type code and edge value, the example and corpus files, and
 // every text mutated byte by byte, both give the same result, record,
-// errors and trace lines.
+// errors and trace lines. The same for the JSON Lines of RecordJsonPlan:
+// the scanner of to-json's lines against the RapidJSON read.
 #include "convert/written_record.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -17,6 +19,7 @@
 
 #include "convert/data_reader.h"
 #include "convert/data_writer.h"
+#include "convert/record_json.h"
 #include "convert_test_util.h"
 #include "generate/generators.h"
 #include "support/test_support.h"
@@ -260,6 +263,283 @@ TEST(WrittenRecord, ExampleAndCorpusFilesReadAlikeBothWays) {
             }
         }
     }
+}
+
+// JSON Lines: a line read with the scanner tried first and the RapidJSON
+// way only.
+struct JsonOutcome {
+    bool ok = false;
+    std::string record;
+    std::string error;
+    bool operator==(const JsonOutcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const JsonOutcome& o) {
+    return out << (o.ok ? "true" : "false") << " record " << o.record << " error " << o.error;
+}
+
+JsonOutcome ReadLine(const RecordJsonPlan& plan, std::string_view line, bool lenient,
+                     Scanning mode) {
+    SetScanning(mode);
+    JsonOutcome o;
+    std::vector<uint8_t> buffer(static_cast<size_t>(plan.Bytes()) + 3, 0xA5);
+    RecordJsonPlan::ReadError error;
+    o.ok = plan.ReadJson(line, lenient, buffer.data(), static_cast<int64_t>(buffer.size()), &error);
+    SetScanning(Scanning::kAdaptive);
+    if (o.ok) o.record = Hex(buffer);
+    if (!o.ok) o.error = std::to_string(error.offset) + " " + error.text;
+    return o;
+}
+
+void ExpectSameJsonWays(const RecordJsonPlan& plan, std::string_view line) {
+    for (bool lenient : {false, true}) {
+        ASSERT_EQ(ReadLine(plan, line, lenient, Scanning::kAlways),
+                  ReadLine(plan, line, lenient, Scanning::kNever))
+            << (lenient ? "lenient" : "strict") << " line:\n"
+            << line;
+    }
+}
+
+bool JsonScanned(const RecordJsonPlan& plan, std::string_view line) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(plan.Bytes()));
+    return plan.ScanJson(line, buffer.data(), plan.Bytes());
+}
+
+// An enumeration of two names for one value, a collapsed member and a
+// repeated structure of a double, beside the other schemas' members.
+const char kLineXsd[] = R"(<Schema name="Line" id="5">
+<Enum name="E"><Item name="A" id="1"/><Item name="B" id="2"/><Item name="C" id="2"/></Enum>
+<Template name="P"><Item name="x" type="int16"/><Item name="d" type="double"/></Template>
+<Item name="c" type="char"/><Item name="u" type="unsigned"/><Item name="b" type="bool"/>
+<Item name="f" type="float" nrepetitions="2"/><Item_enum name="e" type="E" nrepetitions="2"/>
+<Item name="h" type="char" nrepetitions="2" visibility="0"/>
+<Structure name="p" type="P" nrepetitions="2"/>
+</Schema>)";
+
+std::vector<std::unique_ptr<Schema>> JsonSchemas() {
+    std::vector<std::unique_ptr<Schema>> schemas;
+    for (const char* xsd : kSchemas) schemas.push_back(test::SchemaFromText(xsd));
+    schemas.push_back(test::SchemaFromText(kLineXsd));
+    schemas.push_back(test::PosRecSchema());
+    schemas.push_back(test::SchemaFromFile(test::SourceDir() + "/examples/Schemas/Telemetry.xsd"));
+    return schemas;
+}
+
+// The line to-json writes for record, with a record number and without.
+std::vector<std::string> WrittenLines(const RecordJsonPlan& plan, const std::vector<uint8_t>& record) {
+    std::vector<std::string> lines(2);
+    EXPECT_TRUE(plan.AppendJson(record.data(), plan.Bytes(), -1, lines[0]));
+    EXPECT_TRUE(plan.AppendJson(record.data(), plan.Bytes(), 1234567, lines[1]));
+    return lines;
+}
+
+// Every bit of every type code comes back through the scanner, the same
+// record as the RapidJSON read's; also the examples' own records.
+TEST(WrittenJsonLine, EveryTypeCodeAndEdgeValueReadsAlikeBothWays) {
+    auto schemas = JsonSchemas();
+    std::vector<std::pair<const Schema*, std::vector<uint8_t>>> records;
+    for (const auto& schema : schemas) {
+        ASSERT_TRUE(schema);
+        for (int row = 0; row < 24; ++row) records.emplace_back(schema.get(), EdgeRecord(schema->Size(), row));
+    }
+    records.emplace_back(schemas[4].get(), test::PosRecRecord());
+    std::vector<uint8_t> telemetry(static_cast<size_t>(schemas[5]->Size()));
+    ASSERT_TRUE(ReadXmlFile(*schemas[5], true,
+                            (test::SourceDir() + "/examples/XML_Data/Telemetry_dataR.xml").c_str(),
+                            telemetry.data(), schemas[5]->Size()));
+    records.emplace_back(schemas[5].get(), telemetry);
+    for (const auto& [schema, record] : records) {
+        const RecordJsonPlan plan(*schema);
+        for (const std::string& line : WrittenLines(plan, record)) {
+            std::vector<uint8_t> back(record.size(), 0x5A);
+            ASSERT_TRUE(plan.ScanJson(line, back.data(), plan.Bytes())) << line;
+            EXPECT_EQ(Hex(back.data(), static_cast<size_t>(plan.Bytes())),
+                      Hex(record.data(), static_cast<size_t>(plan.Bytes())))
+                << line;
+            ExpectSameJsonWays(plan, line);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// Lines near the writer's form: where the scanner takes them and where it
+// leaves them to the parser, both ways giving the same result.
+TEST(WrittenJsonLine, WhereTheScannerDeparts) {
+    auto schema = test::SchemaFromText(kLineXsd);
+    ASSERT_TRUE(schema);
+    const RecordJsonPlan plan(*schema);
+    std::string record;
+    auto put = [&](auto v) { record.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    put(uint8_t{255}), put(UINT32_MAX), put(int32_t{0x01000000}), put(-0.0f),
+        put(std::bit_cast<float>(0x7FC00000u)), put(int32_t{1}), put(int32_t{2});
+    record += "\xde\xad";
+    put(int16_t{-1}), put(1e300), put(int16_t{2}), put(DBL_TRUE_MIN);
+    ASSERT_EQ(static_cast<int64_t>(record.size()), plan.Bytes());
+    std::string line;
+    ASSERT_TRUE(plan.AppendJson(reinterpret_cast<const uint8_t*>(record.data()), plan.Bytes(), 3, line));
+    ASSERT_EQ(line,
+              "{\"$schema\":\"Line\",\"$id\":5,\"$number\":3,\"c\":255,\"u\":4294967295,"
+              "\"b\":16777216,\"f\":[-0.0,\"nan\"],\"e\":[\"A\",2],\"h\":\"dead\","
+              "\"p\":[{\"x\":-1,\"d\":1e+300},{\"x\":2,\"d\":5e-324}]}");
+    struct Row {
+        std::string from, to;
+        bool scanned;
+    };
+    const Row rows[] = {
+        {"", "", true},
+        {"}]}", "}]}\r", true},          // a CR LF line end
+        {"}]}", "}]} \t", true},
+        {"}]}", "}]} x", false},
+        {"}]}", "}]}{}", false},
+        {"\"$number\":3", "\"$number\":0", true},
+        {"\"$number\":3", "\"$number\":03", false},
+        {"\"$number\":3", "\"$number\":-3", false},
+        {"\"$number\":3", "\"$number\":12345678901234567890", false},
+        {",\"$number\":3", "", true},
+        {"\"$id\":5", "\"$id\":50", false},
+        {"\"Line\"", "\"Lin\\u0065\"", false},
+        {"\"c\":255", "\"c\":256", false},
+        {"\"c\":255", "\"c\":0", true},
+        {"\"c\":255", "\"c\":-0", false},
+        {"\"c\":255", "\"c\":0255", false},
+        {"\"u\":4294967295", "\"u\":-1", false},
+        {"\"u\":4294967295", "\"u\":4294967296", false},
+        {"\"b\":16777216", "\"b\":-2147483648", true},
+        {"\"b\":16777216", "\"b\":true", false},
+        {"\"b\":16777216", "\"b\":1.0", false},
+        {"\"b\":16777216", "\"b\":1e3", false},
+        {"-0.0", "-0", true},
+        {"-0.0", "0e400", false},             // too big for the parser, though zero
+        {"-0.0", "0e-400", true},
+        {"1e+300", "1e308", true},
+        {"1e+300", "1.7976931348623159e308", false},  // no double
+        {"-0.0", "3e38", true},
+        {"-0.0", "1E+38", true},
+        {"-0.0", "1e39", false},              // no float
+        {"-0.0", "1.", false},
+        {"-0.0", ".5", false},
+        {"-0.0", "01.5", false},
+        {"-0.0", "+1", false},
+        {"-0.0", "\"1.5\"", false},
+        {"-0.0", "\"-inf\"", true},
+        {"-0.0", "\"snan(0x1)\"", true},
+        {"-0.0", "\"nan(0x400000)\"", false},  // no float's payload
+        {"-0.0", "-inf", false},
+        {"\"nan\"", "\"n\\u0061n\"", false},
+        {"[\"A\",2]", "[\"C\",\"A\"]", true},  // a name of a shared value
+        {"[\"A\",2]", "[\"D\",2]", false},
+        {"[\"A\",2]", "[\"\\u0041\",2]", false},
+        {"[\"A\",2]", "[\"A\",2,1]", false},
+        {"[\"A\",2]", "[\"A\"]", false},
+        {"[\"A\",2]", "[\"A\",2147483648]", false},
+        {"\"dead\"", "\"DEAD\"", true},
+        {"\"dead\"", "\"dea\"", false},
+        {"\"dead\"", "\"deadbe\"", false},
+        {"\"dead\"", "\"deag\"", false},
+        {"\"dead\"", "\"de\\u0061d\"", false},
+        {"\"x\":-1", "\"x\":-32769", false},
+        {"\"x\":-1", "\"x\":-32768", true},
+        {"\"x\":-1", "\"x\" : -1", false},
+        {"\"x\":-1,", "", false},           // missing: strict and lenient differ
+        {"1e+300", "1e+300,\"x\":1", false},   // given twice
+        {"1e+300", "1e+300,\"z\":1", false},
+        {",{\"x\":2,\"d\":5e-324}", "", false},
+        {"\"p\":[", "\"p\":[[", false},
+        {"{\"$schema", " {\"$schema", false},
+    };
+    for (const Row& row : rows) {
+        std::string text = line;
+        if (!row.from.empty()) {
+            const size_t at = text.find(row.from);
+            ASSERT_NE(at, std::string::npos) << row.from;
+            text.replace(at, row.from.size(), row.to);
+        }
+        EXPECT_EQ(JsonScanned(plan, text), row.scanned) << text;
+        ExpectSameJsonWays(plan, text);
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Every byte of a written line replaced, deleted or preceded by a blank:
+// both ways give the same result, wherever the line stays in the form.
+TEST(WrittenJsonLine, LinesMutatedByteByByteReadAlikeBothWays) {
+    const char kReplacements[] = {' ', '0', '9', '-', '"', 'x', '.', 'e', 'E', '+', ',', '}',
+                                  ']', '[', '{', ':', '\\', 'n', 'A', '\x80', '\r', '1', 'i'};
+    int scanned = 0;
+    int row = 0;
+    for (const auto& schema : JsonSchemas()) {
+        ASSERT_TRUE(schema);
+        const RecordJsonPlan plan(*schema);
+        for (const std::string& base : WrittenLines(plan, EdgeRecord(schema->Size(), row))) {
+            for (size_t at = 0; at < base.size(); ++at) {
+                const char with = kReplacements[(at + row) % sizeof kReplacements];
+                std::string text = base;
+                if (at % 3 == 0 && text[at] == with) continue;
+                if (at % 3 == 0) {
+                    text[at] = with;
+                } else if (at % 3 == 1) {
+                    text.erase(at, 1);
+                } else {
+                    text.insert(at, 1, ' ');
+                }
+                scanned += JsonScanned(plan, text);
+                ExpectSameJsonWays(plan, text);
+                if (HasFatalFailure()) return;
+            }
+            ++row;
+        }
+    }
+    EXPECT_GT(scanned, 100);
+}
+
+// Schemas whose names the parser would check the encoding of, or which
+// give a name twice, are left to it.
+TEST(WrittenJsonLine, NamesLeftToTheParser) {
+    const char* const xsds[] = {
+        "<Schema name=\"S\xc3\xa9\" id=\"1\"><Item name=\"a\" type=\"int\"/></Schema>",
+        "<Schema name=\"S\" id=\"1\"><Item name=\"\xc3\xa9\" type=\"int\"/></Schema>",
+        "<Schema name=\"S\" id=\"1\"><Item name=\"a\" type=\"int\"/><Item name=\"a\" "
+        "type=\"int\"/></Schema>",
+        "<Schema name=\"S\" id=\"1\"><Enum name=\"E\"><Item name=\"\xc3\xa9\" id=\"0\"/></Enum>"
+        "<Item_enum name=\"e\" type=\"E\"/></Schema>",
+    };
+    for (const char* xsd : xsds) {
+        auto schema = test::SchemaFromText(xsd);
+        ASSERT_TRUE(schema) << xsd;
+        const RecordJsonPlan plan(*schema);
+        const std::vector<uint8_t> record(static_cast<size_t>(schema->Size()), 0);
+        for (const std::string& line : WrittenLines(plan, record)) {
+            EXPECT_FALSE(JsonScanned(plan, line)) << line;
+            ExpectSameJsonWays(plan, line);
+        }
+    }
+}
+
+// The adaptive mode: eight late departures in a row, then one text in 64
+// is scanned, until one is taken; early departures do not count.
+TEST(WrittenJsonLine, ScannerBacksOffFromLinesThatKeepDeparting) {
+    ScanBackOff backOff(100);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(backOff.Worth());
+        backOff.Count(false, 100);
+    }
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_TRUE(backOff.Worth());
+        backOff.Count(false, 101);
+    }
+    backOff.Count(true, 0);
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(backOff.Worth());
+        backOff.Count(false, 5000);
+    }
+    int worth = 0;
+    for (int i = 0; i < 640; ++i) worth += backOff.Worth();
+    EXPECT_EQ(worth, 10);
+    backOff.Count(true, 0);
+    EXPECT_TRUE(backOff.Worth());
+    SetScanning(Scanning::kNever);
+    EXPECT_FALSE(backOff.Worth());
+    SetScanning(Scanning::kAdaptive);
 }
 
 }  // namespace

@@ -700,7 +700,26 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
         line.replace(line.find(from), from.size(), to);
         return line;
     };
+    // The lines to-json writes, which its scanner reads, and departures
+    // from them late in the line.
+    const std::string written = "{\"$schema\":\"PosRec\",\"$id\":7," + good.substr(1);
+    auto writtenWith = [&](const std::string& from, const std::string& to) {
+        std::string line = written;
+        line.replace(line.find(from), from.size(), to);
+        return line;
+    };
     RunCases({
+        row(written + "\r\n" + writtenWith("7,", "7,\"$number\":2,") + "\r\n", 0, "",
+            PosRecBytes(5, 1) + PosRecBytes(5, 1)),
+        row(written + "\n" + writtenWith("\"y\":4", "\"y\":2147483648") + "\n", 1,
+            "in.jsonl:2:102: error: field pos[1].y: 2147483648 does not fit int\n"),
+        row(writtenWith("\"$id\":7", "\"$id\":8") + "\n" + writtenWith(",\"mode\":\"ON\"", ""), 1,
+            "in.jsonl:1:27: error: key $id: expected 7, found 8\n"
+            "in.jsonl:2:93: error: missing field mode: expected an item name of Mode or an "
+            "integer\n"),
+        row(written + "\n" + writtenWith(",\"mode\":\"ON\"", ""), 0, "",
+            PosRecBytes(5, 1) + PosRecBytes(5, 1).replace(8, 1, std::string(1, '\0')),
+            "--lenient"),
         row(good + "\n\n" + with("\"ON\"", "0") + "\n", 0, "",
             PosRecBytes(5, 1) + PosRecBytes(5, 1).replace(8, 1, std::string(1, '\0'))),
         row(good.substr(0, 30) + "\n" + good + "\n", 1,
