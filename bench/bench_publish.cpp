@@ -16,11 +16,18 @@
 //   floor      the client library alone, js_PublishAsync of the same bytes
 //              with no spool: records per second until all acknowledged;
 //   (each server figure is the best of two runs taken in turn)
+//   cpu        beside each server row, the Morvane process's own CPU time
+//              per record (user and system, all its threads): the broker
+//              and the clients share the machine's cores with it, so the
+//              wall-clock ratio is bounded by their share; the CPU ratio
+//              says what publishing costs the server itself;
 //   cluster    the server and ack figures against three brokers on this
 //              machine with a stream of three replicas, without a target
 //              (the brokers share the machine's cores with everything else).
 //
-// Usage: bench_publish [--records N] [bin-dir]
+// Usage: bench_publish [--records N] [--only one,down,cluster] [bin-dir]
+// MORVANE_BENCH_KEEP=1 in the environment keeps the program directories
+// (for a profiler).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <nats/nats.h>
@@ -37,6 +44,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,9 +193,40 @@ void SendAll(int fd, const uint8_t* p, size_t n) {
     }
 }
 
+// The CPU time of process pid so far (user and system, all threads), in
+// seconds; 0 when /proc does not say.
+double ProcessCpu(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    // state is field 3; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct ServerFigure {
+    double rate = 0;       // records per second
+    double cpuUs = 0;      // Morvane's CPU per record, microseconds
+};
+
+// Keeps the better of two figures: the higher rate, the lower CPU.
+void Better(ServerFigure& best, const ServerFigure& f) {
+    best.rate = std::max(best.rate, f.rate);
+    best.cpuUs = best.cpuUs == 0 ? f.cpuUs : std::min(best.cpuUs, f.cpuUs);
+}
+
 // Records per second of clients writing records Wide records into
-// session files of a fresh Morvane; publish: the [Publish] section, or "".
-double ServerRate(int clients, int32_t size, const std::string& publish) {
+// session files of a fresh Morvane, and its CPU per record; publish: the
+// [Publish] section, or "".
+ServerFigure ServerRate(int clients, int32_t size, const std::string& publish) {
     const std::string dir = TempDirectory("morvane-bench-publish");
     for (const char* sub : {"Schemas", "ResultsInclude", "ResultsEmptyXml", "XML_Data"})
         fs::create_directories(dir + "/" + sub);
@@ -209,6 +248,7 @@ double ServerRate(int clients, int32_t size, const std::string& publish) {
     PutInt32(write.data(), 6);
     PutInt32(write.data() + 4, 12 + size);
     PutInt32(write.data() + 8, 2);
+    const double cpuBefore = ProcessCpu(pid);
     const auto start = Clock::now();
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
@@ -242,11 +282,24 @@ double ServerRate(int clients, int32_t size, const std::string& publish) {
     }
     for (std::thread& t : threads) t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ProcessCpu(pid) - cpuBefore;
     for (int fd : fds) close(fd);
     Kill(pid);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return (each * clients) / seconds;
+    if (std::getenv("MORVANE_BENCH_KEEP") == nullptr) {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    return {(each * clients) / seconds, cpu * 1e6 / (each * clients)};
+}
+
+void PrintServerRow(int clients, const ServerFigure& off, const ServerFigure& on,
+                    const char* with, bool target) {
+    std::printf("  %d client%s: without [Publish] %.0f records/s, %s %.0f records/s: ratio %.2f%s\n",
+                clients, clients > 1 ? "s" : " ", off.rate, with, on.rate, on.rate / off.rate,
+                target ? (on.rate / off.rate >= 0.8 ? " (target 0.8: met)" : " (target 0.8: MISSED)")
+                       : "");
+    std::printf("             Morvane CPU per record: without %.1f us, with %.1f us: ratio %.2f\n",
+                off.cpuUs, on.cpuUs, off.cpuUs > 0 && on.cpuUs > 0 ? off.cpuUs / on.cpuUs : 0.0);
 }
 
 double Percentile(std::vector<int64_t> v, double p) {
@@ -265,6 +318,7 @@ void PublisherFigures(const std::string& urls, int32_t size, int replicas, const
     o.replicas = replicas;
     o.spoolDirectory = dir + "/spool";
     o.spoolBytes = uint64_t{4} << 30;
+    o.keepAckTimes = true;
     morvane::Publisher publisher;
     if (!publisher.Start(o)) Die("publisher");
     const std::string run = morvane::RandomId();
@@ -329,29 +383,32 @@ double LibraryRate(const std::string& urls, int32_t size) {
 // turn with the other, so that a burst of other load hits both alike.
 void ServerRows(const std::string& urls, int32_t size, int replicas, bool target) {
     for (int clients : {1, 4}) {
-        double off = 0;
-        double on = 0;
+        ServerFigure off;
+        ServerFigure on;
         for (int round = 0; round < 2; ++round) {
-            off = std::max(off, ServerRate(clients, size, ""));
+            Better(off, ServerRate(clients, size, ""));
             const std::string section = "[Publish]\nUrl=" + urls + "\nReplicas=" +
                                         std::to_string(replicas) + "\nStream=S" +
                                         std::to_string(FreePort()) + "\nSubject=s" +
                                         std::to_string(FreePort()) + "\n";
-            on = std::max(on, ServerRate(clients, size, section));
+            Better(on, ServerRate(clients, size, section));
         }
-        std::printf("  %d client%s: without [Publish] %.0f records/s, with it %.0f records/s: "
-                    "ratio %.2f%s\n",
-                    clients, clients > 1 ? "s" : " ", off, on, on / off,
-                    target ? (on / off >= 0.8 ? " (target 0.8: met)" : " (target 0.8: MISSED)") : "");
+        PrintServerRow(clients, off, on, "with it", target);
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string only = ",one,down,cluster,";
+    auto wanted = [&](const char* section) {
+        return only.find("," + std::string(section) + ",") != std::string::npos;
+    };
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
             g_records = std::max(100, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = "," + std::string(argv[++i]) + ",";
         } else {
             g_bin = argv[i];
         }
@@ -367,7 +424,7 @@ int main(int argc, char** argv) {
     fs::remove_all(probe);
     std::printf("bench_publish: %d records of Wide (%d fields, %d bytes)\n", g_records, kWideFields, size);
 
-    {
+    if (wanted("one")) {
         Brokers one;
         StartBrokers(one, 1);
         std::printf("one local broker:\n");
@@ -376,22 +433,20 @@ int main(int argc, char** argv) {
         const double floor = LibraryRate(one.urls, size);
         std::printf("  floor (js_PublishAsync alone, no spool): %.0f records/s\n", floor);
     }
-    {
+    if (wanted("down")) {
         const std::string down = "[Publish]\nUrl=nats://127.0.0.1:" + std::to_string(FreePort()) + "\n";
         std::printf("broker down (records into the spool):\n");
         for (int clients : {1, 4}) {
-            double off = 0;
-            double on = 0;
+            ServerFigure off;
+            ServerFigure on;
             for (int round = 0; round < 2; ++round) {
-                off = std::max(off, ServerRate(clients, size, ""));
-                on = std::max(on, ServerRate(clients, size, down));
+                Better(off, ServerRate(clients, size, ""));
+                Better(on, ServerRate(clients, size, down));
             }
-            std::printf("  %d client%s: without [Publish] %.0f records/s, into the spool %.0f "
-                        "records/s: ratio %.2f\n",
-                        clients, clients > 1 ? "s" : " ", off, on, on / off);
+            PrintServerRow(clients, off, on, "into the spool", false);
         }
     }
-    {
+    if (wanted("cluster")) {
         Brokers three;
         StartBrokers(three, 3);
         std::printf("three brokers on this machine, Replicas=3 (no target):\n");

@@ -31,10 +31,10 @@ void PutText(std::string& out, std::string_view text) {
     out.append(text);
 }
 
-bool GetText(std::string_view& in, std::string& text) {
+bool GetText(std::string_view& in, std::string_view& text) {
     uint32_t n;
     if (!GetU32(in, n) || n > in.size()) return false;
-    text.assign(in.data(), n);
+    text = in.substr(0, n);
     in.remove_prefix(n);
     return true;
 }
@@ -58,10 +58,16 @@ const std::string* OutMessage::Header(std::string_view name) const {
     return nullptr;
 }
 
+void BeginMessage(std::string& out, size_t headerCount) {
+    PutU32(out, static_cast<uint32_t>(2 + 2 * headerCount));
+}
+
+void AppendText(std::string& out, std::string_view text) { PutText(out, text); }
+
 std::string EncodeMessage(const OutMessage& message) {
     std::string out;
     out.reserve(message.subject.size() + message.body.size() + 64 * message.headers.size() + 16);
-    PutU32(out, static_cast<uint32_t>(2 + 2 * message.headers.size()));
+    BeginMessage(out, message.headers.size());
     PutText(out, message.subject);
     PutText(out, message.body);
     for (const auto& [key, value] : message.headers) {
@@ -71,17 +77,27 @@ std::string EncodeMessage(const OutMessage& message) {
     return out;
 }
 
-bool DecodeMessage(std::string_view bytes, OutMessage& message) {
+bool DecodeMessage(std::string_view bytes, MessageView& message) {
     uint32_t count;
     if (!GetU32(bytes, count) || count < 2 || count % 2 != 0) return false;
     if (!GetText(bytes, message.subject) || !GetText(bytes, message.body)) return false;
     message.headers.clear();
     for (uint32_t i = 2; i < count; i += 2) {
-        std::pair<std::string, std::string> header;
+        std::pair<std::string_view, std::string_view> header;
         if (!GetText(bytes, header.first) || !GetText(bytes, header.second)) return false;
-        message.headers.push_back(std::move(header));
+        message.headers.push_back(header);
     }
     return bytes.empty();
+}
+
+bool DecodeMessage(std::string_view bytes, OutMessage& message) {
+    MessageView view;
+    if (!DecodeMessage(bytes, view)) return false;
+    message.subject = view.subject;
+    message.body = view.body;
+    message.headers.clear();
+    for (const auto& [key, value] : view.headers) message.headers.emplace_back(key, value);
+    return true;
 }
 
 std::string EscapeSubjectToken(std::string_view text) {
@@ -119,22 +135,47 @@ bool UnescapeSubjectToken(std::string_view text, std::string& out) {
     return true;
 }
 
+RecordMessageEncoder::RecordMessageEncoder(const Schema& schema, const std::string& fingerprint,
+                                           const RecordLabel& label)
+    : subject_(label.subjectPrefix + "." + EscapeSubjectToken(schema.name)),
+      schemaName_(schema.name),
+      schemaId_(std::to_string(schema.id)),
+      server_(label.server),
+      fingerprint_(fingerprint),
+      run_(label.run),
+      idPrefix_(label.installation + "-" + label.run + "-") {}
+
+void RecordMessageEncoder::Append(std::string& out, int32_t number, std::string_view session,
+                                  std::string_view body) const {
+    char digits[16];
+    const int n = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(number));
+    const std::string_view recordNumber(digits, static_cast<size_t>(n));
+    // Nats-Msg-Id last, its value written in two pieces.
+    BeginMessage(out, 8);
+    PutText(out, subject_);
+    PutText(out, body);
+    const std::pair<std::string_view, std::string_view> headers[] = {
+        {kHeaderSchema, schemaName_}, {kHeaderSchemaId, schemaId_},
+        {kHeaderRecord, recordNumber}, {kHeaderSession, session},
+        {kHeaderServer, server_},      {kHeaderFingerprint, fingerprint_},
+        {kHeaderRun, run_},
+    };
+    for (const auto& [key, value] : headers) {
+        PutText(out, key);
+        PutText(out, value);
+    }
+    PutText(out, kHeaderMsgId);
+    PutU32(out, static_cast<uint32_t>(idPrefix_.size() + recordNumber.size()));
+    out.append(idPrefix_);
+    out.append(recordNumber);
+}
+
 OutMessage RecordMessage(const Schema& schema, const std::string& fingerprint, int32_t number,
                          const RecordLabel& label, std::string body) {
+    std::string bytes;
+    RecordMessageEncoder(schema, fingerprint, label).Append(bytes, number, label.session, body);
     OutMessage m;
-    m.subject = label.subjectPrefix + "." + EscapeSubjectToken(schema.name);
-    const std::string recordNumber = std::to_string(number);
-    m.headers = {
-        {kHeaderSchema, schema.name},
-        {kHeaderSchemaId, std::to_string(schema.id)},
-        {kHeaderRecord, recordNumber},
-        {kHeaderSession, label.session},
-        {kHeaderServer, label.server},
-        {kHeaderFingerprint, fingerprint},
-        {kHeaderRun, label.run},
-        {kHeaderMsgId, label.installation + "-" + label.run + "-" + recordNumber},
-    };
-    m.body = std::move(body);
+    DecodeMessage(bytes, m);
     return m;
 }
 

@@ -33,6 +33,20 @@ struct OutMessage {
 std::string EncodeMessage(const OutMessage& message);
 bool DecodeMessage(std::string_view bytes, OutMessage& message);
 
+// A decoded message that points into the bytes it was read from.
+struct MessageView {
+    std::string_view subject;
+    std::string_view body;
+    std::vector<std::pair<std::string_view, std::string_view>> headers;
+};
+bool DecodeMessage(std::string_view bytes, MessageView& message);
+
+// Appends the bytes EncodeMessage() makes, piece by piece: first
+// BeginMessage() with the number of headers, then the subject, the body
+// and each header's name and value with AppendText().
+void BeginMessage(std::string& out, size_t headerCount);
+void AppendText(std::string& out, std::string_view text);
+
 // text as one subject token: '.', '*', '>', '%', blanks and control
 // characters as "%XX" (two upper-case hex digits); an empty text is "%00".
 std::string EscapeSubjectToken(std::string_view text);
@@ -64,6 +78,25 @@ struct RecordLabel {
 // its JSON object. fingerprint: FingerprintText() of the schema.
 OutMessage RecordMessage(const Schema& schema, const std::string& fingerprint, int32_t number,
                          const RecordLabel& label, std::string body);
+
+// The same message as EncodeMessage() bytes, appended to out, with the
+// texts that stay the same for a schema made once.
+class RecordMessageEncoder {
+  public:
+    RecordMessageEncoder(const Schema& schema, const std::string& fingerprint,
+                         const RecordLabel& label);
+    void Append(std::string& out, int32_t number, std::string_view session,
+                std::string_view body) const;
+
+  private:
+    std::string subject_;
+    std::string schemaName_;
+    std::string schemaId_;
+    std::string server_;
+    std::string fingerprint_;
+    std::string run_;
+    std::string idPrefix_;  // "<installation>-<run>-"
+};
 
 // The comma-separated URLs of a Url setting, each trimmed of blanks.
 std::vector<std::string> SplitUrls(const std::string& urls);

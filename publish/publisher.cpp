@@ -17,6 +17,15 @@ int64_t NowUs() {
         .count();
 }
 
+uint64_t IdHash(std::string_view id) {
+    uint64_t h = 14695981039346656037ull;
+    for (char c : id) {
+        h ^= static_cast<uint8_t>(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 }  // namespace
 
 Publisher::Publisher() = default;
@@ -31,8 +40,17 @@ bool Publisher::Start(const PublisherOptions& options) {
     return true;
 }
 
-bool Publisher::Add(const OutMessage& message) {
-    const std::string payload = EncodeMessage(message);
+bool Publisher::Add(const OutMessage& message) { return Add(std::string_view(EncodeMessage(message))); }
+
+void Publisher::WakeSender() {
+    // Under mutex_, so that a sender between its last look at the spool
+    // and its wait cannot miss it.
+    if (!senderWaiting_.exchange(false)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+}
+
+bool Publisher::Add(std::string_view payload) {
     std::lock_guard<std::mutex> lock(addMutex_);
     if (full_) {
         // Taken again once half the spool is free, so that an outage shows
@@ -52,7 +70,7 @@ bool Publisher::Add(const OutMessage& message) {
     switch (spool_.Add(payload)) {
         case Spool::Added::kAdded:
             ++added_;
-            changed_.notify_all();
+            WakeSender();
             return true;
         case Spool::Added::kFull:
             full_ = true;
@@ -75,8 +93,10 @@ bool Publisher::Drain(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (spool_.Unacknowledged() == 0) return true;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout)
-            return spool_.Unacknowledged() == 0;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        // The sender moves the cursor when it wakes, at the latest every
+        // few milliseconds.
+        changed_.wait_for(lock, std::chrono::milliseconds(5));
     }
 }
 
@@ -227,15 +247,22 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void
     auto* self = static_cast<Publisher*>(closure);
     const char* id = nullptr;
     if (natsMsgHeader_Get(msg, kHeaderMsgId, &id) != NATS_OK || id == nullptr) return;
+    const uint64_t hash = IdHash(id);
     std::lock_guard<std::mutex> lock(self->mutex_);
-    auto at = self->flightOf_.find(id);
-    if (at == self->flightOf_.end()) return;  // of a window given up already
-    Flight& f = self->flights_[at->second - self->firstFlight_];
-    self->flightOf_.erase(at);
+    std::deque<Flight>& flights = self->flights_;
+    // Looked for from where the last one was found, then from the front.
+    size_t at = flights.size();
+    for (size_t i = self->ackHint_; i < flights.size() && at == flights.size(); ++i)
+        if (flights[i].idHash == hash && !flights[i].done) at = i;
+    for (size_t i = 0; i < self->ackHint_ && i < flights.size() && at == flights.size(); ++i)
+        if (flights[i].idHash == hash && !flights[i].done) at = i;
+    if (at == flights.size()) return;  // of a window given up already
+    self->ackHint_ = at + 1;
+    Flight& f = flights[at];
     f.done = true;
     f.ok = pae == nullptr && pa != nullptr;
     if (f.ok) {
-        self->ackTimes_.push_back(NowUs() - f.sentAtUs);
+        if (self->options_.keepAckTimes) self->ackTimes_.push_back(NowUs() - f.sentAtUs);
         if (pa->Duplicate) ++self->duplicates_;
     } else if (!self->failed_) {
         self->failed_ = true;
@@ -243,7 +270,12 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void
                          : pae != nullptr ? natsStatus_GetText(pae->Err)
                                           : "no acknowledgement";
     }
-    self->changed_.notify_all();
+    // The sender is woken for a failure, and for room once the front of a
+    // full window is acknowledged; else it looks when it wakes anyway.
+    if (!f.ok || (self->waitingForRoom_ && at == 0)) {
+        self->waitingForRoom_ = false;
+        self->changed_.notify_all();
+    }
 }
 
 void Publisher::Advance() {
@@ -253,6 +285,7 @@ void Publisher::Advance() {
         upTo = flights_.front().end;
         flights_.pop_front();
         ++firstFlight_;
+        if (ackHint_ > 0) --ackHint_;
         ++acknowledged_;
         window_ = std::min(window_ * 2, static_cast<size_t>(options_.window));
         moved = true;
@@ -275,56 +308,77 @@ void Publisher::Rewind(const char* why) {
                 flights_.size(), why);
     firstFlight_ += flights_.size();
     flights_.clear();
-    flightOf_.clear();
+    ackHint_ = 0;
     failed_ = false;
     window_ = 1;
     sendAt_ = spool_.Cursor();
 }
 
-bool Publisher::SendNext() {
-    std::string payload;
-    OutMessage message;
+bool Publisher::SendBatch(size_t room) {
     Spool::Position at;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         at = sendAt_;
     }
-    if (!spool_.Next(at, payload)) return false;
-    if (!DecodeMessage(payload, message)) {
-        // Cannot happen for what Add() wrote; skipped rather than blocking
-        // everything behind it.
-        std::lock_guard<std::mutex> lock(mutex_);
-        sendAt_ = at;
-        flights_.push_back({at, NowUs(), true, true});
-        return true;
-    }
-    natsMsg* msg = nullptr;
-    natsStatus s = natsMsg_Create(&msg, message.subject.c_str(), nullptr, message.body.data(),
-                                  static_cast<int>(message.body.size()));
-    for (const auto& [key, value] : message.headers)
-        if (s == NATS_OK) s = natsMsgHeader_Set(msg, key.c_str(), value.c_str());
-    const std::string* id = message.Header(kHeaderMsgId);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        sendAt_ = at;
-        flights_.push_back({at, NowUs(), false, false});
-        if (id != nullptr) flightOf_[*id] = firstFlight_ + flights_.size() - 1;
-    }
-    // The library gives up on a message after the same time as the window
-    // does, so that messages given up by a resend do not stay pending in
-    // it (their late acknowledgements are ignored: OnAck()).
-    if (s == NATS_OK) {
-        jsPubOptions po;
-        jsPubOptions_Init(&po);
-        po.MaxWait = options_.ackWaitMs;
-        s = js_PublishMsgAsync(js_, &msg, &po);
-    }
-    natsMsg_Destroy(msg);
-    if (s != NATS_OK) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!failed_) {
-            failed_ = true;
-            failure_ = natsStatus_GetText(s);
+    // The entries stay where they are in the spool until the cursor passes
+    // them, and only this thread moves it.
+    std::vector<Pending>& entries = batch_;
+    entries.clear();
+    std::string_view payload;
+    while (entries.size() < room && spool_.Next(at, payload)) entries.push_back({at, payload});
+    if (entries.empty()) return false;
+    MessageView message;
+    std::string& texts = texts_;
+    for (const Pending& entry : entries) {
+        if (!DecodeMessage(entry.payload, message)) {
+            // Cannot happen for what Add() wrote; skipped rather than
+            // blocking everything behind it.
+            std::lock_guard<std::mutex> lock(mutex_);
+            sendAt_ = entry.end;
+            flights_.push_back({entry.end, NowUs(), 0, true, true});
+            continue;
+        }
+        // The library wants texts that end in a zero byte.
+        texts.clear();
+        texts.append(message.subject).push_back('\0');
+        std::string_view id;
+        for (const auto& [key, value] : message.headers) {
+            texts.append(key).push_back('\0');
+            texts.append(value).push_back('\0');
+            if (key == kHeaderMsgId) id = value;
+        }
+        natsMsg* msg = nullptr;
+        natsStatus s = natsMsg_Create(&msg, texts.c_str(), nullptr, message.body.data(),
+                                      static_cast<int>(message.body.size()));
+        const char* text = texts.c_str() + message.subject.size() + 1;
+        for (const auto& [key, value] : message.headers) {
+            const char* value_text = text + key.size() + 1;
+            if (s == NATS_OK) s = natsMsgHeader_Set(msg, text, value_text);
+            text = value_text + value.size() + 1;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sendAt_ = entry.end;
+            flights_.push_back({entry.end, NowUs(), IdHash(id), false, false});
+        }
+        // The library gives up on a message after the same time as the
+        // window does, so that messages given up by a resend do not stay
+        // pending in it (their late acknowledgements are ignored: OnAck()).
+        if (s == NATS_OK) {
+            jsPubOptions po;
+            jsPubOptions_Init(&po);
+            po.MaxWait = options_.ackWaitMs;
+            s = js_PublishMsgAsync(js_, &msg, &po);
+        }
+        natsMsg_Destroy(msg);
+        if (s != NATS_OK) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!failed_) {
+                failed_ = true;
+                failure_ = natsStatus_GetText(s);
+            }
+            // The rest waits for the resend.
+            break;
         }
     }
     return true;
@@ -352,7 +406,7 @@ void Publisher::Run() {
         }
         bool rewind = false;
         std::string why;
-        bool room;
+        size_t room;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             Advance();
@@ -365,15 +419,30 @@ void Publisher::Run() {
                 rewind = true;
                 why = "no acknowledgement in time";
             }
-            room = flights_.size() < window_;
+            room = flights_.size() < window_ ? window_ - flights_.size() : 0;
         }
         if (rewind) {
             Rewind(why.c_str());
             continue;
         }
-        if (room && SendNext()) continue;
+        if (room > 0 && SendBatch(room)) continue;
         std::unique_lock<std::mutex> lock(mutex_);
+        if (room > 0) {
+            // Nothing to send: woken by the next Add(). The spool is looked
+            // at once more after saying so, for one added meanwhile.
+            senderWaiting_ = true;
+            Spool::Position at = sendAt_;
+            std::string_view next;
+            if (spool_.Next(at, next)) {
+                senderWaiting_ = false;
+                continue;
+            }
+        } else {
+            waitingForRoom_ = true;
+        }
         changed_.wait_for(lock, std::chrono::milliseconds(20));
+        senderWaiting_ = false;
+        waitingForRoom_ = false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();

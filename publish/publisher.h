@@ -24,7 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "publish/message.h"
@@ -52,6 +52,9 @@ struct PublisherOptions {
     int32_t ackWaitMs = 3000;
     // Messages published and not yet acknowledged at most.
     int32_t window = 4096;
+    // Keeps every publish-to-acknowledgement time for TakeAckTimes() (for
+    // measurements; the list grows with every message).
+    bool keepAckTimes = false;
 };
 
 class Publisher {
@@ -67,6 +70,8 @@ class Publisher {
     // Spools message. Thread-safe; never waits for the broker. False when
     // it was left out (spool full or not writable).
     bool Add(const OutMessage& message);
+    // The same for a message already as EncodeMessage() bytes.
+    bool Add(std::string_view payload);
     // Waits until every spooled message is acknowledged; false at timeout.
     bool Drain(int timeoutMs);
     // Stops the sender; what is not acknowledged stays in the spool for the
@@ -84,13 +89,19 @@ class Publisher {
     };
     Stats GetStats() const;
     // Publish-to-acknowledgement times of this run, in microseconds, taken
-    // and cleared (for measurements).
+    // and cleared (for measurements; only with keepAckTimes).
     std::vector<int64_t> TakeAckTimes();
 
   private:
+    // A spool entry taken for publishing, and the position after it.
+    struct Pending {
+        Spool::Position end;
+        std::string_view payload;
+    };
     struct Flight {
         Spool::Position end;
         int64_t sentAtUs = 0;
+        uint64_t idHash = 0;  // of its Nats-Msg-Id
         bool done = false;
         bool ok = false;
     };
@@ -98,8 +109,11 @@ class Publisher {
     void Run();
     bool Connect();
     bool EnsureStream();
-    // Publishes the next spool entry; false when there is none.
-    bool SendNext();
+    // Publishes the spool entries after sendAt_, as many as the window has
+    // room for; false when there was none.
+    bool SendBatch(size_t room);
+    // Wakes the sender when it waits.
+    void WakeSender();
     // Moves the cursor over the acknowledged front of the window.
     void Advance();
     // Gives up the window and starts again from the cursor.
@@ -125,10 +139,18 @@ class Publisher {
     std::condition_variable changed_;
     std::deque<Flight> flights_;
     uint64_t firstFlight_ = 0;  // number of flights_.front()
-    std::unordered_map<std::string, uint64_t> flightOf_;  // by Nats-Msg-Id
+    // Where the next acknowledgement is looked for first: they come in the
+    // order of publishing but for a resend or a broker that changed.
+    size_t ackHint_ = 0;
+    // The sender waits for work: Add() and full windows wake it.
+    std::atomic<bool> senderWaiting_{false};
+    bool waitingForRoom_ = false;
     bool failed_ = false;  // an acknowledgement failed: rewind
     std::string failure_;
     Spool::Position sendAt_;
+    // SendBatch()'s buffers, kept between calls.
+    std::vector<Pending> batch_;
+    std::string texts_;
     std::vector<int64_t> ackTimes_;
     // Messages allowed in flight now: 1 after a start or a resend, doubled
     // with every acknowledgement up to options_.window, so that a stream

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ constexpr char kSuffix[] = ".seg";
 // The cursor file is written at most this often while entries are
 // acknowledged.
 constexpr int64_t kCursorIntervalMs = 20;
+constexpr size_t kCursorBytes = 16;
 
 uint32_t Check(const char* data, size_t n) {
     uint32_t h = 2166136261u;
@@ -66,29 +68,26 @@ bool ReadAll(int fd, char* buffer, size_t n, uint64_t offset) {
     return true;
 }
 
-// Reads and checks the entry at offset of fd (size bytes long); its payload
+// Checks the entry at offset of the size bytes at base; its payload
 // length, or -1 when no whole entry stands there.
-int64_t EntryAt(int fd, uint64_t offset, uint64_t size, std::string* payload) {
-    char header[Spool::kEntryHeaderSize];
-    if (offset + sizeof header > size || !ReadAll(fd, header, sizeof header, offset)) return -1;
+int64_t EntryAt(const char* base, uint64_t offset, uint64_t size) {
+    if (base == nullptr || offset + Spool::kEntryHeaderSize > size) return -1;
+    const char* header = base + offset;
     if (std::memcmp(header, kMagic, 4) != 0) return -1;
     const uint32_t length = GetU32(header + 4);
-    if (offset + sizeof header + length > size) return -1;
-    std::string local;
-    std::string& data = payload != nullptr ? *payload : local;
-    data.resize(length);
-    if (!ReadAll(fd, data.data(), length, offset + sizeof header)) return -1;
-    if (Check(data.data(), length) != GetU32(header + 8)) return -1;
+    if (length > size - offset - Spool::kEntryHeaderSize) return -1;
+    if (Check(header + Spool::kEntryHeaderSize, length) != GetU32(header + 8)) return -1;
     return length;
 }
 
 }  // namespace
 
 Spool::~Spool() {
-    if (writeFd_ >= 0) {
-        Sync();
-        ::close(writeFd_);
-    }
+    if (!open_) return;
+    FinishWriteSegment();
+    WriteCursor();
+    for (Segment& s : segments_)
+        if (s.map != nullptr) ::munmap(s.map, s.mapped);
     if (cursorFd_ >= 0) ::close(cursorFd_);
 }
 
@@ -98,12 +97,29 @@ std::string Spool::SegmentPath(uint64_t number) const {
     return directory_ + name;
 }
 
+bool Spool::MapSegment(Segment& segment) {
+    if (segment.size == 0) return true;
+    const std::string path = SegmentPath(segment.number);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    void* map = fd < 0 ? MAP_FAILED
+                       : ::mmap(nullptr, segment.size, PROT_READ, MAP_SHARED, fd, 0);
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (map == MAP_FAILED) {
+        LogLine(true, "Error! Publish spool segment %s cannot be read err=%d\n", path.c_str(), error);
+        return false;
+    }
+    segment.map = static_cast<char*>(map);
+    segment.mapped = segment.size;
+    return true;
+}
+
 bool Spool::Open(const std::string& directory, uint64_t capacity) {
     std::lock_guard<std::mutex> lock(mutex_);
     directory_ = directory;
     capacity_ = capacity;
     // Small enough that acknowledged entries leave the disk soon, large
-    // enough that a segment is not opened for every few records.
+    // enough that a segment is not started for every few records.
     segmentBytes_ = std::clamp<uint64_t>(capacity / 16, 64 << 10, 64 << 20);
     if (::mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
         LogLine(true, "Error! Publish spool %s cannot be created err=%d\n", directory.c_str(), errno);
@@ -126,24 +142,36 @@ bool Spool::Open(const std::string& directory, uint64_t capacity) {
     for (uint64_t number : numbers) {
         struct stat st;
         if (::stat(SegmentPath(number).c_str(), &st) != 0) continue;
-        segments_.push_back({number, static_cast<uint64_t>(st.st_size)});
-        bytes_ += static_cast<uint64_t>(st.st_size);
+        Segment segment{number, static_cast<uint64_t>(st.st_size)};
+        if (!MapSegment(segment)) return false;
+        segments_.push_back(segment);
+        bytes_ += segment.size;
     }
+    // The cursor file counts against the capacity too.
+    bytes_ += kCursorBytes;
     const std::string cursorPath = directory + "/cursor";
     cursorFd_ = ::open(cursorPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (cursorFd_ < 0) {
         LogLine(true, "Error! Publish spool %s cannot be opened err=%d\n", cursorPath.c_str(), errno);
         return false;
     }
-    char saved[16];
+    char saved[kCursorBytes];
     if (ReadAll(cursorFd_, saved, sizeof saved, 0)) {
         cursor_.segment = GetU64(saved);
         cursor_.offset = GetU64(saved + 8);
     }
     if (segments_.empty()) {
-        if (!OpenWriteSegment(std::max<uint64_t>(cursor_.segment, 1))) return false;
-    } else if (!OpenWriteSegment(segments_.back().number)) {
-        return false;
+        // An empty first segment, started for writing by the first Add().
+        const uint64_t number = std::max<uint64_t>(cursor_.segment, 1);
+        const std::string path = SegmentPath(number);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            LogLine(true, "Error! Publish spool segment %s cannot be opened err=%d\n", path.c_str(),
+                    errno);
+            return false;
+        }
+        ::close(fd);
+        segments_.push_back({number, 0});
     }
     CutTornEnd();
     // A cursor before the first segment, or past its segment's end, points
@@ -153,77 +181,107 @@ bool Spool::Open(const std::string& directory, uint64_t capacity) {
     for (const Segment& s : segments_)
         if (s.number == cursor_.segment && cursor_.offset > s.size) cursor_.offset = s.size;
     cursor_ = Normalize(cursor_);
-    while (segments_.size() > 1 && segments_.front().number < cursor_.segment) {
-        ::unlink(SegmentPath(segments_.front().number).c_str());
-        bytes_ -= segments_.front().size;
-        segments_.pop_front();
-    }
+    while (segments_.size() > 1 && segments_.front().number < cursor_.segment) RemoveFront();
+    open_ = true;
     WriteCursor();
     return true;
 }
 
-bool Spool::OpenWriteSegment(uint64_t number) {
-    if (writeFd_ >= 0) ::close(writeFd_);
-    const std::string path = SegmentPath(number);
-    writeFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (writeFd_ < 0) {
-        LogLine(true, "Error! Publish spool segment %s cannot be opened err=%d\n", path.c_str(), errno);
-        return false;
-    }
-    if (segments_.empty() || segments_.back().number != number) segments_.push_back({number, 0});
-    return true;
+void Spool::RemoveFront() {
+    Segment& front = segments_.front();
+    if (front.map != nullptr) ::munmap(front.map, front.mapped);
+    ::unlink(SegmentPath(front.number).c_str());
+    bytes_ -= front.size;
+    segments_.pop_front();
 }
 
 void Spool::CutTornEnd() {
     Segment& last = segments_.back();
     uint64_t at = 0;
     for (;;) {
-        int64_t length = EntryAt(writeFd_, at, last.size, nullptr);
+        int64_t length = EntryAt(last.map, at, last.size);
         if (length < 0) break;
         at += kEntryHeaderSize + static_cast<uint64_t>(length);
     }
     if (at == last.size) return;
-    LogLine(true, "Publish spool: %llu bytes of an unfinished entry cut from %s\n",
-            static_cast<unsigned long long>(last.size - at), SegmentPath(last.number).c_str());
-    if (::ftruncate(writeFd_, static_cast<off_t>(at)) == 0) {
+    // The zeros behind the entries are room a killed process had reserved;
+    // anything else is an entry it left unfinished.
+    uint64_t used = last.size;
+    while (used > at && last.map[used - 1] == 0) --used;
+    if (used > at)
+        LogLine(true, "Publish spool: %llu bytes of an unfinished entry cut from %s\n",
+                static_cast<unsigned long long>(used - at), SegmentPath(last.number).c_str());
+    if (::truncate(SegmentPath(last.number).c_str(), static_cast<off_t>(at)) == 0) {
         bytes_ -= last.size - at;
         last.size = at;
     }
 }
 
-Spool::Added Spool::Add(const std::string& payload) {
+bool Spool::StartWriteSegment(uint64_t minimum) {
+    FinishWriteSegment();
+    Segment& last = segments_.back();
+    // An empty last segment is written in place; after one with entries
+    // comes a new one.
+    const bool reuse = last.size == 0;
+    const uint64_t number = reuse ? last.number : last.number + 1;
+    // The reservation keeps the files within the capacity.
+    const uint64_t room = std::max(minimum, std::min(segmentBytes_, capacity_ - std::min(capacity_, bytes_)));
+    const std::string path = SegmentPath(number);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        LogLine(true, "Error! Publish spool segment %s cannot be opened err=%d\n", path.c_str(), errno);
+        return false;
+    }
+    int error = ::posix_fallocate(fd, 0, static_cast<off_t>(room));
+    void* map = MAP_FAILED;
+    if (error == 0) {
+        map = ::mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (map == MAP_FAILED) error = errno;
+    }
+    if (map == MAP_FAILED) {
+        LogLine(true, "Error! Publish spool segment %s cannot be written err=%d\n", path.c_str(), error);
+        // Nothing of it may stay for the next to follow.
+        if (::ftruncate(fd, 0) != 0) {
+        }
+        ::close(fd);
+        if (!reuse) ::unlink(path.c_str());
+        return false;
+    }
+    if (!reuse) segments_.push_back({number, 0});
+    Segment& segment = segments_.back();
+    segment.map = static_cast<char*>(map);
+    segment.mapped = room;
+    writeFd_ = fd;
+    reserved_ = room;
+    return true;
+}
+
+void Spool::FinishWriteSegment() {
+    if (writeFd_ < 0) return;
+    if (::ftruncate(writeFd_, static_cast<off_t>(segments_.back().size)) != 0) {
+        // The zeros behind the entries are cut at the next opening.
+    }
+    ::close(writeFd_);
+    writeFd_ = -1;
+    reserved_ = 0;
+}
+
+Spool::Added Spool::Add(std::string_view payload) {
     const uint64_t entry = kEntryHeaderSize + payload.size();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (writeFd_ < 0) return Added::kFailed;
+    if (!open_) return Added::kFailed;
     if (bytes_ + entry > capacity_) return Added::kFull;
+    if (writeFd_ < 0 || segments_.back().size + entry > reserved_) {
+        if (!StartWriteSegment(entry)) return Added::kFailed;
+    }
     Segment& last = segments_.back();
-    // A segment that is full, or wholly acknowledged, is left behind for a
-    // new one, so that it can be removed.
-    const bool acknowledged = cursor_.segment == last.number && cursor_.offset == last.size;
-    if (last.size > 0 && (last.size + entry > segmentBytes_ || acknowledged)) {
-        if (!OpenWriteSegment(last.number + 1)) return Added::kFailed;
-    }
-    std::string bytes(kEntryHeaderSize, '\0');
-    std::memcpy(bytes.data(), kMagic, 4);
-    PutU32(bytes.data() + 4, static_cast<uint32_t>(payload.size()));
-    PutU32(bytes.data() + 8, Check(payload.data(), payload.size()));
-    bytes += payload;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(writeFd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = errno;
-            // Nothing of a failed entry may stay for the next to follow.
-            if (::ftruncate(writeFd_, static_cast<off_t>(segments_.back().size)) != 0) {
-            }
-            LogLine(true, "Error! Publish spool segment %s cannot be written err=%d\n",
-                    SegmentPath(segments_.back().number).c_str(), error);
-            return Added::kFailed;
-        }
-        done += static_cast<size_t>(n);
-    }
-    segments_.back().size += entry;
+    char* at = last.map + last.size;
+    // The magic last: an entry stands only once it is whole.
+    std::memcpy(at + kEntryHeaderSize, payload.data(), payload.size());
+    PutU32(at + 4, static_cast<uint32_t>(payload.size()));
+    PutU32(at + 8, Check(payload.data(), payload.size()));
+    std::memcpy(at, kMagic, 4);
+    last.size += entry;
     bytes_ += entry;
     return Added::kAdded;
 }
@@ -240,19 +298,28 @@ Spool::Position Spool::Normalize(Position at) const {
 }
 
 bool Spool::Next(Position& at, std::string& payload) {
+    std::string_view view;
+    if (!Next(at, view)) return false;
+    payload.assign(view);
+    return true;
+}
+
+bool Spool::Next(Position& at, std::string_view& payload) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (;;) {
         at = Normalize(at);
         const Segment* segment = nullptr;
-        for (const Segment& s : segments_)
-            if (s.number == at.segment) segment = &s;
+        for (auto s = segments_.rbegin(); s != segments_.rend(); ++s) {
+            if (s->number == at.segment) {
+                segment = &*s;
+                break;
+            }
+        }
         if (segment == nullptr || at.offset >= segment->size) return false;
-        int fd = segment->number == segments_.back().number
-                     ? writeFd_
-                     : ::open(SegmentPath(segment->number).c_str(), O_RDONLY | O_CLOEXEC);
-        int64_t length = fd < 0 ? -1 : EntryAt(fd, at.offset, segment->size, &payload);
-        if (fd != writeFd_ && fd >= 0) ::close(fd);
+        const int64_t length = EntryAt(segment->map, at.offset, segment->size);
         if (length >= 0) {
+            payload = std::string_view(segment->map + at.offset + kEntryHeaderSize,
+                                       static_cast<size_t>(length));
             at.offset += kEntryHeaderSize + static_cast<uint64_t>(length);
             return true;
         }
@@ -264,6 +331,12 @@ bool Spool::Next(Position& at, std::string& payload) {
     }
 }
 
+Spool::Position Spool::End() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (segments_.empty()) return {};
+    return {segments_.back().number, segments_.back().size};
+}
+
 Spool::Position Spool::Cursor() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return cursor_;
@@ -272,14 +345,9 @@ Spool::Position Spool::Cursor() const {
 void Spool::Acknowledge(Position upTo) {
     std::lock_guard<std::mutex> lock(mutex_);
     cursor_ = Normalize(upTo);
-    while (segments_.size() > 1 && segments_.front().number < cursor_.segment) {
-        ::unlink(SegmentPath(segments_.front().number).c_str());
-        bytes_ -= segments_.front().size;
-        segments_.pop_front();
-    }
+    while (segments_.size() > 1 && segments_.front().number < cursor_.segment) RemoveFront();
     if (NowMs() - cursorWrittenAt_ >= kCursorIntervalMs) WriteCursor();
 }
-
 void Spool::Sync() {
     std::lock_guard<std::mutex> lock(mutex_);
     WriteCursor();
@@ -287,7 +355,7 @@ void Spool::Sync() {
 
 void Spool::WriteCursor() {
     if (cursorFd_ < 0 || written_ == cursor_) return;
-    char saved[16];
+    char saved[kCursorBytes];
     PutU64(saved, cursor_.segment);
     PutU64(saved + 8, cursor_.offset);
     if (::pwrite(cursorFd_, saved, sizeof saved, 0) == static_cast<ssize_t>(sizeof saved))

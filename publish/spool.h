@@ -12,9 +12,17 @@
 //    +--------+--------+--------+---------------------+
 //
 // length and check (FNV-1a 32 of the payload) little-endian. The cursor
-// file holds the segment number and the offset, 8 bytes each. An entry is
-// appended with one write; one that a killed process left half written
-// at the end of the last segment is cut away when the spool is opened.
+// file holds the segment number and the offset, 8 bytes each.
+//
+// The segment being written is reserved on disk (posix_fallocate, so that
+// a full disk is a refused entry, not a fault) and mapped shared: an entry
+// is appended with a copy into the mapping, without a system call, and
+// the moment the copy is done it is in the system's page cache, where it
+// outlives a killed process. A segment is cut to its entries when the
+// next one is started and when the spool is closed. At opening, the zeros
+// of a reservation that a killed process left, and an entry it left half
+// copied, are cut from the end of the last segment, which is then only
+// read: new entries go to a new segment.
 // The cursor is written behind the acknowledgements, so after a kill the
 // entries acknowledged since its last write are sent again (the stream's
 // de-duplication absorbs them).
@@ -27,6 +35,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -51,11 +60,16 @@ class Spool {
 
     // Appends payload. kFull: it would pass the capacity, nothing written;
     // kFailed: the write failed (logged), nothing kept.
-    Added Add(const std::string& payload);
+    Added Add(std::string_view payload);
 
     // Reads the entry at at (or the first after it) into payload and sets
     // at past it. False when there is none.
     bool Next(Position& at, std::string& payload);
+    // The same without a copy: payload points into the spool and stays
+    // valid until Acknowledge() passes it or the spool is closed.
+    bool Next(Position& at, std::string_view& payload);
+    // The position after the last entry.
+    Position End() const;
 
     // The first entry not yet acknowledged.
     Position Cursor() const;
@@ -65,7 +79,9 @@ class Spool {
     void Acknowledge(Position upTo);
     void Sync();
 
-    // Bytes of the segment files, and of the entries from the cursor on.
+    // Bytes of the entries of all segments and of the cursor file, and of
+    // the entries from the cursor on. The files never hold more than the
+    // capacity, with the room reserved for the entries to come.
     uint64_t Bytes() const;
     uint64_t Unacknowledged() const;
     uint64_t Capacity() const { return capacity_; }
@@ -75,14 +91,24 @@ class Spool {
   private:
     struct Segment {
         uint64_t number;
-        uint64_t size;
+        uint64_t size;      // bytes of its entries
+        char* map = nullptr;  // its bytes, mapped (null when size is 0)
+        uint64_t mapped = 0;  // length of map
     };
     std::string SegmentPath(uint64_t number) const;
     // Moves at over ends of segments that have a successor.
     Position Normalize(Position at) const;
-    bool OpenWriteSegment(uint64_t number);
+    // Maps the segment file's size bytes for reading; false, logged, when
+    // it cannot be read.
+    bool MapSegment(Segment& segment);
+    // Starts a segment for writing with room for at least minimum bytes,
+    // after cutting the one written before to its entries.
+    bool StartWriteSegment(uint64_t minimum);
+    // Cuts the segment being written to its entries; it is only read then.
+    void FinishWriteSegment();
     // Checks the entries of the last segment, cutting a torn end away.
     void CutTornEnd();
+    void RemoveFront();
     void WriteCursor();
 
     mutable std::mutex mutex_;
@@ -91,7 +117,10 @@ class Spool {
     uint64_t segmentBytes_ = 0;
     std::deque<Segment> segments_;  // never empty once open
     uint64_t bytes_ = 0;
-    int writeFd_ = -1;  // the last segment
+    bool open_ = false;
+    // The last segment while it is written: its file, and its room.
+    int writeFd_ = -1;
+    uint64_t reserved_ = 0;
     int cursorFd_ = -1;
     Position cursor_;
     Position written_;  // the cursor as the file holds it

@@ -20,7 +20,8 @@ bool RecordPublisher::Start(const PublishSettings& settings, const std::string& 
     // A run of its own for every start: record numbers start at 1 again.
     label_.run = RandomId();
     for (const Schema* schema : schemas) {
-        fingerprints_[schema] = FingerprintText(LayoutFingerprint(*schema));
+        encoders_[schema] = std::make_unique<RecordMessageEncoder>(
+            *schema, FingerprintText(LayoutFingerprint(*schema)), label_);
         if (settings.format == PublishFormat::kJson)
             jsonPlans_[schema] = std::make_unique<RecordJsonPlan>(*schema);
     }
@@ -40,18 +41,28 @@ bool RecordPublisher::Start(const PublishSettings& settings, const std::string& 
 
 void RecordPublisher::Publish(const Schema& schema, int32_t number, const std::string& session,
                               const uint8_t* record) {
-    RecordLabel label = label_;
-    label.session = session;
-    std::string body;
+    auto encoder = encoders_.find(&schema);
+    // Called under the session's lock, one record at a time per session;
+    // each thread keeps its buffers.
+    thread_local std::string payload;
+    thread_local std::string json;
+    payload.clear();
+    std::string_view body(reinterpret_cast<const char*>(record), static_cast<size_t>(schema.Size()));
     auto plan = jsonPlans_.find(&schema);
-    if (plan != jsonPlans_.end())
-        plan->second->AppendJson(record, schema.Size(), number, body);
-    else
-        body.assign(reinterpret_cast<const char*>(record), static_cast<size_t>(schema.Size()));
-    auto at = fingerprints_.find(&schema);
-    static const std::string kNone;
-    publisher_.Add(RecordMessage(schema, at != fingerprints_.end() ? at->second : kNone, number,
-                                 label, std::move(body)));
+    if (plan != jsonPlans_.end()) {
+        json.clear();
+        plan->second->AppendJson(record, schema.Size(), number, json);
+        body = json;
+    }
+    if (encoder != encoders_.end()) {
+        encoder->second->Append(payload, number, session, body);
+    } else {
+        // A schema that was not there at the start: no fingerprint.
+        RecordLabel label = label_;
+        label.session = session;
+        RecordMessageEncoder(schema, "", label).Append(payload, number, session, body);
+    }
+    publisher_.Add(std::string_view(payload));
 }
 
 }  // namespace morvane

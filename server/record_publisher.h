@@ -38,7 +38,8 @@ class RecordPublisher {
   private:
     PublishSettings settings_;
     RecordLabel label_;
-    std::map<const Schema*, std::string> fingerprints_;
+    // The message texts of each schema, made once.
+    std::map<const Schema*, std::unique_ptr<RecordMessageEncoder>> encoders_;
     // Format=json: the JSON object of each schema's records.
     std::map<const Schema*, std::unique_ptr<RecordJsonPlan>> jsonPlans_;
     Publisher publisher_;
