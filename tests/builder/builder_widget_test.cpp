@@ -563,13 +563,22 @@ void BuilderWidgetTest::closeAsksAboutUnsavedEdits() {
     GoTo(CMyPropertySheet::kSchemaPage);
     AddElement("x");
     GoTo(CMyPropertySheet::kGeneralPage);
-    dialogs_->choices = {CUserDialogs::Answer::kCancel, CUserDialogs::Answer::kNo};
+    dialogs_->choices = {CUserDialogs::Answer::kCancel, CUserDialogs::Answer::kYes,
+                         CUserDialogs::Answer::kNo};
     const std::string before = test::Dump(Model());
-    sheet_->close();  // the window frame
+    sheet_->close();  // the window frame, Cancel
     QVERIFY(sheet_->isVisible());
     QCOMPARE(test::Dump(Model()), before);
+    // Yes, and the save fails (a directory stands where the header goes):
+    // the editor stays open with the edits.
+    test::MakeDirs(config_->resultsIncludeDirectory + "/posrec.h");
     QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->questions, std::vector<std::string>(2, "Do you want to save schema?"));
+    QVERIFY(sheet_->isVisible());
+    QVERIFY2(dialogs_->LastMessage().find("was not saved") != std::string::npos,
+             dialogs_->LastMessage().c_str());
+    QCOMPARE(test::Dump(Model()), before);
+    QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions, std::vector<std::string>(3, "Do you want to save schema?"));
     QCOMPARE(sheet_->result(), int(QDialog::Accepted));
     QVERIFY(!sheet_->isVisible());
 }
@@ -820,6 +829,12 @@ const struct SaveRow {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
      "Error! Name of member 1 of the schema \"my field\"" + kNotIdentifier, nullptr},
+    {"leading digit in a member name", "Rec", "1",
+     [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("1st"); }, nullptr,
+     "Error! Name of member 1 of the schema \"1st\"" + kNotIdentifier, nullptr},
+    {"template member name", "Rec", "1",
+     [](CEditModel& m) { return m.Templates()[0]->elements[1].name.Assign("2y"); }, nullptr,
+     "Error! Name of member 2 of template \"Point\" \"2y\"" + kNotIdentifier, nullptr},
     {"C keyword as template name", "Rec", "1",
      [](CEditModel& m) { return m.Templates()[0]->name.Assign("struct"); }, nullptr,
      "Error! Name of template \"struct\"" + kNotIdentifier, nullptr},
@@ -836,6 +851,11 @@ const struct SaveRow {
      "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\"" + kNotPlainDecimal, nullptr},
     {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\"" + kNotPlainDecimal,
      nullptr},
+    {"schema id a bare minus", "Rec", "-", nullptr, nullptr,
+     "Error! Id of schema \"-\"" + kNotPlainDecimal, nullptr},
+    {"enumeration id a bare minus", "Rec", "1",
+     [](CEditModel& m) { return m.Enumerations()[0]->items[0].id.Assign("-"); }, nullptr,
+     "Error! Id of item \"OFF\" of enumeration \"Mode\" \"-\"" + kNotPlainDecimal, nullptr},
     {"does not compile over a file", "PosRec", "7",
      [](CEditModel& m) {
          m.CurrentSchema()->elements.push_back(test::Element("Item_enum", "e", "NoSuchEnum"));
@@ -1007,6 +1027,7 @@ void BuilderWidgetTest::saveOnDisk_data() {
     QTest::addColumn<QString>("setup");
     QTest::newRow("schema file behind a symbolic link, mode 0600") << "link";
     QTest::newRow("header cannot be written") << "header";
+    QTest::newRow("ResultsInclude is a file") << "include";
 }
 
 void BuilderWidgetTest::saveOnDisk() {
@@ -1020,8 +1041,11 @@ void BuilderWidgetTest::saveOnDisk() {
         fs::rename(schemaPath, shared);
         fs::permissions(shared, fs::perms::owner_read | fs::perms::owner_write);
         fs::create_symlink(shared, schemaPath);
-    } else {
+    } else if (setup == "header") {
         test::MakeDirs(header);  // a directory where the header goes
+    } else {  // the generator cannot make its directory
+        fs::remove_all(config_->resultsIncludeDirectory);
+        test::WriteFile(config_->resultsIncludeDirectory, "not a directory");
     }
     DoubleClickFile("PosRec.xsd");
     GoTo(CMyPropertySheet::kSchemaPage);
@@ -1037,10 +1061,12 @@ void BuilderWidgetTest::saveOnDisk() {
     } else {
         // Nothing replaced, and the message names the file and the reason.
         const std::string last = dialogs_->LastMessage();
-        QVERIFY2(last.find(header + ": Is a directory") != std::string::npos, last.c_str());
+        const std::string reason = setup == "header" ? header + ": Is a directory"
+                                                     : header + ": Not a directory";
+        QVERIFY2(last.find(reason) != std::string::npos, last.c_str());
         QCOMPARE(test::ReadFile(schemaPath), std::string(kPosRec));
         QVERIFY(!test::FileExists(data));
-        QVERIFY(fs::is_directory(header));
+        QCOMPARE(fs::is_directory(header), setup == "header");
     }
     QStringList left = QDir(QString::fromStdString(config_->schemasDirectory))
                            .entryList(QDir::Files | QDir::Hidden | QDir::System);
