@@ -244,6 +244,7 @@ class FileReader {
         if (!Take(element.type, e, "type", type ? type.value() : "int")) return false;
         pugi::xml_attribute rep = e.attribute("nrepetitions");
         if (!Take(element.nrepetitions, e, "nrepetitions", rep ? rep.value() : "1")) return false;
+        if (rep) element.fileRepetitions = rep.value();
         if (pugi::xml_attribute vis = e.attribute("visibility")) {
             element.visibility = vis.value();
             element.collapsed = IsHiddenBy(element.kind.view(), vis.value());

@@ -948,12 +948,13 @@ void BuilderWidgetTest::saves() {
 namespace {
 
 // Every construct the parser accepts, with what no page shows.
-const char* const kEveryConstruct = R"(<?xml version="1.0"?>
+const char* const kEveryConstruct = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- before the root -->
-<Schema name="Every" id="12" nrepetitions="2" visibility="1" owner="lab">
+<Record name="Every" id="12" nrepetitions="2" visibility="1" owner="lab &amp; co &lt;x&gt;">
    <!-- before the enumeration -->
    <Enum name="Mode" note="x"><!-- before an item --><Item name="OFF" id="0" extra="e"/>
-      <Item name="ON" id="1"/><!-- end of the enumeration --></Enum>
+      <Item name="ON" id="-1"/><!-- end of the enumeration --></Enum>
+   <enum name="Level"><Item name="LOW" id="3"/><Item name="HIGH" id="4"/></enum>
    <Item name="first" type="int"/>
    <Template name="Point" kind="2d"><Item name="x"/><Item name="y" type="int16"/>
    <!-- end of the template --></Template>
@@ -961,14 +962,33 @@ const char* const kEveryConstruct = R"(<?xml version="1.0"?>
    <!-- two -->
    <Item name="hidden" type="int" visibility="no"/>
    <Item name="gone" type="char" nrepetitions="3" visibility="false"/>
+   <ENUM name="Side"><Item name="LEFT" id="0"/><Item name="RIGHT" id="1"/></ENUM>
+   <TEMPLATE name="Line">
+      <Structure name="from" type="Point"/>
+      <structure name="to" type="Point" nrepetitions="0"/>
+      <Item_enum name="side" type="Side" nrepetitions="2"/>
+   </TEMPLATE>
    <Structure name="pos" type="Point" nrepetitions="2" visibility="no">
       <Item name="z" type="double"/>
       <Item_enum name="m" type="Mode"/>
+      <Structure name="inner" type="Point"><Item name="w" type="unsigned64"/></Structure>
    </Structure>
    <Structure name="plain" type="Point" visibility=""/>
+   <STRUCTURE name="line" type="Line" nrepetitions="" visibility="1"/>
    <Item name="tail" type="int16" unit="mm"/>
+   <Item name="letters" type="CHAR" nrepetitions="2" visibility="0"/>
+   <Item name="words" type="Text"/>
+   <Item name="u" type="unsigned"/><Item name="u16" type="unsigned16"/>
+   <Item name="i64" type="int64" nrepetitions="0"/>
+   <Item name="f" type="float"/><Item name="flag" type="bool" visibility="2"/>
+   <Item name="level" type="Level" nrepetitions="3" visibility="-1"/>
+   <Item_enum name="lv" type="Level" visibility="0"/>
+   <Item name="blank" type="int" visibility=""/>
+   <Item name='quoted' type='double'/>
+   <!-- several
+        lines & <marks> -->
    <!-- at the end -->
-</Schema>
+</Record>
 <!-- after the root -->
 )";
 
@@ -987,8 +1007,12 @@ QStringList Comments(const std::string& text) {
 void BuilderWidgetTest::roundTrip_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("text");  // empty: the shipped example of that name
-    QTest::newRow("PosRec example") << "PosRec.xsd" << QString();
-    QTest::newRow("Telemetry example") << "Telemetry.xsd" << QString();
+    // Every shipped example.
+    const QDir examples(QString::fromStdString(test::SourceDir() + "/examples/Schemas"));
+    const QStringList shipped = examples.entryList({"*.xsd"}, QDir::Files, QDir::Name);
+    QVERIFY(shipped.size() >= 2);
+    for (const QString& file : shipped)
+        QTest::newRow(qPrintable(file + " example")) << file << QString();
     QTest::newRow("every construct") << "Every.xsd" << QString(kEveryConstruct);
 }
 
@@ -1008,7 +1032,8 @@ void BuilderWidgetTest::roundTrip() {
     QVERIFY(dialogs_->messages.empty());
     GoTo(CMyPropertySheet::kSchemaPage);
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()),
+             QString("Schema created successfully!"));
 
     const std::string saved = test::ReadFile(path);
     QVERIFY2(saved != original || text.isEmpty(), saved.c_str());
