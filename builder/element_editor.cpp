@@ -214,7 +214,7 @@ std::string CElementEditor::ElementForAdd(CEditElement& out) const {
 }
 
 std::string CElementEditor::ElementForEdit(CEditElement& out) const {
-    std::string check = msg::FieldCheck(Std(name_->text()), kNameWidth);
+    std::string check = msg::FieldCheck(Std(name_->text()), kNameWidth, "\"Name:\" of the element");
     if (!check.empty()) return check;
     if (SelectedKind() < 0 || SelectedType().isEmpty()) return msg::kTypeEmpty;
     return BuildElement(out);

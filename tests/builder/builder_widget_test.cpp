@@ -364,8 +364,12 @@ void BuilderWidgetTest::schemaAddRefusals_data() {
     QTest::addColumn<bool>("clearType");
     QTest::addColumn<QString>("message");
     QTest::newRow("empty name") << "" << "1" << false << "Error! name is empty";
-    QTest::newRow("name of 50") << QString(50, 'n') << "1" << false << "Error! Size of field > max[50]";
-    QTest::newRow("repetitions of 10") << "a" << "1234567890" << false << "Error! Size of field > max[10]";
+    QTest::newRow("name of 50") << QString(50, 'n') << "1" << false
+                                << "Error! Size of field > max[50]: \"Name:\" of the element is 50 "
+                                   "characters long; at most 49 fit";
+    QTest::newRow("repetitions of 10") << "a" << "1234567890" << false
+                                       << "Error! Size of field > max[10]: \"NRepetitions:\" of the "
+                                          "element is 10 characters long; at most 9 fit";
     QTest::newRow("type cleared") << "a" << "1" << true << "Error! Type is empty";
 }
 
@@ -445,7 +449,9 @@ void BuilderWidgetTest::schemaEditChangesTheSelectedRow() {
     QCOMPARE(dialogs_->LastMessage(), std::string("Error! Empty field"));
     Editor()->NameEdit()->setText(QString(50, 'n'));
     QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->LastMessage(), std::string("Error! Size of field > max[50]"));
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()),
+             QString("Error! Size of field > max[50]: \"Name:\" of the element is 50 characters "
+                     "long; at most 49 fit"));
     QCOMPARE(Model().CurrentSchema()->elements[1].name.str(), std::string("renamed"));
 }
 
@@ -829,6 +835,11 @@ const struct SaveRow {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
      "Error! Name of member 1 of the schema \"my field\"" + kNotIdentifier, nullptr},
+    {"schema name of 60 characters, kept whole", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
+     "1", nullptr, nullptr,
+     "Error! Size of field > max[50]: \"Name:\" of the schema is 60 characters long; at most 49 "
+     "fit. The schema is not saved.",
+     nullptr},
     {"leading digit in a member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("1st"); }, nullptr,
      "Error! Name of member 1 of the schema \"1st\"" + kNotIdentifier, nullptr},
@@ -928,6 +939,7 @@ void BuilderWidgetTest::saves() {
     if (r.answer >= 0) dialogs_->answers = {r.answer == 1};
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
 
+    QCOMPARE(SchemaPage()->NameEdit()->text(), QString(r.name));  // nothing cut
     QCOMPARE(dialogs_->changeNameOpenedWith.size(), size_t(r.newPath == nullptr ? 0 : 1));
     QCOMPARE(dialogs_->questions.size(), size_t(r.answer >= 0 ? 1 : 0));
     const QString last = QString::fromStdString(dialogs_->LastMessage());
