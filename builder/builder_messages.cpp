@@ -22,11 +22,22 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-std::string SizeOfField(size_t width) { return Format(kSizeOfField, static_cast<int>(width)); }
+std::string SizeOfField(size_t width, std::string_view field, std::string_view text) {
+    size_t characters = 0;
+    for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    const int shown = static_cast<int>(field.size());
+    std::string message = Format(kSizeOfField, static_cast<int>(width));
+    if (characters == text.size())
+        return message + Format(": %.*s is %zu characters long; at most %zu fit", shown,
+                                field.data(), text.size(), width - 1);
+    return message + Format(": %.*s is %zu bytes long in UTF-8 (%zu characters); at most %zu "
+                            "bytes fit",
+                            shown, field.data(), text.size(), characters, width - 1);
+}
 
-std::string FieldCheck(std::string_view text, size_t width) {
+std::string FieldCheck(std::string_view text, size_t width, std::string_view field) {
     if (text.empty()) return kEmptyField;
-    if (text.size() >= width) return SizeOfField(width);
+    if (text.size() >= width) return SizeOfField(width, field, text);
     return {};
 }
 

@@ -16,6 +16,8 @@ inline constexpr const char* kLoggerAbsent = "Error! Quillog is absent\n";
 // Field checks shared by the pages.
 inline constexpr const char* kEmptyField = "Error! Empty field";
 inline constexpr const char* kSizeOfField = "Error! Size of field > max[%d]";
+// A text of the right length that a field still cannot take.
+inline constexpr const char* kZeroByte = "Error! The name holds a zero byte";
 
 // General page.
 inline constexpr const char* kNotSchema = "Selected file is not schema";
@@ -58,12 +60,15 @@ inline constexpr const char* kReplaceOther =
     "File %s holds another schema. Do you want to replace it?";
 
 // "Error! Size of field > max[%d]" for a field of the given width (the
-// width counts the terminating zero, as the record fields do).
-std::string SizeOfField(size_t width);
+// width counts the terminating zero, as the record fields do), followed by
+// which field it is and what fits: ": \"Name:\" of the item is 52
+// characters long; at most 49 fit". Fields hold bytes: a text with letters
+// outside ASCII is measured in bytes of UTF-8, and the message says so.
+std::string SizeOfField(size_t width, std::string_view field, std::string_view text);
 
-// "Error! Empty field", "Error! Size of field > max[%d]" or, when text is
-// neither empty nor too long for a field of that width, an empty string.
-std::string FieldCheck(std::string_view text, size_t width);
+// "Error! Empty field", SizeOfField() or, when text is neither empty nor
+// too long for a field of that width, an empty string.
+std::string FieldCheck(std::string_view text, size_t width, std::string_view field);
 
 // "<what> \"<name>\" is still used by a, T.b. " for the members users, or
 // an empty text when there are none: put before a delete question.

@@ -45,7 +45,7 @@ bool CDirDialog::Browse(CUserDialogs& dialogs) {
         return false;
     }
     if (!FixedText<kPathWidth>::Fits(picked)) {
-        error = msg::SizeOfField(kPathWidth) + msg::Format("\n%s", picked.c_str());
+        error = msg::SizeOfField(kPathWidth, "The path " + picked, picked);
         return false;
     }
     path = picked;

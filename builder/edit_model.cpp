@@ -14,9 +14,10 @@ namespace morvane {
 namespace {
 
 template <size_t N>
-bool AssignField(FixedText<N>& field, std::string_view text, std::string& message) {
+bool AssignField(FixedText<N>& field, std::string_view text, const char* label,
+                 std::string& message) {
     if (field.Assign(text)) return true;
-    message = msg::SizeOfField(N);
+    message = msg::SizeOfField(N, label, text);
     return false;
 }
 
@@ -38,8 +39,10 @@ bool Contains(const std::vector<std::unique_ptr<T>>& list, const T* entry) {
 bool AssignElement(CEditElement& e, std::string_view kind, std::string_view name,
                    std::string_view type, std::string_view nrepetitions, bool collapsed,
                    std::string comment, std::string& message) {
-    if (!AssignField(e.kind, kind, message) || !AssignField(e.name, name, message) ||
-        !AssignField(e.type, type, message) || !AssignField(e.nrepetitions, nrepetitions, message))
+    if (!AssignField(e.kind, kind, "\"Element:\" of the element", message) ||
+        !AssignField(e.name, name, "\"Name:\" of the element", message) ||
+        !AssignField(e.type, type, "\"Type:\" of the element", message) ||
+        !AssignField(e.nrepetitions, nrepetitions, "\"NRepetitions:\" of the element", message))
         return false;
     e.collapsed = collapsed;
     e.comment = std::move(comment);

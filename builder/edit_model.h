@@ -66,6 +66,10 @@ struct CEditElement {
     // The visibility attribute as the file spelled it, written back while
     // collapsed still means what it meant; absent for a new element.
     std::optional<std::string> visibility;
+    // The nrepetitions attribute as the file spelled it. The save takes it
+    // back while the text is unchanged, also when it is no plain count
+    // (the parser reads "" or "+3" too); a typed count must be plain.
+    std::optional<std::string> fileRepetitions;
     // The members of a Structure of its own (after its template's), and
     // the children of any other element, as the file gave them.
     std::vector<CEditElement> members;

@@ -214,7 +214,7 @@ std::string CElementEditor::ElementForAdd(CEditElement& out) const {
 }
 
 std::string CElementEditor::ElementForEdit(CEditElement& out) const {
-    std::string check = msg::FieldCheck(Std(name_->text()), kNameWidth);
+    std::string check = msg::FieldCheck(Std(name_->text()), kNameWidth, "\"Name:\" of the element");
     if (!check.empty()) return check;
     if (SelectedKind() < 0 || SelectedType().isEmpty()) return msg::kTypeEmpty;
     return BuildElement(out);
@@ -229,6 +229,7 @@ std::string CElementEditor::EditRow(std::vector<CEditElement>& elements, int row
     CEditElement& old = elements[static_cast<size_t>(row)];
     element.typeGiven = old.typeGiven;
     element.visibility = std::move(old.visibility);
+    element.fileRepetitions = std::move(old.fileRepetitions);
     element.members = std::move(old.members);
     element.kept = std::move(old.kept);
     if (!collapsed_->isEnabled()) element.collapsed = old.collapsed;

@@ -148,10 +148,10 @@ void CEnumerations::EnumPicked() {
 
 void CEnumerations::Create() {
     const std::string name = enumName_->text().toStdString();
-    std::string message = msg::FieldCheck(name, kNameWidth);
+    std::string message = msg::FieldCheck(name, kNameWidth, "\"Name:\" of the enumeration");
     if (message.empty() && model_.FindEnum(name) >= 0) message = msg::kNameExists;
     auto e = std::make_unique<CEditEnum>();
-    if (message.empty() && !e->name.Assign(name)) message = msg::SizeOfField(kNameWidth);
+    if (message.empty() && !e->name.Assign(name)) message = msg::kZeroByte;
     if (!message.empty()) {
         dialogs_.Message(message);
         return;
@@ -201,10 +201,10 @@ void CEnumerations::DeleteAll() {
 std::string CEnumerations::ItemFromFields(CEditEnumItem& item) const {
     const std::string name = itemName_->text().toStdString();
     const std::string id = id_->Text().toStdString();
-    std::string message = msg::FieldCheck(name, kNameWidth);
+    std::string message = msg::FieldCheck(name, kNameWidth, "\"Name:\" of the item");
     if (!message.empty()) return message;
-    if (!item.name.Assign(name)) return msg::SizeOfField(kNameWidth);
-    if (!item.id.Assign(id)) return msg::SizeOfField(kEnumItemIdWidth);
+    if (!item.name.Assign(name)) return msg::kZeroByte;
+    if (!item.id.Assign(id)) return msg::SizeOfField(kEnumItemIdWidth, "\"Id:\" of the item", id);
     return {};
 }
 

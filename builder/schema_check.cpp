@@ -32,7 +32,8 @@ std::string CheckMembers(const std::vector<CEditElement>& elements, const std::s
         const CEditElement& e = elements[i];
         std::string error =
             CheckName(msg::Format("Name of member %zu of %s", i + 1, owner.c_str()), e.name.view());
-        if (error.empty() && !IsNonNegativeInteger(e.nrepetitions.view()))
+        const bool asRead = e.fileRepetitions && *e.fileRepetitions == e.nrepetitions.view();
+        if (error.empty() && !asRead && !IsNonNegativeInteger(e.nrepetitions.view()))
             error = NotSaved(
                 msg::Format("NRepetitions of member \"%s\" of %s", e.name.c_str(), owner.c_str()),
                 e.nrepetitions.view(), "a non-negative integer");

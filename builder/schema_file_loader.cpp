@@ -176,9 +176,11 @@ class FileReader {
     bool Take(FixedText<N>& field, pugi::xml_node e, const char* attribute,
               std::string_view value) {
         if (field.Assign(value)) return true;
-        message_ = msg::SizeOfField(N) +
-                   msg::Format("\n%s: %s=\"%s\" of <%s> is too long; the file is not loaded",
-                               path_.c_str(), attribute, Shown(value).c_str(), e.name());
+        message_ = msg::SizeOfField(N,
+                                    msg::Format("%s: %s=\"%s\" of <%s>", path_.c_str(), attribute,
+                                                Shown(value).c_str(), e.name()),
+                                    value) +
+                   "; the file is not loaded";
         return false;
     }
 
@@ -244,6 +246,7 @@ class FileReader {
         if (!Take(element.type, e, "type", type ? type.value() : "int")) return false;
         pugi::xml_attribute rep = e.attribute("nrepetitions");
         if (!Take(element.nrepetitions, e, "nrepetitions", rep ? rep.value() : "1")) return false;
+        if (rep) element.fileRepetitions = rep.value();
         if (pugi::xml_attribute vis = e.attribute("visibility")) {
             element.visibility = vis.value();
             element.collapsed = IsHiddenBy(element.kind.view(), vis.value());
@@ -357,7 +360,7 @@ LoadResult LoadSelectedFile(CEditModel& model, std::vector<std::string>& loadedP
     std::string path = model.workingDirectory.str() + "/" + std::string(fileName);
     if (!FixedText<kPathWidth>::Fits(path))
         return {LoadOutcome::kRefused,
-                msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str())};
+                msg::SizeOfField(kPathWidth, "The path " + path, path)};
 
     LoadResult result = LoadSchemaFile(model, path);
     switch (result.outcome) {

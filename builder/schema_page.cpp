@@ -27,7 +27,9 @@ CSchemaPage::CSchemaPage(CEditModel& model, CUserDialogs& dialogs, QWidget* pare
     : CBuilderPage(tr("Schema"), model, dialogs, parent) {
     name_ = new QLineEdit(this);
     name_->setObjectName("schemaName");
-    name_->setMaxLength(static_cast<int>(kNameWidth - 1));
+    // Text longer than the schema name can be is kept whole in the field
+    // (never cut) and refused by the save, which names the limit.
+    name_->setToolTip(tr("At most %1 characters").arg(kNameWidth - 1));
     id_ = new CSpinEdit(this);
     id_->setObjectName("schemaId");
     save_ = new QPushButton(tr("Save schema"), this);

@@ -39,8 +39,12 @@ bool Exists(const std::string& path) {
 
 // The field checks of the Name and Id texts; empty when both are usable.
 std::string CheckNameAndId(std::string_view name, std::string_view id) {
-    if (name.size() >= kNameWidth) return msg::SizeOfField(kNameWidth);
-    if (id.size() >= kSchemaIdWidth) return msg::SizeOfField(kSchemaIdWidth);
+    if (name.size() >= kNameWidth)
+        return msg::SizeOfField(kNameWidth, "\"Name:\" of the schema", name) +
+               ". The schema is not saved.";
+    if (id.size() >= kSchemaIdWidth)
+        return msg::SizeOfField(kSchemaIdWidth, "\"Id:\" of the schema", id) +
+               ". The schema is not saved.";
     return {};
 }
 
@@ -299,7 +303,8 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
     }
     const std::string& directory = model.configuration()->schemasDirectory;
     if (!Exists(directory) && mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
-        dialogs.Message(msg::Format("Error! Directory %s cannot be created", directory.c_str()));
+        dialogs.Message(msg::Format("Error! Directory %s cannot be created: %s", directory.c_str(),
+                                    std::strerror(errno)));
         return SaveOutcome::kNotWritten;
     }
     std::string path;
@@ -317,7 +322,8 @@ SaveOutcome SaveSchema(CEditModel& model, std::string_view nameField, std::strin
         if (!dialogs.AskYesNo(question)) return SaveOutcome::kDeclined;
     }
     if (!FixedText<kPathWidth>::Fits(path)) {
-        dialogs.Message(msg::SizeOfField(kPathWidth) + msg::Format("\n%s", path.c_str()));
+        dialogs.Message(msg::SizeOfField(kPathWidth, "The path " + path, path) +
+                        ". The schema is not saved.");
         return SaveOutcome::kRefused;
     }
 

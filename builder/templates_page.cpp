@@ -142,10 +142,10 @@ void CTemplateStructures::ChangeComment() {
 
 void CTemplateStructures::Create() {
     const std::string name = name_->text().toStdString();
-    std::string message = msg::FieldCheck(name, kNameWidth);
+    std::string message = msg::FieldCheck(name, kNameWidth, "\"Name:\" of the template");
     if (message.empty() && model_.FindTemplate(name) >= 0) message = msg::kNameExists;
     auto t = std::make_unique<CEditTemplate>();
-    if (message.empty() && !t->name.Assign(name)) message = msg::SizeOfField(kNameWidth);
+    if (message.empty() && !t->name.Assign(name)) message = msg::kZeroByte;
     if (!message.empty()) {
         dialogs_.Message(message);
         return;

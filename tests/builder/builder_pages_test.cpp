@@ -248,7 +248,10 @@ void BuilderPagesTest::createRefusals_data() {
         };
         row("empty") << ""
                      << "Error! Empty field";
-        row("50 characters") << QString(50, 'e') << "Error! Size of field > max[50]";
+        row("50 characters") << QString(50, 'e')
+                             << QString("Error! Size of field > max[50]: \"Name:\" of the %1 is 50 "
+                                        "characters long; at most 49 fit")
+                                    .arg(p.tag);
         row("49 characters") << QString(49, 'e') << "";
         row("existing name") << p.existing << "Enumeration name exists";
         row("name differing in case") << p.existing.toLower() << "";
@@ -501,10 +504,12 @@ void BuilderPagesTest::enumsAddRefusals_data() {
                                 << "5"
                                 << "Error! Empty field";
     QTest::newRow("name of 50") << QString(50, 'n') << "5"
-                                << "Error! Size of field > max[50]";
+                                << "Error! Size of field > max[50]: \"Name:\" of the item is 50 "
+                                   "characters long; at most 49 fit";
     QTest::newRow("id of 10") << "DIM"
                               << "1234567890"
-                              << "Error! Size of field > max[10]";
+                              << "Error! Size of field > max[10]: \"Id:\" of the item is 10 "
+                                 "characters long; at most 9 fit";
 }
 
 void BuilderPagesTest::enumsAddRefusals() {
@@ -569,8 +574,12 @@ void BuilderPagesTest::enumsEditItem() {
     const struct {
         QString name, id, message;
     } refusals[] = {{"", "3", "Error! Empty field"},
-                    {QString(50, 'n'), "3", "Error! Size of field > max[50]"},
-                    {"DIM", "1234567890", "Error! Size of field > max[10]"}};
+                    {QString(50, 'n'), "3",
+                     "Error! Size of field > max[50]: \"Name:\" of the item is 50 characters long; "
+                     "at most 49 fit"},
+                    {"DIM", "1234567890",
+                     "Error! Size of field > max[10]: \"Id:\" of the item is 10 characters long; at "
+                     "most 9 fit"}};
     for (const auto& r : refusals) {
         TypeInto(Enums()->ItemNameEdit(), r.name);
         Enums()->IdEdit()->SetText(r.id);

@@ -364,8 +364,12 @@ void BuilderWidgetTest::schemaAddRefusals_data() {
     QTest::addColumn<bool>("clearType");
     QTest::addColumn<QString>("message");
     QTest::newRow("empty name") << "" << "1" << false << "Error! name is empty";
-    QTest::newRow("name of 50") << QString(50, 'n') << "1" << false << "Error! Size of field > max[50]";
-    QTest::newRow("repetitions of 10") << "a" << "1234567890" << false << "Error! Size of field > max[10]";
+    QTest::newRow("name of 50") << QString(50, 'n') << "1" << false
+                                << "Error! Size of field > max[50]: \"Name:\" of the element is 50 "
+                                   "characters long; at most 49 fit";
+    QTest::newRow("repetitions of 10") << "a" << "1234567890" << false
+                                       << "Error! Size of field > max[10]: \"NRepetitions:\" of the "
+                                          "element is 10 characters long; at most 9 fit";
     QTest::newRow("type cleared") << "a" << "1" << true << "Error! Type is empty";
 }
 
@@ -445,7 +449,9 @@ void BuilderWidgetTest::schemaEditChangesTheSelectedRow() {
     QCOMPARE(dialogs_->LastMessage(), std::string("Error! Empty field"));
     Editor()->NameEdit()->setText(QString(50, 'n'));
     QTest::mouseClick(Editor()->EditButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->LastMessage(), std::string("Error! Size of field > max[50]"));
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()),
+             QString("Error! Size of field > max[50]: \"Name:\" of the element is 50 characters "
+                     "long; at most 49 fit"));
     QCOMPARE(Model().CurrentSchema()->elements[1].name.str(), std::string("renamed"));
 }
 
@@ -563,13 +569,22 @@ void BuilderWidgetTest::closeAsksAboutUnsavedEdits() {
     GoTo(CMyPropertySheet::kSchemaPage);
     AddElement("x");
     GoTo(CMyPropertySheet::kGeneralPage);
-    dialogs_->choices = {CUserDialogs::Answer::kCancel, CUserDialogs::Answer::kNo};
+    dialogs_->choices = {CUserDialogs::Answer::kCancel, CUserDialogs::Answer::kYes,
+                         CUserDialogs::Answer::kNo};
     const std::string before = test::Dump(Model());
-    sheet_->close();  // the window frame
+    sheet_->close();  // the window frame, Cancel
     QVERIFY(sheet_->isVisible());
     QCOMPARE(test::Dump(Model()), before);
+    // Yes, and the save fails (a directory stands where the header goes):
+    // the editor stays open with the edits.
+    test::MakeDirs(config_->resultsIncludeDirectory + "/posrec.h");
     QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->questions, std::vector<std::string>(2, "Do you want to save schema?"));
+    QVERIFY(sheet_->isVisible());
+    QVERIFY2(dialogs_->LastMessage().find("was not saved") != std::string::npos,
+             dialogs_->LastMessage().c_str());
+    QCOMPARE(test::Dump(Model()), before);
+    QTest::mouseClick(sheet_->CloseButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions, std::vector<std::string>(3, "Do you want to save schema?"));
     QCOMPARE(sheet_->result(), int(QDialog::Accepted));
     QVERIFY(!sheet_->isVisible());
 }
@@ -820,6 +835,17 @@ const struct SaveRow {
     {"member name", "Rec", "1",
      [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("my field"); }, nullptr,
      "Error! Name of member 1 of the schema \"my field\"" + kNotIdentifier, nullptr},
+    {"schema name of 60 characters, kept whole", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
+     "1", nullptr, nullptr,
+     "Error! Size of field > max[50]: \"Name:\" of the schema is 60 characters long; at most 49 "
+     "fit. The schema is not saved.",
+     nullptr},
+    {"leading digit in a member name", "Rec", "1",
+     [](CEditModel& m) { return m.CurrentSchema()->elements[0].name.Assign("1st"); }, nullptr,
+     "Error! Name of member 1 of the schema \"1st\"" + kNotIdentifier, nullptr},
+    {"template member name", "Rec", "1",
+     [](CEditModel& m) { return m.Templates()[0]->elements[1].name.Assign("2y"); }, nullptr,
+     "Error! Name of member 2 of template \"Point\" \"2y\"" + kNotIdentifier, nullptr},
     {"C keyword as template name", "Rec", "1",
      [](CEditModel& m) { return m.Templates()[0]->name.Assign("struct"); }, nullptr,
      "Error! Name of template \"struct\"" + kNotIdentifier, nullptr},
@@ -836,6 +862,11 @@ const struct SaveRow {
      "Error! Id of item \"ON\" of enumeration \"Mode\" \"x\"" + kNotPlainDecimal, nullptr},
     {"empty schema id", "Rec", "", nullptr, nullptr, "Error! Id of schema \"\"" + kNotPlainDecimal,
      nullptr},
+    {"schema id a bare minus", "Rec", "-", nullptr, nullptr,
+     "Error! Id of schema \"-\"" + kNotPlainDecimal, nullptr},
+    {"enumeration id a bare minus", "Rec", "1",
+     [](CEditModel& m) { return m.Enumerations()[0]->items[0].id.Assign("-"); }, nullptr,
+     "Error! Id of item \"OFF\" of enumeration \"Mode\" \"-\"" + kNotPlainDecimal, nullptr},
     {"does not compile over a file", "PosRec", "7",
      [](CEditModel& m) {
          m.CurrentSchema()->elements.push_back(test::Element("Item_enum", "e", "NoSuchEnum"));
@@ -908,6 +939,7 @@ void BuilderWidgetTest::saves() {
     if (r.answer >= 0) dialogs_->answers = {r.answer == 1};
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
 
+    QCOMPARE(SchemaPage()->NameEdit()->text(), QString(r.name));  // nothing cut
     QCOMPARE(dialogs_->changeNameOpenedWith.size(), size_t(r.newPath == nullptr ? 0 : 1));
     QCOMPARE(dialogs_->questions.size(), size_t(r.answer >= 0 ? 1 : 0));
     const QString last = QString::fromStdString(dialogs_->LastMessage());
@@ -928,12 +960,13 @@ void BuilderWidgetTest::saves() {
 namespace {
 
 // Every construct the parser accepts, with what no page shows.
-const char* const kEveryConstruct = R"(<?xml version="1.0"?>
+const char* const kEveryConstruct = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- before the root -->
-<Schema name="Every" id="12" nrepetitions="2" visibility="1" owner="lab">
+<Record name="Every" id="12" nrepetitions="2" visibility="1" owner="lab &amp; co &lt;x&gt;">
    <!-- before the enumeration -->
    <Enum name="Mode" note="x"><!-- before an item --><Item name="OFF" id="0" extra="e"/>
-      <Item name="ON" id="1"/><!-- end of the enumeration --></Enum>
+      <Item name="ON" id="-1"/><!-- end of the enumeration --></Enum>
+   <enum name="Level"><Item name="LOW" id="3"/><Item name="HIGH" id="4"/></enum>
    <Item name="first" type="int"/>
    <Template name="Point" kind="2d"><Item name="x"/><Item name="y" type="int16"/>
    <!-- end of the template --></Template>
@@ -941,14 +974,33 @@ const char* const kEveryConstruct = R"(<?xml version="1.0"?>
    <!-- two -->
    <Item name="hidden" type="int" visibility="no"/>
    <Item name="gone" type="char" nrepetitions="3" visibility="false"/>
+   <ENUM name="Side"><Item name="LEFT" id="0"/><Item name="RIGHT" id="1"/></ENUM>
+   <TEMPLATE name="Line">
+      <Structure name="from" type="Point"/>
+      <structure name="to" type="Point" nrepetitions="0"/>
+      <Item_enum name="side" type="Side" nrepetitions="2"/>
+   </TEMPLATE>
    <Structure name="pos" type="Point" nrepetitions="2" visibility="no">
       <Item name="z" type="double"/>
       <Item_enum name="m" type="Mode"/>
+      <Structure name="inner" type="Point"><Item name="w" type="unsigned64"/></Structure>
    </Structure>
    <Structure name="plain" type="Point" visibility=""/>
+   <STRUCTURE name="line" type="Line" nrepetitions="" visibility="1"/>
    <Item name="tail" type="int16" unit="mm"/>
+   <Item name="letters" type="CHAR" nrepetitions="2" visibility="0"/>
+   <Item name="words" type="Text"/>
+   <Item name="u" type="unsigned"/><Item name="u16" type="unsigned16"/>
+   <Item name="i64" type="int64" nrepetitions="0"/>
+   <Item name="f" type="float"/><Item name="flag" type="bool" visibility="2"/>
+   <Item name="level" type="Level" nrepetitions="3" visibility="-1"/>
+   <Item_enum name="lv" type="Level" visibility="0"/>
+   <Item name="blank" type="int" visibility=""/>
+   <Item name='quoted' type='double'/>
+   <!-- several
+        lines & <marks> -->
    <!-- at the end -->
-</Schema>
+</Record>
 <!-- after the root -->
 )";
 
@@ -967,8 +1019,12 @@ QStringList Comments(const std::string& text) {
 void BuilderWidgetTest::roundTrip_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("text");  // empty: the shipped example of that name
-    QTest::newRow("PosRec example") << "PosRec.xsd" << QString();
-    QTest::newRow("Telemetry example") << "Telemetry.xsd" << QString();
+    // Every shipped example.
+    const QDir examples(QString::fromStdString(test::SourceDir() + "/examples/Schemas"));
+    const QStringList shipped = examples.entryList({"*.xsd"}, QDir::Files, QDir::Name);
+    QVERIFY(shipped.size() >= 2);
+    for (const QString& file : shipped)
+        QTest::newRow(qPrintable(file + " example")) << file << QString();
     QTest::newRow("every construct") << "Every.xsd" << QString(kEveryConstruct);
 }
 
@@ -988,7 +1044,8 @@ void BuilderWidgetTest::roundTrip() {
     QVERIFY(dialogs_->messages.empty());
     GoTo(CMyPropertySheet::kSchemaPage);
     QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
-    QCOMPARE(dialogs_->LastMessage(), std::string("Schema created successfully!"));
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()),
+             QString("Schema created successfully!"));
 
     const std::string saved = test::ReadFile(path);
     QVERIFY2(saved != original || text.isEmpty(), saved.c_str());
@@ -1007,6 +1064,7 @@ void BuilderWidgetTest::saveOnDisk_data() {
     QTest::addColumn<QString>("setup");
     QTest::newRow("schema file behind a symbolic link, mode 0600") << "link";
     QTest::newRow("header cannot be written") << "header";
+    QTest::newRow("ResultsInclude is a file") << "include";
 }
 
 void BuilderWidgetTest::saveOnDisk() {
@@ -1020,8 +1078,11 @@ void BuilderWidgetTest::saveOnDisk() {
         fs::rename(schemaPath, shared);
         fs::permissions(shared, fs::perms::owner_read | fs::perms::owner_write);
         fs::create_symlink(shared, schemaPath);
-    } else {
+    } else if (setup == "header") {
         test::MakeDirs(header);  // a directory where the header goes
+    } else {  // the generator cannot make its directory
+        fs::remove_all(config_->resultsIncludeDirectory);
+        test::WriteFile(config_->resultsIncludeDirectory, "not a directory");
     }
     DoubleClickFile("PosRec.xsd");
     GoTo(CMyPropertySheet::kSchemaPage);
@@ -1037,10 +1098,12 @@ void BuilderWidgetTest::saveOnDisk() {
     } else {
         // Nothing replaced, and the message names the file and the reason.
         const std::string last = dialogs_->LastMessage();
-        QVERIFY2(last.find(header + ": Is a directory") != std::string::npos, last.c_str());
+        const std::string reason = setup == "header" ? header + ": Is a directory"
+                                                     : header + ": Not a directory";
+        QVERIFY2(last.find(reason) != std::string::npos, last.c_str());
         QCOMPARE(test::ReadFile(schemaPath), std::string(kPosRec));
         QVERIFY(!test::FileExists(data));
-        QVERIFY(fs::is_directory(header));
+        QCOMPARE(fs::is_directory(header), setup == "header");
     }
     QStringList left = QDir(QString::fromStdString(config_->schemasDirectory))
                            .entryList(QDir::Files | QDir::Hidden | QDir::System);

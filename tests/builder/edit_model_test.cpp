@@ -32,12 +32,20 @@ TEST(FixedTextTest, RefusesTextsThatDoNotFitAndKeepsTheOldOne) {
     }
 }
 
-TEST(FieldCheckTest, EmptyAndTooLongAreRefusedWithTheWidth) {
-    EXPECT_EQ(msg::FieldCheck("", kNameWidth), "Error! Empty field");
-    EXPECT_EQ(msg::FieldCheck(std::string(49, 'n'), kNameWidth), "");
-    EXPECT_EQ(msg::FieldCheck(std::string(50, 'n'), kNameWidth), "Error! Size of field > max[50]");
-    EXPECT_EQ(msg::FieldCheck(std::string(10, '1'), kRepetitionsWidth),
-              "Error! Size of field > max[10]");
+TEST(FieldCheckTest, EmptyAndTooLongAreRefusedWithTheFieldAndItsLimit) {
+    EXPECT_EQ(msg::FieldCheck("", kNameWidth, "N"), "Error! Empty field");
+    EXPECT_EQ(msg::FieldCheck(std::string(49, 'n'), kNameWidth, "N"), "");
+    EXPECT_EQ(msg::FieldCheck(std::string(50, 'n'), kNameWidth, "\"Name:\" of the item"),
+              "Error! Size of field > max[50]: \"Name:\" of the item is 50 characters long; at "
+              "most 49 fit");
+    EXPECT_EQ(msg::FieldCheck(std::string(10, '1'), kRepetitionsWidth, "R"),
+              "Error! Size of field > max[10]: R is 10 characters long; at most 9 fit");
+    // 25 letters of two bytes each: the limit is in bytes, and said so.
+    std::string accents;
+    for (int i = 0; i < 25; ++i) accents += "\xC3\xA9";
+    EXPECT_EQ(msg::FieldCheck(accents, kNameWidth, "N"),
+              "Error! Size of field > max[50]: N is 50 bytes long in UTF-8 (25 characters); at "
+              "most 49 bytes fit");
 }
 
 TEST(AssignElementTest, ReportsTheFieldThatDoesNotFit) {
@@ -47,10 +55,18 @@ TEST(AssignElementTest, ReportsTheFieldThatDoesNotFit) {
     };
     const Row rows[] = {
         {"Item", std::string(49, 'n'), std::string(49, 't'), "123456789", ""},
-        {"Item", std::string(50, 'n'), "int", "1", "Error! Size of field > max[50]"},
-        {"Item", "a", std::string(50, 't'), "1", "Error! Size of field > max[50]"},
-        {"Item", "a", "int", "1234567890", "Error! Size of field > max[10]"},
-        {std::string(20, 'K'), "a", "int", "1", "Error! Size of field > max[20]"},
+        {"Item", std::string(50, 'n'), "int", "1",
+         "Error! Size of field > max[50]: \"Name:\" of the element is 50 characters long; at "
+         "most 49 fit"},
+        {"Item", "a", std::string(51, 't'), "1",
+         "Error! Size of field > max[50]: \"Type:\" of the element is 51 characters long; at "
+         "most 49 fit"},
+        {"Item", "a", "int", "1234567890",
+         "Error! Size of field > max[10]: \"NRepetitions:\" of the element is 10 characters "
+         "long; at most 9 fit"},
+        {std::string(20, 'K'), "a", "int", "1",
+         "Error! Size of field > max[20]: \"Element:\" of the element is 20 characters long; at "
+         "most 19 fit"},
     };
     for (const Row& row : rows) {
         CEditElement e;

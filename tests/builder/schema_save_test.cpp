@@ -78,8 +78,12 @@ TEST_F(SchemaSaveTest, UnusableNameIdOrCommentIsRefusedBeforeWriting) {
         std::string name, id, message;
     };
     const Row rows[] = {
-        {std::string(50, 'n'), "1", "Error! Size of field > max[50]"},
-        {"S", std::string(20, '1'), "Error! Size of field > max[20]"},
+        {std::string(50, 'n'), "1",
+         "Error! Size of field > max[50]: \"Name:\" of the schema is 50 characters long; at most "
+         "49 fit. The schema is not saved."},
+        {"S", std::string(20, '1'),
+         "Error! Size of field > max[20]: \"Id:\" of the schema is 20 characters long; at most 19 "
+         "fit. The schema is not saved."},
         {"../S", "1",
          "Error! Name of schema \"../S\" is not a C identifier (letters, digits and _, not first a "
          "digit, no C keyword, not beginning with two underscores or an underscore and a capital). "
