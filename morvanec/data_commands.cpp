@@ -243,8 +243,9 @@ size_t ToBinary::Scan(size_t start, StreamOutput& out) {
     std::fill(scanned_.begin(), scanned_.end(), 0);
     std::string_view bytes = in_.bytes();
     int64_t lines = 0;
-    const char* end =
-        scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(), scanned_.data(), lines);
+    int64_t number = -1;
+    const char* end = scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(),
+                                    scanned_.data(), lines, number);
     if (end == nullptr) return 0;
     size_t after = static_cast<size_t>(end - bytes.data());
     lastRecord_ = after - start;
@@ -255,8 +256,7 @@ size_t ToBinary::Scan(size_t start, StreamOutput& out) {
     }
     if (writing_) {
         std::string* text = out.Pending();
-        const std::string_view element(in_.bytes().data() + start, after - start);
-        writing_ = text != nullptr && format_(scanned_.data(), RecordNumber(element), *text);
+        writing_ = text != nullptr && format_(scanned_.data(), number, *text);
         if (!writing_ && text != nullptr) Error(start, "the record cannot be written");
     }
     in_.Skip(start, after, lines);
