@@ -141,8 +141,10 @@ bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t lengt
     Sink sink(out, used);
     const char* texts = texts_.data();
     int64_t offset = 0;
-    // The repetition counter of each open structure, innermost last.
-    int32_t reps[CXmlWriter::kMaxDepth] = {};
+    // The repetition counter of each open structure, innermost last; only
+    // as many as structures nest are set, not the whole array per record.
+    int32_t reps[CXmlWriter::kMaxDepth];
+    std::fill_n(reps, maxLevel_ - depth_ + 1, 0);
     int32_t open = 0;
     const size_t count = steps_.size();
     for (size_t i = 0; i < count; ++i) {
@@ -328,7 +330,8 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
     } reach{p, reached};
     int64_t offset = 0;
     int64_t lineEnds = 0;
-    int32_t reps[CXmlWriter::kMaxDepth] = {};
+    int32_t reps[CXmlWriter::kMaxDepth];
+    std::fill_n(reps, maxLevel_ - depth_ + 1, 0);
     int32_t open = 0;
     const size_t count = steps_.size();
     for (size_t i = 0; i < count; ++i) {

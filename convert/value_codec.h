@@ -110,6 +110,21 @@ size_t FormatShortest(float value, char* out);
 
 namespace written_value {
 
+// Eight decimal digits at p (any other byte: false) into value, in a few
+// word operations rather than a step per digit.
+inline bool EightDigits(const char* p, uint64_t& value) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);  // little-endian: the first digit lowest
+    if (((v & 0xF0F0F0F0F0F0F0F0ull) |
+         (((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) != 0x3333333333333333ull)
+        return false;
+    v -= 0x3030303030303030ull;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+    value = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+    return true;
+}
+
 // A decimal integer as the writer writes it: an optional '-', then "0" or
 // digits without a leading zero, no "-0"; false for any other text or one
 // outside [low, high]. bits is its value modulo 2^64.
@@ -121,7 +136,12 @@ inline bool Integer(const char* p, const char* end, int64_t low, uint64_t high, 
     if (n <= 0 || n > 20 || (*p == '0' && (n > 1 || negative))) return false;
     uint64_t magnitude = 0;
     // Nineteen digits cannot overflow; a twentieth is checked.
-    for (const char* last = n == 20 ? end - 1 : end; p < last; ++p) {
+    const char* last = n == 20 ? end - 1 : end;
+    for (uint64_t eight; last - p >= 8; p += 8) {
+        if (!EightDigits(p, eight)) return false;
+        magnitude = magnitude * 100000000 + eight;
+    }
+    for (; p < last; ++p) {
         const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
         if (d > 9) return false;
         magnitude = magnitude * 10 + d;
