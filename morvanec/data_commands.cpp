@@ -544,25 +544,34 @@ int RunToXml(const Invocation& call) {
     const RecordJsonPlan plan(*schema);
     const auto& collapsed = plan.CollapsedMembers();
     std::vector<int64_t> lost(collapsed.size(), 0);
-    // Each record's text is put together in one buffer, grown once and
-    // never cleared (no refill of its bytes per record), then copied out.
-    std::string scratch;
-    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string& text) {
+    // The records' texts are put together one after another in one buffer,
+    // grown as needed and never cleared (no refill of its bytes per
+    // record), and handed to the output a piece at a time, which writes a
+    // piece that large straight to the file: no copy into its pending
+    // bytes. A write that fails has its diagnostic and abandons the output;
+    // the next record then finds no pending bytes, which ends the
+    // conversion, and so does the last piece.
+    std::string texts;
+    size_t used = 0;
+    StreamOutput out;
+    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string&) {
         for (size_t i = 0; i < collapsed.size(); ++i) {
             const uint8_t* p = record + collapsed[i].offset;
             if (std::any_of(p, p + collapsed[i].bytes, [](uint8_t b) { return b != 0; })) ++lost[i];
         }
-        size_t used = 0;
-        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, scratch, used))
+        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, texts, used))
             return false;
-        text.append(scratch.data(), used);
+        if (used >= kReadPiece) {
+            out.Write(std::string_view(texts.data(), used));
+            used = 0;
+        }
         return true;
     };
-    StreamOutput out;
     if (!out.Open(call.output, diagnostics)) return kExitInput;
     if (!out.Write(kSessionHeader) ||
         !ConvertBinaryRecords(*schema, call.args[0], path, xml, out, diagnostics) ||
-        !out.Write(kSessionEnd) || !out.Commit()) {
+        !out.Write(std::string_view(texts.data(), used)) || !out.Write(kSessionEnd) ||
+        !out.Commit()) {
         out.Abandon();
         return kExitInput;
     }
