@@ -166,7 +166,8 @@ class ToBinary {
     // Reads the record element at start of the window with the scanner
     // when it is in the writer's form: its record is written (after the
     // batches before it) and the index after it returned; 0 when it is not.
-    size_t Scan(size_t start, StreamOutput& out);
+    // start moves with the window's bytes when their front is handed over.
+    size_t Scan(size_t& start, StreamOutput& out);
     // Hands the batch being filled to the workers and drops the window's
     // bytes before index: they lie between record elements. Returns the
     // bytes taken from the window's front.
@@ -236,10 +237,18 @@ std::string ToBinary::RecordTagName(size_t index) {
     return name;
 }
 
-size_t ToBinary::Scan(size_t start, StreamOutput& out) {
+size_t ToBinary::Scan(size_t& start, StreamOutput& out) {
     // A record is scanned once the window holds it whole; records of a file
     // are much alike in length.
-    in_.Fill(start, std::max(kInputPiece, 2 * lastRecord_));
+    const size_t want = std::max(kInputPiece, 2 * lastRecord_);
+    // The bytes before start are done with: they are handed over when a
+    // read is due, which leaves the fewest bytes to move to the front.
+    if (in_.bytes().size() - start < want && start >= kBatchBytes && filling_->cuts.empty() &&
+        !in_.AtEnd()) {
+        in_.TakeFront(start, front_);
+        start = 0;
+    }
+    in_.Fill(start, want);
     std::fill(scanned_.begin(), scanned_.end(), 0);
     std::string_view bytes = in_.bytes();
     int64_t lines = 0;
@@ -389,10 +398,6 @@ bool ToBinary::Run(StreamOutput& out) {
         if (scanning_) {
             if (size_t after = Scan(start, out)) {
                 at = after;
-                if (at >= kBatchBytes && filling_->cuts.empty()) {
-                    in_.TakeFront(at, front_);
-                    at = 0;
-                }
                 continue;
             }
         }
