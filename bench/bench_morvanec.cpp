@@ -5,7 +5,7 @@
 // compilers of two peer formats on equivalent data: flatc --binary / --json
 // and protoc --encode / --decode.
 //
-//   build-rel/bench/bench_morvanec [RECORDS]
+//   build-rel/bench/bench_morvanec [RECORDS [FIELDS]]
 //
 // MORVANE_BENCH_KEEP=1 in the environment keeps the files converted.
 //
@@ -325,7 +325,15 @@ bool Convert(bool peers) {
     // and, on a shared machine, whatever else ran at the moment.
     constexpr int kRounds = 3;
     Run toXml, toBinary, xmlFloor, binaryFloor;
+    // Every run writes a new file: an output left by the round before would
+    // be compared with the new one rather than replaced (morvanec leaves an
+    // identical target as it is), work the floors do not do.
+    const auto fresh = [&dir](const char* name) { fs::remove(dir + "/" + name); };
     for (int round = 0; round < kRounds; ++round) {
+        fresh("s.xml");
+        fresh("out.bin");
+        fresh("f.xml");
+        fresh("f.bin");
         KeepLeast(toXml, Measure({morvanec, "to-xml", dir + "/bench.xsd", dir + "/in.bin", "-o",
                                   dir + "/s.xml"},
                                  "", ""));
@@ -453,8 +461,11 @@ bool Convert(bool peers) {
 int main(int argc, char** argv) {
     // The records of the 200-field schema; the others get as many bytes.
     const int records = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
+    // A second argument picks one of the schemas (10, 200 or 2000 fields).
+    const int only = argc > 2 ? std::atoi(argv[2]) : 0;
     bool ok = true;
     for (int fields : {10, 200, 2000}) {
+        if (only != 0 && fields != only) continue;
         g_fields = fields;
         g_records = std::max(1, static_cast<int>(static_cast<int64_t>(records) * 200 / fields));
         ok = Convert(fields == 200) && ok;

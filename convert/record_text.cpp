@@ -1,6 +1,7 @@
 #include "convert/record_text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -140,8 +141,10 @@ bool RecordTextPlan::Append(int32_t number, const uint8_t* buffer, int32_t lengt
     Sink sink(out, used);
     const char* texts = texts_.data();
     int64_t offset = 0;
-    // The repetition counter of each open structure, innermost last.
-    int32_t reps[CXmlWriter::kMaxDepth] = {};
+    // The repetition counter of each open structure, innermost last; only
+    // as many as structures nest are set, not the whole array per record.
+    int32_t reps[CXmlWriter::kMaxDepth];
+    std::fill_n(reps, maxLevel_ - depth_ + 1, 0);
     int32_t open = 0;
     const size_t count = steps_.size();
     for (size_t i = 0; i < count; ++i) {
@@ -209,21 +212,81 @@ namespace {
 // left to it.
 constexpr int32_t kMaxScannedNesting = 100;
 
+static_assert(std::endian::native == std::endian::little, "the byte searches below");
+
+template <class T>
+inline T Load(const char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Whether the n bytes at a and b are the same. The fixed texts of a record
+// are short (an element's start, "</Item>\n"): compared inline, in words,
+// rather than by a library call each.
+inline bool SameBytes(const char* a, const char* b, size_t n) {
+    for (; n > 16; a += 16, b += 16, n -= 16) {
+        if (((Load<uint64_t>(a) ^ Load<uint64_t>(b)) | (Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8))) != 0)
+            return false;
+    }
+    // The last words overlap the ones before.
+    if (n >= 8)
+        return ((Load<uint64_t>(a) ^ Load<uint64_t>(b)) |
+                (Load<uint64_t>(a + n - 8) ^ Load<uint64_t>(b + n - 8))) == 0;
+    if (n >= 4)
+        return ((Load<uint32_t>(a) ^ Load<uint32_t>(b)) |
+                (Load<uint32_t>(a + n - 4) ^ Load<uint32_t>(b + n - 4))) == 0;
+    if (n >= 2)
+        return ((Load<uint16_t>(a) ^ Load<uint16_t>(b)) |
+                (Load<uint16_t>(a + n - 2) ^ Load<uint16_t>(b + n - 2))) == 0;
+    return n == 0 || *a == *b;
+}
+
+// The first '<' in [p, end), or null; eight bytes at a time, as values
+// are short.
+inline const char* FindTagStart(const char* p, const char* end) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    for (; end - p >= 8; p += 8) {
+        const uint64_t v = Load<uint64_t>(p) ^ (kOnes * '<');
+        // The lowest byte flagged is the first zero byte of v: bytes above a
+        // zero may be flagged wrongly, never those below.
+        const uint64_t zero = (v - kOnes) & ~v & (kOnes * 0x80);
+        if (zero != 0) return p + (std::countr_zero(zero) >> 3);
+    }
+    for (; p < end; ++p) {
+        if (*p == '<') return p;
+    }
+    return nullptr;
+}
+
 // Moves p past text when the input holds it there.
 inline bool Take(const char*& p, const char* end, const char* text, size_t n) {
-    if (static_cast<size_t>(end - p) < n || std::memcmp(p, text, n) != 0) return false;
+    if (static_cast<size_t>(end - p) < n || !SameBytes(p, text, n)) return false;
     p += n;
     return true;
 }
 
-// Moves p past a decimal number of up to 11 characters, a sign included.
-inline bool TakeNumber(const char*& p, const char* end) {
-    const char* q = p + (p < end && *p == '-');
+// Moves p past a decimal number of up to 11 characters, a sign included;
+// value is the number, or -1 when it is negative (-0 being 0).
+inline bool TakeNumber(const char*& p, const char* end, int64_t& value) {
+    const bool negative = p < end && *p == '-';
+    const char* q = p + negative;
     const char* digits = q;
-    while (q < end && q - digits < 11 && static_cast<unsigned>(*q - '0') <= 9) ++q;
+    int64_t magnitude = 0;
+    for (; q < end && q - digits < 11; ++q) {
+        const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
+        if (d > 9) break;
+        magnitude = magnitude * 10 + d;
+    }
     if (q == digits) return false;
     p = q;
+    value = negative && magnitude != 0 ? -1 : magnitude;
     return true;
+}
+
+inline bool TakeNumber(const char*& p, const char* end) {
+    int64_t value;
+    return TakeNumber(p, end, value);
 }
 
 void AppendNumber(std::string& out, int64_t value) {
@@ -253,9 +316,10 @@ void TraceValue(std::string& out, UnitType kind, const std::string& name, int64_
 
 const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* values,
                                  int32_t length, std::string* trace, int64_t& lines,
-                                 const char*& reached) const {
+                                 const char*& reached, int64_t* number) const {
     const char* p = begin;
     reached = begin;
+    if (number != nullptr) *number = -1;
     if (maxLevel_ - depth_ >= kMaxScannedNesting) return nullptr;
     const char* texts = texts_.data();
     // Wherever the scan returns, reached tells how far it got.
@@ -266,7 +330,8 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
     } reach{p, reached};
     int64_t offset = 0;
     int64_t lineEnds = 0;
-    int32_t reps[CXmlWriter::kMaxDepth] = {};
+    int32_t reps[CXmlWriter::kMaxDepth];
+    std::fill_n(reps, maxLevel_ - depth_ + 1, 0);
     int32_t open = 0;
     const size_t count = steps_.size();
     for (size_t i = 0; i < count; ++i) {
@@ -281,8 +346,10 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
                 const char* head = texts + s.text + indent;
                 const size_t n = s.textLength - indent;
                 if (Take(p, end, head, n)) {
-                    if (!TakeNumber(p, end) || !Take(p, end, texts + s.tail, s.tailLength))
+                    int64_t value;
+                    if (!TakeNumber(p, end, value) || !Take(p, end, texts + s.tail, s.tailLength))
                         return nullptr;
+                    if (number != nullptr) *number = value;
                 } else if (!Take(p, end, head, n - kNumber) ||
                            !Take(p, end, texts + s.tail + 1, s.tailLength - 1)) {
                     return nullptr;
@@ -312,7 +379,7 @@ const char* RecordTextPlan::Scan(const char* begin, const char* end, uint8_t* va
                     if (s.op == Op::kIndexed && (!TakeNumber(p, end) || !Take(p, end, "\">", 2)))
                         return nullptr;
                     const char* text = p;
-                    p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+                    p = FindTagStart(p, end);
                     if (p == nullptr) return nullptr;
                     if (offset + s.size > length) return nullptr;
                     if (p != text && !ReadWrittenValue(s.kind, text, p, values + offset))

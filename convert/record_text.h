@@ -53,6 +53,8 @@ class RecordTextPlan {
     // form). The first line may lack its indent and the last its line end.
     // When trace is not null, the trace lines the data reader would log
     // for the elements are appended to it. lines counts the line ends read.
+    // number, when not null, gets the record element's number attribute as
+    // a number of at least 0, or -1 when it has none or a negative one.
     //
     // Returns the end of the record element's text, or null at the first
     // byte that departs from that form (bytes of values may have been
@@ -60,7 +62,8 @@ class RecordTextPlan {
     // value would lie outside length bytes or structures nest deeper than
     // the reader follows them.
     const char* Scan(const char* begin, const char* end, uint8_t* values, int32_t length,
-                     std::string* trace, int64_t& lines, const char*& reached) const;
+                     std::string* trace, int64_t& lines, const char*& reached,
+                     int64_t* number = nullptr) const;
 
   private:
     enum class Op : uint8_t {

@@ -50,9 +50,12 @@ bool InputWindow::More() {
     // every piece read.
     if (bytes_.size() - end_ < kInputPiece)
         bytes_.resize(std::max(bytes_.size() * 2, end_ + kInputPiece));
+    // Up to four pieces where the buffer has room for them: fewer calls
+    // once it has grown, while the window grows by a piece at a time.
+    const size_t count = std::min(bytes_.size() - end_, 4 * kInputPiece);
     ssize_t n;
     do {
-        n = ::read(fd_, bytes_.data() + end_, kInputPiece);
+        n = ::read(fd_, bytes_.data() + end_, count);
     } while (n < 0 && errno == EINTR);
     end_ += static_cast<size_t>(std::max<ssize_t>(n, 0));
     if (n <= 0) {

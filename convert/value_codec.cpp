@@ -267,29 +267,61 @@ size_t Fixed(char* out, double value) {
     return static_cast<size_t>(r.ptr - out);
 }
 
-// Whether the "%f" text of value reads back as value. Below 2^30 this is
-// decided without any text: m, value times 10^6 rounded, is the "%f" text's
-// digits (the product is exact for a float, within 1/16 for a double, and
-// a miss of the rounding only happens where no six-decimal text reads back
-// anyway), and that text reads back as m / 10^6 correctly rounded. A float
-// is read back through a double only where that cannot round twice.
+// Whether the "%f" text of value reads back as value, decided without any
+// text below 2^30: m, value times 10^6 rounded, is the "%f" text's digits
+// (the product is exact for a float, within 1/16 for a double, and a miss
+// of the rounding only happens where no six-decimal text reads back
+// anyway; at an exact tie both round to even), and that text reads back as
+// m / 10^6 correctly rounded. A float is read back through a double only
+// where that cannot round twice. kUndecided elsewhere; digits is m, its
+// sign aside, when the text reads back.
+enum class FixedBack { kYes, kNo, kUndecided };
+
 template <class T>
-bool FixedReadsBack(T value) {
+FixedBack FixedDigits(T value, uint64_t& digits) {
     constexpr double kScale = 1e6;
-    double v = static_cast<double>(value);
-    if (std::fabs(v) < 0x1p30 && (sizeof(T) == sizeof(double) || std::fabs(v) >= 0x1p-126)) {
-        double back = std::nearbyint(v * kScale) / kScale;
-        if constexpr (sizeof(T) == sizeof(double)) {
-            return back == v;
-        } else {
-            uint64_t bits;
-            std::memcpy(&bits, &back, sizeof bits);
-            constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
-            if ((bits & kBelowFloat) != uint64_t{1} << 28) return static_cast<float>(back) == value;
-        }
+    const double v = static_cast<double>(value);
+    const double magnitude = std::fabs(v);
+    if (magnitude >= 0x1p30 || (sizeof(T) == sizeof(float) && magnitude < 0x1p-126 && v != 0))
+        return FixedBack::kUndecided;
+    const double scaled = std::nearbyint(v * kScale);
+    const double back = scaled / kScale;
+    bool same;
+    if constexpr (sizeof(T) == sizeof(double)) {
+        same = back == v;
+    } else {
+        uint64_t bits;
+        std::memcpy(&bits, &back, sizeof bits);
+        constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
+        if ((bits & kBelowFloat) == uint64_t{1} << 28) return FixedBack::kUndecided;
+        same = static_cast<float>(back) == value;
     }
+    if (!same) return FixedBack::kNo;
+    digits = static_cast<uint64_t>(std::fabs(scaled));
+    return FixedBack::kYes;
+}
+
+// The "%f" text of a value whose digits (value times 10^6, below 2^53) are
+// known: the same text as Fixed's, without the general formatter.
+size_t SixDecimalText(char* out, bool negative, uint64_t digits) {
+    char* p = out;
+    if (negative) *p++ = '-';
+    p = std::to_chars(p, p + 20, digits / 1000000).ptr;
+    auto fraction = static_cast<uint32_t>(digits % 1000000);
+    for (int i = 6; i > 0; --i) {
+        p[i] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    p[0] = '.';
+    p += 7;
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
+template <class T>
+bool FixedTextReadsBack(T value) {
     char text[kValueTextSize];
-    size_t n = Fixed(text, v);
+    size_t n = Fixed(text, static_cast<double>(value));
     T back;
     auto r = std::from_chars(text, text + n, back);
     return r.ec == std::errc() && back == value;
@@ -305,7 +337,17 @@ size_t Floating(char* out, T value) {
     if (std::isnan(value)) {
         if (size_t n = NanText(value, out)) return n;
     }
-    if (!std::isfinite(value) || FixedReadsBack(value)) return Fixed(out, static_cast<double>(value));
+    if (!std::isfinite(value)) return Fixed(out, static_cast<double>(value));
+    uint64_t digits = 0;
+    switch (FixedDigits(value, digits)) {
+        case FixedBack::kYes:
+            return SixDecimalText(out, std::signbit(value), digits);
+        case FixedBack::kUndecided:
+            if (FixedTextReadsBack(value)) return Fixed(out, static_cast<double>(value));
+            break;
+        case FixedBack::kNo:
+            break;
+    }
     auto r = std::to_chars(out, out + kValueTextSize - 1, value);
     *r.ptr = '\0';
     return static_cast<size_t>(r.ptr - out);
@@ -476,28 +518,34 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest) {
 
 namespace {
 
-// A decimal integer as the writer writes it: an optional '-', then "0" or
-// digits without a leading zero, no "-0"; false for any other text or one
-// outside [low, high]. bits is its value modulo 2^64.
-bool WrittenInteger(const char* p, const char* end, int64_t low, uint64_t high, uint64_t& bits) {
-    const bool negative = p < end && *p == '-';
+// A "%f" text of at most fifteen digits (six of them after the point)
+// read into value: the integer of its digits and 10^6 are exact in a
+// double, and their correctly rounded quotient is the value from_chars
+// reads for the text. A float takes that quotient rounded again, except
+// where it lies exactly halfway between two floats, where rounding twice
+// could differ from rounding once: false then, and for any other text.
+template <class T>
+bool SixDecimals(const char* p, const char* end, T& value) {
+    const bool negative = *p == '-';
     p += negative;
-    if (p == end || (*p == '0' && (end - p > 1 || negative))) return false;
-    uint64_t magnitude = 0;
-    if (end - p <= 19) {
-        // Nineteen digits cannot overflow.
-        for (; p < end; ++p) {
-            const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
-            if (d > 9) return false;
-            magnitude = magnitude * 10 + d;
-        }
-    } else {
-        auto r = std::from_chars(p, end, magnitude);
-        if (r.ec != std::errc() || r.ptr != end) return false;
+    const ptrdiff_t n = end - p;
+    if (n < 8 || n > 16 || end[-7] != '.') return false;
+    uint64_t digits = 0;
+    for (; p < end; ++p) {
+        if (p == end - 7) continue;
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9) return false;
+        digits = digits * 10 + d;
     }
-    bits = negative ? 0 - magnitude : magnitude;
-    if (!negative) return magnitude <= high;
-    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+    const double quotient = static_cast<double>(digits) / 1e6;
+    if constexpr (sizeof(T) == sizeof(float)) {
+        uint64_t bits;
+        std::memcpy(&bits, &quotient, sizeof bits);
+        constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
+        if ((bits & kBelowFloat) == uint64_t{1} << 28) return false;
+    }
+    value = static_cast<T>(negative ? -quotient : quotient);
+    return true;
 }
 
 template <class T>
@@ -505,6 +553,10 @@ bool WrittenFloating(const char* p, const char* end, uint8_t* dest) {
     T value;
     const char* digits = p + (p < end && *p == '-');
     if (digits < end && *digits >= '0' && *digits <= '9') {
+        if (SixDecimals(p, end, value)) {
+            std::memcpy(dest, &value, sizeof value);
+            return true;
+        }
         auto r = std::from_chars(p, end, value);
         if (r.ec != std::errc() || r.ptr != end) return false;
     } else if (ReadNanText(p, end, value) == end) {
@@ -521,61 +573,9 @@ bool WrittenFloating(const char* p, const char* end, uint8_t* dest) {
 
 }  // namespace
 
-bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
-    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
-    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
-    uint64_t bits = 0;
-    switch (kind) {
-        case kTypeChar: {
-            const ptrdiff_t n = end - begin;
-            if (n < 3 || n > 4 || begin[0] != '0' || begin[1] != 'x') return false;
-            const int high = HexDigit(begin[2]);
-            const int low = n == 4 ? HexDigit(begin[3]) : 0;
-            if (high < 0 || low < 0) return false;
-            *dest = static_cast<uint8_t>(n == 4 ? high * 16 + low : high);
-            return true;
-        }
-        case kTypeInt:
-        case kTypeItemEnum:
-            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<uint32_t>(bits));
-            return true;
-        case kTypeBool:
-            if (!WrittenInteger(begin, end, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
-            return true;
-        case kTypeUnsigned:
-            if (!WrittenInteger(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
-                return false;
-            Put(dest, static_cast<uint32_t>(bits));
-            return true;
-        case kTypeInt16:
-            if (!WrittenInteger(begin, end, std::numeric_limits<int16_t>::min(),
-                                std::numeric_limits<int16_t>::max(), bits))
-                return false;
-            Put(dest, static_cast<uint16_t>(bits));
-            return true;
-        case kTypeUnsigned16:
-            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
-            Put(dest, static_cast<uint16_t>(bits));
-            return true;
-        case kTypeInt64:
-            if (!WrittenInteger(begin, end, std::numeric_limits<int64_t>::min(),
-                                std::numeric_limits<int64_t>::max(), bits))
-                return false;
-            Put(dest, bits);
-            return true;
-        case kTypeUnsigned64:
-            if (!WrittenInteger(begin, end, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
-            Put(dest, bits);
-            return true;
-        case kTypeFloat:
-            return WrittenFloating<float>(begin, end, dest);
-        case kTypeDouble:
-            return WrittenFloating<double>(begin, end, dest);
-        default:  // kinds without bytes: the writer writes no text
-            return begin == end;
-    }
+bool ReadWrittenFloating(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
+    return kind == kTypeFloat ? WrittenFloating<float>(begin, end, dest)
+                              : WrittenFloating<double>(begin, end, dest);
 }
 
 size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {

@@ -19,6 +19,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "schema/unit_type.h"
 
@@ -59,7 +61,13 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest);
 // blanks. False, storing nothing, for any other text: the caller then
 // reads it the general way, which gives the same bytes for every text
 // this takes.
-bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest);
+//
+// Inline (below), so that a scanner converting value after value makes no
+// call for an integer; float and double go to ReadWrittenFloating.
+inline bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest);
+
+// ReadWrittenValue for kTypeFloat and kTypeDouble.
+bool ReadWrittenFloating(UnitType kind, const char* begin, const char* end, uint8_t* dest);
 
 // Formats the TypeSize(kind) bytes at src into out (kValueTextSize bytes),
 // terminated, and returns the text's length. Kinds without bytes give the
@@ -99,5 +107,126 @@ uint8_t CharFromText(const char* text);
 // bytes; returns the text's length, the text terminated.
 size_t FormatShortest(double value, char* out);
 size_t FormatShortest(float value, char* out);
+
+namespace written_value {
+
+// Eight decimal digits at p (any other byte: false) into value, in a few
+// word operations rather than a step per digit.
+inline bool EightDigits(const char* p, uint64_t& value) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);  // little-endian: the first digit lowest
+    if (((v & 0xF0F0F0F0F0F0F0F0ull) |
+         (((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) != 0x3333333333333333ull)
+        return false;
+    v -= 0x3030303030303030ull;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+    value = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+    return true;
+}
+
+// A decimal integer as the writer writes it: an optional '-', then "0" or
+// digits without a leading zero, no "-0"; false for any other text or one
+// outside [low, high]. bits is its value modulo 2^64.
+inline bool Integer(const char* p, const char* end, int64_t low, uint64_t high, uint64_t& bits) {
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const ptrdiff_t n = end - p;
+    // Twenty digits may overflow, more always do: those are not written.
+    if (n <= 0 || n > 20 || (*p == '0' && (n > 1 || negative))) return false;
+    uint64_t magnitude = 0;
+    // Nineteen digits cannot overflow; a twentieth is checked.
+    const char* last = n == 20 ? end - 1 : end;
+    for (uint64_t eight; last - p >= 8; p += 8) {
+        if (!EightDigits(p, eight)) return false;
+        magnitude = magnitude * 100000000 + eight;
+    }
+    for (; p < last; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9) return false;
+        magnitude = magnitude * 10 + d;
+    }
+    if (p < end) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9 || __builtin_mul_overflow(magnitude, uint64_t{10}, &magnitude) ||
+            __builtin_add_overflow(magnitude, uint64_t{d}, &magnitude))
+            return false;
+    }
+    bits = negative ? 0 - magnitude : magnitude;
+    if (!negative) return magnitude <= high;
+    return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
+}
+
+template <class T>
+inline void Put(uint8_t* dest, T value) {
+    std::memcpy(dest, &value, sizeof value);
+}
+
+inline int Hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace written_value
+
+inline bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
+    using written_value::Integer;
+    using written_value::Put;
+    constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+    constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+    uint64_t bits = 0;
+    switch (kind) {
+        case kTypeChar: {
+            const ptrdiff_t n = end - begin;
+            if (n < 3 || n > 4 || begin[0] != '0' || begin[1] != 'x') return false;
+            const int high = written_value::Hex(begin[2]);
+            const int low = n == 4 ? written_value::Hex(begin[3]) : 0;
+            if (high < 0 || low < 0) return false;
+            *dest = static_cast<uint8_t>(n == 4 ? high * 16 + low : high);
+            return true;
+        }
+        case kTypeInt:
+        case kTypeItemEnum:
+            if (!Integer(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeBool:
+            if (!Integer(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            Put(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
+            return true;
+        case kTypeUnsigned:
+            if (!Integer(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint32_t>(bits));
+            return true;
+        case kTypeInt16:
+            if (!Integer(begin, end, std::numeric_limits<int16_t>::min(),
+                         std::numeric_limits<int16_t>::max(), bits))
+                return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeUnsigned16:
+            if (!Integer(begin, end, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
+            Put(dest, static_cast<uint16_t>(bits));
+            return true;
+        case kTypeInt64:
+            if (!Integer(begin, end, std::numeric_limits<int64_t>::min(),
+                         std::numeric_limits<int64_t>::max(), bits))
+                return false;
+            Put(dest, bits);
+            return true;
+        case kTypeUnsigned64:
+            if (!Integer(begin, end, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
+            Put(dest, bits);
+            return true;
+        case kTypeFloat:
+        case kTypeDouble:
+            return ReadWrittenFloating(kind, begin, end, dest);
+        default:  // kinds without bytes: the writer writes no text
+            return begin == end;
+    }
+}
 
 }  // namespace morvane

@@ -110,13 +110,14 @@ SessionRecordScanner::SessionRecordScanner(const Schema& schema) : schema_(schem
 }
 
 const char* SessionRecordScanner::Scan(const char* begin, const char* end, uint8_t* record,
-                                       int64_t& lines) {
+                                       int64_t& lines, int64_t& number) {
     auto* cache = static_cast<ReaderCache*>(cache_.get());
     if (cache == nullptr || !cache->backOff.Worth()) return nullptr;
     // The record's end line ends at the end of what the plan reads; the
     // session's line end after it is the caller's.
     const char* reached = nullptr;
-    const char* read = cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines, reached);
+    const char* read =
+        cache->plans[1].Scan(begin, end, record, schema_.Size(), nullptr, lines, reached, &number);
     const bool taken = read != nullptr && read[-1] == '\n';
     cache->backOff.Count(taken, reached - begin);
     if (!taken) return nullptr;

@@ -79,9 +79,11 @@ class SessionRecordScanner {
     // size; bytes of values without text keep what they held). Returns the
     // end of the record element (after its end tag) and the line ends in
     // it, or null when the bytes depart from the form or end before the
-    // record does. Trace lines are not made: a caller that traces reads the
-    // general way.
-    const char* Scan(const char* begin, const char* end, uint8_t* record, int64_t& lines);
+    // record does; number is the record element's number attribute (-1
+    // when it is negative). Trace lines are not made: a caller that traces
+    // reads the general way.
+    const char* Scan(const char* begin, const char* end, uint8_t* record, int64_t& lines,
+                     int64_t& number);
 
   private:
     const Schema& schema_;

@@ -5,6 +5,7 @@
 // give the same result, record bytes, errors and trace lines; a record the
 // session scanner takes must read the same the general way without an
 // error.
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,19 @@ Outcome ReadFile(const morvane::Schema& schema, const std::string& path, Scannin
     return o;
 }
 
+// The number attribute of the record element's start tag the way
+// morvanec reads it from the text: -1 when absent or negative.
+int64_t NumberAttribute(std::string_view record) {
+    const std::string_view tag = record.substr(0, record.find('>'));
+    const size_t at = tag.find(" number=\"");
+    if (at == std::string_view::npos) return -1;
+    int64_t number = -1;
+    auto r = std::from_chars(tag.data() + at + 9, tag.data() + tag.size(), number);
+    return r.ec == std::errc() && r.ptr < tag.data() + tag.size() && *r.ptr == '"' && number >= 0
+               ? number
+               : -1;
+}
+
 void Compare(const morvane::Schema& schema, std::string_view text, const std::string& path) {
     for (bool strict : {false, true}) {
         if (!(ReadText(schema, text, strict, Scanning::kAlways) ==
@@ -62,11 +76,13 @@ void Compare(const morvane::Schema& schema, std::string_view text, const std::st
     morvane::SetScanning(Scanning::kAlways);
     std::vector<uint8_t> scanned(static_cast<size_t>(schema.Size()), 0);
     int64_t lines = 0;
+    int64_t number = -2;
     morvane::SessionRecordScanner scanner(schema);
-    const char* end =
-        scanner.Scan(text.data() + start, text.data() + text.size(), scanned.data(), lines);
+    const char* end = scanner.Scan(text.data() + start, text.data() + text.size(), scanned.data(),
+                                   lines, number);
     if (end == nullptr) return;
     std::string_view record(text.data() + start, static_cast<size_t>(end - text.data()) - start);
+    if (number != NumberAttribute(record)) std::abort();
     morvane::SetScanning(Scanning::kNever);
     std::vector<uint8_t> general(scanned.size(), 0);
     std::vector<morvane::ReadError> errors;

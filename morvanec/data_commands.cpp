@@ -166,7 +166,8 @@ class ToBinary {
     // Reads the record element at start of the window with the scanner
     // when it is in the writer's form: its record is written (after the
     // batches before it) and the index after it returned; 0 when it is not.
-    size_t Scan(size_t start, StreamOutput& out);
+    // start moves with the window's bytes when their front is handed over.
+    size_t Scan(size_t& start, StreamOutput& out);
     // Hands the batch being filled to the workers and drops the window's
     // bytes before index: they lie between record elements. Returns the
     // bytes taken from the window's front.
@@ -236,15 +237,24 @@ std::string ToBinary::RecordTagName(size_t index) {
     return name;
 }
 
-size_t ToBinary::Scan(size_t start, StreamOutput& out) {
+size_t ToBinary::Scan(size_t& start, StreamOutput& out) {
     // A record is scanned once the window holds it whole; records of a file
     // are much alike in length.
-    in_.Fill(start, std::max(kInputPiece, 2 * lastRecord_));
+    const size_t want = std::max(kInputPiece, 2 * lastRecord_);
+    // The bytes before start are done with: they are handed over when a
+    // read is due, which leaves the fewest bytes to move to the front.
+    if (in_.bytes().size() - start < want && start >= kBatchBytes && filling_->cuts.empty() &&
+        !in_.AtEnd()) {
+        in_.TakeFront(start, front_);
+        start = 0;
+    }
+    in_.Fill(start, want);
     std::fill(scanned_.begin(), scanned_.end(), 0);
     std::string_view bytes = in_.bytes();
     int64_t lines = 0;
-    const char* end =
-        scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(), scanned_.data(), lines);
+    int64_t number = -1;
+    const char* end = scanner_.Scan(bytes.data() + start, bytes.data() + bytes.size(),
+                                    scanned_.data(), lines, number);
     if (end == nullptr) return 0;
     size_t after = static_cast<size_t>(end - bytes.data());
     lastRecord_ = after - start;
@@ -255,8 +265,7 @@ size_t ToBinary::Scan(size_t start, StreamOutput& out) {
     }
     if (writing_) {
         std::string* text = out.Pending();
-        const std::string_view element(in_.bytes().data() + start, after - start);
-        writing_ = text != nullptr && format_(scanned_.data(), RecordNumber(element), *text);
+        writing_ = text != nullptr && format_(scanned_.data(), number, *text);
         if (!writing_ && text != nullptr) Error(start, "the record cannot be written");
     }
     in_.Skip(start, after, lines);
@@ -389,10 +398,6 @@ bool ToBinary::Run(StreamOutput& out) {
         if (scanning_) {
             if (size_t after = Scan(start, out)) {
                 at = after;
-                if (at >= kBatchBytes && filling_->cuts.empty()) {
-                    in_.TakeFront(at, front_);
-                    at = 0;
-                }
                 continue;
             }
         }
@@ -544,25 +549,34 @@ int RunToXml(const Invocation& call) {
     const RecordJsonPlan plan(*schema);
     const auto& collapsed = plan.CollapsedMembers();
     std::vector<int64_t> lost(collapsed.size(), 0);
-    // Each record's text is put together in one buffer, grown once and
-    // never cleared (no refill of its bytes per record), then copied out.
-    std::string scratch;
-    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string& text) {
+    // The records' texts are put together one after another in one buffer,
+    // grown as needed and never cleared (no refill of its bytes per
+    // record), and handed to the output a piece at a time, which writes a
+    // piece that large straight to the file: no copy into its pending
+    // bytes. A write that fails has its diagnostic and abandons the output;
+    // the next record then finds no pending bytes, which ends the
+    // conversion, and so does the last piece.
+    std::string texts;
+    size_t used = 0;
+    StreamOutput out;
+    const RecordFormat xml = [&](const uint8_t* record, int64_t number, std::string&) {
         for (size_t i = 0; i < collapsed.size(); ++i) {
             const uint8_t* p = record + collapsed[i].offset;
             if (std::any_of(p, p + collapsed[i].bytes, [](uint8_t b) { return b != 0; })) ++lost[i];
         }
-        size_t used = 0;
-        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, scratch, used))
+        if (!AppendRecordXml(*schema, static_cast<int32_t>(number), record, size, texts, used))
             return false;
-        text.append(scratch.data(), used);
+        if (used >= kReadPiece) {
+            out.Write(std::string_view(texts.data(), used));
+            used = 0;
+        }
         return true;
     };
-    StreamOutput out;
     if (!out.Open(call.output, diagnostics)) return kExitInput;
     if (!out.Write(kSessionHeader) ||
         !ConvertBinaryRecords(*schema, call.args[0], path, xml, out, diagnostics) ||
-        !out.Write(kSessionEnd) || !out.Commit()) {
+        !out.Write(std::string_view(texts.data(), used)) || !out.Write(kSessionEnd) ||
+        !out.Commit()) {
         out.Abandon();
         return kExitInput;
     }

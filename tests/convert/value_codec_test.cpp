@@ -2,6 +2,7 @@
 #include "convert/value_codec.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -233,6 +234,120 @@ TEST(FormatValue, FloatingPointKeepsPrintfOrElseShortestExactText) {
     for (const auto& [f, text] : shortestFloats) EXPECT_EQ(Written(f), text);
     // The longest text of all fits the value text.
     EXPECT_EQ(Written(-DBL_MAX).size(), kValueTextSize - 3);
+}
+
+// Values of everyday magnitudes, many of them exact in six decimals and
+// some at an exact tie of the sixth: the text is printf's "%f" where that
+// reads back as the same value, else the shortest exact one.
+template <class T>
+std::string PrintfOrShortest(T value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+    T back;
+    auto r = std::from_chars(text, text + std::strlen(text), back);
+    if (r.ec == std::errc() && back == value) return text;
+    *std::to_chars(text, text + sizeof text, value).ptr = '\0';
+    return text;
+}
+
+TEST(FormatValue, FloatingPointAgreesWithPrintfOrShortestAtEverydayMagnitudes) {
+    std::mt19937_64 random(20261210);
+    for (int i = 0; i < 100000 && !HasFailure(); ++i) {
+        const uint64_t r = random();
+        const double sign = r & 1 ? -1.0 : 1.0;
+        // Six-decimal values up to 2^31, their neighbours, and random bits.
+        const double sixths = sign * static_cast<double>(r >> 20) / 1e6;
+        const double doubles[] = {sixths, std::nextafter(sixths, 0.0),
+                                  std::nextafter(sixths, 1e300), sign * std::ldexp(double(r >> 11), -60 + i % 90)};
+        for (double d : doubles) ASSERT_EQ(Written(d), PrintfOrShortest(d)) << d;
+        // Floats with up to seven bits below the point include exact ties.
+        const float tie = static_cast<float>(sign * std::ldexp(static_cast<double>(r >> 40), -(i % 8)));
+        const float floats[] = {static_cast<float>(sixths), tie,
+                                static_cast<float>(std::ldexp(double(r >> 40), -30 + i % 60)),
+                                std::nextafter(tie, 0.0f)};
+        for (float f : floats) ASSERT_EQ(Written(f), PrintfOrShortest(f)) << f;
+    }
+    EXPECT_EQ(Written(65535.0078125f), "65535.007812");  // a tie rounds to even
+    EXPECT_EQ(Written(-0.0f), "-0.000000");
+    EXPECT_EQ(Written(1073741823.999999), "1073741823.999999");
+}
+
+// Integer texts of the writer's form at the edges of their widths, and
+// texts it never writes.
+TEST(ReadWrittenValue, IntegersOfTheWritersFormOnly) {
+    struct Row {
+        UnitType kind;
+        const char* text;
+        bool taken;
+        uint64_t bits;  // the stored bytes, when taken
+    };
+    const Row rows[] = {
+        {kTypeUnsigned64, "18446744073709551615", true, ~0ull},
+        {kTypeUnsigned64, "18446744073709551616", false, 0},
+        {kTypeUnsigned64, "99999999999999999999", false, 0},
+        {kTypeUnsigned64, "100000000000000000000", false, 0},
+        {kTypeUnsigned64, "-1", false, 0},
+        {kTypeInt64, "-9223372036854775808", true, 1ull << 63},
+        {kTypeInt64, "-9223372036854775809", false, 0},
+        {kTypeInt64, "9223372036854775807", true, (1ull << 63) - 1},
+        {kTypeInt64, "9223372036854775808", false, 0},
+        {kTypeInt, "-2147483648", true, 0x80000000u},
+        {kTypeInt, "2147483648", false, 0},
+        {kTypeUnsigned, "4294967295", true, 0xFFFFFFFFu},
+        {kTypeUnsigned, "-2147483648", true, 0x80000000u},
+        {kTypeInt16, "-32768", true, 0x8000u},
+        {kTypeUnsigned16, "65536", false, 0},
+        {kTypeBool, "7", true, 1},
+        {kTypeInt, "0", true, 0},
+        {kTypeInt, "00", false, 0},
+        {kTypeInt, "-0", false, 0},
+        {kTypeInt, "012", false, 0},
+        {kTypeInt, "1a", false, 0},
+        {kTypeInt, "", false, 0},
+        {kTypeInt, "-", false, 0},
+        {kTypeChar, "0xA", true, 10},
+        {kTypeChar, "0xff", true, 255},
+        {kTypeChar, "0x100", false, 0},
+    };
+    for (const Row& row : rows) {
+        uint8_t bytes[8] = {};
+        const char* end = row.text + std::strlen(row.text);
+        EXPECT_EQ(ReadWrittenValue(row.kind, row.text, end, bytes), row.taken)
+            << SchemaTypeName(row.kind) << " " << row.text;
+        uint64_t bits = 0;
+        std::memcpy(&bits, bytes, sizeof bits);
+        EXPECT_EQ(bits, row.bits) << SchemaTypeName(row.kind) << " " << row.text;
+    }
+}
+
+// "%f" texts of up to fifteen digits read as from_chars reads them, bit for
+// bit, floats exactly halfway between two floats included.
+TEST(ReadWrittenValue, SixDecimalTextsReadAsFromCharsReadsThem) {
+    std::mt19937_64 random(20261211);
+    std::vector<std::string> texts = {"16777217.000000", "-16777219.000000", "0.000000",
+                                      "-0.000000",       "999999999.999999", "0.000001",
+                                      "33554434.000000", "1.000000"};
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t r = random();
+        const uint64_t digits = (r >> 4) % (i % 2 == 0 ? 1000000000000000ull : 100000000ull);
+        char text[40];
+        std::snprintf(text, sizeof text, "%s%llu.%06llu", r & 1 ? "-" : "",
+                      static_cast<unsigned long long>(digits / 1000000),
+                      static_cast<unsigned long long>(digits % 1000000));
+        texts.push_back(text);
+    }
+    for (const std::string& t : texts) {
+        const char* end = t.data() + t.size();
+        double d = 1;
+        float f = 1;
+        ASSERT_EQ(std::from_chars(t.data(), end, d).ptr, end);
+        ASSERT_EQ(std::from_chars(t.data(), end, f).ptr, end);
+        uint8_t bytes[8] = {};
+        ASSERT_TRUE(ReadWrittenValue(kTypeDouble, t.data(), end, bytes)) << t;
+        ASSERT_EQ(Hex(bytes, 8), Hex(reinterpret_cast<const uint8_t*>(&d), 8)) << t;
+        ASSERT_TRUE(ReadWrittenValue(kTypeFloat, t.data(), end, bytes)) << t;
+        ASSERT_EQ(Hex(bytes, 4), Hex(reinterpret_cast<const uint8_t*>(&f), 4)) << t;
+    }
 }
 
 // Every float and double pattern reads back as the bytes it was written

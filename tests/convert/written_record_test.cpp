@@ -205,6 +205,42 @@ TEST(WrittenRecord, ScannedRecordsKeepEveryWrittenBit) {
     }
 }
 
+// The session scanner gives the record element's number attribute as
+// morvanec hands it on (-1 for none or a negative one), and the record
+// the general way reads.
+TEST(WrittenRecord, SessionScannerGivesTheNumberAttribute) {
+    auto schema = test::PosRecSchema();
+    ASSERT_TRUE(schema);
+    const std::vector<uint8_t> record = test::PosRecRecord();
+    std::string written;
+    ASSERT_TRUE(AppendRecordXml(*schema, 17, record.data(), schema->Size(), written));
+    const std::string kWritten = " number=\"17\"";
+    const size_t at = written.find(kWritten);
+    ASSERT_NE(at, std::string::npos);
+    const std::pair<const char*, int64_t> kRows[] = {
+        {" number=\"17\"", 17},          {" number=\"0\"", 0},
+        {" number=\"-0\"", 0},           {" number=\"-5\"", -1},
+        {" number=\"00000000042\"", 42}, {" number=\"99999999999\"", 99999999999},
+        {"", -1},
+    };
+    for (const auto& [attribute, expected] : kRows) {
+        std::string text = written;
+        text.replace(at, kWritten.size(), attribute);
+        SetScanning(Scanning::kAlways);
+        std::vector<uint8_t> scanned(record.size(), 0);
+        int64_t lines = 0;
+        int64_t number = -2;
+        SessionRecordScanner scanner(*schema);
+        const char* end =
+            scanner.Scan(text.data(), text.data() + text.size(), scanned.data(), lines, number);
+        SetScanning(Scanning::kAdaptive);
+        ASSERT_NE(end, nullptr) << attribute;
+        EXPECT_EQ(end, text.data() + text.size() - 1) << attribute;  // before the line end
+        EXPECT_EQ(number, expected) << attribute;
+        EXPECT_EQ(Hex(scanned), Hex(record)) << attribute;
+    }
+}
+
 // Every byte of a written text replaced, deleted or preceded by a blank:
 // wherever the text stays in the writer's form the scanner reads it, and
 // wherever it departs the general way does; the results are the same.
