@@ -245,6 +245,11 @@ bool Publisher::EnsureStream() {
 
 void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure) {
     auto* self = static_cast<Publisher*>(closure);
+    // The message is the handler's to destroy, whatever the answer.
+    struct Destroy {
+        natsMsg* msg;
+        ~Destroy() { natsMsg_Destroy(msg); }
+    } destroy{msg};
     const char* id = nullptr;
     if (natsMsgHeader_Get(msg, kHeaderMsgId, &id) != NATS_OK || id == nullptr) return;
     const uint64_t hash = IdHash(id);
