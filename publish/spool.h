@@ -94,6 +94,7 @@ class Spool {
         uint64_t size;      // bytes of its entries
         char* map = nullptr;  // its bytes, mapped (null when size is 0)
         uint64_t mapped = 0;  // length of map
+        bool written = false;  // by this process
     };
     std::string SegmentPath(uint64_t number) const;
     // Moves at over ends of segments that have a successor.
