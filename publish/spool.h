@@ -11,7 +11,8 @@
 //    | "MVSP" | length | check  | payload (length)    |
 //    +--------+--------+--------+---------------------+
 //
-// length and check (FNV-1a 32 of the payload) little-endian. The cursor
+// length and check (of the payload: FNV-1a over its 8-byte words, folded
+// to 32 bits; Check() in spool.cpp) little-endian. The cursor
 // file holds the segment number and the offset, 8 bytes each.
 //
 // The segment being written is reserved on disk (posix_fallocate, so that
@@ -122,6 +123,8 @@ class Spool {
     // The last segment while it is written: its file, and its room.
     int writeFd_ = -1;
     uint64_t reserved_ = 0;
+    uint64_t populated_ = 0;  // bytes of it made ready for writing
+    bool populate_ = true;    // the system can do that
     int cursorFd_ = -1;
     Position cursor_;
     Position written_;  // the cursor as the file holds it
