@@ -18,12 +18,13 @@
 //              without headers and with the eight headers of a record;
 //              beside the publisher's and the floor's rates, this
 //              process's CPU per record;
-//   (each server figure is the best of two runs taken in turn)
 //   cpu        beside each server row, the Morvane process's own CPU time
 //              per record (user and system, all its threads): the broker
 //              and the clients share the machine's cores with it, so the
 //              wall-clock ratio is bounded by their share; the CPU ratio
 //              says what publishing costs the server itself;
+//   (each server figure is the best of two runs taken in turn: the higher
+//   rate, the lower CPU)
 //   cluster    the server and ack figures against three brokers on this
 //              machine with a stream of three replicas, without a target
 //              (the brokers share the machine's cores with everything else).
