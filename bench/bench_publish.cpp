@@ -14,18 +14,24 @@
 //              records: records per second until all are acknowledged and
 //              the publish-to-acknowledgement p50 and p99;
 //   floor      the client library alone, js_PublishAsync of the same bytes
-//              with no spool: records per second until all acknowledged;
-//   (each server figure is the best of two runs taken in turn)
+//              with no spool: records per second until all acknowledged,
+//              without headers and with the eight headers of a record;
+//              beside the publisher's and the floor's rates, this
+//              process's CPU per record;
 //   cpu        beside each server row, the Morvane process's own CPU time
 //              per record (user and system, all its threads): the broker
 //              and the clients share the machine's cores with it, so the
 //              wall-clock ratio is bounded by their share; the CPU ratio
 //              says what publishing costs the server itself;
+//   (each server figure is the best of two runs taken in turn: the higher
+//   rate, the lower CPU)
 //   cluster    the server and ack figures against three brokers on this
 //              machine with a stream of three replicas, without a target
 //              (the brokers share the machine's cores with everything else).
 //
-// Usage: bench_publish [--records N] [--only one,down,cluster] [bin-dir]
+// Usage: bench_publish [--records N] [--only one,acks,down,cluster] [bin-dir]
+// (one: the server rows against one broker; acks: the publisher and the
+// floor against it)
 // MORVANE_BENCH_KEEP=1 in the environment keeps the program directories
 // (for a profiler).
 #include <arpa/inet.h>
@@ -33,6 +39,7 @@
 #include <nats/nats.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -302,6 +309,23 @@ void PrintServerRow(int clients, const ServerFigure& off, const ServerFigure& on
                 off.cpuUs, on.cpuUs, off.cpuUs > 0 && on.cpuUs > 0 ? off.cpuUs / on.cpuUs : 0.0);
 }
 
+// This process's CPU time so far, in seconds.
+double OwnCpu() {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// The eight headers of a record, as the server gives them.
+std::vector<std::pair<std::string, std::string>> RecordHeaders(const std::string& run, int i) {
+    const std::string number = std::to_string(i);
+    return {{"Morvane-Schema", "Wide"},          {"Morvane-Schema-Id", "2"},
+            {"Morvane-Record", number},          {"Morvane-Session", "s0.xml"},
+            {"Morvane-Server", "bench"},         {"Morvane-Fingerprint", "0123456789abcdef"},
+            {"Morvane-Run", run},                {"Nats-Msg-Id", run + "-" + run + "-" + number}};
+}
+
 double Percentile(std::vector<int64_t> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -322,29 +346,33 @@ void PublisherFigures(const std::string& urls, int32_t size, int replicas, const
     morvane::Publisher publisher;
     if (!publisher.Start(o)) Die("publisher");
     const std::string run = morvane::RandomId();
+    const double cpu = OwnCpu();
     const auto start = Clock::now();
     for (int i = 1; i <= g_records; ++i) {
         morvane::OutMessage m;
         m.subject = o.subjectPrefix + ".Wide";
-        m.headers = {{"Morvane-Record", std::to_string(i)}, {"Nats-Msg-Id", run + "-" + std::to_string(i)}};
+        m.headers = RecordHeaders(run, i);
         m.body.assign(static_cast<size_t>(size), 'x');
         publisher.Add(m);
     }
     const double added = std::chrono::duration<double>(Clock::now() - start).count();
     if (!publisher.Drain(120000)) std::printf("  %s: not all acknowledged in 120 s\n", label);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpuUs = (OwnCpu() - cpu) * 1e6 / g_records;
     std::vector<int64_t> acks = publisher.TakeAckTimes();
     publisher.Stop();
-    std::printf("  %s publisher: %.0f records/s into the spool, %.0f records/s acknowledged; "
-                "publish-to-ack p50 %.2f ms p99 %.2f ms\n",
-                label, g_records / added, g_records / seconds, Percentile(acks, 0.5) / 1000,
+    std::printf("  %s publisher: %.0f records/s into the spool, %.0f records/s acknowledged "
+                "(CPU %.1f us per record); publish-to-ack p50 %.2f ms p99 %.2f ms\n",
+                label, g_records / added, g_records / seconds, cpuUs, Percentile(acks, 0.5) / 1000,
                 Percentile(acks, 0.99) / 1000);
     std::error_code ec;
     fs::remove_all(dir, ec);
 }
 
-// The client library alone: js_PublishAsync of the same bytes, no spool.
-double LibraryRate(const std::string& urls, int32_t size) {
+// The client library alone: js_PublishAsync of the same bytes, no spool,
+// with the headers of a record or none. Prints records per second and CPU
+// per record.
+void LibraryRate(const std::string& urls, int32_t size, bool headers) {
     natsConnection* nc = nullptr;
     jsCtx* js = nullptr;
     if (natsConnection_ConnectTo(&nc, urls.c_str()) != NATS_OK) Die("connect");
@@ -366,17 +394,31 @@ double LibraryRate(const std::string& urls, int32_t size) {
     if (si != nullptr) jsStreamInfo_Destroy(si);
     const std::string to = subject.substr(0, subject.size() - 1) + "Wide";
     std::string body(static_cast<size_t>(size), 'x');
+    const std::string run = morvane::RandomId();
+    const double cpu = OwnCpu();
     const auto start = Clock::now();
-    for (int i = 0; i < g_records; ++i)
-        js_PublishAsync(js, to.c_str(), body.data(), static_cast<int>(body.size()), nullptr);
+    for (int i = 0; i < g_records; ++i) {
+        if (!headers) {
+            js_PublishAsync(js, to.c_str(), body.data(), static_cast<int>(body.size()), nullptr);
+            continue;
+        }
+        natsMsg* msg = nullptr;
+        natsMsg_Create(&msg, to.c_str(), nullptr, body.data(), static_cast<int>(body.size()));
+        for (const auto& [key, value] : RecordHeaders(run, i + 1))
+            natsMsgHeader_Set(msg, key.c_str(), value.c_str());
+        if (js_PublishMsgAsync(js, &msg, nullptr) != NATS_OK) natsMsg_Destroy(msg);
+    }
     jsPubOptions po;
     jsPubOptions_Init(&po);
     po.MaxWait = 120000;
     js_PublishAsyncComplete(js, &po);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpuUs = (OwnCpu() - cpu) * 1e6 / g_records;
     jsCtx_Destroy(js);
     natsConnection_Destroy(nc);
-    return g_records / seconds;
+    std::printf("  floor (js_PublishAsync alone, no spool, %s): %.0f records/s (CPU %.1f us per "
+                "record)\n",
+                headers ? "the eight headers of a record" : "no headers", g_records / seconds, cpuUs);
 }
 
 // The machine is shared: each figure is the best of two runs, taken in
@@ -400,7 +442,7 @@ void ServerRows(const std::string& urls, int32_t size, int replicas, bool target
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string only = ",one,down,cluster,";
+    std::string only = ",one,acks,down,cluster,";
     auto wanted = [&](const char* section) {
         return only.find("," + std::string(section) + ",") != std::string::npos;
     };
@@ -424,14 +466,14 @@ int main(int argc, char** argv) {
     fs::remove_all(probe);
     std::printf("bench_publish: %d records of Wide (%d fields, %d bytes)\n", g_records, kWideFields, size);
 
-    if (wanted("one")) {
+    if (wanted("one") || wanted("acks")) {
         Brokers one;
         StartBrokers(one, 1);
         std::printf("one local broker:\n");
-        ServerRows(one.urls, size, 1, true);
-        PublisherFigures(one.urls, size, 1, "one broker");
-        const double floor = LibraryRate(one.urls, size);
-        std::printf("  floor (js_PublishAsync alone, no spool): %.0f records/s\n", floor);
+        if (wanted("one")) ServerRows(one.urls, size, 1, true);
+        if (wanted("acks")) PublisherFigures(one.urls, size, 1, "one broker");
+        if (wanted("acks")) LibraryRate(one.urls, size, false);
+        if (wanted("acks")) LibraryRate(one.urls, size, true);
     }
     if (wanted("down")) {
         const std::string down = "[Publish]\nUrl=nats://127.0.0.1:" + std::to_string(FreePort()) + "\n";

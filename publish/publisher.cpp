@@ -17,6 +17,9 @@ int64_t NowUs() {
         .count();
 }
 
+// How long the sender waits for more records after sending some.
+constexpr int kBatchWaitMs = 1;
+
 uint64_t IdHash(std::string_view id) {
     uint64_t h = 14695981039346656037ull;
     for (char c : id) {
@@ -245,6 +248,11 @@ bool Publisher::EnsureStream() {
 
 void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure) {
     auto* self = static_cast<Publisher*>(closure);
+    // The message is the handler's to destroy, whatever the answer.
+    struct Destroy {
+        natsMsg* msg;
+        ~Destroy() { natsMsg_Destroy(msg); }
+    } destroy{msg};
     const char* id = nullptr;
     if (natsMsgHeader_Get(msg, kHeaderMsgId, &id) != NATS_OK || id == nullptr) return;
     const uint64_t hash = IdHash(id);
@@ -325,59 +333,61 @@ bool Publisher::SendBatch(size_t room) {
     std::vector<Pending>& entries = batch_;
     entries.clear();
     std::string_view payload;
-    while (entries.size() < room && spool_.Next(at, payload)) entries.push_back({at, payload});
+    while (entries.size() < room && spool_.Next(at, payload)) {
+        if (entries.size() == messages_.size()) messages_.emplace_back();
+        Pending& entry = entries.emplace_back(Pending{at, payload, 0, false});
+        MessageView& message = messages_[entries.size() - 1];
+        // Cannot fail for what Add() wrote; such an entry is skipped rather
+        // than blocking everything behind it.
+        entry.valid = DecodeMessage(payload, message);
+        for (const auto& [key, value] : message.headers)
+            if (entry.valid && key == kHeaderMsgId) entry.idHash = IdHash(value);
+    }
     if (entries.empty()) return false;
-    MessageView message;
+    {
+        // In the window before they are published: an acknowledgement may
+        // come before js_PublishMsgAsync() returns.
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int64_t now = NowUs();
+        for (const Pending& entry : entries)
+            flights_.push_back({entry.end, now, entry.idHash, !entry.valid, !entry.valid});
+        sendAt_ = entries.back().end;
+    }
+    jsPubOptions po;
+    jsPubOptions_Init(&po);
+    // The library gives up on a message after the same time as the window
+    // does, so that messages given up by a resend do not stay pending in
+    // it (their late acknowledgements are ignored: OnAck()).
+    po.MaxWait = options_.ackWaitMs;
     std::string& texts = texts_;
-    for (const Pending& entry : entries) {
-        if (!DecodeMessage(entry.payload, message)) {
-            // Cannot happen for what Add() wrote; skipped rather than
-            // blocking everything behind it.
-            std::lock_guard<std::mutex> lock(mutex_);
-            sendAt_ = entry.end;
-            flights_.push_back({entry.end, NowUs(), 0, true, true});
-            continue;
-        }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!entries[i].valid) continue;
+        const MessageView& message = messages_[i];
         // The library wants texts that end in a zero byte.
         texts.clear();
         texts.append(message.subject).push_back('\0');
-        std::string_view id;
         for (const auto& [key, value] : message.headers) {
             texts.append(key).push_back('\0');
             texts.append(value).push_back('\0');
-            if (key == kHeaderMsgId) id = value;
         }
         natsMsg* msg = nullptr;
         natsStatus s = natsMsg_Create(&msg, texts.c_str(), nullptr, message.body.data(),
                                       static_cast<int>(message.body.size()));
         const char* text = texts.c_str() + message.subject.size() + 1;
         for (const auto& [key, value] : message.headers) {
-            const char* value_text = text + key.size() + 1;
-            if (s == NATS_OK) s = natsMsgHeader_Set(msg, text, value_text);
-            text = value_text + value.size() + 1;
+            const char* valueText = text + key.size() + 1;
+            if (s == NATS_OK) s = natsMsgHeader_Set(msg, text, valueText);
+            text = valueText + value.size() + 1;
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sendAt_ = entry.end;
-            flights_.push_back({entry.end, NowUs(), IdHash(id), false, false});
-        }
-        // The library gives up on a message after the same time as the
-        // window does, so that messages given up by a resend do not stay
-        // pending in it (their late acknowledgements are ignored: OnAck()).
-        if (s == NATS_OK) {
-            jsPubOptions po;
-            jsPubOptions_Init(&po);
-            po.MaxWait = options_.ackWaitMs;
-            s = js_PublishMsgAsync(js_, &msg, &po);
-        }
+        if (s == NATS_OK) s = js_PublishMsgAsync(js_, &msg, &po);
         natsMsg_Destroy(msg);
         if (s != NATS_OK) {
+            // The rest of the batch waits for the resend.
             std::lock_guard<std::mutex> lock(mutex_);
             if (!failed_) {
                 failed_ = true;
                 failure_ = natsStatus_GetText(s);
             }
-            // The rest waits for the resend.
             break;
         }
     }
@@ -387,6 +397,7 @@ bool Publisher::SendBatch(size_t room) {
 void Publisher::Run() {
     if (!Connect()) return;
     int64_t streamTriedAt = 0;
+    bool justSent = false;
     while (!stopping_) {
         if (lostConnection_.exchange(false)) Rewind("the connection was lost");
         if (!connected_) {
@@ -425,8 +436,18 @@ void Publisher::Run() {
             Rewind(why.c_str());
             continue;
         }
-        if (room > 0 && SendBatch(room)) continue;
+        if (room > 0 && SendBatch(room)) {
+            justSent = true;
+            continue;
+        }
         std::unique_lock<std::mutex> lock(mutex_);
+        if (room > 0 && justSent) {
+            // While records keep coming, the sender looks again shortly
+            // rather than being woken for each: it sends them in batches.
+            justSent = false;
+            changed_.wait_for(lock, std::chrono::milliseconds(kBatchWaitMs));
+            continue;
+        }
         if (room > 0) {
             // Nothing to send: woken by the next Add(). The spool is looked
             // at once more after saying so, for one added meanwhile.

@@ -97,6 +97,8 @@ class Publisher {
     struct Pending {
         Spool::Position end;
         std::string_view payload;
+        uint64_t idHash;
+        bool valid;  // decoded
     };
     struct Flight {
         Spool::Position end;
@@ -150,6 +152,7 @@ class Publisher {
     Spool::Position sendAt_;
     // SendBatch()'s buffers, kept between calls.
     std::vector<Pending> batch_;
+    std::vector<MessageView> messages_;  // batch_'s, decoded
     std::string texts_;
     std::vector<int64_t> ackTimes_;
     // Messages allowed in flight now: 1 after a start or a resend, doubled

@@ -24,14 +24,30 @@ constexpr char kSuffix[] = ".seg";
 // acknowledged.
 constexpr int64_t kCursorIntervalMs = 20;
 constexpr size_t kCursorBytes = 16;
+// The pages of the segment being written are made ready this many bytes at
+// a time ahead of the entries, with one system call instead of a page
+// fault for every page.
+constexpr uint64_t kPopulateBytes = 1 << 20;
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
+// FNV-1a over 8-byte little-endian words (the last, short one padded with
+// zeros), folded to 32 bits: eight times as fast as over single bytes.
 uint32_t Check(const char* data, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; ++i) {
-        h ^= static_cast<uint8_t>(data[i]);
-        h *= 16777619u;
+    uint64_t h = 14695981039346656037ull;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word = 0;
+        for (int b = 0; b < 8; ++b) word |= static_cast<uint64_t>(static_cast<uint8_t>(data[i + b])) << (8 * b);
+        h = (h ^ word) * 1099511628211ull;
     }
-    return h;
+    if (i < n) {
+        uint64_t word = 0;
+        for (int b = 0; i + b < n; ++b) word |= static_cast<uint64_t>(static_cast<uint8_t>(data[i + b])) << (8 * b);
+        h = (h ^ word) * 1099511628211ull;
+    }
+    return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 void PutU32(char* p, uint32_t v) {
@@ -69,14 +85,16 @@ bool ReadAll(int fd, char* buffer, size_t n, uint64_t offset) {
 }
 
 // Checks the entry at offset of the size bytes at base; its payload
-// length, or -1 when no whole entry stands there.
-int64_t EntryAt(const char* base, uint64_t offset, uint64_t size) {
+// length, or -1 when no whole entry stands there. check: the payload's
+// check too (entries this process wrote are whole: they count only once
+// copied).
+int64_t EntryAt(const char* base, uint64_t offset, uint64_t size, bool check = true) {
     if (base == nullptr || offset + Spool::kEntryHeaderSize > size) return -1;
     const char* header = base + offset;
     if (std::memcmp(header, kMagic, 4) != 0) return -1;
     const uint32_t length = GetU32(header + 4);
     if (length > size - offset - Spool::kEntryHeaderSize) return -1;
-    if (Check(header + Spool::kEntryHeaderSize, length) != GetU32(header + 8)) return -1;
+    if (check && Check(header + Spool::kEntryHeaderSize, length) != GetU32(header + 8)) return -1;
     return length;
 }
 
@@ -251,8 +269,10 @@ bool Spool::StartWriteSegment(uint64_t minimum) {
     Segment& segment = segments_.back();
     segment.map = static_cast<char*>(map);
     segment.mapped = room;
+    segment.written = true;
     writeFd_ = fd;
     reserved_ = room;
+    populated_ = 0;
     return true;
 }
 
@@ -275,6 +295,13 @@ Spool::Added Spool::Add(std::string_view payload) {
         if (!StartWriteSegment(entry)) return Added::kFailed;
     }
     Segment& last = segments_.back();
+    if (last.size + entry > populated_ && populate_) {
+        const uint64_t from = populated_;
+        populated_ = std::min(reserved_, std::max(last.size + entry, from + kPopulateBytes));
+        // Only a saving: without it (older kernels), the pages fault in.
+        if (::madvise(last.map + from, populated_ - from, MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            populate_ = false;
+    }
     char* at = last.map + last.size;
     // The magic last: an entry stands only once it is whole.
     std::memcpy(at + kEntryHeaderSize, payload.data(), payload.size());
@@ -316,7 +343,7 @@ bool Spool::Next(Position& at, std::string_view& payload) {
             }
         }
         if (segment == nullptr || at.offset >= segment->size) return false;
-        const int64_t length = EntryAt(segment->map, at.offset, segment->size);
+        const int64_t length = EntryAt(segment->map, at.offset, segment->size, !segment->written);
         if (length >= 0) {
             payload = std::string_view(segment->map + at.offset + kEntryHeaderSize,
                                        static_cast<size_t>(length));

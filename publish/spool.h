@@ -11,7 +11,8 @@
 //    | "MVSP" | length | check  | payload (length)    |
 //    +--------+--------+--------+---------------------+
 //
-// length and check (FNV-1a 32 of the payload) little-endian. The cursor
+// length and check (of the payload: FNV-1a over its 8-byte words, folded
+// to 32 bits; Check() in spool.cpp) little-endian. The cursor
 // file holds the segment number and the offset, 8 bytes each.
 //
 // The segment being written is reserved on disk (posix_fallocate, so that
@@ -94,6 +95,7 @@ class Spool {
         uint64_t size;      // bytes of its entries
         char* map = nullptr;  // its bytes, mapped (null when size is 0)
         uint64_t mapped = 0;  // length of map
+        bool written = false;  // by this process
     };
     std::string SegmentPath(uint64_t number) const;
     // Moves at over ends of segments that have a successor.
@@ -121,6 +123,8 @@ class Spool {
     // The last segment while it is written: its file, and its room.
     int writeFd_ = -1;
     uint64_t reserved_ = 0;
+    uint64_t populated_ = 0;  // bytes of it made ready for writing
+    bool populate_ = true;    // the system can do that
     int cursorFd_ = -1;
     Position cursor_;
     Position written_;  // the cursor as the file holds it

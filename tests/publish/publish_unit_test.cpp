@@ -167,10 +167,21 @@ TEST(PublishSpoolTest, TornEndIsCutAndCapacityHolds) {
         ASSERT_EQ(spool.Add(Payload(0)), Spool::Added::kAdded);
         ASSERT_EQ(spool.Add(Payload(1)), Spool::Added::kAdded);
     }
-    // A process killed inside its write left half an entry behind.
     const std::string segment = dir / "spool/00000001.seg";
     const std::string whole = test::ReadFile(segment);
-    test::WriteFile(segment, whole + whole.substr(0, 40));
+    // A process killed while writing leaves the rest of the segment's
+    // reservation behind: zeros, cut without a word.
+    test::WriteFile(segment, whole + std::string(5000, '\0'));
+    {
+        test::LogRecorder log;
+        Spool spool;
+        ASSERT_TRUE(spool.Open(dir / "spool", 1 << 20));
+        EXPECT_EQ(Pending(spool), (std::vector<std::string>{Payload(0), Payload(1)}));
+        EXPECT_EQ(log.Text().find("unfinished entry"), std::string::npos) << log.Text();
+    }
+    EXPECT_EQ(test::ReadFile(segment), whole);
+    // A process killed inside its copy left half an entry behind.
+    test::WriteFile(segment, whole + whole.substr(0, 40) + std::string(100, '\0'));
     {
         test::LogRecorder log;
         Spool spool;
