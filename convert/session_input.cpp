@@ -100,6 +100,14 @@ void InputWindow::TakeFront(size_t index, std::string& front) {
     base_ += static_cast<int64_t>(index);
 }
 
+void InputWindow::DropFront(size_t index) {
+    CountTo(index);
+    std::memmove(bytes_.data(), bytes_.data() + index, end_ - index);
+    end_ -= index;
+    counted_ -= index;
+    base_ += static_cast<int64_t>(index);
+}
+
 void InputWindow::Place(size_t index, int& line, int& column) {
     CountTo(index);
     line = line_;
