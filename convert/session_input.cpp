@@ -129,6 +129,16 @@ void InputWindow::CountTo(size_t index) {
     if (index <= counted_) return;
     const char* p = bytes_.data() + counted_;
     const char* end = bytes_.data() + index;
+    // The few bytes between two records, most often.
+    if (end - p <= 16) {
+        for (; p < end; ++p) {
+            if (*p != '\n') continue;
+            ++line_;
+            lineStart_ = base_ + (p + 1 - bytes_.data());
+        }
+        counted_ = index;
+        return;
+    }
     if (int64_t lines = CountLineEnds(p, end); lines > 0) {
         line_ += static_cast<int>(lines);
         const void* last = memrchr(p, '\n', static_cast<size_t>(end - p));

@@ -347,7 +347,10 @@ bool ToBinary::Run(StreamOutput& out) {
         diagnostics_.Error(path_, 0, 0, std::strerror(errno));
         return false;
     }
-    const auto drop = [this, &out](size_t index) { return DropSkipped(out, index); };
+    // Made once: SkipToTag runs between every two records.
+    const std::function<size_t(size_t)> drop = [this, &out](size_t index) {
+        return DropSkipped(out, index);
+    };
     size_t root = SkipToTag(in_, 0, drop);
     if (in_.At(root) != '<') {
         diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");
