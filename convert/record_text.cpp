@@ -226,8 +226,8 @@ inline T Load(const char* p) {
 // rather than by a library call each.
 inline bool SameBytes(const char* a, const char* b, size_t n) {
     for (; n > 16; a += 16, b += 16, n -= 16) {
-        if (((Load<uint64_t>(a) ^ Load<uint64_t>(b)) | (Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8))) != 0)
-            return false;
+        const uint64_t first = Load<uint64_t>(a) ^ Load<uint64_t>(b);
+        if ((first | (Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8))) != 0) return false;
     }
     // The last words overlap the ones before.
     if (n >= 8)

@@ -100,6 +100,14 @@ void InputWindow::TakeFront(size_t index, std::string& front) {
     base_ += static_cast<int64_t>(index);
 }
 
+void InputWindow::DropFront(size_t index) {
+    CountTo(index);
+    std::memmove(bytes_.data(), bytes_.data() + index, end_ - index);
+    end_ -= index;
+    counted_ -= index;
+    base_ += static_cast<int64_t>(index);
+}
+
 void InputWindow::Place(size_t index, int& line, int& column) {
     CountTo(index);
     line = line_;
@@ -121,6 +129,16 @@ void InputWindow::CountTo(size_t index) {
     if (index <= counted_) return;
     const char* p = bytes_.data() + counted_;
     const char* end = bytes_.data() + index;
+    // The few bytes between two records, most often.
+    if (end - p <= 16) {
+        for (; p < end; ++p) {
+            if (*p != '\n') continue;
+            ++line_;
+            lineStart_ = base_ + (p + 1 - bytes_.data());
+        }
+        counted_ = index;
+        return;
+    }
     if (int64_t lines = CountLineEnds(p, end); lines > 0) {
         line_ += static_cast<int>(lines);
         const void* last = memrchr(p, '\n', static_cast<size_t>(end - p));

@@ -64,6 +64,10 @@ class InputWindow {
     // of front, counting their lines first; front's memory is reused for
     // what stays.
     void TakeFront(size_t index, std::string& front);
+    // Drops the bytes before index (they are done with), counting their
+    // lines first; what stays moves to the front of the same buffer, so
+    // that no second buffer is needed where the front is not kept.
+    void DropFront(size_t index);
 
     // The 1-based line and column of the byte at index. Places are asked
     // for in file order: an index before an earlier one gets that one's.

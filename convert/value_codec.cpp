@@ -14,12 +14,7 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+int HexDigit(char c) { return written_value::Hex(c); }
 
 // The magnitude of an optionally signed number after leading blanks, in
 // the given base; overflow is set when it does not fit 64 bits.

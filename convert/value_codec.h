@@ -108,6 +108,7 @@ uint8_t CharFromText(const char* text);
 size_t FormatShortest(double value, char* out);
 size_t FormatShortest(float value, char* out);
 
+// The parts of ReadWrittenValue.
 namespace written_value {
 
 // Eight decimal digits at p (any other byte: false) into value, in a few

@@ -196,7 +196,6 @@ class ToBinary {
     SessionRecordScanner scanner_;
     std::vector<uint8_t> scanned_;  // the record the scanner read
     size_t lastRecord_ = 0;         // the length of the last record element scanned
-    std::string front_;             // what the window handed over, kept for its memory
     Workers workers_;               // last: stopped before the batches they convert go
 };
 
@@ -223,7 +222,7 @@ int64_t RecordNumber(std::string_view text) {
 
 size_t ToBinary::DropSkipped(StreamOutput& out, size_t index) {
     const size_t taken = Start(out);
-    in_.TakeFront(index - taken, front_);
+    in_.DropFront(index - taken);
     return index;
 }
 
@@ -245,7 +244,7 @@ size_t ToBinary::Scan(size_t& start, StreamOutput& out) {
     // read is due, which leaves the fewest bytes to move to the front.
     if (in_.bytes().size() - start < want && start >= kBatchBytes && filling_->cuts.empty() &&
         !in_.AtEnd()) {
-        in_.TakeFront(start, front_);
+        in_.DropFront(start);
         start = 0;
     }
     in_.Fill(start, want);
@@ -348,7 +347,10 @@ bool ToBinary::Run(StreamOutput& out) {
         diagnostics_.Error(path_, 0, 0, std::strerror(errno));
         return false;
     }
-    const auto drop = [this, &out](size_t index) { return DropSkipped(out, index); };
+    // Made once: SkipToTag runs between every two records.
+    const std::function<size_t(size_t)> drop = [this, &out](size_t index) {
+        return DropSkipped(out, index);
+    };
     size_t root = SkipToTag(in_, 0, drop);
     if (in_.At(root) != '<') {
         diagnostics_.Error(path_, 0, 0, in_.failed() ? std::strerror(errno) : "no element");

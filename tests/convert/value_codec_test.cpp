@@ -258,13 +258,16 @@ TEST(FormatValue, FloatingPointAgreesWithPrintfOrShortestAtEverydayMagnitudes) {
         // Six-decimal values up to 2^31, their neighbours, and random bits.
         const double sixths = sign * static_cast<double>(r >> 20) / 1e6;
         const double doubles[] = {sixths, std::nextafter(sixths, 0.0),
-                                  std::nextafter(sixths, 1e300), sign * std::ldexp(double(r >> 11), -60 + i % 90)};
+                                  std::nextafter(sixths, 1e300),
+                                  sign * std::ldexp(static_cast<double>(r >> 11), -60 + i % 90)};
         for (double d : doubles) ASSERT_EQ(Written(d), PrintfOrShortest(d)) << d;
         // Floats with up to seven bits below the point include exact ties.
-        const float tie = static_cast<float>(sign * std::ldexp(static_cast<double>(r >> 40), -(i % 8)));
-        const float floats[] = {static_cast<float>(sixths), tie,
-                                static_cast<float>(std::ldexp(double(r >> 40), -30 + i % 60)),
-                                std::nextafter(tie, 0.0f)};
+        const float tie =
+            static_cast<float>(sign * std::ldexp(static_cast<double>(r >> 40), -(i % 8)));
+        const float floats[] = {
+            static_cast<float>(sixths), tie,
+            static_cast<float>(std::ldexp(static_cast<double>(r >> 40), -30 + i % 60)),
+            std::nextafter(tie, 0.0f)};
         for (float f : floats) ASSERT_EQ(Written(f), PrintfOrShortest(f)) << f;
     }
     EXPECT_EQ(Written(65535.0078125f), "65535.007812");  // a tie rounds to even
