@@ -408,6 +408,22 @@ void BuilderWidgetTest::schemaKindChoosesTheTypeList() {
     Choose(Editor()->KindCombo(), CElementEditor::kItem);
     QCOMPARE(Editor()->TypeCombo()->count(), 10);
     QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
+    // A kind typed in any case is that kind: its types are offered, and
+    // Add stores "Item" and "Item_enum" as the parser wants them.
+    TypeIntoCombo(Editor()->KindCombo(), "item_ENUM");
+    QCOMPARE(Editor()->TypeCombo()->count(), 1);
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Mode"));
+    AddElement("e");
+    TypeIntoCombo(Editor()->KindCombo(), "ITEM");
+    QCOMPARE(Editor()->TypeCombo()->count(), 10);
+    AddElement("i");
+    TypeIntoCombo(Editor()->KindCombo(), "structure");
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Point"));
+    AddElement("s");
+    QCOMPARE(dialogs_->messages.size(), size_t{1});  // the refusal above only
+    const QStringList rows = Rows(Editor()->List());
+    QCOMPARE(rows.mid(rows.size() - 3), (QStringList{"Item_enum|e|Mode|1|", "Item|i|int|1|",
+                                                     "structure|s|Point|1|"}));
 }
 
 void BuilderWidgetTest::schemaCollapsedOnlyForChar() {
@@ -423,6 +439,15 @@ void BuilderWidgetTest::schemaCollapsedOnlyForChar() {
     Choose(Editor()->TypeCombo(), 1);  // int
     QVERIFY(!collapsed->isEnabled());
     QVERIFY(!collapsed->isChecked());
+    // Typed text counts as a pick, "char" in any case as the parser reads it.
+    for (const char* typed : {"char", "CHAR", "int"}) {
+        TypeIntoCombo(Editor()->TypeCombo(), typed);
+        QCOMPARE(collapsed->isEnabled(), QString(typed) != "int");
+    }
+    TypeIntoCombo(Editor()->TypeCombo(), "Char");
+    QTest::mouseClick(collapsed, Qt::LeftButton);
+    AddElement("d");
+    QCOMPARE(RowCells(Editor()->List(), 1), (QStringList{"Item", "d", "Char", "1", "1"}));
 }
 
 void BuilderWidgetTest::schemaEditChangesTheSelectedRow() {
