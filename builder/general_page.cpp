@@ -23,20 +23,20 @@ CGeneral::CGeneral(CEditModel& model, CUserDialogs& dialogs, QWidget* parent)
     : CBuilderPage(tr("General"), model, dialogs, parent) {
     directory_ = new QLineEdit(this);
     directory_->setObjectName("directory");
-    browse_ = new QPushButton(tr("Browse"), this);
-    help_ = new QPushButton(tr("Help"), this);
+    browse_ = new QPushButton(tr("&Browse"), this);
+    help_ = new QPushButton(tr("&Help"), this);
     files_ = new QListWidget(this);
     files_->setObjectName("xsdFiles");
     loaded_ = new QListWidget(this);
     loaded_->setObjectName("loadedFiles");
-    newSchema_ = new QPushButton(tr("New Schema"), this);
+    newSchema_ = new QPushButton(tr("&New Schema"), this);
     for (QPushButton* b : {browse_, help_, newSchema_}) b->setAutoDefault(false);
 
-    auto* directoryLabel = new QLabel(tr("Directory:"), this);
+    auto* directoryLabel = new QLabel(tr("&Directory:"), this);
     directoryLabel->setBuddy(directory_);
-    auto* filesLabel = new QLabel(tr("Xsd files List:"), this);
+    auto* filesLabel = new QLabel(tr("&Xsd files List:"), this);
     filesLabel->setBuddy(files_);
-    auto* loadedLabel = new QLabel(tr("Loaded Xsd files:"), this);
+    auto* loadedLabel = new QLabel(tr("&Loaded Xsd files:"), this);
     loadedLabel->setBuddy(loaded_);
 
     auto* grid = new QGridLayout(this);

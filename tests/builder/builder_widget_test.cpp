@@ -6,6 +6,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QLabel>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -108,8 +111,9 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void closeAsksAboutUnsavedEdits();
     void enterAndEscapeAreSwallowed_data();
     void enterAndEscapeAreSwallowed();
-    void tabOrderFollowsTheLayout_data();
-    void tabOrderFollowsTheLayout();
+    // Tab order and access keys.
+    void keyboardReachesEveryControl_data();
+    void keyboardReachesEveryControl();
     // Data the editor must not change or drop, through the real message
     // boxes.
     void dataKept_data();
@@ -175,7 +179,7 @@ void BuilderWidgetTest::sheetHasFourPagesAndOneCloseButton() {
     QStringList outsidePages;
     for (QPushButton* b : sheet_->findChildren<QPushButton*>())
         if (!tabs->isAncestorOf(b) && b->isVisible()) outsidePages << b->text();
-    QCOMPARE(outsidePages, QStringList{"Close"});
+    QCOMPARE(outsidePages, QStringList{"&Close"});
     Shot("general");
     for (int i = 1; i < 4; ++i) {
         GoTo(i);
@@ -644,11 +648,43 @@ void BuilderWidgetTest::enterAndEscapeAreSwallowed() {
     QCOMPARE(General()->LoadedList()->count(), 1);
 }
 
-void BuilderWidgetTest::tabOrderFollowsTheLayout_data() { PageRows(); }
+void BuilderWidgetTest::keyboardReachesEveryControl_data() { PageRows(); }
 
-void BuilderWidgetTest::tabOrderFollowsTheLayout() {
+void BuilderWidgetTest::keyboardReachesEveryControl() {
     QFETCH(int, page);
     GoTo(page);
+    // Every button and labelled control of the page has an access key of
+    // its own, different from Close's; Alt and the key of a label focus
+    // its control.
+    QWidget* shown = sheet_->Page(page);
+    QMap<QString, QString> owners;  // access key -> text
+    auto takeKey = [&](const QString& text) {
+        const QString key = QKeySequence::mnemonic(text).toString();
+        QVERIFY2(!key.isEmpty(), qPrintable(text + " has no access key"));
+        QVERIFY2(!owners.contains(key), qPrintable(text + " and " + owners.value(key)));
+        owners[key] = text;
+    };
+    takeKey(sheet_->CloseButton()->text());
+    for (QAbstractButton* b : shown->findChildren<QAbstractButton*>())
+        if (!b->text().isEmpty()) takeKey(b->text());
+    QList<QLabel*> labels;
+    for (QLabel* l : shown->findChildren<QLabel*>())
+        if (l->buddy() != nullptr) labels << l;
+    QVERIFY(labels.size() >= 3);
+    for (QLabel* l : labels) takeKey(l->text());
+    for (QGroupBox* g : shown->findChildren<QGroupBox*>())
+        if (!QKeySequence::mnemonic(g->title()).isEmpty()) takeKey(g->title());
+    for (QLabel* l : labels) {
+        if (!l->buddy()->isEnabled()) continue;
+        QWidget* from = QApplication::focusWidget() ? QApplication::focusWidget() : sheet_.get();
+        QTest::keySequence(from, QKeySequence(QKeySequence::mnemonic(l->text())));
+        QTRY_VERIFY2_WITH_TIMEOUT(l->buddy()->hasFocus(), qPrintable(l->text()), 2000);
+    }
+    if (page == CMyPropertySheet::kGeneralPage) {  // and a button's key presses it
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence(Qt::ALT | Qt::Key_H));
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs_->aboutCount, 1, 2000);
+    }
+
     // The controls in tab order; a page of two columns starts its right
     // column at columnStart.
     QList<QWidget*> expected;
