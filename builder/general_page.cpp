@@ -85,13 +85,16 @@ void CGeneral::OnInitialise() {
     directory_->setText(QString::fromUtf8(model_.workingDirectory.c_str()));
     loadedPaths_.clear();
     ShowLoadedPaths();
-    RefreshFileList();
-    newSchema_->setEnabled(false);
+    newSchema_->setEnabled(false);  // the file list follows in OnActivate()
 }
+
+void CGeneral::OnActivate() { RefreshFileList(); }
 
 void CGeneral::RefreshFileList() {
     files_->clear();
-    for (const std::string& name : ListSchemaFiles(directory_->text().toStdString()))
+    // The working directory, which the Directory field shows unless the
+    // user typed into it: typed text chooses nothing.
+    for (const std::string& name : ListSchemaFiles(model_.workingDirectory.str()))
         files_->addItem(QString::fromStdString(name));
 }
 
@@ -153,6 +156,7 @@ void CGeneral::NewSchema() {
     }
     model_.Clear();
     model_.MarkSaved();
+    RefreshFileList();  // the save may have added a file
     loadedPaths_.clear();
     ShowLoadedPaths();
     newSchema_->setEnabled(false);

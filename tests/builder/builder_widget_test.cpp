@@ -570,6 +570,8 @@ void BuilderWidgetTest::leaveQuestion() {
     QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
     QCOMPARE(Model().CurrentSchema() != nullptr, answer);
     QCOMPARE(test::FileExists(config_->schemasDirectory + "/Fresh.xsd"), answer);
+    // The General page lists the file the save made.
+    QCOMPARE(Texts(General()->FileList()).contains("Fresh.xsd"), answer);
 
     GoTo(CMyPropertySheet::kSchemaPage);
     QCOMPARE(Editor()->List()->rowCount(), answer ? 1 : 0);
