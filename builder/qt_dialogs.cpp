@@ -1,7 +1,10 @@
 #include "builder/qt_dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
+#include <QUrl>
 
 #include "builder/about_dlg.h"
 #include "builder/change_name_dlg.h"
@@ -12,6 +15,52 @@ namespace {
 const QString kTitle = QStringLiteral("MorvaneBuilder");
 
 }  // namespace
+
+CFolderBrowser::CFolderBrowser(const QString& title, const QString& root, const QString& start)
+    : QFileDialog(nullptr, title), root_(QDir(root).canonicalPath()) {
+    setOption(QFileDialog::DontUseNativeDialog);  // a native one cannot be confined
+    setOption(QFileDialog::ShowDirsOnly);
+    setFileMode(QFileDialog::Directory);
+    if (!root_.isEmpty()) {
+        setSidebarUrls({QUrl::fromLocalFile(root_)});
+        // Every change of the shown directory goes through the dialog's
+        // file system model, whichever control made it.
+        for (QFileSystemModel* m : findChildren<QFileSystemModel*>())
+            connect(m, &QFileSystemModel::rootPathChanged, this, &CFolderBrowser::Confine);
+        connect(this, &QFileDialog::directoryEntered, this, &CFolderBrowser::Confine);
+    }
+    setDirectory(!start.isEmpty() && IsWithinRoot(start) ? start : root_);
+}
+
+bool CFolderBrowser::IsWithinRoot(const QString& path) const {
+    if (root_.isEmpty()) return true;
+    const QString canonical = QDir(path).canonicalPath();
+    if (canonical.isEmpty()) return false;
+    return canonical == root_ || canonical.startsWith(root_ + QLatin1Char('/')) ||
+           root_ == QLatin1String("/");
+}
+
+void CFolderBrowser::Confine(const QString& path) {
+    if (IsWithinRoot(path)) return;
+    // Deferred: the dialog is still in the middle of its own change.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            setHistory({});
+            setDirectory(root_);
+        },
+        Qt::QueuedConnection);
+}
+
+void CFolderBrowser::accept() {
+    const QStringList picked = selectedFiles();
+    if (picked.isEmpty() || !IsWithinRoot(picked.front())) {
+        setHistory({});
+        setDirectory(root_);
+        return;
+    }
+    QFileDialog::accept();
+}
 
 void CQtDialogs::Message(const std::string& text) {
     QMessageBox::information(nullptr, kTitle, QString::fromStdString(text), QMessageBox::Ok);
@@ -45,13 +94,12 @@ bool CQtDialogs::ChangeFileName(const std::string& path, std::string& chosen) {
     return true;
 }
 
-bool CQtDialogs::BrowseForFolder(const std::string& title, const std::string& startDirectory,
-                                 std::string& chosen) {
-    QString picked = QFileDialog::getExistingDirectory(
-        nullptr, QString::fromStdString(title), QString::fromStdString(startDirectory),
-        QFileDialog::ShowDirsOnly);
-    if (picked.isEmpty()) return false;
-    chosen = picked.toStdString();
+bool CQtDialogs::BrowseForFolder(const std::string& title, const std::string& rootDirectory,
+                                 const std::string& startDirectory, std::string& chosen) {
+    CFolderBrowser browser(QString::fromStdString(title), QString::fromStdString(rootDirectory),
+                           QString::fromStdString(startDirectory));
+    if (browser.exec() != QDialog::Accepted || browser.selectedFiles().isEmpty()) return false;
+    chosen = browser.selectedFiles().front().toStdString();
     return true;
 }
 

@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QAbstractButton>
 #include <QGroupBox>
+#include <QUrl>
 #include <QKeySequence>
 #include <QLabel>
 #include <QHeaderView>
@@ -133,6 +135,7 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void gettingAround_data();
     void gettingAround();
     void changeNameDialog();
+    void folderBrowserStaysInTheRoot();
     void spinEditKeepsFreeText();
 
   private:
@@ -307,6 +310,8 @@ void BuilderWidgetTest::generalBrowse() {
     const std::string schemas = InSchemas("").substr(0, InSchemas("").size() - 1);
     QTest::mouseClick(General()->BrowseButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->browseTitles, std::vector<std::string>{"Select Directory:"});
+    QCOMPARE(dialogs_->browseRoots,
+             std::vector<std::string>{std::filesystem::canonical(dir_->path()).string()});
     QCOMPARE(dialogs_->browseStarts, std::vector<std::string>{schemas});
     QCOMPARE(!dialogs_->messages.empty(), message);
     const std::string expected =
@@ -750,6 +755,38 @@ void BuilderWidgetTest::changeNameDialog() {
     QTest::mouseClick(dialog.CloseButton(), Qt::LeftButton);
     QCOMPARE(dialog.Path(), std::string("/a/T.xsd"));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void BuilderWidgetTest::folderBrowserStaysInTheRoot() {
+    namespace fs = std::filesystem;
+    test::MakeDirs(*dir_ / "sub");
+    test::TempDir outside;
+    const QString root = QString::fromStdString(fs::canonical(dir_->path()).string());
+    const QString schemas =
+        QString::fromStdString(fs::canonical(config_->schemasDirectory).string());
+    CFolderBrowser browser("Select Directory:", root, schemas);
+    QCOMPARE(browser.windowTitle(), QString("Select Directory:"));
+    QCOMPARE(browser.directory().absolutePath(), schemas);
+    QCOMPARE(browser.sidebarUrls(), QList<QUrl>{QUrl::fromLocalFile(root)});
+    browser.show();
+    auto* up = browser.findChild<QAbstractButton*>("toParentButton");
+    QVERIFY(up != nullptr);
+    QTest::mouseClick(up, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    // Up from the root, or any other way out, leads back to the root.
+    QTest::mouseClick(up, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    browser.setDirectory(QString::fromStdString(outside.path()));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    // A pick outside is not taken; one inside is.
+    browser.selectFile(QString::fromStdString(outside.path()));
+    browser.accept();
+    QVERIFY(browser.isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    browser.setDirectory(root + "/sub");  // entered, nothing selected in it
+    browser.accept();
+    QCOMPARE(browser.result(), int(QDialog::Accepted));
+    QCOMPARE(browser.selectedFiles(), QStringList{root + "/sub"});
 }
 
 void BuilderWidgetTest::spinEditKeepsFreeText() {
