@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -14,7 +16,30 @@ namespace {
 
 const QString kTitle = QStringLiteral("MorvaneBuilder");
 
+// What a title bar needs besides the title's text: the window's icon and
+// buttons, and margins.
+constexpr int kTitleBarExtra = 160;
+
+// A message box of the program's title that the title fits whole: a short
+// text would make it too narrow, and the window frame would cut the title.
+int Ask(QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton, QMessageBox::StandardButton escapeButton) {
+    QMessageBox box(icon, kTitle, QString::fromStdString(text), buttons);
+    box.setDefaultButton(defaultButton);
+    box.setEscapeButton(escapeButton);
+    box.setMinimumWidth(TitleWidth(box));
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(TitleWidth(box), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box.exec();
+}
+
 }  // namespace
+
+int TitleWidth(const QWidget& window) {
+    return window.fontMetrics().horizontalAdvance(window.windowTitle()) + kTitleBarExtra;
+}
 
 CFolderBrowser::CFolderBrowser(const QString& title, const QString& root, const QString& start)
     : QFileDialog(nullptr, title), root_(QDir(root).canonicalPath()) {
@@ -63,20 +88,19 @@ void CFolderBrowser::accept() {
 }
 
 void CQtDialogs::Message(const std::string& text) {
-    QMessageBox::information(nullptr, kTitle, QString::fromStdString(text), QMessageBox::Ok);
+    Ask(QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool CQtDialogs::AskYesNo(const std::string& question) {
-    return QMessageBox::question(nullptr, kTitle, QString::fromStdString(question),
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return Ask(QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No,
+               QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 CUserDialogs::Answer CQtDialogs::AskYesNoCancel(const std::string& question) {
     // Escape and the close box give the escape button, Cancel.
-    switch (QMessageBox::question(nullptr, kTitle, QString::fromStdString(question),
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                  QMessageBox::Yes)) {
+    switch (Ask(QMessageBox::Question, question,
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes,
+                QMessageBox::Cancel)) {
         case QMessageBox::Yes:
             return Answer::kYes;
         case QMessageBox::No:

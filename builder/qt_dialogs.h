@@ -10,6 +10,9 @@
 
 namespace morvane {
 
+// The width a window of the editor needs for its whole title in the frame.
+int TitleWidth(const QWidget& window);
+
 // The folder browser, kept inside a root directory: any way out (the
 // parent button, the path list, a typed path, the history) leads back to
 // the root, the side bar offers the root alone, and a pick outside it is

@@ -136,6 +136,7 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void gettingAround();
     void changeNameDialog();
     void folderBrowserStaysInTheRoot();
+    void messageBoxesShowTheirWholeTitle();
     void spinEditKeepsFreeText();
 
   private:
@@ -787,6 +788,26 @@ void BuilderWidgetTest::folderBrowserStaysInTheRoot() {
     browser.accept();
     QCOMPARE(browser.result(), int(QDialog::Accepted));
     QCOMPARE(browser.selectedFiles(), QStringList{root + "/sub"});
+}
+
+void BuilderWidgetTest::messageBoxesShowTheirWholeTitle() {
+    // The shortest texts make the narrowest boxes; each is answered with
+    // Enter, its default button.
+    CQtDialogs real;
+    QStringList cut;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, &answerer, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        if (box->windowTitle() != "MorvaneBuilder" || box->width() < TitleWidth(*box))
+            cut << box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answerer.start(20);
+    real.Message("x");
+    QVERIFY(!real.AskYesNo("y"));
+    QCOMPARE(real.AskYesNoCancel("z"), CUserDialogs::Answer::kYes);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
 }
 
 void BuilderWidgetTest::spinEditKeepsFreeText() {
