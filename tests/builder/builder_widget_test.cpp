@@ -585,6 +585,16 @@ void BuilderWidgetTest::leaveQuestion() {
     // Entering the page again clears the flag: no second question.
     GoTo(CMyPropertySheet::kGeneralPage);
     QCOMPARE(dialogs_->questions.size(), size_t{1});
+    if (!answer) return;
+    // The file the schema was saved in is its own: the next save writes it
+    // without asking whether to overwrite it.
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("y");
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions.size(), size_t{1});
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()), QString("Schema created successfully!"));
+    QVERIFY(test::ReadFile(config_->schemasDirectory + "/Fresh.xsd").find("name=\"y\"") !=
+            std::string::npos);
 }
 
 void BuilderWidgetTest::leaveAfterLoadingNeverAsks() {
