@@ -4,8 +4,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGridLayout>
-#include <QSpacerItem>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QUrl>
 
 #include "builder/about_dlg.h"
