@@ -11,9 +11,9 @@ namespace morvane {
 CChangeNameDlg::CChangeNameDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Change File Name"));
     edit_ = new QLineEdit(this);
-    close_ = new QPushButton(tr("Close"), this);
+    close_ = new QPushButton(tr("&Close"), this);
     close_->setDefault(true);
-    auto* label = new QLabel(tr("Enter new name:"), this);
+    auto* label = new QLabel(tr("&Enter new name:"), this);
     label->setBuddy(edit_);
 
     auto* layout = new QVBoxLayout(this);

@@ -37,7 +37,7 @@ bool CDirDialog::Browse(CUserDialogs& dialogs) {
     }
     std::string start = initialDirectory.empty() ? rootDirectory : initialDirectory;
     std::string chosen;
-    if (!dialogs.BrowseForFolder(title.empty() ? "Open" : title, start, chosen)) return false;
+    if (!dialogs.BrowseForFolder(title.empty() ? "Open" : title, root, start, chosen)) return false;
     std::string picked = CanonicalDirectory(chosen);
     if (picked.empty()) return false;
     if (!root.empty() && !IsWithin(picked, root)) {

@@ -44,8 +44,20 @@ const QStringList& CElementEditor::Kinds() {
 }
 
 int CElementEditor::KindIndex(const QString& kind) {
-    if (kind.compare(QLatin1String(kKindStructure), Qt::CaseInsensitive) == 0) return kStructure;
-    return Kinds().indexOf(kind);
+    for (int i = 0; i < Kinds().size(); ++i)
+        if (kind.compare(Kinds()[i], Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+QString CElementEditor::KindText(const QString& kind) {
+    // The parser takes "Structure" in any case, "Item" and "Item_enum" only
+    // as written: those are stored as the list has them.
+    const int index = KindIndex(kind);
+    return index < 0 || index == kStructure ? kind : Kinds()[index];
+}
+
+bool CElementEditor::IsCharType(const QString& type) {
+    return type.compare(QLatin1String("char"), Qt::CaseInsensitive) == 0;
 }
 
 QStringList CElementEditor::TypeChoices(int kind, const CEditModel& model,
@@ -101,23 +113,23 @@ CElementEditor::CElementEditor(QWidget* parent) : QGroupBox(tr("Element:"), pare
                             this);
     list_->setObjectName("elementList");
     list_->setMinimumHeight(140);
-    add_ = new QPushButton(tr("Add"), this);
-    delete_ = new QPushButton(tr("Delete"), this);
-    edit_ = new QPushButton(tr("Edit"), this);
+    add_ = new QPushButton(tr("&Add"), this);
+    delete_ = new QPushButton(tr("&Delete"), this);
+    edit_ = new QPushButton(tr("&Edit"), this);
     for (QPushButton* b : {add_, delete_, edit_}) b->setAutoDefault(false);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(Label("Name:", name_, this), 0, 0);
+    grid->addWidget(Label("Na&me:", name_, this), 0, 0);
     grid->addWidget(name_, 0, 1, 1, 3);
-    grid->addWidget(Label("Element:", kind_, this), 1, 0);
+    grid->addWidget(Label("E&lement:", kind_, this), 1, 0);
     grid->addWidget(kind_, 1, 1);
-    grid->addWidget(Label("Type:", type_, this), 1, 2);
+    grid->addWidget(Label("&Type:", type_, this), 1, 2);
     grid->addWidget(type_, 1, 3);
-    grid->addWidget(Label("NRepetitions:", repetitions_, this), 2, 0);
+    grid->addWidget(Label("NRe&petitions:", repetitions_, this), 2, 0);
     grid->addWidget(repetitions_, 2, 1);
-    grid->addWidget(Label("Collapsed:", collapsed_, this), 2, 2);
+    grid->addWidget(Label("C&ollapsed:", collapsed_, this), 2, 2);
     grid->addWidget(collapsed_, 2, 3, Qt::AlignLeft);
-    grid->addWidget(Label("Commentary:", comment_, this), 3, 0, Qt::AlignTop);
+    grid->addWidget(Label("Commenta&ry:", comment_, this), 3, 0, Qt::AlignTop);
     grid->addWidget(comment_, 3, 1, 1, 3);
     grid->addWidget(list_, 4, 0, 1, 4);
     auto* buttons = new QHBoxLayout;
@@ -136,6 +148,13 @@ CElementEditor::CElementEditor(QWidget* parent) : QGroupBox(tr("Element:"), pare
 
     connect(kind_, &QComboBox::activated, this, [this] { emit KindActivated(); });
     connect(type_, &QComboBox::activated, this, [this] { emit TypeActivated(); });
+    // Typed text counts as a pick once it names a kind (in any case) other
+    // than the one whose types are shown, or a type.
+    connect(kind_, &QComboBox::editTextChanged, this, [this] {
+        const int kind = SelectedKind();
+        if (kind >= 0 && kind != typesKind_) emit KindActivated();
+    });
+    connect(type_, &QComboBox::editTextChanged, this, [this] { emit TypeActivated(); });
     connect(add_, &QPushButton::clicked, this, [this] { emit AddClicked(); });
     connect(delete_, &QPushButton::clicked, this, [this] { emit DeleteClicked(); });
     connect(edit_, &QPushButton::clicked, this, [this] { emit EditClicked(); });
@@ -152,6 +171,7 @@ void CElementEditor::Reset() {
         kind_->setCurrentIndex(kItem);
     }
     SetTypeChoices(PrimitiveTypes(), PrimitiveTypes().indexOf("int"));
+    typesKind_ = kItem;
     DisableCollapsed();
 }
 
@@ -168,6 +188,7 @@ void CElementEditor::FillTypes(int kind, const CEditModel& model,
     QStringList choices = TypeChoices(kind, model, excludedTemplate);
     int select = kind == kItem ? choices.indexOf("int") : 0;
     SetTypeChoices(choices, select);
+    typesKind_ = kind;
 }
 
 void CElementEditor::ShowKind(const QString& kind) {
@@ -184,7 +205,7 @@ void CElementEditor::DisableCollapsed() {
 
 void CElementEditor::ApplyTypeRule() {
     if (SelectedKind() != kItem) return;
-    collapsed_->setEnabled(SelectedType() == "char");
+    collapsed_->setEnabled(IsCharType(SelectedType()));
     collapsed_->setChecked(false);
 }
 
@@ -201,7 +222,7 @@ QString CElementEditor::SelectedType() const { return type_->currentText(); }
 
 std::string CElementEditor::BuildElement(CEditElement& out) const {
     std::string message;
-    AssignElement(out, Std(kind_->currentText()), Std(name_->text()), Std(SelectedType()),
+    AssignElement(out, Std(KindText(kind_->currentText())), Std(name_->text()), Std(SelectedType()),
                   Std(repetitions_->Text()), collapsed_->isChecked(), Std(comment_->toPlainText()),
                   message);
     return message;
@@ -249,7 +270,7 @@ void CElementEditor::LoadElement(const CEditElement& e) {
     }
     repetitions_->SetText(QString::fromUtf8(e.nrepetitions.c_str()));
     DisableCollapsed();
-    if (SelectedKind() == kItem && type == "char") {
+    if (SelectedKind() == kItem && IsCharType(type)) {
         collapsed_->setChecked(e.collapsed);
         collapsed_->setEnabled(true);
     }

@@ -37,9 +37,14 @@ class CElementEditor : public QGroupBox {
     // The ten primitive type names in their list order ("char" is 0).
     static const QStringList& PrimitiveTypes();
     static const QStringList& Kinds();
-    // The position of a kind text in Kinds(), where "Structure" counts in
-    // any letter case as the parser takes it; -1 for any other text.
+    // The position of a kind text in Kinds(), in any letter case; -1 for
+    // any other text.
     static int KindIndex(const QString& kind);
+    // The kind text an element stores for a typed kind: "item" is stored
+    // "Item", as the parser wants it; a "Structure" in any case as typed.
+    static QString KindText(const QString& kind);
+    // "char" in any case, as the parser reads type names.
+    static bool IsCharType(const QString& type);
     // The type choices of a kind: the primitive names, the model's
     // enumerations or its templates (without any named excludedTemplate).
     static QStringList TypeChoices(int kind, const CEditModel& model,
@@ -74,8 +79,9 @@ class CElementEditor : public QGroupBox {
     // without refilling "Type:".
     void ShowKind(const QString& kind);
     void DisableCollapsed();
-    // The "Type:" change rule: for kind "Item", "Collapsed:" is enabled
-    // exactly when the type is "char"; it is cleared either way.
+    // The "Type:" change rule, for a pick and for typed text alike: for
+    // kind "Item", "Collapsed:" is enabled exactly when the type is "char"
+    // (in any case); it is cleared either way.
     void ApplyTypeRule();
 
     // The selected entry of an editable drop-down list: the entry whose text
@@ -129,6 +135,7 @@ class CElementEditor : public QGroupBox {
     QPushButton* add_;
     QPushButton* delete_;
     QPushButton* edit_;
+    int typesKind_ = kItem;  // the kind whose choices "Type:" holds
 };
 
 }  // namespace morvane

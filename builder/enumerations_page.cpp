@@ -34,16 +34,16 @@ CEnumerations::CEnumerations(CEditModel& model, CUserDialogs& dialogs, QWidget* 
     enums_->setObjectName("enumList");
     enumName_ = new QLineEdit(this);
     enumName_->setObjectName("enumName");
-    create_ = new QPushButton(tr("Create New Enumeration"), this);
-    deleteOne_ = new QPushButton(tr("Delete 1 enum from List"), this);
-    deleteAll_ = new QPushButton(tr("Delete all enums from List"), this);
+    create_ = new QPushButton(tr("Create Ne&w Enumeration"), this);
+    deleteOne_ = new QPushButton(tr("Delete &1 enum from List"), this);
+    deleteAll_ = new QPushButton(tr("Delete all enums &from List"), this);
     QGroupBox* itemGroup = MakeItemGroup();
     for (QPushButton* b : {create_, deleteOne_, deleteAll_}) b->setAutoDefault(false);
 
     auto* left = new QVBoxLayout;
-    left->addWidget(BuddyLabel(tr("Enumeration List:"), enums_));
+    left->addWidget(BuddyLabel(tr("Enumeration &List:"), enums_));
     left->addWidget(enums_);
-    left->addWidget(BuddyLabel(tr("Name:"), enumName_));
+    left->addWidget(BuddyLabel(tr("&Name:"), enumName_));
     left->addWidget(enumName_);
     left->addSpacing(8);
     for (QPushButton* b : {create_, deleteOne_, deleteAll_}) left->addWidget(b);
@@ -66,7 +66,7 @@ CEnumerations::CEnumerations(CEditModel& model, CUserDialogs& dialogs, QWidget* 
 }
 
 QGroupBox* CEnumerations::MakeItemGroup() {
-    auto* group = new QGroupBox(tr("Item:"), this);
+    auto* group = new QGroupBox(tr("I&tem:"), this);
     itemName_ = new QLineEdit(group);
     itemName_->setObjectName("itemName");
     id_ = new CSpinEdit(group);
@@ -74,15 +74,15 @@ QGroupBox* CEnumerations::MakeItemGroup() {
     id_->setMinimumWidth(id_->fontMetrics().horizontalAdvance(QString(kIdDigits, '0')) + 40);
     items_ = new CReportView({{"Name", 0.85}, {"Id", 0.15}}, group);
     items_->setObjectName("itemList");
-    add_ = new QPushButton(tr("Add"), group);
-    delete_ = new QPushButton(tr("Delete"), group);
-    edit_ = new QPushButton(tr("Edit"), group);
+    add_ = new QPushButton(tr("&Add"), group);
+    delete_ = new QPushButton(tr("&Delete"), group);
+    edit_ = new QPushButton(tr("&Edit"), group);
     for (QPushButton* b : {add_, delete_, edit_}) b->setAutoDefault(false);
 
     auto* grid = new QGridLayout(group);
-    grid->addWidget(BuddyLabel(tr("Name:"), itemName_), 0, 0);
+    grid->addWidget(BuddyLabel(tr("Na&me:"), itemName_), 0, 0);
     grid->addWidget(itemName_, 0, 1);
-    grid->addWidget(BuddyLabel(tr("Id:"), id_), 1, 0);
+    grid->addWidget(BuddyLabel(tr("&Id:"), id_), 1, 0);
     grid->addWidget(id_, 1, 1, Qt::AlignLeft);
     grid->addWidget(items_, 2, 0, 1, 2);
     auto* buttons = new QHBoxLayout;

@@ -23,20 +23,20 @@ CGeneral::CGeneral(CEditModel& model, CUserDialogs& dialogs, QWidget* parent)
     : CBuilderPage(tr("General"), model, dialogs, parent) {
     directory_ = new QLineEdit(this);
     directory_->setObjectName("directory");
-    browse_ = new QPushButton(tr("Browse"), this);
-    help_ = new QPushButton(tr("Help"), this);
+    browse_ = new QPushButton(tr("&Browse"), this);
+    help_ = new QPushButton(tr("&Help"), this);
     files_ = new QListWidget(this);
     files_->setObjectName("xsdFiles");
     loaded_ = new QListWidget(this);
     loaded_->setObjectName("loadedFiles");
-    newSchema_ = new QPushButton(tr("New Schema"), this);
+    newSchema_ = new QPushButton(tr("&New Schema"), this);
     for (QPushButton* b : {browse_, help_, newSchema_}) b->setAutoDefault(false);
 
-    auto* directoryLabel = new QLabel(tr("Directory:"), this);
+    auto* directoryLabel = new QLabel(tr("&Directory:"), this);
     directoryLabel->setBuddy(directory_);
-    auto* filesLabel = new QLabel(tr("Xsd files List:"), this);
+    auto* filesLabel = new QLabel(tr("&Xsd files List:"), this);
     filesLabel->setBuddy(files_);
-    auto* loadedLabel = new QLabel(tr("Loaded Xsd files:"), this);
+    auto* loadedLabel = new QLabel(tr("&Loaded Xsd files:"), this);
     loadedLabel->setBuddy(loaded_);
 
     auto* grid = new QGridLayout(this);
@@ -85,13 +85,16 @@ void CGeneral::OnInitialise() {
     directory_->setText(QString::fromUtf8(model_.workingDirectory.c_str()));
     loadedPaths_.clear();
     ShowLoadedPaths();
-    RefreshFileList();
-    newSchema_->setEnabled(false);
+    newSchema_->setEnabled(false);  // the file list follows in OnActivate()
 }
+
+void CGeneral::OnActivate() { RefreshFileList(); }
 
 void CGeneral::RefreshFileList() {
     files_->clear();
-    for (const std::string& name : ListSchemaFiles(directory_->text().toStdString()))
+    // The working directory, which the Directory field shows unless the
+    // user typed into it: typed text chooses nothing.
+    for (const std::string& name : ListSchemaFiles(model_.workingDirectory.str()))
         files_->addItem(QString::fromStdString(name));
 }
 
@@ -153,6 +156,7 @@ void CGeneral::NewSchema() {
     }
     model_.Clear();
     model_.MarkSaved();
+    RefreshFileList();  // the save may have added a file
     loadedPaths_.clear();
     ShowLoadedPaths();
     newSchema_->setEnabled(false);

@@ -35,6 +35,8 @@ class CGeneral : public CBuilderPage {
 
   protected:
     void OnInitialise() override;
+    // Lists the working directory again: a save may have added a file.
+    void OnActivate() override;
     // Enter in "Xsd files List:" loads the selected file.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -28,7 +28,7 @@ CMyPropertySheet::CMyPropertySheet(const QString& caption, Configuration* config
     for (CBuilderPage* page : pages_) tabs_->addTab(page, page->Title());
 
     auto* buttons = new QDialogButtonBox(this);
-    close_ = buttons->addButton(tr("Close"), QDialogButtonBox::AcceptRole);
+    close_ = buttons->addButton(tr("&Close"), QDialogButtonBox::AcceptRole);
     close_->setDefault(true);
     connect(close_, &QPushButton::clicked, this, &CMyPropertySheet::CloseWithLeave);
 

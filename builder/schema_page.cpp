@@ -32,13 +32,13 @@ CSchemaPage::CSchemaPage(CEditModel& model, CUserDialogs& dialogs, QWidget* pare
     name_->setToolTip(tr("At most %1 characters").arg(kNameWidth - 1));
     id_ = new CSpinEdit(this);
     id_->setObjectName("schemaId");
-    save_ = new QPushButton(tr("Save schema"), this);
+    save_ = new QPushButton(tr("&Save schema"), this);
     save_->setDefault(true);
     editor_ = new CElementEditor(this);
 
-    auto* nameLabel = new QLabel(tr("Name:"), this);
+    auto* nameLabel = new QLabel(tr("&Name:"), this);
     nameLabel->setBuddy(name_);
-    auto* idLabel = new QLabel(tr("Id:"), this);
+    auto* idLabel = new QLabel(tr("&Id:"), this);
     idLabel->setBuddy(id_);
     auto* top = new QGridLayout;
     top->addWidget(nameLabel, 0, 0);

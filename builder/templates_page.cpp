@@ -26,20 +26,20 @@ CTemplateStructures::CTemplateStructures(CEditModel& model, CUserDialogs& dialog
     comment_ = new QPlainTextEdit(this);
     comment_->setObjectName("templateComment");
     comment_->setTabChangesFocus(true);
-    changeComment_ = new QPushButton(tr("Change Commentary"), this);
-    create_ = new QPushButton(tr("Create New Template"), this);
-    deleteOne_ = new QPushButton(tr("Delete 1 template from list"), this);
-    deleteAll_ = new QPushButton(tr("Delete all templates from list"), this);
+    changeComment_ = new QPushButton(tr("C&hange Commentary"), this);
+    create_ = new QPushButton(tr("Create Ne&w Template"), this);
+    deleteOne_ = new QPushButton(tr("Delete &1 template from list"), this);
+    deleteAll_ = new QPushButton(tr("Delete all templates &from list"), this);
     editor_ = new CElementEditor(this);
     for (QPushButton* b : {changeComment_, create_, deleteOne_, deleteAll_})
         b->setAutoDefault(false);
 
     auto* left = new QVBoxLayout;
-    left->addWidget(BuddyLabel(tr("Template List:"), templates_));
+    left->addWidget(BuddyLabel(tr("Template L&ist:"), templates_));
     left->addWidget(templates_);
-    left->addWidget(BuddyLabel(tr("Name:"), name_));
+    left->addWidget(BuddyLabel(tr("&Name:"), name_));
     left->addWidget(name_);
-    left->addWidget(BuddyLabel(tr("Commentary:"), comment_));
+    left->addWidget(BuddyLabel(tr("Commentar&y:"), comment_));
     left->addWidget(comment_, 1);
     for (QPushButton* b : {changeComment_, create_, deleteOne_, deleteAll_}) left->addWidget(b);
     auto* page = new QHBoxLayout(this);

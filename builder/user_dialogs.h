@@ -25,11 +25,12 @@ class CUserDialogs {
     // the path it ends with when the user closes it with its button; false
     // when he dismisses it (Escape, the close box).
     virtual bool ChangeFileName(const std::string& path, std::string& chosen) = 0;
-    // The folder browser: title, the directory it opens in (may be empty).
-    // True with chosen set when the user picked a folder; false on cancel.
-    // Confinement to a root directory is checked by the caller (CDirDialog).
-    virtual bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
-                                 std::string& chosen) = 0;
+    // The folder browser: title, the directory it keeps the user in (empty:
+    // anywhere) and the one it opens in (may be empty). True with chosen
+    // set when the user picked a folder; false on cancel. The caller
+    // (CDirDialog) checks the pick once more.
+    virtual bool BrowseForFolder(const std::string& title, const std::string& rootDirectory,
+                                 const std::string& startDirectory, std::string& chosen) = 0;
     // The About box.
     virtual void About() = 0;
 };

@@ -6,6 +6,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QUrl>
+#include <QKeySequence>
+#include <QLabel>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -108,8 +113,9 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void closeAsksAboutUnsavedEdits();
     void enterAndEscapeAreSwallowed_data();
     void enterAndEscapeAreSwallowed();
-    void tabOrderFollowsTheLayout_data();
-    void tabOrderFollowsTheLayout();
+    // Tab order and access keys.
+    void keyboardReachesEveryControl_data();
+    void keyboardReachesEveryControl();
     // Data the editor must not change or drop, through the real message
     // boxes.
     void dataKept_data();
@@ -129,6 +135,8 @@ class BuilderWidgetTest : public QObject, public test::SheetFixture {
     void gettingAround_data();
     void gettingAround();
     void changeNameDialog();
+    void folderBrowserStaysInTheRoot();
+    void messageBoxesShowTheirWholeTitle();
     void spinEditKeepsFreeText();
 
   private:
@@ -175,7 +183,7 @@ void BuilderWidgetTest::sheetHasFourPagesAndOneCloseButton() {
     QStringList outsidePages;
     for (QPushButton* b : sheet_->findChildren<QPushButton*>())
         if (!tabs->isAncestorOf(b) && b->isVisible()) outsidePages << b->text();
-    QCOMPARE(outsidePages, QStringList{"Close"});
+    QCOMPARE(outsidePages, QStringList{"&Close"});
     Shot("general");
     for (int i = 1; i < 4; ++i) {
         GoTo(i);
@@ -303,6 +311,8 @@ void BuilderWidgetTest::generalBrowse() {
     const std::string schemas = InSchemas("").substr(0, InSchemas("").size() - 1);
     QTest::mouseClick(General()->BrowseButton(), Qt::LeftButton);
     QCOMPARE(dialogs_->browseTitles, std::vector<std::string>{"Select Directory:"});
+    QCOMPARE(dialogs_->browseRoots,
+             std::vector<std::string>{std::filesystem::canonical(dir_->path()).string()});
     QCOMPARE(dialogs_->browseStarts, std::vector<std::string>{schemas});
     QCOMPARE(!dialogs_->messages.empty(), message);
     const std::string expected =
@@ -408,6 +418,22 @@ void BuilderWidgetTest::schemaKindChoosesTheTypeList() {
     Choose(Editor()->KindCombo(), CElementEditor::kItem);
     QCOMPARE(Editor()->TypeCombo()->count(), 10);
     QCOMPARE(Editor()->TypeCombo()->currentText(), QString("int"));
+    // A kind typed in any case is that kind: its types are offered, and
+    // Add stores "Item" and "Item_enum" as the parser wants them.
+    TypeIntoCombo(Editor()->KindCombo(), "item_ENUM");
+    QCOMPARE(Editor()->TypeCombo()->count(), 1);
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Mode"));
+    AddElement("e");
+    TypeIntoCombo(Editor()->KindCombo(), "ITEM");
+    QCOMPARE(Editor()->TypeCombo()->count(), 10);
+    AddElement("i");
+    TypeIntoCombo(Editor()->KindCombo(), "structure");
+    QCOMPARE(Editor()->TypeCombo()->currentText(), QString("Point"));
+    AddElement("s");
+    QCOMPARE(dialogs_->messages.size(), size_t{1});  // the refusal above only
+    const QStringList rows = Rows(Editor()->List());
+    QCOMPARE(rows.mid(rows.size() - 3), (QStringList{"Item_enum|e|Mode|1|", "Item|i|int|1|",
+                                                     "structure|s|Point|1|"}));
 }
 
 void BuilderWidgetTest::schemaCollapsedOnlyForChar() {
@@ -423,6 +449,15 @@ void BuilderWidgetTest::schemaCollapsedOnlyForChar() {
     Choose(Editor()->TypeCombo(), 1);  // int
     QVERIFY(!collapsed->isEnabled());
     QVERIFY(!collapsed->isChecked());
+    // Typed text counts as a pick, "char" in any case as the parser reads it.
+    for (const char* typed : {"char", "CHAR", "int"}) {
+        TypeIntoCombo(Editor()->TypeCombo(), typed);
+        QCOMPARE(collapsed->isEnabled(), QString(typed) != "int");
+    }
+    TypeIntoCombo(Editor()->TypeCombo(), "Char");
+    QTest::mouseClick(collapsed, Qt::LeftButton);
+    AddElement("d");
+    QCOMPARE(RowCells(Editor()->List(), 1), (QStringList{"Item", "d", "Char", "1", "1"}));
 }
 
 void BuilderWidgetTest::schemaEditChangesTheSelectedRow() {
@@ -541,6 +576,8 @@ void BuilderWidgetTest::leaveQuestion() {
     QCOMPARE(dialogs_->questions, std::vector<std::string>{"Do you want to save schema?"});
     QCOMPARE(Model().CurrentSchema() != nullptr, answer);
     QCOMPARE(test::FileExists(config_->schemasDirectory + "/Fresh.xsd"), answer);
+    // The General page lists the file the save made.
+    QCOMPARE(Texts(General()->FileList()).contains("Fresh.xsd"), answer);
 
     GoTo(CMyPropertySheet::kSchemaPage);
     QCOMPARE(Editor()->List()->rowCount(), answer ? 1 : 0);
@@ -548,6 +585,16 @@ void BuilderWidgetTest::leaveQuestion() {
     // Entering the page again clears the flag: no second question.
     GoTo(CMyPropertySheet::kGeneralPage);
     QCOMPARE(dialogs_->questions.size(), size_t{1});
+    if (!answer) return;
+    // The file the schema was saved in is its own: the next save writes it
+    // without asking whether to overwrite it.
+    GoTo(CMyPropertySheet::kSchemaPage);
+    AddElement("y");
+    QTest::mouseClick(SchemaPage()->SaveButton(), Qt::LeftButton);
+    QCOMPARE(dialogs_->questions.size(), size_t{1});
+    QCOMPARE(QString::fromStdString(dialogs_->LastMessage()), QString("Schema created successfully!"));
+    QVERIFY(test::ReadFile(config_->schemasDirectory + "/Fresh.xsd").find("name=\"y\"") !=
+            std::string::npos);
 }
 
 void BuilderWidgetTest::leaveAfterLoadingNeverAsks() {
@@ -619,11 +666,43 @@ void BuilderWidgetTest::enterAndEscapeAreSwallowed() {
     QCOMPARE(General()->LoadedList()->count(), 1);
 }
 
-void BuilderWidgetTest::tabOrderFollowsTheLayout_data() { PageRows(); }
+void BuilderWidgetTest::keyboardReachesEveryControl_data() { PageRows(); }
 
-void BuilderWidgetTest::tabOrderFollowsTheLayout() {
+void BuilderWidgetTest::keyboardReachesEveryControl() {
     QFETCH(int, page);
     GoTo(page);
+    // Every button and labelled control of the page has an access key of
+    // its own, different from Close's; Alt and the key of a label focus
+    // its control.
+    QWidget* shown = sheet_->Page(page);
+    QMap<QString, QString> owners;  // access key -> text
+    auto takeKey = [&](const QString& text) {
+        const QString key = QKeySequence::mnemonic(text).toString();
+        QVERIFY2(!key.isEmpty(), qPrintable(text + " has no access key"));
+        QVERIFY2(!owners.contains(key), qPrintable(text + " and " + owners.value(key)));
+        owners[key] = text;
+    };
+    takeKey(sheet_->CloseButton()->text());
+    for (QAbstractButton* b : shown->findChildren<QAbstractButton*>())
+        if (!b->text().isEmpty()) takeKey(b->text());
+    QList<QLabel*> labels;
+    for (QLabel* l : shown->findChildren<QLabel*>())
+        if (l->buddy() != nullptr) labels << l;
+    QVERIFY(labels.size() >= 3);
+    for (QLabel* l : labels) takeKey(l->text());
+    for (QGroupBox* g : shown->findChildren<QGroupBox*>())
+        if (!QKeySequence::mnemonic(g->title()).isEmpty()) takeKey(g->title());
+    for (QLabel* l : labels) {
+        if (!l->buddy()->isEnabled()) continue;
+        QWidget* from = QApplication::focusWidget() ? QApplication::focusWidget() : sheet_.get();
+        QTest::keySequence(from, QKeySequence(QKeySequence::mnemonic(l->text())));
+        QTRY_VERIFY2_WITH_TIMEOUT(l->buddy()->hasFocus(), qPrintable(l->text()), 2000);
+    }
+    if (page == CMyPropertySheet::kGeneralPage) {  // and a button's key presses it
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence(Qt::ALT | Qt::Key_H));
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs_->aboutCount, 1, 2000);
+    }
+
     // The controls in tab order; a page of two columns starts its right
     // column at columnStart.
     QList<QWidget*> expected;
@@ -687,6 +766,58 @@ void BuilderWidgetTest::changeNameDialog() {
     QTest::mouseClick(dialog.CloseButton(), Qt::LeftButton);
     QCOMPARE(dialog.Path(), std::string("/a/T.xsd"));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void BuilderWidgetTest::folderBrowserStaysInTheRoot() {
+    namespace fs = std::filesystem;
+    test::MakeDirs(*dir_ / "sub");
+    test::TempDir outside;
+    const QString root = QString::fromStdString(fs::canonical(dir_->path()).string());
+    const QString schemas =
+        QString::fromStdString(fs::canonical(config_->schemasDirectory).string());
+    CFolderBrowser browser("Select Directory:", root, schemas);
+    QCOMPARE(browser.windowTitle(), QString("Select Directory:"));
+    QCOMPARE(browser.directory().absolutePath(), schemas);
+    QCOMPARE(browser.sidebarUrls(), QList<QUrl>{QUrl::fromLocalFile(root)});
+    browser.show();
+    auto* up = browser.findChild<QAbstractButton*>("toParentButton");
+    QVERIFY(up != nullptr);
+    QTest::mouseClick(up, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    // Up from the root, or any other way out, leads back to the root.
+    QTest::mouseClick(up, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    browser.setDirectory(QString::fromStdString(outside.path()));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    // A pick outside is not taken; one inside is.
+    browser.selectFile(QString::fromStdString(outside.path()));
+    browser.accept();
+    QVERIFY(browser.isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(browser.directory().absolutePath(), root, 5000);
+    browser.setDirectory(root + "/sub");  // entered, nothing selected in it
+    browser.accept();
+    QCOMPARE(browser.result(), int(QDialog::Accepted));
+    QCOMPARE(browser.selectedFiles(), QStringList{root + "/sub"});
+}
+
+void BuilderWidgetTest::messageBoxesShowTheirWholeTitle() {
+    // The shortest texts make the narrowest boxes; each is answered with
+    // Enter, its default button.
+    CQtDialogs real;
+    QStringList cut;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, &answerer, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        if (box->windowTitle() != "MorvaneBuilder" || box->width() < TitleWidth(*box))
+            cut << box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answerer.start(20);
+    real.Message("x");
+    QVERIFY(!real.AskYesNo("y"));
+    QCOMPARE(real.AskYesNoCancel("z"), CUserDialogs::Answer::kYes);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
 }
 
 void BuilderWidgetTest::spinEditKeepsFreeText() {

@@ -52,9 +52,10 @@ class ScriptedDialogs : public CUserDialogs {
         return true;
     }
 
-    bool BrowseForFolder(const std::string& title, const std::string& startDirectory,
-                         std::string& chosen) override {
+    bool BrowseForFolder(const std::string& title, const std::string& rootDirectory,
+                         const std::string& startDirectory, std::string& chosen) override {
         browseTitles.push_back(title);
+        browseRoots.push_back(rootDirectory);
         browseStarts.push_back(startDirectory);
         if (folders.empty()) {
             unexpected.push_back("folder browser");
@@ -80,6 +81,7 @@ class ScriptedDialogs : public CUserDialogs {
     std::deque<std::optional<std::string>> folders;  // nullopt: the user cancels
     std::vector<std::string> changeNameOpenedWith;
     std::vector<std::string> browseTitles;
+    std::vector<std::string> browseRoots;
     std::vector<std::string> browseStarts;
     std::vector<std::string> unexpected;
     int aboutCount = 0;

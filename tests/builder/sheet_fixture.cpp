@@ -142,6 +142,10 @@ void SheetFixture::TypeInto(QLineEdit* edit, const QString& text) {
     QTest::keyClicks(edit, text);
 }
 
+void SheetFixture::TypeIntoCombo(QComboBox* combo, const QString& text) {
+    TypeInto(combo->lineEdit(), text);
+}
+
 QStringList SheetFixture::RowCells(const CReportView* view, int row) {
     QStringList cells;
     for (int c = 0; c < view->columnCount(); ++c) cells << view->CellText(row, c);

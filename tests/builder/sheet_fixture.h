@@ -68,6 +68,8 @@ class SheetFixture {
     static void Choose(QComboBox* combo, int index);
     // Empties the field and types text into it.
     static void TypeInto(QLineEdit* edit, const QString& text);
+    // The same in the field of an editable drop-down list.
+    static void TypeIntoCombo(QComboBox* combo, const QString& text);
     static QStringList RowCells(const CReportView* view, int row);
     // Every row's cells joined by '|', one entry a row.
     static QStringList Rows(const CReportView* view);
