@@ -76,6 +76,30 @@ void NoteCollapsed(const std::string& path, const pugi::xml_document& doc,
     }
 }
 
+// A template's enumeration: the schema loads, but its header cannot be
+// generated (a template block declares no enumeration). An error here, so
+// that check says what generate would meet.
+void RefuseTemplateEnums(const std::string& path, const Schema& schema,
+                         const pugi::xml_document& doc, Diagnostics& diagnostics) {
+    const CStructure* top = schema.Top();
+    if (top == nullptr) return;
+    for (const auto& t : top->units) {
+        if (t->type != kTypeTemplate) continue;
+        for (const auto& m : t->AsStructure()->units) {
+            if (m->type != kTypeEnum) continue;
+            // Names hold no quotes: they are refused at load.
+            pugi::xml_node node =
+                doc.select_node(("//*[@name='" + t->name + "']/*[@name='" + m->name + "']").c_str())
+                    .node();
+            diagnostics.ErrorAt(path, node ? node.offset_debug() : 0,
+                                "enumeration " + m->name + " is declared inside template " +
+                                    t->name +
+                                    ": its C header cannot be generated; declare it beside the "
+                                    "templates");
+        }
+    }
+}
+
 // The schemas of one command line, loaded in order.
 struct SchemaSet {
     std::vector<std::unique_ptr<Schema>> schemas;
@@ -95,6 +119,7 @@ bool LoadSet(const std::vector<std::string>& files, Diagnostics& diagnostics, Sc
         if (schema == nullptr) continue;
         WarnNames(path, doc, diagnostics);
         NoteCollapsed(path, doc, diagnostics);
+        RefuseTemplateEnums(path, *schema, doc, diagnostics);
         std::ptrdiff_t root = doc.document_element().offset_debug();
         const size_t index = set.schemas.size();
         auto id = byId.emplace(schema->id, index);

@@ -117,6 +117,10 @@ TEST(MorvanecCheck, ErrorsAndWarningsWithTheirPlace) {
          "a.xsd:12:5: note: member flags (int[4]) is collapsed: XML data files do not carry its "
          "values; to-json and from-json do\n",
          PosRecWith("type=\"char\" nrepetitions", "type=\"int\" nrepetitions")},
+        {a, 1, "",
+         "a.xsd:4:8: error: enumeration Axis is declared inside template Point: its C header "
+         "cannot be generated; declare it beside the templates\n",
+         PosRecWith("<Item name=\"x\"", "<Enum name=\"Axis\"/><Item name=\"x\"")},
         {a, 0, "", "", kPosRec},
         {ab, 0, "", "b.xsd:2:2: warning: schema id 7 is also the id of PosRec (a.xsd)\n", kPosRec,
          "b.xsd", PosRecWith("\"PosRec\"", "\"Other\"")},
