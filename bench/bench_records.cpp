@@ -5,6 +5,8 @@
 //
 //   build-rel/bench/bench_records [RECORDS]
 //
+// MORVANE_BENCH_KEEP=1 in the environment keeps the files converted.
+//
 // Records per CPU second are compared, since the 2-core machine is shared;
 // each program is timed from start to exit with its peak resident memory.
 //
@@ -203,6 +205,10 @@ int main(int argc, char** argv) {
                 "the RapidJSON way %.2fx the bare parser (%.2fx ReadJson)\n",
                 toJson.cpu / writer.cpu, toCsv.cpu / csvWriter.cpu, fromJson.cpu / reader.cpu,
                 reader.cpu / conversions.cpu, general.cpu / parser.cpu, general.cpu / reader.cpu);
-    fs::remove_all(dir);
+    // MORVANE_BENCH_KEEP=1 keeps the files, for a profiler.
+    if (std::getenv("MORVANE_BENCH_KEEP") != nullptr)
+        std::printf("files kept in %s\n", dir.c_str());
+    else
+        fs::remove_all(dir);
     return 0;
 }

@@ -82,14 +82,14 @@ void AppendNumber(auto value, std::string& out) {
 // A finite value's shortest text, ".0" added where it would read as an
 // integer; NaNs and infinities as a string of the data files' text.
 template <class T>
-void AppendFloating(UnitType type, const uint8_t* p, bool quote, std::string& out) {
+void AppendFloating(UnitType type, const uint8_t* p, std::string& out) {
     const T value = Get<T>(p);
     char text[kValueTextSize];
     if (!std::isfinite(value)) {
         size_t n = FormatValue(type, p, text);
-        if (quote) out += '"';
+        out += '"';
         out.append(text, n);
-        if (quote) out += '"';
+        out += '"';
         return;
     }
     size_t n = FormatShortest(value, text);
@@ -105,9 +105,17 @@ void AppendHex(const uint8_t* p, int64_t n, std::string& out) {
     }
 }
 
-// One value of an item; quote says whether texts get JSON quotes (the CSV
-// cell adds its own where needed).
-void AppendValue(const Node& node, const uint8_t* p, bool quote, std::string& out) {
+// The JSON string of the item name an enumerated value is written as, or
+// null when it is written as its number.
+const std::string* ItemName(const Node& node, int32_t value) {
+    auto it = std::lower_bound(
+        node.valueNames.begin(), node.valueNames.end(), value,
+        [](const std::pair<int32_t, std::string>& e, int32_t v) { return e.first < v; });
+    return it != node.valueNames.end() && it->first == value ? &it->second : nullptr;
+}
+
+// One value of an item in the JSON object.
+void AppendValue(const Node& node, const uint8_t* p, std::string& out) {
     switch (node.type) {
         case kTypeChar: AppendNumber(static_cast<unsigned>(*p), out); break;
         case kTypeInt:
@@ -117,19 +125,12 @@ void AppendValue(const Node& node, const uint8_t* p, bool quote, std::string& ou
         case kTypeUnsigned16: AppendNumber(Get<uint16_t>(p), out); break;
         case kTypeInt64: AppendNumber(Get<int64_t>(p), out); break;
         case kTypeUnsigned64: AppendNumber(Get<uint64_t>(p), out); break;
-        case kTypeFloat: AppendFloating<float>(node.type, p, quote, out); break;
-        case kTypeDouble: AppendFloating<double>(node.type, p, quote, out); break;
+        case kTypeFloat: AppendFloating<float>(node.type, p, out); break;
+        case kTypeDouble: AppendFloating<double>(node.type, p, out); break;
         case kTypeItemEnum: {
             const int32_t value = Get<int32_t>(p);
-            auto it = std::lower_bound(
-                node.valueNames.begin(), node.valueNames.end(), value,
-                [](const std::pair<int32_t, std::string>& e, int32_t v) { return e.first < v; });
-            if (it != node.valueNames.end() && it->first == value) {
-                if (quote) {
-                    out += it->second;
-                } else {
-                    out.append(it->second, 1, it->second.size() - 2);
-                }
+            if (const std::string* name = ItemName(node, value)) {
+                out += *name;
             } else {
                 AppendNumber(value, out);
             }
@@ -233,12 +234,12 @@ void AppendMembers(const Node& s, const uint8_t* base, std::string& out) {
         out += m.key;
         const uint8_t* p = base + m.offset;
         switch (m.kind) {
-            case Node::kItem: AppendValue(m, p, true, out); break;
+            case Node::kItem: AppendValue(m, p, out); break;
             case Node::kItems:
                 out += '[';
                 for (int32_t i = 0; i < m.count; ++i, p += m.size) {
                     if (i != 0) out += ',';
-                    AppendValue(m, p, true, out);
+                    AppendValue(m, p, out);
                 }
                 out += ']';
                 break;
@@ -281,53 +282,168 @@ void AddHeader(const Node& s, const std::string& prefix, std::vector<std::string
     }
 }
 
-// Quotes the cell from byte `at` of out as RFC 4180 wants it when it holds
-// the delimiter, a quote or a line break, its quotes doubled. Cells are
-// written in place and only those few rewritten.
-void QuoteCell(size_t at, char delimiter, std::string& out) {
-    bool plain = true;
-    for (size_t i = at; i < out.size() && plain; ++i) {
-        const char c = out[i];
-        plain = c != delimiter && c != '"' && c != '\r' && c != '\n';
+// A CSV row put together straight in the bytes of its string: they are
+// grown ahead of the writing, a piece at a time, and cut to what was
+// written by Finish. Each cell is followed by the delimiter; Finish drops
+// the last one.
+class CsvRow {
+  public:
+    CsvRow(std::string& out, char delimiter)
+        : out_(out), start_(out.size()), delimiter_(delimiter) {
+        p_ = limit_ = out.data() + out.size();
+        // Which texts can hold the delimiter and so must be looked at for
+        // quoting: integers are '-' and digits; finite floating-point
+        // values add '+', '.' and 'e'; collapsed bytes are lower-case
+        // hexadecimal. Enumeration names and the NaN and infinity texts
+        // are always looked at.
+        auto among = [delimiter](std::string_view characters) {
+            return characters.find(delimiter) != std::string_view::npos;
+        };
+        quoteIntegers_ = among("-0123456789");
+        quoteFinite_ = among("-+.e0123456789");
+        quoteHex_ = among("0123456789abcdef");
     }
-    if (plain) return;
-    std::string cell = "\"";
-    for (size_t i = at; i < out.size(); ++i) {
-        if (out[i] == '"') cell += '"';
-        cell += out[i];
-    }
-    out.resize(at);
-    out += cell;
-    out += '"';
-}
 
-// plainNumbers: the delimiter is no character of an integer's text, so
-// integer cells need no look for quoting.
-void AppendCells(const Node& s, const uint8_t* base, char delimiter, bool plainNumbers,
-                 bool& first, std::string& out) {
+    void Value(const Node& node, const uint8_t* p) {
+        Room(kValueTextSize + 8);
+        switch (node.type) {
+            case kTypeChar: Integer(static_cast<unsigned>(*p)); break;
+            case kTypeInt:
+            case kTypeBool: Integer(Get<int32_t>(p)); break;
+            case kTypeUnsigned: Integer(Get<uint32_t>(p)); break;
+            case kTypeInt16: Integer(Get<int16_t>(p)); break;
+            case kTypeUnsigned16: Integer(Get<uint16_t>(p)); break;
+            case kTypeInt64: Integer(Get<int64_t>(p)); break;
+            case kTypeUnsigned64: Integer(Get<uint64_t>(p)); break;
+            case kTypeFloat: Floating(Get<float>(p), node.type, p); break;
+            case kTypeDouble: Floating(Get<double>(p), node.type, p); break;
+            case kTypeItemEnum: Enumerated(node, Get<int32_t>(p)); break;
+            default: break;
+        }
+        *p_++ = delimiter_;
+    }
+
+    // A collapsed member's bytes in hexadecimal.
+    void Hex(const uint8_t* p, int64_t n) {
+        Room(static_cast<size_t>(2 * n) + 8);
+        char* begin = p_;
+        for (int64_t i = 0; i < n; ++i) {
+            std::memcpy(p_, kHexPairs + 2 * p[i], 2);
+            p_ += 2;
+        }
+        if (quoteHex_) Quote(begin);
+        *p_++ = delimiter_;
+    }
+
+    void Finish() {
+        if (p_ != out_.data() + start_) --p_;
+        out_.resize(static_cast<size_t>(p_ - out_.data()));
+    }
+
+  private:
+    static constexpr size_t kPiece = 4096;
+    static constexpr char kHexPairs[] =
+        "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+        "202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f"
+        "404142434445464748494a4b4c4d4e4f505152535455565758595a5b5c5d5e5f"
+        "606162636465666768696a6b6c6d6e6f707172737475767778797a7b7c7d7e7f"
+        "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
+        "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
+        "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
+        "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff";
+
+    // At least n bytes writable at p_.
+    void Room(size_t n) {
+        if (static_cast<size_t>(limit_ - p_) >= n) return;
+        const size_t used = static_cast<size_t>(p_ - out_.data());
+        out_.resize(used + n + kPiece);
+        p_ = out_.data() + used;
+        limit_ = out_.data() + out_.size();
+    }
+
+    void Integer(auto value, bool quote) {
+        char* begin = p_;
+        p_ = std::to_chars(p_, p_ + 24, value).ptr;
+        if (quote) Quote(begin);
+    }
+    void Integer(auto value) { Integer(value, quoteIntegers_); }
+
+    // As AppendFloating writes it, the NaN and infinity texts unquoted.
+    template <class T>
+    void Floating(T value, UnitType type, const uint8_t* p) {
+        char* begin = p_;
+        if (!std::isfinite(value)) {
+            p_ += FormatValue(type, p, p_);
+            Quote(begin);
+            return;
+        }
+        p_ += FormatShortest(value, p_);
+        if (std::find_if(begin, p_, [](char c) { return c == '.' || c == 'e'; }) == p_) {
+            std::memcpy(p_, ".0", 2);
+            p_ += 2;
+        }
+        if (quoteFinite_) Quote(begin);
+    }
+
+    void Enumerated(const Node& node, int32_t value) {
+        const std::string* name = ItemName(node, value);
+        if (name == nullptr) {
+            Integer(value, true);
+            return;
+        }
+        // The name as in the JSON object, without its quotes.
+        const size_t n = name->size() - 2;
+        Room(2 * n + 8);
+        char* begin = p_;
+        std::memcpy(p_, name->data() + 1, n);
+        p_ += n;
+        Quote(begin);
+    }
+
+    // Quotes the cell from begin to p_ as RFC 4180 wants it when it holds
+    // the delimiter, a quote or a line break, its quotes doubled, in place:
+    // there is room for the two quotes and one more byte per quote.
+    void Quote(char* begin) {
+        size_t quotes = 0;
+        bool plain = true;
+        for (const char* c = begin; c < p_; ++c) {
+            quotes += *c == '"';
+            plain = plain && *c != delimiter_ && *c != '"' && *c != '\r' && *c != '\n';
+        }
+        if (plain) return;
+        char* from = p_;
+        char* to = p_ + quotes + 2;
+        p_ = to;
+        *--to = '"';
+        while (from != begin) {
+            const char c = *--from;
+            *--to = c;
+            if (c == '"') *--to = '"';
+        }
+        *--to = '"';
+    }
+
+    std::string& out_;
+    const size_t start_;
+    const char delimiter_;
+    char* p_;
+    char* limit_;
+    bool quoteIntegers_ = true;
+    bool quoteFinite_ = true;
+    bool quoteHex_ = true;
+};
+
+void AppendCells(const Node& s, const uint8_t* base, CsvRow& row) {
     for (const Node& m : s.members) {
         const uint8_t* p = base + m.offset;
-        const bool scan = !plainNumbers || m.type == kTypeItemEnum || m.type == kTypeFloat ||
-                          m.type == kTypeDouble || m.kind == Node::kCollapsed;
-        auto put = [&](auto&& fill) {
-            if (!first) out += delimiter;
-            first = false;
-            const size_t at = out.size();
-            fill();
-            if (scan) QuoteCell(at, delimiter, out);
-        };
         switch (m.kind) {
-            case Node::kItem: put([&] { AppendValue(m, p, false, out); }); break;
+            case Node::kItem: row.Value(m, p); break;
             case Node::kItems:
-                for (int32_t i = 0; i < m.count; ++i, p += m.size)
-                    put([&] { AppendValue(m, p, false, out); });
+                for (int32_t i = 0; i < m.count; ++i, p += m.size) row.Value(m, p);
                 break;
-            case Node::kCollapsed:
-                put([&] { AppendHex(p, m.size * std::max(m.count, 0), out); });
-                break;
+            case Node::kCollapsed: row.Hex(p, m.size * std::max(m.count, 0)); break;
             case Node::kStruct:
-                for (int32_t k = 0; k < m.count; ++k, p += m.size)
-                    AppendCells(m, p, delimiter, plainNumbers, first, out);
+                for (int32_t k = 0; k < m.count; ++k, p += m.size) AppendCells(m, p, row);
                 break;
         }
     }
@@ -967,9 +1083,9 @@ std::vector<std::string> RecordJsonPlan::CsvHeader() const {
 bool RecordJsonPlan::AppendCsv(const uint8_t* buffer, int64_t length, char delimiter,
                                std::string& out) const {
     if (length < bytes_) return false;
-    bool first = true;
-    const bool plainNumbers = std::strchr("-0123456789", delimiter) == nullptr;
-    AppendCells(*top_, buffer, delimiter, plainNumbers, first, out);
+    CsvRow row(out, delimiter);
+    AppendCells(*top_, buffer, row);
+    row.Finish();
     return true;
 }
 
