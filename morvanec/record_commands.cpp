@@ -89,7 +89,19 @@ int RunToCsv(const Invocation& call) {
     const std::vector<std::string> cells = plan->CsvHeader();
     for (size_t i = 0; i < cells.size(); ++i) {
         if (i != 0) head += delimiter;
-        head += cells[i];
+        // A value path holding the delimiter (a letter or '.' may be one) is
+        // quoted as a value is.
+        const std::string& cell = cells[i];
+        if (cell.find_first_of(std::string{delimiter, '"', '\r', '\n'}) == std::string::npos) {
+            head += cell;
+            continue;
+        }
+        head += '"';
+        for (char c : cell) {
+            if (c == '"') head += '"';
+            head += c;
+        }
+        head += '"';
     }
     head += "\r\n";
     const int64_t size = schema->Size();

@@ -768,6 +768,9 @@ TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
     std::vector<std::string> csv = {"to-csv", "a.xsd", "in.bin"};
     std::vector<std::string> dash = {"to-csv", "--delimiter", "-", "a.xsd", "in.bin"};
     std::vector<std::string> tab = {"to-csv", "--delimiter", "tab", "a.xsd", "in.bin"};
+    const auto delimited = [](const char* d) {
+        return std::vector<std::string>{"to-csv", "--delimiter", d, "a.xsd", "in.bin"};
+    };
     const std::string flagsSplit = PosRecWith(" visibility=\"0\"", "");
     RunCases({
         {csv, 0,
@@ -778,6 +781,20 @@ TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
          "", kPosRec, "in.bin", PosRecBytes(-6, -1)},
         {tab, 0, "c\ti64\tu64\tu\tb\tf[0]\tf[1]\tf[2]\tf[3]\td\te[0]\te[1]\te[2]\r\n"
          "255\t-9223372036854775808\t18446744073709551615\t4294967295\t16777216\t-0.0\t1.0\tinf\t-nan\t5e-324\tA\t2\t7\r\n",
+         "", kEdgeSchema, "in.bin", EdgeBytes()},
+        // A delimiter that numbers, names or the texts of NaN can hold:
+        // the cells holding it are quoted, the others not.
+        {delimited("."), 0, "c.i64.u64.u.b.f[0].f[1].f[2].f[3].d.e[0].e[1].e[2]\r\n"
+         "255.-9223372036854775808.18446744073709551615.4294967295.16777216.\"-0.0\".\"1.0\".inf.-nan.5e-324.A.2.7\r\n",
+         "", kEdgeSchema, "in.bin", EdgeBytes()},
+        {delimited("e"), 0, "cei64eu64euebef[0]ef[1]ef[2]ef[3]ede\"e[0]\"e\"e[1]\"e\"e[2]\"\r\n"
+         "255e-9223372036854775808e18446744073709551615e4294967295e16777216e-0.0e1.0einfe-nane\"5e-324\"eAe2e7\r\n",
+         "", kEdgeSchema, "in.bin", EdgeBytes()},
+        {delimited("n"), 0, "cni64nu64nunbnf[0]nf[1]nf[2]nf[3]ndne[0]ne[1]ne[2]\r\n"
+         "255n-9223372036854775808n18446744073709551615n4294967295n16777216n-0.0n1.0n\"inf\"n\"-nan\"n5e-324nAn2n7\r\n",
+         "", kEdgeSchema, "in.bin", EdgeBytes()},
+        {delimited("A"), 0, "cAi64Au64AuAbAf[0]Af[1]Af[2]Af[3]AdAe[0]Ae[1]Ae[2]\r\n"
+         "255A-9223372036854775808A18446744073709551615A4294967295A16777216A-0.0A1.0AinfA-nanA5e-324A\"A\"A2A7\r\n",
          "", kEdgeSchema, "in.bin", EdgeBytes()},
         {{"to-csv", "--delimiter", "\"", "a.xsd", "in.bin"}, 2, "",
          "morvanec: option --delimiter takes one character other than a quote or a line end, or "
