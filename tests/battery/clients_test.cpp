@@ -91,7 +91,9 @@ TEST(ClientsBattery, ClientsLeavingAtRandomBytesBesideWritersLeaveWholeFiles) {
         std::vector<Socket> barrier;
         for (int i = 0; i < kMaxClients; ++i) {
             barrier.push_back(Connect(server.port()));
-            ASSERT_TRUE(barrier.back().valid());
+            ASSERT_TRUE(barrier.back().valid())
+                << (server.program().Running() ? "the server runs" : "the server has ended")
+                << "\n" << server.program().Stderr();
             ASSERT_TRUE(SendAll(barrier.back(), SizeRequest(kPosRecId)));
         }
         for (Socket& s : barrier) ASSERT_EQ(RecvExact(s, 16), kSizeAnswer);
@@ -104,7 +106,7 @@ TEST(ClientsBattery, ClientsLeavingAtRandomBytesBesideWritersLeaveWholeFiles) {
     const long rssAtEnd = ResidentKib(pid);
     EXPECT_LE(rssAtEnd, rssAfterWarmUp + kRssSlackKib)
         << "resident " << rssAfterWarmUp << " KiB -> " << rssAtEnd << " KiB";
-    EXPECT_TRUE(server.program().Running());
+    EXPECT_TRUE(server.program().Running()) << server.program().Stderr();
 
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(server / "XML_Data")) {
