@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "convert/print_data.h"
@@ -86,16 +87,34 @@ void PrintWalker::PrintValue(const Unit& unit, int32_t index, const std::string&
     PrintDataValue(printData_, label.c_str(), printText_.c_str());
 }
 
-// The text plan of the schema's record element at depth, made once and
-// kept with the schema.
-const RecordTextPlan& PlanOf(const Schema& schema, int32_t depth) {
-    auto* plan = static_cast<const RecordTextPlan*>(schema.writerCache.get());
-    if (plan == nullptr || plan->Depth() != depth) {
-        auto made = std::make_shared<const RecordTextPlan>(schema, depth);
-        plan = made.get();
-        schema.writerCache = std::move(made);
-    }
-    return *plan;
+// The text plans of the schema's record element as a data file (depth 0)
+// and inside a session file's Root (depth 1), made together once and kept
+// with the schema. Clients of a server that serves several at once write
+// records of one schema on several threads: the plans are made under a
+// lock, and each writer holds them while it writes.
+struct WriterPlans {
+    explicit WriterPlans(const Schema& schema)
+        : plans{RecordTextPlan(schema, 0), RecordTextPlan(schema, 1)} {}
+    RecordTextPlan plans[2];
+};
+
+std::shared_ptr<const WriterPlans> PlansOf(const Schema& schema) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    if (schema.writerCache == nullptr)
+        schema.writerCache = std::make_shared<const WriterPlans>(schema);
+    return std::static_pointer_cast<const WriterPlans>(schema.writerCache);
+}
+
+// Appends the record's text at depth; deeper elements than the two kept
+// (not written by the server) get a plan of their own.
+bool AppendWithPlan(const Schema& schema, int32_t depth, int32_t number, const uint8_t* buffer,
+                    int32_t length, std::string& out, size_t& used,
+                    RecordTextPlan::Outside* outside = nullptr) {
+    if (depth > 1)
+        return RecordTextPlan(schema, depth).Append(number, buffer, length, out, used, outside);
+    const std::shared_ptr<const WriterPlans> kept = PlansOf(schema);
+    return kept->plans[depth].Append(number, buffer, length, out, used, outside);
 }
 
 }  // namespace
@@ -116,7 +135,7 @@ bool WriteXmlFile(const Schema& schema, CXmlWriter& writer, int32_t number, cons
     thread_local std::string text;
     size_t used = 0;
     RecordTextPlan::Outside outside;
-    if (!PlanOf(schema, writer.Depth()).Append(number, buffer, length, text, used, &outside)) {
+    if (!AppendWithPlan(schema, writer.Depth(), number, buffer, length, text, used, &outside)) {
         if (outside.name != nullptr) {
             LogLine(true,
                     "Error! WriteXmlFile: %s at offset %lld lies outside the record of %d bytes\n",
@@ -149,7 +168,7 @@ bool AppendRecordXml(const Schema& schema, int32_t number, const uint8_t* buffer
                      std::string& out, size_t& used, int32_t depth) {
     const CStructure* top = schema.Top();
     if (top == nullptr || length < top->size || depth < 0) return false;
-    return PlanOf(schema, depth).Append(number, buffer, length, out, used);
+    return AppendWithPlan(schema, depth, number, buffer, length, out, used);
 }
 
 }  // namespace morvane

@@ -37,8 +37,8 @@ class Schema {
     void* printData = nullptr;
     // What the data writer derives from the loaded tree once and keeps for
     // the schema's later records (the fixed text of its record element);
-    // made on first use. Records of one schema are written by one thread
-    // at a time.
+    // made on first use under the writer's own lock, so that records of
+    // one schema written on several threads share it.
     mutable std::shared_ptr<const void> writerCache;
     // What the data reader derives from the tree once for reading the
     // schema's records (see data_reader.cpp), made on first use under the

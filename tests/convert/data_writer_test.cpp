@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -289,6 +291,45 @@ TEST_F(WriteXmlFileTest, AppendRecordXmlWritesWhatWriteXmlFileWrites) {
     Schema unloaded;
     EXPECT_FALSE(AppendRecordXml(unloaded, 1, zero.data(), 49, out));
     EXPECT_EQ(out, "kept");
+}
+
+// A server serving several clients writes records of one schema on several
+// threads at once, into data files (depth 0) and session files (depth 1):
+// each thread gets the text of its own depth from the first record of a
+// freshly loaded schema on.
+TEST_F(WriteXmlFileTest, RecordsOfOneSchemaWrittenOnSeveralThreadsAtOnce) {
+    constexpr int kThreads = 8;
+    std::string expected[2];
+    {
+        auto posrec = test::PosRecSchema();
+        ASSERT_TRUE(posrec);
+        for (int depth = 0; depth < 2; ++depth)
+            ASSERT_TRUE(AppendRecordXml(*posrec, 1, test::PosRecRecord().data(), 28,
+                                        expected[depth], depth));
+    }
+    ASSERT_NE(expected[0], expected[1]);
+    for (int round = 0; round < 100; ++round) {
+        auto posrec = test::PosRecSchema();
+        ASSERT_TRUE(posrec);
+        std::atomic<int> ready{0};
+        std::vector<std::string> texts(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                ++ready;
+                while (ready.load() < kThreads) {
+                }
+                for (int n = 0; n < 20; ++n) {
+                    texts[t].clear();
+                    AppendRecordXml(*posrec, 1, test::PosRecRecord().data(), 28, texts[t], t % 2);
+                    if (texts[t] != expected[t % 2]) return;
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        for (int t = 0; t < kThreads; ++t)
+            ASSERT_EQ(texts[t], expected[t % 2]) << "round " << round << ", thread " << t;
+    }
 }
 
 // Whatever the bytes, a strict read accepts what the writer wrote; values
