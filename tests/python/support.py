@@ -119,6 +119,22 @@ class MorvaneServer:
     def signal(self, number: int) -> None:
         assert self.process is not None
         self.process.send_signal(number)
+        if number == signal.SIGSTOP:
+            # The signal takes effect when each thread next enters the
+            # kernel: on a busy machine a request sent at once may still be
+            # answered. Wait until every thread is stopped.
+            deadline = time.monotonic() + 10
+            tasks = Path(f"/proc/{self.process.pid}/task")
+            while time.monotonic() < deadline:
+                states = []
+                for task in tasks.iterdir():
+                    try:
+                        states.append((task / "stat").read_text().rsplit(")", 1)[1].split()[0])
+                    except OSError:
+                        pass
+                if states and all(state in ("T", "t") for state in states):
+                    return
+                time.sleep(0.005)
 
     def stop(self) -> int | None:
         code = None
