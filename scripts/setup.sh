@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="cmake gcc g++ make pkg-config libpugixml-dev qt6-base-dev fonts-dejavu-core \
 rapidjson-dev python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
-libnats-dev nats-server bash-completion dpkg-dev lintian systemd"
+libnats-dev nats-server bash-completion dpkg-dev lintian systemd adduser"
 
 ./scripts/install-packages.sh $PACKAGES
 
