@@ -22,10 +22,10 @@ mkdir -p "$work/upper" "$work/work" "$root"
 mount --make-rprivate / 2>/dev/null || exit 77
 mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$root" \
     2>/dev/null || exit 77
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
+mount -t proc proc "$root/proc" 2>/dev/null || exit 77
+mount --rbind /dev "$root/dev" 2>/dev/null || exit 77
 # No systemd in the root: the maintainer scripts must not need one.
-mount -t tmpfs tmpfs "$root/run"
+mount -t tmpfs tmpfs "$root/run" 2>/dev/null || exit 77
 in_root() { chroot "$root" "$@"; }
 
 # The manual pages' index is not what is tried here, and rebuilding it
