@@ -241,6 +241,22 @@ TEST(WrittenRecord, SessionScannerGivesTheNumberAttribute) {
     }
 }
 
+// base with one change at byte at, by turns (at % 3) a replacement by
+// with, a deletion and an inserted blank; false when the replacement would
+// change nothing.
+bool MutateAt(const std::string& base, size_t at, char with, std::string& text) {
+    if (at % 3 == 0 && base[at] == with) return false;
+    text = base;
+    if (at % 3 == 0) {
+        text[at] = with;
+    } else if (at % 3 == 1) {
+        text.erase(at, 1);
+    } else {
+        text.insert(at, 1, ' ');
+    }
+    return true;
+}
+
 // Every byte of a written text replaced, deleted or preceded by a blank:
 // wherever the text stays in the writer's form the scanner reads it, and
 // wherever it departs the general way does; the results are the same.
@@ -253,18 +269,9 @@ TEST(WrittenRecord, TextsMutatedByteByByteReadAlikeBothWays) {
         ASSERT_TRUE(schema);
         for (const std::string& base : WrittenTexts(*schema, EdgeRecord(schema->Size(), row))) {
             for (size_t at = 0; at < base.size(); ++at) {
-                const char with = kReplacements[(at + row) % sizeof kReplacements];
-                // One change per byte, by turns a replacement, a deletion
-                // and an inserted blank.
-                std::string text = base;
-                if (at % 3 == 0 && text[at] == with) continue;
-                if (at % 3 == 0) {
-                    text[at] = with;
-                } else if (at % 3 == 1) {
-                    text.erase(at, 1);
-                } else {
-                    text.insert(at, 1, ' ');
-                }
+                std::string text;
+                if (!MutateAt(base, at, kReplacements[(at + row) % sizeof kReplacements], text))
+                    continue;
                 scanned += Scanned(*schema, text);
                 ExpectSameWays(*schema, text, false);
                 if (HasFatalFailure()) return;
@@ -508,16 +515,9 @@ TEST(WrittenJsonLine, LinesMutatedByteByByteReadAlikeBothWays) {
         const RecordJsonPlan plan(*schema);
         for (const std::string& base : WrittenLines(plan, EdgeRecord(schema->Size(), row))) {
             for (size_t at = 0; at < base.size(); ++at) {
-                const char with = kReplacements[(at + row) % sizeof kReplacements];
-                std::string text = base;
-                if (at % 3 == 0 && text[at] == with) continue;
-                if (at % 3 == 0) {
-                    text[at] = with;
-                } else if (at % 3 == 1) {
-                    text.erase(at, 1);
-                } else {
-                    text.insert(at, 1, ' ');
-                }
+                std::string text;
+                if (!MutateAt(base, at, kReplacements[(at + row) % sizeof kReplacements], text))
+                    continue;
                 scanned += JsonScanned(plan, text);
                 ExpectSameJsonWays(plan, text);
                 if (HasFatalFailure()) return;
