@@ -252,7 +252,7 @@ int RunSubscribe(const Invocation& call) {
         *text += ",\"session\":";
         AppendJsonString(m.Header(kHeaderSession), text);
         *text += ",\"run\":";
-        AppendJsonString(m.Header(kHeaderRun), text);
+        AppendJsonString(RunOfMessageId(m.Header(kHeaderMsgId)), text);
         *text += ",\"number\":" + std::to_string(number) + ",\"schema\":";
         AppendJsonString(name, text);
         *text += ",\"record\":";

@@ -142,7 +142,6 @@ RecordMessageEncoder::RecordMessageEncoder(const Schema& schema, const std::stri
       schemaId_(std::to_string(schema.id)),
       server_(label.server),
       fingerprint_(fingerprint),
-      run_(label.run),
       idPrefix_(label.installation + "-" + label.run + "-") {}
 
 void RecordMessageEncoder::Append(std::string& out, int32_t number, std::string_view session,
@@ -151,14 +150,13 @@ void RecordMessageEncoder::Append(std::string& out, int32_t number, std::string_
     const int n = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(number));
     const std::string_view recordNumber(digits, static_cast<size_t>(n));
     // Nats-Msg-Id last, its value written in two pieces.
-    BeginMessage(out, 8);
+    BeginMessage(out, 7);
     PutText(out, subject_);
     PutText(out, body);
     const std::pair<std::string_view, std::string_view> headers[] = {
         {kHeaderSchema, schemaName_}, {kHeaderSchemaId, schemaId_},
         {kHeaderRecord, recordNumber}, {kHeaderSession, session},
         {kHeaderServer, server_},      {kHeaderFingerprint, fingerprint_},
-        {kHeaderRun, run_},
     };
     for (const auto& [key, value] : headers) {
         PutText(out, key);
@@ -168,6 +166,16 @@ void RecordMessageEncoder::Append(std::string& out, int32_t number, std::string_
     PutU32(out, static_cast<uint32_t>(idPrefix_.size() + recordNumber.size()));
     out.append(idPrefix_);
     out.append(recordNumber);
+}
+
+std::string_view RunOfMessageId(std::string_view id) {
+    // The installation id may hold '-' ("file-<digest>" of morvanec
+    // publish) or be empty; the run and the record number hold none.
+    const size_t last = id.rfind('-');
+    if (last == std::string_view::npos || last == 0) return {};
+    const size_t before = id.rfind('-', last - 1);
+    if (before == std::string_view::npos) return {};
+    return id.substr(before + 1, last - before - 1);
 }
 
 OutMessage RecordMessage(const Schema& schema, const std::string& fingerprint, int32_t number,

@@ -60,7 +60,6 @@ inline constexpr char kHeaderRecord[] = "Morvane-Record";
 inline constexpr char kHeaderSession[] = "Morvane-Session";
 inline constexpr char kHeaderServer[] = "Morvane-Server";
 inline constexpr char kHeaderFingerprint[] = "Morvane-Fingerprint";
-inline constexpr char kHeaderRun[] = "Morvane-Run";
 inline constexpr char kHeaderMsgId[] = "Nats-Msg-Id";
 
 // What names one record apart from its body.
@@ -73,6 +72,10 @@ struct RecordLabel {
     std::string installation;
     std::string run;
 };
+
+// The run in a Nats-Msg-Id of RecordMessage(): the part before the record
+// number, or an empty text.
+std::string_view RunOfMessageId(std::string_view id);
 
 // The message for record number of schema; body is the packed record or
 // its JSON object. fingerprint: FingerprintText() of the schema.
@@ -94,7 +97,6 @@ class RecordMessageEncoder {
     std::string schemaId_;
     std::string server_;
     std::string fingerprint_;
-    std::string run_;
     std::string idPrefix_;  // "<installation>-<run>-"
 };
 

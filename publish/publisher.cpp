@@ -2,7 +2,10 @@
 
 #include <nats/nats.h>
 
+#include <rapidjson/document.h>
+
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 
@@ -19,15 +22,6 @@ int64_t NowUs() {
 
 // How long the sender waits for more records after sending some.
 constexpr int kBatchWaitMs = 1;
-
-uint64_t IdHash(std::string_view id) {
-    uint64_t h = 14695981039346656037ull;
-    for (char c : id) {
-        h ^= static_cast<uint8_t>(c);
-        h *= 1099511628211ull;
-    }
-    return h;
-}
 
 }  // namespace
 
@@ -109,11 +103,19 @@ void Publisher::Stop() {
     changed_.notify_all();
     thread_.join();
     spool_.Sync();
+    if (replies_ != nullptr) natsSubscription_Unsubscribe(replies_);
     if (js_ != nullptr) jsCtx_Destroy(js_);
-    if (connection_ != nullptr) {
-        natsConnection_Close(connection_);
-        natsConnection_Destroy(connection_);
+    if (connection_ != nullptr) natsConnection_Close(connection_);
+    if (replies_ != nullptr) {
+        // OnReply() may be running on the library's thread: this object
+        // stays until the subscription has made its last call.
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(5), [this] { return repliesClosed_; });
+        lock.unlock();
+        natsSubscription_Destroy(replies_);
     }
+    if (connection_ != nullptr) natsConnection_Destroy(connection_);
+    replies_ = nullptr;
     if (natsOptions_ != nullptr) natsOptions_Destroy(natsOptions_);
     js_ = nullptr;
     connection_ = nullptr;
@@ -197,16 +199,35 @@ bool Publisher::Connect() {
     jsOptions jo;
     jsOptions_Init(&jo);
     jo.Wait = 2000;
-    // Room for a window given up whose messages have not timed out yet.
-    jo.PublishAsync.MaxPending = 4 * options_.window;
-    jo.PublishAsync.AckHandler = OnAck;
-    jo.PublishAsync.AckHandlerClosure = this;
     s = natsConnection_JetStream(&js_, connection_, &jo);
     if (s != NATS_OK) {
         LogLine(true, "Error! Publish: JetStream context refused: %s\n", natsStatus_GetText(s));
         return false;
     }
+    natsInbox* inbox = nullptr;
+    s = natsInbox_Create(&inbox);
+    if (s == NATS_OK) {
+        inbox_ = inbox;
+        natsInbox_Destroy(inbox);
+        s = natsConnection_Subscribe(&replies_, connection_, (inbox_ + ".*").c_str(), OnReply, this);
+    }
+    // A window given up and the one sent again can both be answered.
+    if (s == NATS_OK)
+        s = natsSubscription_SetPendingLimits(replies_, 4 * options_.window + 1024, -1);
+    if (s == NATS_OK) s = natsSubscription_SetOnCompleteCB(replies_, OnRepliesClosed, this);
+    if (s != NATS_OK) {
+        LogLine(true, "Error! Publish: acknowledgement subscription refused: %s\n",
+                natsStatus_GetText(s));
+        return false;
+    }
     return true;
+}
+
+void Publisher::OnRepliesClosed(void* self) {
+    auto* p = static_cast<Publisher*>(self);
+    std::lock_guard<std::mutex> lock(p->mutex_);
+    p->repliesClosed_ = true;
+    p->changed_.notify_all();
 }
 
 bool Publisher::EnsureStream() {
@@ -246,37 +267,62 @@ bool Publisher::EnsureStream() {
     return false;
 }
 
-void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure) {
+void Publisher::OnReply(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
     auto* self = static_cast<Publisher*>(closure);
-    // The message is the handler's to destroy, whatever the answer.
     struct Destroy {
         natsMsg* msg;
         ~Destroy() { natsMsg_Destroy(msg); }
     } destroy{msg};
-    const char* id = nullptr;
-    if (natsMsgHeader_Get(msg, kHeaderMsgId, &id) != NATS_OK || id == nullptr) return;
-    const uint64_t hash = IdHash(id);
+    // "<inbox>.<flight number>"
+    const std::string_view subject = natsMsg_GetSubject(msg);
+    const std::string_view& inbox = self->inbox_;
+    if (subject.size() <= inbox.size() + 1 || subject.compare(0, inbox.size(), inbox) != 0) return;
+    uint64_t number = 0;
+    const char* digits = subject.data() + inbox.size() + 1;
+    const auto [end, ec] = std::from_chars(digits, subject.data() + subject.size(), number);
+    if (ec != std::errc() || end != subject.data() + subject.size()) return;
+
+    // {"stream":"S","seq":N[,"duplicate":true]} or {"error":{...,"description":"..."}}
+    bool ok = false;
+    bool duplicate = false;
+    std::string failure;
+    if (natsMsg_IsNoResponders(msg)) {
+        failure = natsStatus_GetText(NATS_NO_RESPONDERS);
+    } else {
+        rapidjson::Document answer;
+        answer.Parse(natsMsg_GetData(msg), static_cast<size_t>(natsMsg_GetDataLength(msg)));
+        if (answer.HasParseError() || !answer.IsObject()) {
+            failure = "an acknowledgement that is not JSON";
+        } else if (auto error = answer.FindMember("error"); error != answer.MemberEnd()) {
+            failure = "refused by the stream";
+            if (error->value.IsObject()) {
+                auto text = error->value.FindMember("description");
+                if (text != error->value.MemberEnd() && text->value.IsString()) failure = text->value.GetString();
+            }
+        } else if (auto seq = answer.FindMember("seq"); seq != answer.MemberEnd() && seq->value.IsUint64()) {
+            ok = true;
+            auto d = answer.FindMember("duplicate");
+            duplicate = d != answer.MemberEnd() && d->value.IsTrue();
+        } else {
+            failure = "an acknowledgement without a sequence number";
+        }
+    }
+
     std::lock_guard<std::mutex> lock(self->mutex_);
     std::deque<Flight>& flights = self->flights_;
-    // Looked for from where the last one was found, then from the front.
-    size_t at = flights.size();
-    for (size_t i = self->ackHint_; i < flights.size() && at == flights.size(); ++i)
-        if (flights[i].idHash == hash && !flights[i].done) at = i;
-    for (size_t i = 0; i < self->ackHint_ && i < flights.size() && at == flights.size(); ++i)
-        if (flights[i].idHash == hash && !flights[i].done) at = i;
-    if (at == flights.size()) return;  // of a window given up already
-    self->ackHint_ = at + 1;
+    // Of a window given up already, or not one of ours.
+    if (number < self->firstFlight_ || number - self->firstFlight_ >= flights.size()) return;
+    const size_t at = static_cast<size_t>(number - self->firstFlight_);
     Flight& f = flights[at];
+    if (f.done) return;
     f.done = true;
-    f.ok = pae == nullptr && pa != nullptr;
-    if (f.ok) {
+    f.ok = ok;
+    if (ok) {
         if (self->options_.keepAckTimes) self->ackTimes_.push_back(NowUs() - f.sentAtUs);
-        if (pa->Duplicate) ++self->duplicates_;
+        if (duplicate) ++self->duplicates_;
     } else if (!self->failed_) {
         self->failed_ = true;
-        self->failure_ = pae != nullptr && pae->ErrText != nullptr ? pae->ErrText
-                         : pae != nullptr ? natsStatus_GetText(pae->Err)
-                                          : "no acknowledgement";
+        self->failure_ = failure;
     }
     // The sender is woken for a failure, and for room once the front of a
     // full window is acknowledged; else it looks when it wakes anyway.
@@ -293,7 +339,6 @@ void Publisher::Advance() {
         upTo = flights_.front().end;
         flights_.pop_front();
         ++firstFlight_;
-        if (ackHint_ > 0) --ackHint_;
         ++acknowledged_;
         window_ = std::min(window_ * 2, static_cast<size_t>(options_.window));
         moved = true;
@@ -305,10 +350,9 @@ void Publisher::Advance() {
 }
 
 void Publisher::Rewind(const char* why) {
-    // The window is given up: acknowledgements that come later for its
-    // messages are ignored, and they are sent again from the spool with
-    // the same ids. (js_PublishAsyncGetPendingList() would take them out
-    // of the library, but crashes libnats 3.4 after a lost connection.)
+    // The window is given up: answers that come later for its flights
+    // are ignored, and its messages are sent again from the spool with the
+    // same ids under new flight numbers.
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();
     if (!flights_.empty())
@@ -316,7 +360,6 @@ void Publisher::Rewind(const char* why) {
                 flights_.size(), why);
     firstFlight_ += flights_.size();
     flights_.clear();
-    ackHint_ = 0;
     failed_ = false;
     window_ = 1;
     sendAt_ = spool_.Cursor();
@@ -335,34 +378,31 @@ bool Publisher::SendBatch(size_t room) {
     std::string_view payload;
     while (entries.size() < room && spool_.Next(at, payload)) {
         if (entries.size() == messages_.size()) messages_.emplace_back();
-        Pending& entry = entries.emplace_back(Pending{at, payload, 0, false});
-        MessageView& message = messages_[entries.size() - 1];
+        Pending& entry = entries.emplace_back(Pending{at, payload, false});
         // Cannot fail for what Add() wrote; such an entry is skipped rather
         // than blocking everything behind it.
-        entry.valid = DecodeMessage(payload, message);
-        for (const auto& [key, value] : message.headers)
-            if (entry.valid && key == kHeaderMsgId) entry.idHash = IdHash(value);
+        entry.valid = DecodeMessage(payload, messages_[entries.size() - 1]);
     }
     if (entries.empty()) return false;
+    uint64_t number;
     {
         // In the window before they are published: an acknowledgement may
-        // come before js_PublishMsgAsync() returns.
+        // come before the publish returns.
         std::lock_guard<std::mutex> lock(mutex_);
+        number = firstFlight_ + flights_.size();
         const int64_t now = NowUs();
         for (const Pending& entry : entries)
-            flights_.push_back({entry.end, now, entry.idHash, !entry.valid, !entry.valid});
+            flights_.push_back({entry.end, now, !entry.valid, !entry.valid});
         sendAt_ = entries.back().end;
     }
-    jsPubOptions po;
-    jsPubOptions_Init(&po);
-    // The library gives up on a message after the same time as the window
-    // does, so that messages given up by a resend do not stay pending in
-    // it (their late acknowledgements are ignored: OnAck()).
-    po.MaxWait = options_.ackWaitMs;
     std::string& texts = texts_;
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < entries.size(); ++i, ++number) {
         if (!entries[i].valid) continue;
         const MessageView& message = messages_[i];
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, number);
+        reply_.assign(inbox_).push_back('.');
+        reply_.append(digits, written.ptr);
         // The library wants texts that end in a zero byte.
         texts.clear();
         texts.append(message.subject).push_back('\0');
@@ -371,7 +411,7 @@ bool Publisher::SendBatch(size_t room) {
             texts.append(value).push_back('\0');
         }
         natsMsg* msg = nullptr;
-        natsStatus s = natsMsg_Create(&msg, texts.c_str(), nullptr, message.body.data(),
+        natsStatus s = natsMsg_Create(&msg, texts.c_str(), reply_.c_str(), message.body.data(),
                                       static_cast<int>(message.body.size()));
         const char* text = texts.c_str() + message.subject.size() + 1;
         for (const auto& [key, value] : message.headers) {
@@ -379,7 +419,7 @@ bool Publisher::SendBatch(size_t room) {
             if (s == NATS_OK) s = natsMsgHeader_Set(msg, text, valueText);
             text = valueText + value.size() + 1;
         }
-        if (s == NATS_OK) s = js_PublishMsgAsync(js_, &msg, &po);
+        if (s == NATS_OK) s = natsConnection_PublishMsg(connection_, msg);
         natsMsg_Destroy(msg);
         if (s != NATS_OK) {
             // The rest of the batch waits for the resend.

@@ -5,7 +5,10 @@
 // Add() appends the message to the spool and returns; a sender thread
 // publishes the spool's entries asynchronously, a window of them at a
 // time, and moves the spool's cursor over those the stream has
-// acknowledged. An error, a lost connection or an acknowledgement that
+// acknowledged. Each message asks for its acknowledgement on a reply
+// subject of its own, "<inbox>.<flight number>", under one subscription:
+// the answer names its flight, and the message is the sender's to free as
+// soon as it is published. An error, a lost connection or an acknowledgement that
 // does not come sends everything from the cursor on again; the stream's
 // de-duplication (Nats-Msg-Id) absorbs what it had. A broker that cannot
 // be reached, at start or later, only delays: the connection is tried
@@ -34,8 +37,7 @@ struct __natsConnection;
 struct __natsOptions;
 struct __jsCtx;
 struct __natsMsg;
-struct jsPubAck;
-struct jsPubAckErr;
+struct __natsSubscription;
 
 namespace morvane {
 
@@ -97,13 +99,11 @@ class Publisher {
     struct Pending {
         Spool::Position end;
         std::string_view payload;
-        uint64_t idHash;
         bool valid;  // decoded
     };
     struct Flight {
         Spool::Position end;
         int64_t sentAtUs = 0;
-        uint64_t idHash = 0;  // of its Nats-Msg-Id
         bool done = false;
         bool ok = false;
     };
@@ -120,7 +120,9 @@ class Publisher {
     void Advance();
     // Gives up the window and starts again from the cursor.
     void Rewind(const char* why);
-    static void OnAck(__jsCtx* js, __natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* self);
+    // An answer on the inbox: the stream's acknowledgement or its refusal.
+    static void OnReply(__natsConnection* nc, __natsSubscription* sub, __natsMsg* msg, void* self);
+    static void OnRepliesClosed(void* self);
     static void OnDisconnected(__natsConnection* nc, void* self);
     static void OnReconnected(__natsConnection* nc, void* self);
 
@@ -133,17 +135,19 @@ class Publisher {
 
     __natsOptions* natsOptions_ = nullptr;
     __natsConnection* connection_ = nullptr;
-    __jsCtx* js_ = nullptr;
+    __jsCtx* js_ = nullptr;  // for the stream's information and creation
+    __natsSubscription* replies_ = nullptr;
+    std::string inbox_;  // "_INBOX.<unique>"; replies come to "<inbox_>.<flight>"
+    bool repliesClosed_ = false;  // no more OnReply() calls
     bool streamReady_ = false;
     bool reportedUnreachable_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Flight> flights_;
-    uint64_t firstFlight_ = 0;  // number of flights_.front()
-    // Where the next acknowledgement is looked for first: they come in the
-    // order of publishing but for a resend or a broker that changed.
-    size_t ackHint_ = 0;
+    // Number of flights_.front(); numbers are never used twice, so that an
+    // answer for a flight given up (before a resend) names none in flights_.
+    uint64_t firstFlight_ = 0;
     // The sender waits for work: Add() and full windows wake it.
     std::atomic<bool> senderWaiting_{false};
     bool waitingForRoom_ = false;
@@ -154,6 +158,7 @@ class Publisher {
     std::vector<Pending> batch_;
     std::vector<MessageView> messages_;  // batch_'s, decoded
     std::string texts_;
+    std::string reply_;
     std::vector<int64_t> ackTimes_;
     // Messages allowed in flight now: 1 after a start or a resend, doubled
     // with every acknowledgement up to options_.window, so that a stream

@@ -115,6 +115,15 @@ TEST(PublishMessageTest, SpoolBytesRoundTripAndDamageIsRefused) {
         EXPECT_FALSE(DecodeMessage(bytes.substr(0, cut), back));
     }
     EXPECT_FALSE(DecodeMessage(bytes + "x", back));
+
+    // The run of a message id, whatever the installation id holds.
+    for (const auto& [id, run] : std::vector<std::pair<std::string, std::string>>{
+             {"0123456789abcdef-fedcba9876543210-12", "fedcba9876543210"},
+             {"file-0a1b-file-3", "file"},
+             {"-0011223344556677-1", "0011223344556677"},
+             {"no-run", ""},
+             {"none", ""}})
+        EXPECT_EQ(RunOfMessageId(id), run) << id;
 }
 
 TEST(PublishMessageTest, InstallationIdIsKeptAndRunsDiffer) {
