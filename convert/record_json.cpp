@@ -61,18 +61,6 @@ bool IsAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-template <class T>
-T Get(const uint8_t* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <class T>
-void Put(uint8_t* p, T v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 void AppendNumber(auto value, std::string& out) {
     char text[24];
     auto r = std::to_chars(text, text + sizeof text, value);
@@ -83,7 +71,7 @@ void AppendNumber(auto value, std::string& out) {
 // integer; NaNs and infinities as a string of the data files' text.
 template <class T>
 void AppendFloating(UnitType type, const uint8_t* p, std::string& out) {
-    const T value = Get<T>(p);
+    const T value = LoadValue<T>(p);
     char text[kValueTextSize];
     if (!std::isfinite(value)) {
         size_t n = FormatValue(type, p, text);
@@ -119,16 +107,16 @@ void AppendValue(const Node& node, const uint8_t* p, std::string& out) {
     switch (node.type) {
         case kTypeChar: AppendNumber(static_cast<unsigned>(*p), out); break;
         case kTypeInt:
-        case kTypeBool: AppendNumber(Get<int32_t>(p), out); break;
-        case kTypeUnsigned: AppendNumber(Get<uint32_t>(p), out); break;
-        case kTypeInt16: AppendNumber(Get<int16_t>(p), out); break;
-        case kTypeUnsigned16: AppendNumber(Get<uint16_t>(p), out); break;
-        case kTypeInt64: AppendNumber(Get<int64_t>(p), out); break;
-        case kTypeUnsigned64: AppendNumber(Get<uint64_t>(p), out); break;
+        case kTypeBool: AppendNumber(LoadValue<int32_t>(p), out); break;
+        case kTypeUnsigned: AppendNumber(LoadValue<uint32_t>(p), out); break;
+        case kTypeInt16: AppendNumber(LoadValue<int16_t>(p), out); break;
+        case kTypeUnsigned16: AppendNumber(LoadValue<uint16_t>(p), out); break;
+        case kTypeInt64: AppendNumber(LoadValue<int64_t>(p), out); break;
+        case kTypeUnsigned64: AppendNumber(LoadValue<uint64_t>(p), out); break;
         case kTypeFloat: AppendFloating<float>(node.type, p, out); break;
         case kTypeDouble: AppendFloating<double>(node.type, p, out); break;
         case kTypeItemEnum: {
-            const int32_t value = Get<int32_t>(p);
+            const int32_t value = LoadValue<int32_t>(p);
             if (const std::string* name = ItemName(node, value)) {
                 out += *name;
             } else {
@@ -309,15 +297,15 @@ class CsvRow {
         switch (node.type) {
             case kTypeChar: Integer(static_cast<unsigned>(*p)); break;
             case kTypeInt:
-            case kTypeBool: Integer(Get<int32_t>(p)); break;
-            case kTypeUnsigned: Integer(Get<uint32_t>(p)); break;
-            case kTypeInt16: Integer(Get<int16_t>(p)); break;
-            case kTypeUnsigned16: Integer(Get<uint16_t>(p)); break;
-            case kTypeInt64: Integer(Get<int64_t>(p)); break;
-            case kTypeUnsigned64: Integer(Get<uint64_t>(p)); break;
-            case kTypeFloat: Floating(Get<float>(p), node.type, p); break;
-            case kTypeDouble: Floating(Get<double>(p), node.type, p); break;
-            case kTypeItemEnum: Enumerated(node, Get<int32_t>(p)); break;
+            case kTypeBool: Integer(LoadValue<int32_t>(p)); break;
+            case kTypeUnsigned: Integer(LoadValue<uint32_t>(p)); break;
+            case kTypeInt16: Integer(LoadValue<int16_t>(p)); break;
+            case kTypeUnsigned16: Integer(LoadValue<uint16_t>(p)); break;
+            case kTypeInt64: Integer(LoadValue<int64_t>(p)); break;
+            case kTypeUnsigned64: Integer(LoadValue<uint64_t>(p)); break;
+            case kTypeFloat: Floating(LoadValue<float>(p), node.type, p); break;
+            case kTypeDouble: Floating(LoadValue<double>(p), node.type, p); break;
+            case kTypeItemEnum: Enumerated(node, LoadValue<int32_t>(p)); break;
             default: break;
         }
         *p_++ = delimiter_;
@@ -816,7 +804,7 @@ bool RecordReader::StoreScalar(const Slot& slot, Event event, const char* text, 
             return Fail(start, "field " + PathOf(slot) + ": \"" + std::string(name) +
                                    "\" is not an item of " + node.enumName);
         }
-        Put(dest, it->second);
+        StoreValue(dest, it->second);
         return true;
     }
     if (event != kNumber || !IsJsonInteger(text, length)) return wrong();
@@ -1007,7 +995,7 @@ const char* WrittenLineScanner::Name(const Node& m, const char* p, uint8_t* dest
         m.plainNames.begin(), m.plainNames.end(), name,
         [](const std::pair<std::string, int32_t>& e, std::string_view n) { return e.first < n; });
     if (it == m.plainNames.end() || it->first != name) return Depart(p);
-    Put(dest, it->second);
+    StoreValue(dest, it->second);
     return close + 1;
 }
 

@@ -236,18 +236,6 @@ uint64_t AsUnsigned(const Scanned& s) {
 }
 
 template <class T>
-void Put(uint8_t* dest, T value) {
-    std::memcpy(dest, &value, sizeof value);
-}
-
-template <class T>
-T Get(const uint8_t* src) {
-    T value;
-    std::memcpy(&value, src, sizeof value);
-    return value;
-}
-
-template <class T>
 size_t Decimal(char* out, T value) {
     auto r = std::to_chars(out, out + kValueTextSize - 1, value);
     *r.ptr = '\0';
@@ -393,26 +381,26 @@ void StoreValueText(UnitType kind, const char* text, uint8_t* dest) {
         case kTypeInt:
         case kTypeUnsigned:
         case kTypeItemEnum:
-            Put(dest, ParseInt32(text));
+            StoreValue(dest, ParseInt32(text));
             break;
         case kTypeInt16:
         case kTypeUnsigned16:
-            Put(dest, static_cast<uint16_t>(ParseInt32(text)));
+            StoreValue(dest, static_cast<uint16_t>(ParseInt32(text)));
             break;
         case kTypeInt64:
-            Put(dest, ParseInt64(text));
+            StoreValue(dest, ParseInt64(text));
             break;
         case kTypeUnsigned64:
-            Put(dest, ParseUnsigned64(text));
+            StoreValue(dest, ParseUnsigned64(text));
             break;
         case kTypeFloat:
-            Put(dest, ParseFloating<float>(text));
+            StoreValue(dest, ParseFloating<float>(text));
             break;
         case kTypeDouble:
-            Put(dest, ParseFloating<double>(text));
+            StoreValue(dest, ParseFloating<double>(text));
             break;
         case kTypeBool:
-            Put(dest, static_cast<int32_t>(ParseInt32(text) != 0 ? 1 : 0));
+            StoreValue(dest, static_cast<int32_t>(ParseInt32(text) != 0 ? 1 : 0));
             break;
         default:  // kinds without bytes
             break;
@@ -466,36 +454,36 @@ bool ConvertFittingText(UnitType kind, const char* text, uint8_t* dest) {
         case kTypeInt:
         case kTypeItemEnum:
             if (!IntegerFits(text, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<uint32_t>(bits));
+            StoreValue(dest, static_cast<uint32_t>(bits));
             return true;
         case kTypeBool:
             if (!IntegerFits(text, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<int32_t>(static_cast<uint32_t>(bits) != 0 ? 1 : 0));
+            StoreValue(dest, static_cast<int32_t>(static_cast<uint32_t>(bits) != 0 ? 1 : 0));
             return true;
         case kTypeUnsigned:
             if (!IntegerFits(text, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
                 return false;
-            Put(dest, static_cast<uint32_t>(bits));
+            StoreValue(dest, static_cast<uint32_t>(bits));
             return true;
         case kTypeInt16:
             if (!IntegerFits(text, std::numeric_limits<int16_t>::min(),
                              std::numeric_limits<int16_t>::max(), bits))
                 return false;
-            Put(dest, static_cast<uint16_t>(bits));
+            StoreValue(dest, static_cast<uint16_t>(bits));
             return true;
         case kTypeUnsigned16:
             if (!IntegerFits(text, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
-            Put(dest, static_cast<uint16_t>(bits));
+            StoreValue(dest, static_cast<uint16_t>(bits));
             return true;
         case kTypeInt64:
             if (!IntegerFits(text, std::numeric_limits<int64_t>::min(),
                              std::numeric_limits<int64_t>::max(), bits))
                 return false;
-            Put(dest, bits);
+            StoreValue(dest, bits);
             return true;
         case kTypeUnsigned64:
             if (!IntegerFits(text, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
-            Put(dest, bits);
+            StoreValue(dest, bits);
             return true;
         case kTypeFloat:
             if (PutPlainFloating<float>(text, dest)) return true;
@@ -591,19 +579,19 @@ size_t FormatValue(UnitType kind, const uint8_t* src, char* out) {
         case kTypeInt:
         case kTypeUnsigned:
         case kTypeItemEnum:
-            return Decimal(out, Get<int32_t>(src));
+            return Decimal(out, LoadValue<int32_t>(src));
         case kTypeInt16:
-            return Decimal(out, Get<int16_t>(src));
+            return Decimal(out, LoadValue<int16_t>(src));
         case kTypeUnsigned16:
-            return Decimal(out, Get<uint16_t>(src));
+            return Decimal(out, LoadValue<uint16_t>(src));
         case kTypeInt64:
-            return Decimal(out, Get<int64_t>(src));
+            return Decimal(out, LoadValue<int64_t>(src));
         case kTypeUnsigned64:
-            return Decimal(out, Get<uint64_t>(src));
+            return Decimal(out, LoadValue<uint64_t>(src));
         case kTypeFloat:
-            return Floating(out, Get<float>(src));
+            return Floating(out, LoadValue<float>(src));
         case kTypeDouble:
-            return Floating(out, Get<double>(src));
+            return Floating(out, LoadValue<double>(src));
         case kTypeBool:
             return Decimal(out, static_cast<int>(src[0]));
         default:  // kinds without bytes

@@ -108,6 +108,19 @@ uint8_t CharFromText(const char* text);
 size_t FormatShortest(double value, char* out);
 size_t FormatShortest(float value, char* out);
 
+// The value of type T at p, and back: a record's bytes are little-endian
+// like the machine's and need not be aligned.
+template <class T>
+T LoadValue(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class T>
+void StoreValue(uint8_t* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
 // The parts of ReadWrittenValue.
 namespace written_value {
 

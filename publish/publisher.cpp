@@ -20,7 +20,8 @@ int64_t NowUs() {
         .count();
 }
 
-// How long the sender waits for more records after sending some.
+// How long the sender waits for more records after sending some, and for
+// acknowledgements while some are due.
 constexpr int kBatchWaitMs = 1;
 
 }  // namespace
@@ -103,19 +104,13 @@ void Publisher::Stop() {
     changed_.notify_all();
     thread_.join();
     spool_.Sync();
-    if (replies_ != nullptr) natsSubscription_Unsubscribe(replies_);
-    if (js_ != nullptr) jsCtx_Destroy(js_);
-    if (connection_ != nullptr) natsConnection_Close(connection_);
-    if (replies_ != nullptr) {
-        // OnReply() may be running on the library's thread: this object
-        // stays until the subscription has made its last call.
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(5), [this] { return repliesClosed_; });
-        lock.unlock();
-        natsSubscription_Destroy(replies_);
-    }
-    if (connection_ != nullptr) natsConnection_Destroy(connection_);
+    natsSubscription_Destroy(replies_);
     replies_ = nullptr;
+    if (js_ != nullptr) jsCtx_Destroy(js_);
+    if (connection_ != nullptr) {
+        natsConnection_Close(connection_);
+        natsConnection_Destroy(connection_);
+    }
     if (natsOptions_ != nullptr) natsOptions_Destroy(natsOptions_);
     js_ = nullptr;
     connection_ = nullptr;
@@ -209,12 +204,13 @@ bool Publisher::Connect() {
     if (s == NATS_OK) {
         inbox_ = inbox;
         natsInbox_Destroy(inbox);
-        s = natsConnection_Subscribe(&replies_, connection_, (inbox_ + ".*").c_str(), OnReply, this);
+        // Taken by this thread when it looks at its window (TakeReplies()),
+        // so that no thread of the library is woken for each answer.
+        s = natsConnection_SubscribeSync(&replies_, connection_, (inbox_ + ".*").c_str());
     }
     // A window given up and the one sent again can both be answered.
     if (s == NATS_OK)
         s = natsSubscription_SetPendingLimits(replies_, 4 * options_.window + 1024, -1);
-    if (s == NATS_OK) s = natsSubscription_SetOnCompleteCB(replies_, OnRepliesClosed, this);
     if (s != NATS_OK) {
         LogLine(true, "Error! Publish: acknowledgement subscription refused: %s\n",
                 natsStatus_GetText(s));
@@ -223,11 +219,16 @@ bool Publisher::Connect() {
     return true;
 }
 
-void Publisher::OnRepliesClosed(void* self) {
-    auto* p = static_cast<Publisher*>(self);
-    std::lock_guard<std::mutex> lock(p->mutex_);
-    p->repliesClosed_ = true;
-    p->changed_.notify_all();
+void Publisher::TakeReplies() {
+    for (;;) {
+        natsMsg* msg = nullptr;
+        const natsStatus s = natsSubscription_NextMsg(&msg, replies_, 0);
+        // A slow consumer is said once, and the answers dropped are
+        // missed acknowledgements: the window is sent again.
+        if (s == NATS_SLOW_CONSUMER) continue;
+        if (s != NATS_OK) return;
+        TakeReply(msg);
+    }
 }
 
 bool Publisher::EnsureStream() {
@@ -267,15 +268,14 @@ bool Publisher::EnsureStream() {
     return false;
 }
 
-void Publisher::OnReply(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
-    auto* self = static_cast<Publisher*>(closure);
+void Publisher::TakeReply(natsMsg* msg) {
     struct Destroy {
         natsMsg* msg;
         ~Destroy() { natsMsg_Destroy(msg); }
     } destroy{msg};
     // "<inbox>.<flight number>"
     const std::string_view subject = natsMsg_GetSubject(msg);
-    const std::string_view& inbox = self->inbox_;
+    const std::string_view inbox = inbox_;
     if (subject.size() <= inbox.size() + 1 || subject.compare(0, inbox.size(), inbox) != 0) return;
     uint64_t number = 0;
     const char* digits = subject.data() + inbox.size() + 1;
@@ -289,7 +289,14 @@ void Publisher::OnReply(natsConnection*, natsSubscription*, natsMsg* msg, void* 
     if (natsMsg_IsNoResponders(msg)) {
         failure = natsStatus_GetText(NATS_NO_RESPONDERS);
     } else {
-        rapidjson::Document answer;
+        // An answer is some tens of bytes: parsed without taking memory.
+        char values[2048];
+        char stack[512];
+        rapidjson::MemoryPoolAllocator<> valueAllocator(values, sizeof values);
+        rapidjson::MemoryPoolAllocator<> stackAllocator(stack, sizeof stack);
+        rapidjson::GenericDocument<rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>,
+                                   rapidjson::MemoryPoolAllocator<>>
+            answer(&valueAllocator, sizeof stack, &stackAllocator);
         answer.Parse(natsMsg_GetData(msg), static_cast<size_t>(natsMsg_GetDataLength(msg)));
         if (answer.HasParseError() || !answer.IsObject()) {
             failure = "an acknowledgement that is not JSON";
@@ -308,27 +315,19 @@ void Publisher::OnReply(natsConnection*, natsSubscription*, natsMsg* msg, void* 
         }
     }
 
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    std::deque<Flight>& flights = self->flights_;
+    std::lock_guard<std::mutex> lock(mutex_);
     // Of a window given up already, or not one of ours.
-    if (number < self->firstFlight_ || number - self->firstFlight_ >= flights.size()) return;
-    const size_t at = static_cast<size_t>(number - self->firstFlight_);
-    Flight& f = flights[at];
+    if (number < firstFlight_ || number - firstFlight_ >= flights_.size()) return;
+    Flight& f = flights_[static_cast<size_t>(number - firstFlight_)];
     if (f.done) return;
     f.done = true;
     f.ok = ok;
     if (ok) {
-        if (self->options_.keepAckTimes) self->ackTimes_.push_back(NowUs() - f.sentAtUs);
-        if (duplicate) ++self->duplicates_;
-    } else if (!self->failed_) {
-        self->failed_ = true;
-        self->failure_ = failure;
-    }
-    // The sender is woken for a failure, and for room once the front of a
-    // full window is acknowledged; else it looks when it wakes anyway.
-    if (!f.ok || (self->waitingForRoom_ && at == 0)) {
-        self->waitingForRoom_ = false;
-        self->changed_.notify_all();
+        if (options_.keepAckTimes) ackTimes_.push_back(NowUs() - f.sentAtUs);
+        if (duplicate) ++duplicates_;
+    } else if (!failed_) {
+        failed_ = true;
+        failure_ = failure;
     }
 }
 
@@ -455,9 +454,11 @@ void Publisher::Run() {
             streamReady_ = EnsureStream();
             continue;
         }
+        TakeReplies();
         bool rewind = false;
         std::string why;
         size_t room;
+        bool due;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             Advance();
@@ -471,6 +472,7 @@ void Publisher::Run() {
                 why = "no acknowledgement in time";
             }
             room = flights_.size() < window_ ? window_ - flights_.size() : 0;
+            due = !flights_.empty();
         }
         if (rewind) {
             Rewind(why.c_str());
@@ -498,12 +500,11 @@ void Publisher::Run() {
                 senderWaiting_ = false;
                 continue;
             }
-        } else {
-            waitingForRoom_ = true;
         }
-        changed_.wait_for(lock, std::chrono::milliseconds(20));
+        // Acknowledgements are looked for every millisecond while some are
+        // due, a new record is sent at once.
+        changed_.wait_for(lock, std::chrono::milliseconds(due ? kBatchWaitMs : 20));
         senderWaiting_ = false;
-        waitingForRoom_ = false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();

@@ -6,9 +6,9 @@
 // publishes the spool's entries asynchronously, a window of them at a
 // time, and moves the spool's cursor over those the stream has
 // acknowledged. Each message asks for its acknowledgement on a reply
-// subject of its own, "<inbox>.<flight number>", under one subscription:
-// the answer names its flight, and the message is the sender's to free as
-// soon as it is published. An error, a lost connection or an acknowledgement that
+// subject of its own, "<inbox>.<flight number>", under one subscription
+// that the sender reads: the answer names its flight, and the message is
+// the sender's to free as soon as it is published. An error, a lost connection or an acknowledgement that
 // does not come sends everything from the cursor on again; the stream's
 // de-duplication (Nats-Msg-Id) absorbs what it had. A broker that cannot
 // be reached, at start or later, only delays: the connection is tried
@@ -120,9 +120,10 @@ class Publisher {
     void Advance();
     // Gives up the window and starts again from the cursor.
     void Rewind(const char* why);
-    // An answer on the inbox: the stream's acknowledgement or its refusal.
-    static void OnReply(__natsConnection* nc, __natsSubscription* sub, __natsMsg* msg, void* self);
-    static void OnRepliesClosed(void* self);
+    // Takes the answers on the inbox that have come: the stream's
+    // acknowledgements and refusals.
+    void TakeReplies();
+    void TakeReply(__natsMsg* msg);
     static void OnDisconnected(__natsConnection* nc, void* self);
     static void OnReconnected(__natsConnection* nc, void* self);
 
@@ -138,7 +139,6 @@ class Publisher {
     __jsCtx* js_ = nullptr;  // for the stream's information and creation
     __natsSubscription* replies_ = nullptr;
     std::string inbox_;  // "_INBOX.<unique>"; replies come to "<inbox_>.<flight>"
-    bool repliesClosed_ = false;  // no more OnReply() calls
     bool streamReady_ = false;
     bool reportedUnreachable_ = false;
 
@@ -148,9 +148,8 @@ class Publisher {
     // Number of flights_.front(); numbers are never used twice, so that an
     // answer for a flight given up (before a resend) names none in flights_.
     uint64_t firstFlight_ = 0;
-    // The sender waits for work: Add() and full windows wake it.
+    // The sender waits for work: Add() wakes it.
     std::atomic<bool> senderWaiting_{false};
-    bool waitingForRoom_ = false;
     bool failed_ = false;  // an acknowledgement failed: rewind
     std::string failure_;
     Spool::Position sendAt_;

@@ -409,11 +409,8 @@ class _Compiler:
             self.depth -= 1
             return f"[{inner} for {i} in range({n})]"
         if m.kind == "enum":
-            names = self.enum_names(m)
-            if n == 1:
-                return f"{names}.get(t[{base}], t[{base}])"
-            v = f"v{self.depth}"
-            return f"[{names}.get({v}, {v}) for {v} in t[{base}:{_add(base, n)}]]"
+            return self.enum_lookup(self.enum_names(m), f"t[{base}]",
+                                    f"t[{base}:{_add(base, n)}]", n)
         if n == 1:
             return f"t[{base}]"
         return f"list(t[{base}:{_add(base, n)}])"
@@ -444,14 +441,18 @@ class _Compiler:
         if n == 0:
             return ""
         if m.kind == "enum":
-            values = self.enum_values(m)
-            if n == 1:
-                return f"{values}.get({value}, {value})"
-            v = f"v{self.depth}"
-            return f"*[{values}.get({v}, {v}) for {v} in _count({value}, {n})]"
+            return self.enum_lookup(self.enum_values(m), value, f"_count({value}, {n})", n, "*")
         if n == 1:
             return value
         return f"*_count({value}, {n})"
+
+    def enum_lookup(self, table: str, one: str, many: str, n: int, star: str = "") -> str:
+        """table.get(x, x) of the one value, or the list of it over many
+        (unpacked into the call with star "*"); unknown values pass as they are."""
+        if n == 1:
+            return f"{table}.get({one}, {one})"
+        v = f"v{self.depth}"
+        return f"{star}[{table}.get({v}, {v}) for {v} in {many}]"
 
     # -- errors ------------------------------------------------------------
 
