@@ -226,9 +226,19 @@ void Publisher::TakeReplies() {
         // A slow consumer is said once, and the answers dropped are
         // missed acknowledgements: the window is sent again.
         if (s == NATS_SLOW_CONSUMER) continue;
-        if (s != NATS_OK) return;
+        if (s != NATS_OK) break;
         TakeReply(msg);
+        done_.push_back(msg);
     }
+    DestroyDone();
+}
+
+void Publisher::DestroyDone() {
+    // The library hands every message it frees to a thread of its own,
+    // which it wakes when that thread waits: freed together, they wake it
+    // once rather than once each.
+    for (natsMsg* msg : done_) natsMsg_Destroy(msg);
+    done_.clear();
 }
 
 bool Publisher::EnsureStream() {
@@ -269,10 +279,6 @@ bool Publisher::EnsureStream() {
 }
 
 void Publisher::TakeReply(natsMsg* msg) {
-    struct Destroy {
-        natsMsg* msg;
-        ~Destroy() { natsMsg_Destroy(msg); }
-    } destroy{msg};
     // "<inbox>.<flight number>"
     const std::string_view subject = natsMsg_GetSubject(msg);
     const std::string_view inbox = inbox_;
@@ -419,7 +425,7 @@ bool Publisher::SendBatch(size_t room) {
             text = valueText + value.size() + 1;
         }
         if (s == NATS_OK) s = natsConnection_PublishMsg(connection_, msg);
-        natsMsg_Destroy(msg);
+        if (msg != nullptr) done_.push_back(msg);
         if (s != NATS_OK) {
             // The rest of the batch waits for the resend.
             std::lock_guard<std::mutex> lock(mutex_);
@@ -430,6 +436,7 @@ bool Publisher::SendBatch(size_t room) {
             break;
         }
     }
+    DestroyDone();
     return true;
 }
 

@@ -124,6 +124,8 @@ class Publisher {
     // acknowledgements and refusals.
     void TakeReplies();
     void TakeReply(__natsMsg* msg);
+    // Destroys the messages in done_.
+    void DestroyDone();
     static void OnDisconnected(__natsConnection* nc, void* self);
     static void OnReconnected(__natsConnection* nc, void* self);
 
@@ -158,6 +160,7 @@ class Publisher {
     std::vector<MessageView> messages_;  // batch_'s, decoded
     std::string texts_;
     std::string reply_;
+    std::vector<__natsMsg*> done_;  // published or answered, to destroy
     std::vector<int64_t> ackTimes_;
     // Messages allowed in flight now: 1 after a start or a resend, doubled
     // with every acknowledgement up to options_.window, so that a stream
