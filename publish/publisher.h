@@ -53,7 +53,7 @@ struct PublisherOptions {
     // How long an acknowledgement may take before the message is sent again.
     int32_t ackWaitMs = 3000;
     // Messages published and not yet acknowledged at most.
-    int32_t window = 4096;
+    int32_t window = 1024;
     // Keeps every publish-to-acknowledgement time for TakeAckTimes() (for
     // measurements; the list grows with every message).
     bool keepAckTimes = false;
