@@ -26,6 +26,37 @@ constexpr int kBatchWaitMs = 1;
 
 }  // namespace
 
+Acknowledgement ParseAcknowledgement(std::string_view text) {
+    // {"stream":"S","seq":N[,"duplicate":true]} or {"error":{...,"description":"..."}};
+    // some tens of bytes, parsed without taking memory.
+    char values[2048];
+    char stack[512];
+    rapidjson::MemoryPoolAllocator<> valueAllocator(values, sizeof values);
+    rapidjson::MemoryPoolAllocator<> stackAllocator(stack, sizeof stack);
+    rapidjson::GenericDocument<rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>,
+                               rapidjson::MemoryPoolAllocator<>>
+        answer(&valueAllocator, sizeof stack, &stackAllocator);
+    answer.Parse(text.data(), text.size());
+    Acknowledgement out;
+    if (answer.HasParseError() || !answer.IsObject()) {
+        out.failure = "an acknowledgement that is not JSON";
+    } else if (auto error = answer.FindMember("error"); error != answer.MemberEnd()) {
+        out.failure = "refused by the stream";
+        if (error->value.IsObject()) {
+            auto description = error->value.FindMember("description");
+            if (description != error->value.MemberEnd() && description->value.IsString())
+                out.failure = description->value.GetString();
+        }
+    } else if (auto seq = answer.FindMember("seq"); seq != answer.MemberEnd() && seq->value.IsUint64()) {
+        out.ok = true;
+        auto duplicate = answer.FindMember("duplicate");
+        out.duplicate = duplicate != answer.MemberEnd() && duplicate->value.IsTrue();
+    } else {
+        out.failure = "an acknowledgement without a sequence number";
+    }
+    return out;
+}
+
 Publisher::Publisher() = default;
 
 Publisher::~Publisher() { Stop(); }
@@ -288,38 +319,13 @@ void Publisher::TakeReply(natsMsg* msg) {
     const auto [end, ec] = std::from_chars(digits, subject.data() + subject.size(), number);
     if (ec != std::errc() || end != subject.data() + subject.size()) return;
 
-    // {"stream":"S","seq":N[,"duplicate":true]} or {"error":{...,"description":"..."}}
-    bool ok = false;
-    bool duplicate = false;
-    std::string failure;
-    if (natsMsg_IsNoResponders(msg)) {
-        failure = natsStatus_GetText(NATS_NO_RESPONDERS);
-    } else {
-        // An answer is some tens of bytes: parsed without taking memory.
-        char values[2048];
-        char stack[512];
-        rapidjson::MemoryPoolAllocator<> valueAllocator(values, sizeof values);
-        rapidjson::MemoryPoolAllocator<> stackAllocator(stack, sizeof stack);
-        rapidjson::GenericDocument<rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>,
-                                   rapidjson::MemoryPoolAllocator<>>
-            answer(&valueAllocator, sizeof stack, &stackAllocator);
-        answer.Parse(natsMsg_GetData(msg), static_cast<size_t>(natsMsg_GetDataLength(msg)));
-        if (answer.HasParseError() || !answer.IsObject()) {
-            failure = "an acknowledgement that is not JSON";
-        } else if (auto error = answer.FindMember("error"); error != answer.MemberEnd()) {
-            failure = "refused by the stream";
-            if (error->value.IsObject()) {
-                auto text = error->value.FindMember("description");
-                if (text != error->value.MemberEnd() && text->value.IsString()) failure = text->value.GetString();
-            }
-        } else if (auto seq = answer.FindMember("seq"); seq != answer.MemberEnd() && seq->value.IsUint64()) {
-            ok = true;
-            auto d = answer.FindMember("duplicate");
-            duplicate = d != answer.MemberEnd() && d->value.IsTrue();
-        } else {
-            failure = "an acknowledgement without a sequence number";
-        }
-    }
+    Acknowledgement answer;
+    if (natsMsg_IsNoResponders(msg))
+        answer.failure = natsStatus_GetText(NATS_NO_RESPONDERS);
+    else
+        answer = ParseAcknowledgement(
+            std::string_view(natsMsg_GetData(msg), static_cast<size_t>(natsMsg_GetDataLength(msg))));
+    const bool ok = answer.ok;
 
     std::lock_guard<std::mutex> lock(mutex_);
     // Of a window given up already, or not one of ours.
@@ -330,10 +336,10 @@ void Publisher::TakeReply(natsMsg* msg) {
     f.ok = ok;
     if (ok) {
         if (options_.keepAckTimes) ackTimes_.push_back(NowUs() - f.sentAtUs);
-        if (duplicate) ++duplicates_;
+        if (answer.duplicate) ++duplicates_;
     } else if (!failed_) {
         failed_ = true;
-        failure_ = failure;
+        failure_ = answer.failure;
     }
 }
 

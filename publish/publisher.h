@@ -59,6 +59,14 @@ struct PublisherOptions {
     bool keepAckTimes = false;
 };
 
+// The stream's answer to a published message.
+struct Acknowledgement {
+    bool ok = false;         // stored, or a duplicate of a stored one
+    bool duplicate = false;
+    std::string failure;     // why not, when not ok
+};
+Acknowledgement ParseAcknowledgement(std::string_view text);
+
 class Publisher {
   public:
     Publisher();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "publish/message.h"
+#include "publish/publisher.h"
 #include "publish/spool.h"
 #include "server/config/ini_file.h"
 #include "server/config/publish_settings.h"
@@ -124,6 +125,36 @@ TEST(PublishMessageTest, SpoolBytesRoundTripAndDamageIsRefused) {
              {"no-run", ""},
              {"none", ""}})
         EXPECT_EQ(RunOfMessageId(id), run) << id;
+}
+
+// The stream's answers: only a sequence number is a stored message; an
+// error, a truncated or empty answer leaves it to be sent again.
+TEST(PublishMessageTest, AcknowledgementsAreStoredOnlyWithASequence) {
+    struct Row {
+        std::string text;
+        bool ok;
+        bool duplicate;
+        std::string failure;
+    };
+    for (const Row& row : std::vector<Row>{
+             {R"({"stream":"MORVANE","seq":12})", true, false, ""},
+             {R"({"stream":"MORVANE","seq":12,"duplicate":true})", true, true, ""},
+             {R"({"stream":"MORVANE","seq":12,"duplicate":false})", true, false, ""},
+             {R"({"error":{"code":503,"err_code":10077,"description":"maximum messages exceeded"}})", false,
+              false, "maximum messages exceeded"},
+             {R"({"error":"busy","seq":3})", false, false, "refused by the stream"},
+             {R"({"stream":"MORVANE","seq":-1})", false, false, "an acknowledgement without a sequence number"},
+             {R"({"stream":"MORVANE"})", false, false, "an acknowledgement without a sequence number"},
+             {R"({"stream":"MORVANE","seq":1)", false, false, "an acknowledgement that is not JSON"},
+             {"", false, false, "an acknowledgement that is not JSON"},
+             {"[1]", false, false, "an acknowledgement that is not JSON"},
+             {R"({"stream":")" + std::string(4000, 'x') + R"(","seq":7})", true, false, ""},
+         }) {
+        const Acknowledgement a = ParseAcknowledgement(row.text);
+        EXPECT_EQ(a.ok, row.ok) << row.text.substr(0, 80);
+        EXPECT_EQ(a.duplicate, row.duplicate) << row.text.substr(0, 80);
+        EXPECT_EQ(a.failure, row.failure) << row.text.substr(0, 80);
+    }
 }
 
 TEST(PublishMessageTest, InstallationIdIsKeptAndRunsDiffer) {
