@@ -37,20 +37,22 @@ Acknowledgement ParseAcknowledgement(std::string_view text) {
                                rapidjson::MemoryPoolAllocator<>>
         answer(&valueAllocator, sizeof stack, &stackAllocator);
     answer.Parse(text.data(), text.size());
+    // The member name of object, or null.
+    auto member = [](const rapidjson::Value& object, const char* name) -> const rapidjson::Value* {
+        const auto found = object.FindMember(name);
+        return found == object.MemberEnd() ? nullptr : &found->value;
+    };
     Acknowledgement out;
     if (answer.HasParseError() || !answer.IsObject()) {
         out.failure = "an acknowledgement that is not JSON";
-    } else if (auto error = answer.FindMember("error"); error != answer.MemberEnd()) {
+    } else if (const rapidjson::Value* error = member(answer, "error")) {
         out.failure = "refused by the stream";
-        if (error->value.IsObject()) {
-            auto description = error->value.FindMember("description");
-            if (description != error->value.MemberEnd() && description->value.IsString())
-                out.failure = description->value.GetString();
-        }
-    } else if (auto seq = answer.FindMember("seq"); seq != answer.MemberEnd() && seq->value.IsUint64()) {
+        const rapidjson::Value* description = error->IsObject() ? member(*error, "description") : nullptr;
+        if (description != nullptr && description->IsString()) out.failure = description->GetString();
+    } else if (const rapidjson::Value* seq = member(answer, "seq"); seq != nullptr && seq->IsUint64()) {
         out.ok = true;
-        auto duplicate = answer.FindMember("duplicate");
-        out.duplicate = duplicate != answer.MemberEnd() && duplicate->value.IsTrue();
+        const rapidjson::Value* duplicate = member(answer, "duplicate");
+        out.duplicate = duplicate != nullptr && duplicate->IsTrue();
     } else {
         out.failure = "an acknowledgement without a sequence number";
     }
