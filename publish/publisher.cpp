@@ -399,8 +399,7 @@ bool Publisher::SendBatch(size_t room) {
     if (entries.empty()) return false;
     uint64_t number;
     {
-        // In the window before they are published: an acknowledgement may
-        // come before the publish returns.
+        // In the window, numbered, before they are published.
         std::lock_guard<std::mutex> lock(mutex_);
         number = firstFlight_ + flights_.size();
         const int64_t now = NowUs();
@@ -521,6 +520,8 @@ void Publisher::Run() {
         changed_.wait_for(lock, std::chrono::milliseconds(due ? kBatchWaitMs : 20));
         senderWaiting_ = false;
     }
+    // What has been answered by now is not sent again at the next start.
+    if (connected_ && streamReady_) TakeReplies();
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();
 }
