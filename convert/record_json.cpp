@@ -67,30 +67,52 @@ void AppendNumber(auto value, std::string& out) {
     out.append(text, static_cast<size_t>(r.ptr - text));
 }
 
-// A finite value's shortest text, ".0" added where it would read as an
-// integer; NaNs and infinities as a string of the data files' text.
+// A finite value's shortest text at out, ".0" added where it would read
+// as an integer; out holds kValueTextSize + 2 bytes. Its end.
 template <class T>
-void AppendFloating(UnitType type, const uint8_t* p, std::string& out) {
-    const T value = LoadValue<T>(p);
-    char text[kValueTextSize];
+char* FiniteText(T value, char* out) {
+    char* end = out + FormatShortest(value, out);
+    if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+        std::memcpy(end, ".0", 2);
+        end += 2;
+    }
+    return end;
+}
+
+// A finite value as FiniteText() has it; NaNs and infinities as a string of
+// the data files' text.
+template <class T>
+void AppendFloating(T value, UnitType type, const uint8_t* p, std::string& out) {
+    char text[kValueTextSize + 2];
     if (!std::isfinite(value)) {
-        size_t n = FormatValue(type, p, text);
         out += '"';
-        out.append(text, n);
+        out.append(text, FormatValue(type, p, text));
         out += '"';
         return;
     }
-    size_t n = FormatShortest(value, text);
-    out.append(text, n);
-    if (std::strpbrk(text, ".e") == nullptr) out += ".0";
+    out.append(text, FiniteText(value, text));
+}
+
+constexpr char kHexPairs[] =
+    "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+    "202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f"
+    "404142434445464748494a4b4c4d4e4f505152535455565758595a5b5c5d5e5f"
+    "606162636465666768696a6b6c6d6e6f707172737475767778797a7b7c7d7e7f"
+    "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
+    "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
+    "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
+    "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff";
+
+// The n bytes at p in lower-case hexadecimal at out; its end.
+char* HexText(const uint8_t* p, int64_t n, char* out) {
+    for (int64_t i = 0; i < n; ++i, out += 2) std::memcpy(out, kHexPairs + 2 * p[i], 2);
+    return out;
 }
 
 void AppendHex(const uint8_t* p, int64_t n, std::string& out) {
-    static const char kHex[] = "0123456789abcdef";
-    for (int64_t i = 0; i < n; ++i) {
-        out += kHex[p[i] >> 4];
-        out += kHex[p[i] & 15];
-    }
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(2 * n));
+    HexText(p, n, out.data() + at);
 }
 
 // The JSON string of the item name an enumerated value is written as, or
@@ -102,30 +124,39 @@ const std::string* ItemName(const Node& node, int32_t value) {
     return it != node.valueNames.end() && it->first == value ? &it->second : nullptr;
 }
 
+// Calls integer(v), floating(v) or enumerated(v) with the value of the
+// item node at p, as the type of its kind.
+template <class Integer, class Floating, class Enumerated>
+void WithValue(const Node& node, const uint8_t* p, Integer&& integer, Floating&& floating,
+               Enumerated&& enumerated) {
+    switch (node.type) {
+        case kTypeChar: integer(static_cast<unsigned>(*p)); break;
+        case kTypeInt:
+        case kTypeBool: integer(LoadValue<int32_t>(p)); break;
+        case kTypeUnsigned: integer(LoadValue<uint32_t>(p)); break;
+        case kTypeInt16: integer(LoadValue<int16_t>(p)); break;
+        case kTypeUnsigned16: integer(LoadValue<uint16_t>(p)); break;
+        case kTypeInt64: integer(LoadValue<int64_t>(p)); break;
+        case kTypeUnsigned64: integer(LoadValue<uint64_t>(p)); break;
+        case kTypeFloat: floating(LoadValue<float>(p)); break;
+        case kTypeDouble: floating(LoadValue<double>(p)); break;
+        case kTypeItemEnum: enumerated(LoadValue<int32_t>(p)); break;
+        default: break;
+    }
+}
+
 // One value of an item in the JSON object.
 void AppendValue(const Node& node, const uint8_t* p, std::string& out) {
-    switch (node.type) {
-        case kTypeChar: AppendNumber(static_cast<unsigned>(*p), out); break;
-        case kTypeInt:
-        case kTypeBool: AppendNumber(LoadValue<int32_t>(p), out); break;
-        case kTypeUnsigned: AppendNumber(LoadValue<uint32_t>(p), out); break;
-        case kTypeInt16: AppendNumber(LoadValue<int16_t>(p), out); break;
-        case kTypeUnsigned16: AppendNumber(LoadValue<uint16_t>(p), out); break;
-        case kTypeInt64: AppendNumber(LoadValue<int64_t>(p), out); break;
-        case kTypeUnsigned64: AppendNumber(LoadValue<uint64_t>(p), out); break;
-        case kTypeFloat: AppendFloating<float>(node.type, p, out); break;
-        case kTypeDouble: AppendFloating<double>(node.type, p, out); break;
-        case kTypeItemEnum: {
-            const int32_t value = LoadValue<int32_t>(p);
+    WithValue(
+        node, p, [&](auto value) { AppendNumber(value, out); },
+        [&](auto value) { AppendFloating(value, node.type, p, out); },
+        [&](int32_t value) {
             if (const std::string* name = ItemName(node, value)) {
                 out += *name;
             } else {
                 AppendNumber(value, out);
             }
-            break;
-        }
-        default: break;
-    }
+        });
 }
 
 // Builds the members of s; offset runs over them as the XML writer's does.
@@ -294,20 +325,10 @@ class CsvRow {
 
     void Value(const Node& node, const uint8_t* p) {
         Room(kValueTextSize + 8);
-        switch (node.type) {
-            case kTypeChar: Integer(static_cast<unsigned>(*p)); break;
-            case kTypeInt:
-            case kTypeBool: Integer(LoadValue<int32_t>(p)); break;
-            case kTypeUnsigned: Integer(LoadValue<uint32_t>(p)); break;
-            case kTypeInt16: Integer(LoadValue<int16_t>(p)); break;
-            case kTypeUnsigned16: Integer(LoadValue<uint16_t>(p)); break;
-            case kTypeInt64: Integer(LoadValue<int64_t>(p)); break;
-            case kTypeUnsigned64: Integer(LoadValue<uint64_t>(p)); break;
-            case kTypeFloat: Floating(LoadValue<float>(p), node.type, p); break;
-            case kTypeDouble: Floating(LoadValue<double>(p), node.type, p); break;
-            case kTypeItemEnum: Enumerated(node, LoadValue<int32_t>(p)); break;
-            default: break;
-        }
+        WithValue(
+            node, p, [&](auto value) { Integer(value); },
+            [&](auto value) { Floating(value, node.type, p); },
+            [&](int32_t value) { Enumerated(node, value); });
         *p_++ = delimiter_;
     }
 
@@ -315,10 +336,7 @@ class CsvRow {
     void Hex(const uint8_t* p, int64_t n) {
         Room(static_cast<size_t>(2 * n) + 8);
         char* begin = p_;
-        for (int64_t i = 0; i < n; ++i) {
-            std::memcpy(p_, kHexPairs + 2 * p[i], 2);
-            p_ += 2;
-        }
+        p_ = HexText(p, n, p_);
         if (quoteHex_) Quote(begin);
         *p_++ = delimiter_;
     }
@@ -330,15 +348,6 @@ class CsvRow {
 
   private:
     static constexpr size_t kPiece = 4096;
-    static constexpr char kHexPairs[] =
-        "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
-        "202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f"
-        "404142434445464748494a4b4c4d4e4f505152535455565758595a5b5c5d5e5f"
-        "606162636465666768696a6b6c6d6e6f707172737475767778797a7b7c7d7e7f"
-        "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
-        "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
-        "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
-        "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff";
 
     // At least n bytes writable at p_.
     void Room(size_t n) {
@@ -365,11 +374,7 @@ class CsvRow {
             Quote(begin);
             return;
         }
-        p_ += FormatShortest(value, p_);
-        if (std::find_if(begin, p_, [](char c) { return c == '.' || c == 'e'; }) == p_) {
-            std::memcpy(p_, ".0", 2);
-            p_ += 2;
-        }
+        p_ = FiniteText(value, p_);
         if (quoteFinite_) Quote(begin);
     }
 

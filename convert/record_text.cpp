@@ -214,31 +214,24 @@ constexpr int32_t kMaxScannedNesting = 100;
 
 static_assert(std::endian::native == std::endian::little, "the byte searches below");
 
-template <class T>
-inline T Load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 // Whether the n bytes at a and b are the same. The fixed texts of a record
 // are short (an element's start, "</Item>\n"): compared inline, in words,
 // rather than by a library call each.
 inline bool SameBytes(const char* a, const char* b, size_t n) {
     for (; n > 16; a += 16, b += 16, n -= 16) {
-        const uint64_t first = Load<uint64_t>(a) ^ Load<uint64_t>(b);
-        if ((first | (Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8))) != 0) return false;
+        const uint64_t first = LoadValue<uint64_t>(a) ^ LoadValue<uint64_t>(b);
+        if ((first | (LoadValue<uint64_t>(a + 8) ^ LoadValue<uint64_t>(b + 8))) != 0) return false;
     }
     // The last words overlap the ones before.
     if (n >= 8)
-        return ((Load<uint64_t>(a) ^ Load<uint64_t>(b)) |
-                (Load<uint64_t>(a + n - 8) ^ Load<uint64_t>(b + n - 8))) == 0;
+        return ((LoadValue<uint64_t>(a) ^ LoadValue<uint64_t>(b)) |
+                (LoadValue<uint64_t>(a + n - 8) ^ LoadValue<uint64_t>(b + n - 8))) == 0;
     if (n >= 4)
-        return ((Load<uint32_t>(a) ^ Load<uint32_t>(b)) |
-                (Load<uint32_t>(a + n - 4) ^ Load<uint32_t>(b + n - 4))) == 0;
+        return ((LoadValue<uint32_t>(a) ^ LoadValue<uint32_t>(b)) |
+                (LoadValue<uint32_t>(a + n - 4) ^ LoadValue<uint32_t>(b + n - 4))) == 0;
     if (n >= 2)
-        return ((Load<uint16_t>(a) ^ Load<uint16_t>(b)) |
-                (Load<uint16_t>(a + n - 2) ^ Load<uint16_t>(b + n - 2))) == 0;
+        return ((LoadValue<uint16_t>(a) ^ LoadValue<uint16_t>(b)) |
+                (LoadValue<uint16_t>(a + n - 2) ^ LoadValue<uint16_t>(b + n - 2))) == 0;
     return n == 0 || *a == *b;
 }
 
@@ -247,7 +240,7 @@ inline bool SameBytes(const char* a, const char* b, size_t n) {
 inline const char* FindTagStart(const char* p, const char* end) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     for (; end - p >= 8; p += 8) {
-        const uint64_t v = Load<uint64_t>(p) ^ (kOnes * '<');
+        const uint64_t v = LoadValue<uint64_t>(p) ^ (kOnes * '<');
         // The lowest byte flagged is the first zero byte of v: bytes above a
         // zero may be flagged wrongly, never those below.
         const uint64_t zero = (v - kOnes) & ~v & (kOnes * 0x80);

@@ -260,6 +260,16 @@ size_t Fixed(char* out, double value) {
 // sign aside, when the text reads back.
 enum class FixedBack { kYes, kNo, kUndecided };
 
+// Whether a double of the normal float range lies exactly halfway between
+// two floats, where rounding it to a float could differ from rounding the
+// exact value once.
+bool HalfwayBetweenFloats(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
+    return (bits & kBelowFloat) == uint64_t{1} << 28;
+}
+
 template <class T>
 FixedBack FixedDigits(T value, uint64_t& digits) {
     constexpr double kScale = 1e6;
@@ -273,10 +283,7 @@ FixedBack FixedDigits(T value, uint64_t& digits) {
     if constexpr (sizeof(T) == sizeof(double)) {
         same = back == v;
     } else {
-        uint64_t bits;
-        std::memcpy(&bits, &back, sizeof bits);
-        constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
-        if ((bits & kBelowFloat) == uint64_t{1} << 28) return FixedBack::kUndecided;
+        if (HalfwayBetweenFloats(back)) return FixedBack::kUndecided;
         same = static_cast<float>(back) == value;
     }
     if (!same) return FixedBack::kNo;
@@ -522,10 +529,7 @@ bool SixDecimals(const char* p, const char* end, T& value) {
     }
     const double quotient = static_cast<double>(digits) / 1e6;
     if constexpr (sizeof(T) == sizeof(float)) {
-        uint64_t bits;
-        std::memcpy(&bits, &quotient, sizeof bits);
-        constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;  // bits a float drops
-        if ((bits & kBelowFloat) == uint64_t{1} << 28) return false;
+        if (HalfwayBetweenFloats(quotient)) return false;
     }
     value = static_cast<T>(negative ? -quotient : quotient);
     return true;

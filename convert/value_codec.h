@@ -111,13 +111,13 @@ size_t FormatShortest(float value, char* out);
 // The value of type T at p, and back: a record's bytes are little-endian
 // like the machine's and need not be aligned.
 template <class T>
-T LoadValue(const uint8_t* p) {
+T LoadValue(const void* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 template <class T>
-void StoreValue(uint8_t* p, T v) {
+void StoreValue(void* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
@@ -171,9 +171,14 @@ inline bool Integer(const char* p, const char* end, int64_t low, uint64_t high, 
     return low < 0 && magnitude <= static_cast<uint64_t>(-(low + 1)) + 1;
 }
 
-template <class T>
-inline void Put(uint8_t* dest, T value) {
-    std::memcpy(dest, &value, sizeof value);
+// An integer text within [low, high] stored as a Stored.
+template <class Stored>
+inline bool StoreInteger(const char* begin, const char* end, int64_t low, uint64_t high,
+                         uint8_t* dest) {
+    uint64_t bits = 0;
+    if (!Integer(begin, end, low, high, bits)) return false;
+    StoreValue(dest, static_cast<Stored>(bits));
+    return true;
 }
 
 inline int Hex(char c) {
@@ -186,11 +191,9 @@ inline int Hex(char c) {
 }  // namespace written_value
 
 inline bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, uint8_t* dest) {
-    using written_value::Integer;
-    using written_value::Put;
+    using written_value::StoreInteger;
     constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
     constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
-    uint64_t bits = 0;
     switch (kind) {
         case kTypeChar: {
             const ptrdiff_t n = end - begin;
@@ -203,38 +206,25 @@ inline bool ReadWrittenValue(UnitType kind, const char* begin, const char* end, 
         }
         case kTypeInt:
         case kTypeItemEnum:
-            if (!Integer(begin, end, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<uint32_t>(bits));
+            return StoreInteger<uint32_t>(begin, end, kInt32Min, kInt32Max, dest);
+        case kTypeBool: {
+            uint64_t bits = 0;
+            if (!written_value::Integer(begin, end, kInt32Min, kInt32Max, bits)) return false;
+            StoreValue(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
             return true;
-        case kTypeBool:
-            if (!Integer(begin, end, kInt32Min, kInt32Max, bits)) return false;
-            Put(dest, static_cast<int32_t>(bits != 0 ? 1 : 0));
-            return true;
+        }
         case kTypeUnsigned:
-            if (!Integer(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), bits))
-                return false;
-            Put(dest, static_cast<uint32_t>(bits));
-            return true;
+            return StoreInteger<uint32_t>(begin, end, kInt32Min, std::numeric_limits<uint32_t>::max(), dest);
         case kTypeInt16:
-            if (!Integer(begin, end, std::numeric_limits<int16_t>::min(),
-                         std::numeric_limits<int16_t>::max(), bits))
-                return false;
-            Put(dest, static_cast<uint16_t>(bits));
-            return true;
+            return StoreInteger<uint16_t>(begin, end, std::numeric_limits<int16_t>::min(),
+                                          std::numeric_limits<int16_t>::max(), dest);
         case kTypeUnsigned16:
-            if (!Integer(begin, end, 0, std::numeric_limits<uint16_t>::max(), bits)) return false;
-            Put(dest, static_cast<uint16_t>(bits));
-            return true;
+            return StoreInteger<uint16_t>(begin, end, 0, std::numeric_limits<uint16_t>::max(), dest);
         case kTypeInt64:
-            if (!Integer(begin, end, std::numeric_limits<int64_t>::min(),
-                         std::numeric_limits<int64_t>::max(), bits))
-                return false;
-            Put(dest, bits);
-            return true;
+            return StoreInteger<uint64_t>(begin, end, std::numeric_limits<int64_t>::min(),
+                                          std::numeric_limits<int64_t>::max(), dest);
         case kTypeUnsigned64:
-            if (!Integer(begin, end, 0, std::numeric_limits<uint64_t>::max(), bits)) return false;
-            Put(dest, bits);
-            return true;
+            return StoreInteger<uint64_t>(begin, end, 0, std::numeric_limits<uint64_t>::max(), dest);
         case kTypeFloat:
         case kTypeDouble:
             return ReadWrittenFloating(kind, begin, end, dest);

@@ -391,7 +391,7 @@ bool Publisher::SendBatch(size_t room) {
     std::string_view payload;
     while (entries.size() < room && spool_.Next(at, payload)) {
         if (entries.size() == messages_.size()) messages_.emplace_back();
-        Pending& entry = entries.emplace_back(Pending{at, payload, false});
+        Pending& entry = entries.emplace_back(Pending{at, false});
         // Cannot fail for what Add() wrote; such an entry is skipped rather
         // than blocking everything behind it.
         entry.valid = DecodeMessage(payload, messages_[entries.size() - 1]);

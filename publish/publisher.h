@@ -106,7 +106,6 @@ class Publisher {
     // A spool entry taken for publishing, and the position after it.
     struct Pending {
         Spool::Position end;
-        std::string_view payload;
         bool valid;  // decoded
     };
     struct Flight {
@@ -150,7 +149,6 @@ class Publisher {
     __natsSubscription* replies_ = nullptr;
     std::string inbox_;  // "_INBOX.<unique>"; replies come to "<inbox_>.<flight>"
     bool streamReady_ = false;
-    bool reportedUnreachable_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -69,8 +69,6 @@ class Spool {
     // The same without a copy: payload points into the spool and stays
     // valid until Acknowledge() passes it or the spool is closed.
     bool Next(Position& at, std::string_view& payload);
-    // The position after the last entry.
-    Position End() const;
 
     // The first entry not yet acknowledged.
     Position Cursor() const;

@@ -70,7 +70,7 @@ struct HoldRow {
     std::function<void(MorvaneServer&)> play;
     // A limit the server runs under (battery_fsize_exec's first argument:
     // nofile=N, as=BYTES); empty for none of our own.
-    std::string limit;
+    std::string limit = {};
 };
 
 const HoldRow kRows[] = {
@@ -186,11 +186,7 @@ const HoldRow kRows[] = {
          ExpectSizeAnswer(c, "after the session");
          const std::string session = ReadFile(s / "XML_Data/kept.xml");
          EXPECT_EQ(SessionFileProblem(session), "");
-         size_t records = 0;
-         for (size_t at = session.find("<Schema "); at != std::string::npos;
-              at = session.find("<Schema ", at + 1))
-             ++records;
-         EXPECT_EQ(records, 2u);
+         EXPECT_EQ(CountOf(session, "<Schema "), 2);
      },
      // The server takes about 200 MiB of address space before any request.
      "as=" + std::to_string(size_t{384} << 20)},

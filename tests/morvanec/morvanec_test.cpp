@@ -699,18 +699,16 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
     const std::string good =
         "{\"count\":5,\"flags\":\"00000000\",\"mode\":\"ON\",\"pos\":[{\"x\":1,\"y\":2},{\"x\":3,"
         "\"y\":4}]}";
-    auto with = [&](const std::string& from, const std::string& to) {
-        std::string line = good;
-        line.replace(line.find(from), from.size(), to);
-        return line;
+    // base with its first from replaced by to.
+    auto replaced = [](std::string base, const std::string& from, const std::string& to) {
+        return base.replace(base.find(from), from.size(), to);
     };
+    auto with = [&](const std::string& from, const std::string& to) { return replaced(good, from, to); };
     // The lines to-json writes, which its scanner reads, and departures
     // from them late in the line.
     const std::string written = "{\"$schema\":\"PosRec\",\"$id\":7," + good.substr(1);
     auto writtenWith = [&](const std::string& from, const std::string& to) {
-        std::string line = written;
-        line.replace(line.find(from), from.size(), to);
-        return line;
+        return replaced(written, from, to);
     };
     RunCases({
         row(written + "\r\n" + writtenWith("7,", "7,\"$number\":2,") + "\r\n", 0, "",
@@ -766,8 +764,6 @@ TEST(MorvanecFromJson, StrictDiagnosticsAndNoOutput) {
 
 TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
     std::vector<std::string> csv = {"to-csv", "a.xsd", "in.bin"};
-    std::vector<std::string> dash = {"to-csv", "--delimiter", "-", "a.xsd", "in.bin"};
-    std::vector<std::string> tab = {"to-csv", "--delimiter", "tab", "a.xsd", "in.bin"};
     const auto delimited = [](const char* d) {
         return std::vector<std::string>{"to-csv", "--delimiter", d, "a.xsd", "in.bin"};
     };
@@ -777,9 +773,9 @@ TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
          "count,flags[0],flags[1],flags[2],flags[3],mode,pos[0].x,pos[0].y,pos[1].x,pos[1].y\r\n"
          "5,0,0,0,0,ON,1,2,3,4\r\n",
          "", flagsSplit, "in.bin", PosRecBytes(5, 1)},
-        {dash, 0, "count-flags-mode-pos[0].x-pos[0].y-pos[1].x-pos[1].y\r\n\"-6\"-00000000-ON-\"-1\"-2-3-4\r\n",
+        {delimited("-"), 0, "count-flags-mode-pos[0].x-pos[0].y-pos[1].x-pos[1].y\r\n\"-6\"-00000000-ON-\"-1\"-2-3-4\r\n",
          "", kPosRec, "in.bin", PosRecBytes(-6, -1)},
-        {tab, 0, "c\ti64\tu64\tu\tb\tf[0]\tf[1]\tf[2]\tf[3]\td\te[0]\te[1]\te[2]\r\n"
+        {delimited("tab"), 0, "c\ti64\tu64\tu\tb\tf[0]\tf[1]\tf[2]\tf[3]\td\te[0]\te[1]\te[2]\r\n"
          "255\t-9223372036854775808\t18446744073709551615\t4294967295\t16777216\t-0.0\t1.0\tinf\t-nan\t5e-324\tA\t2\t7\r\n",
          "", kEdgeSchema, "in.bin", EdgeBytes()},
         // A delimiter that numbers, names or the texts of NaN can hold:
@@ -796,7 +792,7 @@ TEST(MorvanecToCsv, HeaderOfValuePathsAndQuotedCells) {
         {delimited("A"), 0, "cAi64Au64AuAbAf[0]Af[1]Af[2]Af[3]AdAe[0]Ae[1]Ae[2]\r\n"
          "255A-9223372036854775808A18446744073709551615A4294967295A16777216A-0.0A1.0AinfA-nanA5e-324A\"A\"A2A7\r\n",
          "", kEdgeSchema, "in.bin", EdgeBytes()},
-        {{"to-csv", "--delimiter", "\"", "a.xsd", "in.bin"}, 2, "",
+        {delimited("\""), 2, "",
          "morvanec: option --delimiter takes one character other than a quote or a line end, or "
          "tab"},
     });
