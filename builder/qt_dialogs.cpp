@@ -68,20 +68,18 @@ bool CFolderBrowser::IsWithinRoot(const QString& path) const {
 void CFolderBrowser::Confine(const QString& path) {
     if (IsWithinRoot(path)) return;
     // Deferred: the dialog is still in the middle of its own change.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            setHistory({});
-            setDirectory(root_);
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { BackToRoot(); }, Qt::QueuedConnection);
+}
+
+void CFolderBrowser::BackToRoot() {
+    setHistory({});
+    setDirectory(root_);
 }
 
 void CFolderBrowser::accept() {
     const QStringList picked = selectedFiles();
     if (picked.isEmpty() || !IsWithinRoot(picked.front())) {
-        setHistory({});
-        setDirectory(root_);
+        BackToRoot();
         return;
     }
     QFileDialog::accept();

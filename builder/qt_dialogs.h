@@ -29,6 +29,8 @@ class CFolderBrowser : public QFileDialog {
   private:
     bool IsWithinRoot(const QString& path) const;
     void Confine(const QString& path);
+    // Shows the root, with no history to go back out by.
+    void BackToRoot();
 
     QString root_;
 };

@@ -332,6 +332,12 @@ class CsvRow {
         *p_++ = delimiter_;
     }
 
+    // A text as it is, quoted where needed.
+    void Text(std::string_view text) {
+        Quoted(text);
+        *p_++ = delimiter_;
+    }
+
     // A collapsed member's bytes in hexadecimal.
     void Hex(const uint8_t* p, int64_t n) {
         Room(static_cast<size_t>(2 * n) + 8);
@@ -385,11 +391,14 @@ class CsvRow {
             return;
         }
         // The name as in the JSON object, without its quotes.
-        const size_t n = name->size() - 2;
-        Room(2 * n + 8);
+        Quoted(std::string_view(*name).substr(1, name->size() - 2));
+    }
+
+    void Quoted(std::string_view text) {
+        Room(2 * text.size() + 8);
         char* begin = p_;
-        std::memcpy(p_, name->data() + 1, n);
-        p_ += n;
+        std::memcpy(p_, text.data(), text.size());
+        p_ += text.size();
         Quote(begin);
     }
 
@@ -1071,6 +1080,12 @@ std::vector<std::string> RecordJsonPlan::CsvHeader() const {
     std::vector<std::string> cells;
     AddHeader(*top_, "", cells);
     return cells;
+}
+
+void RecordJsonPlan::AppendCsvHeader(char delimiter, std::string& out) const {
+    CsvRow row(out, delimiter);
+    for (const std::string& cell : CsvHeader()) row.Text(cell);
+    row.Finish();
 }
 
 bool RecordJsonPlan::AppendCsv(const uint8_t* buffer, int64_t length, char delimiter,

@@ -95,6 +95,10 @@ class RecordJsonPlan {
     // The CSV header row's cells: one value path per value (pos[0].x,
     // flags[4]; a collapsed member is one cell).
     std::vector<std::string> CsvHeader() const;
+    // Appends the header row's cells to out as AppendCsv() appends a
+    // record's: a path that holds the delimiter (a letter or '.' may be
+    // one) is quoted as a value is.
+    void AppendCsvHeader(char delimiter, std::string& out) const;
     // Appends the record's cells to out, each followed by delimiter except
     // the last, RFC 4180 quoted where needed, values as in the JSON object
     // (texts unquoted). False as AppendJson.

@@ -86,23 +86,7 @@ int RunToCsv(const Invocation& call) {
     const char delimiter = call.delimiter;
     // RFC 4180 ends every line with CR LF.
     std::string head;
-    const std::vector<std::string> cells = plan->CsvHeader();
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (i != 0) head += delimiter;
-        // A value path holding the delimiter (a letter or '.' may be one) is
-        // quoted as a value is.
-        const std::string& cell = cells[i];
-        if (cell.find_first_of(std::string{delimiter, '"', '\r', '\n'}) == std::string::npos) {
-            head += cell;
-            continue;
-        }
-        head += '"';
-        for (char c : cell) {
-            if (c == '"') head += '"';
-            head += c;
-        }
-        head += '"';
-    }
+    plan->AppendCsvHeader(delimiter, head);
     head += "\r\n";
     const int64_t size = schema->Size();
     const RecordFormat csv = [&](const uint8_t* record, int64_t, std::string& out) {

@@ -39,6 +39,11 @@ bool GetText(std::string_view& in, std::string_view& text) {
     return true;
 }
 
+// The count of texts that starts a message of headerCount headers.
+void BeginMessage(std::string& out, size_t headerCount) {
+    PutU32(out, static_cast<uint32_t>(2 + 2 * headerCount));
+}
+
 bool NeedsEscape(unsigned char c) {
     return c <= 0x20 || c == 0x7F || c == '.' || c == '*' || c == '>' || c == '%';
 }
@@ -57,12 +62,6 @@ const std::string* OutMessage::Header(std::string_view name) const {
         if (key == name) return &value;
     return nullptr;
 }
-
-void BeginMessage(std::string& out, size_t headerCount) {
-    PutU32(out, static_cast<uint32_t>(2 + 2 * headerCount));
-}
-
-void AppendText(std::string& out, std::string_view text) { PutText(out, text); }
 
 std::string EncodeMessage(const OutMessage& message) {
     std::string out;

@@ -41,12 +41,6 @@ struct MessageView {
 };
 bool DecodeMessage(std::string_view bytes, MessageView& message);
 
-// Appends the bytes EncodeMessage() makes, piece by piece: first
-// BeginMessage() with the number of headers, then the subject, the body
-// and each header's name and value with AppendText().
-void BeginMessage(std::string& out, size_t headerCount);
-void AppendText(std::string& out, std::string_view text);
-
 // text as one subject token: '.', '*', '>', '%', blanks and control
 // characters as "%XX" (two upper-case hex digits); an empty text is "%00".
 std::string EscapeSubjectToken(std::string_view text);

@@ -58,9 +58,7 @@ void RecordPublisher::Publish(const Schema& schema, int32_t number, const std::s
         encoder->second->Append(payload, number, session, body);
     } else {
         // A schema that was not there at the start: no fingerprint.
-        RecordLabel label = label_;
-        label.session = session;
-        RecordMessageEncoder(schema, "", label).Append(payload, number, session, body);
+        RecordMessageEncoder(schema, "", label_).Append(payload, number, session, body);
     }
     publisher_.Add(std::string_view(payload));
 }
