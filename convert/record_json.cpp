@@ -61,11 +61,41 @@ bool IsAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-void AppendNumber(auto value, std::string& out) {
-    char text[24];
-    auto r = std::to_chars(text, text + sizeof text, value);
-    out.append(text, static_cast<size_t>(r.ptr - text));
-}
+// Bytes written straight into a string: grown ahead of the writing, a
+// piece at a time, and cut to what was written by Finish().
+class StringCursor {
+  public:
+    explicit StringCursor(std::string& out) : out_(out) { p_ = limit_ = out.data() + out.size(); }
+
+    // At least n bytes writable at p_: the check inline, the growth not.
+    [[gnu::always_inline]] void Room(size_t n) {
+        if (static_cast<size_t>(limit_ - p_) < n) Grow(n);
+    }
+    void Put(std::string_view text) {
+        Room(text.size());
+        std::memcpy(p_, text.data(), text.size());
+        p_ += text.size();
+    }
+    void Put(char c) {
+        Room(1);
+        *p_++ = c;
+    }
+    void Finish() { out_.resize(static_cast<size_t>(p_ - out_.data())); }
+
+  protected:
+    static constexpr size_t kPiece = 4096;
+
+    [[gnu::noinline]] void Grow(size_t n) {
+        const size_t used = static_cast<size_t>(p_ - out_.data());
+        out_.resize(used + n + kPiece);
+        p_ = out_.data() + used;
+        limit_ = out_.data() + out_.size();
+    }
+
+    std::string& out_;
+    char* p_;
+    char* limit_;
+};
 
 // A finite value's shortest text at out, ".0" added where it would read
 // as an integer; out holds kValueTextSize + 2 bytes. Its end.
@@ -77,20 +107,6 @@ char* FiniteText(T value, char* out) {
         end += 2;
     }
     return end;
-}
-
-// A finite value as FiniteText() has it; NaNs and infinities as a string of
-// the data files' text.
-template <class T>
-void AppendFloating(T value, UnitType type, const uint8_t* p, std::string& out) {
-    char text[kValueTextSize + 2];
-    if (!std::isfinite(value)) {
-        out += '"';
-        out.append(text, FormatValue(type, p, text));
-        out += '"';
-        return;
-    }
-    out.append(text, FiniteText(value, text));
 }
 
 constexpr char kHexPairs[] =
@@ -107,12 +123,6 @@ constexpr char kHexPairs[] =
 char* HexText(const uint8_t* p, int64_t n, char* out) {
     for (int64_t i = 0; i < n; ++i, out += 2) std::memcpy(out, kHexPairs + 2 * p[i], 2);
     return out;
-}
-
-void AppendHex(const uint8_t* p, int64_t n, std::string& out) {
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(2 * n));
-    HexText(p, n, out.data() + at);
 }
 
 // The JSON string of the item name an enumerated value is written as, or
@@ -145,19 +155,47 @@ void WithValue(const Node& node, const uint8_t* p, Integer&& integer, Floating&&
     }
 }
 
-// One value of an item in the JSON object.
-void AppendValue(const Node& node, const uint8_t* p, std::string& out) {
-    WithValue(
-        node, p, [&](auto value) { AppendNumber(value, out); },
-        [&](auto value) { AppendFloating(value, node.type, p, out); },
-        [&](int32_t value) {
-            if (const std::string* name = ItemName(node, value)) {
-                out += *name;
-            } else {
-                AppendNumber(value, out);
-            }
-        });
-}
+// The JSON object of a record, written through a StringCursor.
+class JsonText : public StringCursor {
+  public:
+    using StringCursor::StringCursor;
+
+    // One value of an item: a finite floating value as FiniteText() has
+    // it, NaNs and infinities as a string of the data files' text, an
+    // enumerated value as its item name where it has one.
+    void Value(const Node& node, const uint8_t* p) {
+        Room(kValueTextSize + 8);
+        WithValue(
+            node, p, [&](auto value) { Integer(value); },
+            [&](auto value) {
+                if (std::isfinite(value)) {
+                    p_ = FiniteText(value, p_);
+                    return;
+                }
+                *p_++ = '"';
+                p_ += FormatValue(node.type, p, p_);
+                *p_++ = '"';
+            },
+            [&](int32_t value) {
+                if (const std::string* name = ItemName(node, value)) {
+                    Put(*name);
+                } else {
+                    Integer(value);
+                }
+            });
+    }
+    // A collapsed member's bytes as a string of their hexadecimal.
+    void Hex(const uint8_t* p, int64_t n) {
+        Room(static_cast<size_t>(2 * n) + 2);
+        *p_++ = '"';
+        p_ = HexText(p, n, p_);
+        *p_++ = '"';
+    }
+    void Integer(auto value) {
+        Room(24);
+        p_ = std::to_chars(p_, p_ + 24, value).ptr;
+    }
+};
 
 // Builds the members of s; offset runs over them as the XML writer's does.
 // Returns the bytes the members take.
@@ -245,37 +283,30 @@ int64_t AddMembers(const CStructure& s, Node& into, const std::string& prefix,
     return offset;
 }
 
-void AppendMembers(const Node& s, const uint8_t* base, std::string& out) {
-    bool first = true;
+void AppendMembers(const Node& s, const uint8_t* base, JsonText& out) {
     for (const Node& m : s.members) {
-        if (!first) out += ',';
-        first = false;
-        out += m.key;
+        out.Put(m.lead);
         const uint8_t* p = base + m.offset;
         switch (m.kind) {
-            case Node::kItem: AppendValue(m, p, out); break;
+            case Node::kItem: out.Value(m, p); break;
             case Node::kItems:
-                out += '[';
+                out.Put('[');
                 for (int32_t i = 0; i < m.count; ++i, p += m.size) {
-                    if (i != 0) out += ',';
-                    AppendValue(m, p, out);
+                    if (i != 0) out.Put(',');
+                    out.Value(m, p);
                 }
-                out += ']';
+                out.Put(']');
                 break;
-            case Node::kCollapsed:
-                out += '"';
-                AppendHex(p, m.size * std::max(m.count, 0), out);
-                out += '"';
-                break;
+            case Node::kCollapsed: out.Hex(p, m.size * std::max(m.count, 0)); break;
             case Node::kStruct:
-                if (m.count != 1) out += '[';
+                if (m.count != 1) out.Put('[');
                 for (int32_t k = 0; k < m.count; ++k, p += m.size) {
-                    if (k != 0) out += ',';
-                    out += '{';
+                    if (k != 0) out.Put(',');
+                    out.Put('{');
                     AppendMembers(m, p, out);
-                    out += '}';
+                    out.Put('}');
                 }
-                if (m.count != 1) out += ']';
+                if (m.count != 1) out.Put(']');
                 break;
         }
     }
@@ -301,15 +332,12 @@ void AddHeader(const Node& s, const std::string& prefix, std::vector<std::string
     }
 }
 
-// A CSV row put together straight in the bytes of its string: they are
-// grown ahead of the writing, a piece at a time, and cut to what was
-// written by Finish. Each cell is followed by the delimiter; Finish drops
-// the last one.
-class CsvRow {
+// A CSV row put together straight in the bytes of its string. Each cell
+// is followed by the delimiter; Finish drops the last one.
+class CsvRow : public StringCursor {
   public:
     CsvRow(std::string& out, char delimiter)
-        : out_(out), start_(out.size()), delimiter_(delimiter) {
-        p_ = limit_ = out.data() + out.size();
+        : StringCursor(out), start_(out.size()), delimiter_(delimiter) {
         // Which texts can hold the delimiter and so must be looked at for
         // quoting: integers are '-' and digits; finite floating-point
         // values add '+', '.' and 'e'; collapsed bytes are lower-case
@@ -349,20 +377,10 @@ class CsvRow {
 
     void Finish() {
         if (p_ != out_.data() + start_) --p_;
-        out_.resize(static_cast<size_t>(p_ - out_.data()));
+        StringCursor::Finish();
     }
 
   private:
-    static constexpr size_t kPiece = 4096;
-
-    // At least n bytes writable at p_.
-    void Room(size_t n) {
-        if (static_cast<size_t>(limit_ - p_) >= n) return;
-        const size_t used = static_cast<size_t>(p_ - out_.data());
-        out_.resize(used + n + kPiece);
-        p_ = out_.data() + used;
-        limit_ = out_.data() + out_.size();
-    }
 
     void Integer(auto value, bool quote) {
         char* begin = p_;
@@ -371,7 +389,7 @@ class CsvRow {
     }
     void Integer(auto value) { Integer(value, quoteIntegers_); }
 
-    // As AppendFloating writes it, the NaN and infinity texts unquoted.
+    // As JsonText writes it, the NaN and infinity texts unquoted.
     template <class T>
     void Floating(T value, UnitType type, const uint8_t* p) {
         char* begin = p_;
@@ -425,11 +443,8 @@ class CsvRow {
         *--to = '"';
     }
 
-    std::string& out_;
     const size_t start_;
     const char delimiter_;
-    char* p_;
-    char* limit_;
     bool quoteIntegers_ = true;
     bool quoteFinite_ = true;
     bool quoteHex_ = true;
@@ -1065,14 +1080,16 @@ RecordJsonPlan::~RecordJsonPlan() = default;
 bool RecordJsonPlan::AppendJson(const uint8_t* buffer, int64_t length, int64_t number,
                                 std::string& out) const {
     if (length < bytes_) return false;
-    out += head_;
+    JsonText text(out);
+    text.Put(head_);
     if (number >= 0) {
-        out += ",\"$number\":";
-        AppendNumber(number, out);
+        text.Put(",\"$number\":");
+        text.Integer(number);
     }
-    if (!top_->members.empty()) out += ',';
-    AppendMembers(*top_, buffer, out);
-    out += '}';
+    if (!top_->members.empty()) text.Put(',');
+    AppendMembers(*top_, buffer, text);
+    text.Put('}');
+    text.Finish();
     return true;
 }
 
