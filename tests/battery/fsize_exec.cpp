@@ -9,7 +9,7 @@
 //
 // The second form limits the open descriptors to N instead, the way a
 // process that has used up its descriptors meets it; the third limits its
-// address space, so that a large allocation fails. The third gives the
+// address space, so that a large allocation fails. The fourth gives the
 // program a mount namespace of its own in which DIR is a small tmpfs filled
 // up to its last block: files can still be created there, no byte can be
 // written. It exits with 77 when the system refuses the namespace.
